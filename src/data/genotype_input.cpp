@@ -1,0 +1,254 @@
+#include "data/genotype_input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+
+#include "data/genotype_store.h"
+#include "data/text_rows.h"
+#include "driver/fail.h"
+
+namespace velk {
+
+namespace {
+
+constexpr unsigned char kControl = 0;
+constexpr unsigned char kCase = 1;
+
+// Reads a whole file; false when it is not a regular file or a read fails.
+bool read_whole(FILE* file, std::string& text) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  char block[1 << 16];
+  size_t got;
+  while ((got = fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
+  return !ferror(file);
+}
+
+bool is_regular(FILE* file) {
+  struct stat info;
+  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Sizing pass over one file: its rows (when asked to count them all) and the value
+// count of its first row.
+struct size_sink {
+  bool count_all;
+  long rows = 0;
+  long first_row_values = 0;
+  bool token(long, int) { return true; }
+  bool end_row(long, long values) {
+    if (rows++ == 0) first_row_values = values;
+    return count_all;
+  }
+};
+
+// Counting pass over the first file: the class of every row.
+struct count_sink {
+  const char* name;
+  long expected_values;
+  std::vector<unsigned char>& classes;
+  long rows = 0;
+  bool failed = false;
+  unsigned char row_class = kControl;
+  bool token(long index, int value) {
+    if (index == 0) row_class = value == 0 ? kControl : kCase;
+    return true;
+  }
+  bool end_row(long line, long values) {
+    if (values != expected_values) {
+      report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected_values);
+      failed = true;
+      return false;
+    }
+    classes[rows++] = row_class;
+    return true;
+  }
+};
+
+// Loading pass over one file: sets the bits of its SNPs. A row sets bits only when it
+// is one of the first file's rows and has that row's class, so that no bit can land
+// beyond the class counts; a row that fails is reported once the line has been read.
+struct load_sink {
+  const char* name;
+  long expected_values;
+  long snp_offset;
+  const std::vector<unsigned char>& classes;
+  long rows = 0;
+  long case_index = -1;
+  long ctrl_index = -1;
+  bool row_usable = false;
+  bool row_status_differs = false;
+  bool failed = false;
+  long individual = 0;
+  bool individual_is_case = false;
+
+  bool token(long index, int value) {
+    if (index == 0) {
+      const unsigned char row_class = value == 0 ? kControl : kCase;
+      row_status_differs = rows < n && row_class != classes[rows];
+      row_usable = rows < n && !row_status_differs;
+      if (row_usable) {
+        individual_is_case = row_class == kCase;
+        individual = individual_is_case ? ++case_index : ++ctrl_index;
+      }
+    } else if (row_usable && index < expected_values && value >= 0 && value <= 2) {
+      genotype_slot& s = slot(snp_offset + index - 1, value);
+      set_individual(individual_is_case ? s.pcase : s.pctrl, individual);
+    }
+    return true;
+  }
+  bool end_row(long line, long values) {
+    if (values != expected_values) {
+      report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected_values);
+      failed = true;
+      return false;
+    }
+    if (row_status_differs) {
+      report("File %s, line %ld: the status differs from the first file.\n", name, line);
+      failed = true;
+      return false;
+    }
+    ++rows;
+    return true;
+  }
+};
+
+bool report_unreadable(const std::string& name) {
+  report("Can't read the input file %s\n", name.c_str());
+  return false;
+}
+
+// Runs one scan and turns its outcome into success or a reported failure.
+template <class Sink>
+bool scan_file(const std::string& name, bool check_tokens, Sink& sink, bool& sink_failed) {
+  FILE* file = open_data_file(name);
+  if (!is_regular(file)) {
+    fclose(file);
+    return report_unreadable(name);
+  }
+  const scan_status status = scan_rows(file, name.c_str(), check_tokens, sink);
+  fclose(file);
+  if (status == scan_status::read_error) return report_unreadable(name);
+  return status != scan_status::bad_token && !sink_failed;
+}
+
+}  // namespace
+
+std::vector<std::string> list_names(const std::string& text) {
+  std::vector<std::string> names;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
+    const size_t start = i;
+    while (i < text.size() && !isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i > start) names.emplace_back(text, start, i - start);
+  }
+  return names;
+}
+
+FILE* open_nonblocking(const char* name) {
+  // Opened without blocking: opening a FIFO that no one writes would otherwise wait
+  // for ever. Regular files are not affected by the flag; anything else is refused
+  // as unreadable once open.
+  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "r");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+FILE* open_data_file(const std::string& name) {
+  FILE* file = open_nonblocking(name.c_str());
+  if (file == nullptr) fail(kStatusInputError, "Can't open the input file %s\n", name.c_str());
+  return file;
+}
+
+int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes) {
+  const int k = static_cast<int>(names.size());
+  sizes.assign(2 * static_cast<size_t>(k), 0);
+  long rows = 0;
+  for (int i = 0; i < k; ++i) {
+    size_sink sink{i == 0};
+    bool never = false;
+    if (!scan_file(names[i], false, sink, never)) return -1;
+    if (sink.rows == 0) {
+      report("File %s holds no individual.\n", names[i].c_str());
+      return -1;
+    }
+    if (sink.first_row_values < 2) {
+      report("File %s has no SNP column.\n", names[i].c_str());
+      return -1;
+    }
+    if (i == 0) rows = sink.rows;
+    // Counts beyond int cannot be held by the store's int counts, nor by memory.
+    if (rows > INT_MAX || sink.first_row_values - 1 > INT_MAX) fail_out_of_memory();
+    sizes[k + i] = static_cast<int>(sink.first_row_values - 1);
+  }
+  for (int i = 0; i < k; ++i) sizes[i] = static_cast<int>(rows);
+  return k;
+}
+
+int inputData(const char* list_name) {
+  FILE* list = open_nonblocking(list_name);
+  if (list == nullptr) {
+    report("Can't open input file %s\n", list_name);
+    return 1;
+  }
+  printf("Input Data ............\n");
+  std::string list_text;
+  const bool list_read = read_whole(list, list_text);
+  fclose(list);
+  if (!list_read) {
+    report_unreadable(list_name);
+    return 1;
+  }
+  const std::vector<std::string> names = list_names(list_text);
+  if (names.empty()) {
+    report("The list file %s names no genotype file.\n", list_name);
+    return 1;
+  }
+
+  std::vector<int> sizes;
+  const int k = GetDataSize(names, sizes);
+  if (k < 0) return 1;
+  n = sizes[0];
+  long snps = 0;
+  for (int i = 0; i < k; ++i) snps += sizes[k + i];
+  if (snps > INT_MAX) fail_out_of_memory();
+  p = static_cast<int>(snps);
+
+  // Counting pass: the class of every row of the first file.
+  std::vector<unsigned char> classes(n);
+  {
+    count_sink sink{names[0].c_str(), 1L + sizes[k], classes};
+    if (!scan_file(names[0], true, sink, sink.failed)) return 1;
+    ncase = nctrl = 0;
+    for (unsigned char c : classes) (c == kCase ? ncase : nctrl) += 1;
+  }
+  printf("\t Number of SNPs is %d\n", p);
+  printf("\t Number of individuals: %d (#case = %d; #control = %d).\n", n, ncase, nctrl);
+
+  create_store();
+  const time_t st = time(nullptr);
+  long offset = 0;
+  for (int i = 0; i < k; ++i) {
+    load_sink sink{names[i].c_str(), 1L + sizes[k + i], offset, classes};
+    if (!scan_file(names[i], true, sink, sink.failed)) return 1;
+    if (sink.rows != n) {
+      report("File %s holds %ld rows, the first file %ld.\n", names[i].c_str(), sink.rows, static_cast<long>(n));
+      return 1;
+    }
+    offset += sizes[k + i];
+  }
+  const time_t ed = time(nullptr);
+  printf("End of data input (spending %d seconds).\n", static_cast<int>(ed - st));
+  return 0;
+}
+
+}  // namespace velk

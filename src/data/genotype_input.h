@@ -1,0 +1,32 @@
+// Loading a study: the list file, the genotype files it names, and the bitset store.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+// Loads the study named by the list file into the store and sets the counts `n`, `p`,
+// `ncase`, `nctrl`, `nlongintcase` and `nlongintctrl`. Returns 0 when the data are
+// loaded and 1 when they are not (the reason has been reported on standard error).
+// A genotype file that cannot be opened ends the run with status 1 at once.
+int inputData(const char* list_name);
+
+// The names listed in a list file's text, in order: tokens separated by white space.
+std::vector<std::string> list_names(const std::string& text);
+
+// Sizing pass over the named files: fills `sizes` with k entries n (the individuals of
+// the first file) followed by k SNP column counts, and returns k. Returns -1 after
+// reporting a file without individuals, without SNP column, or unreadable.
+int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes);
+
+// Opens a file for reading without ever blocking; null when it cannot be opened.
+FILE* open_nonblocking(const char* name);
+
+// Opens a listed genotype file for reading; ends the run when it cannot be opened.
+// Anything but a regular file is refused later as unreadable, so that a FIFO or a
+// device can never block the run.
+FILE* open_data_file(const std::string& name);
+
+}  // namespace velk

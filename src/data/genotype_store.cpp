@@ -1,0 +1,75 @@
+#include "data/genotype_store.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "driver/fail.h"
+
+namespace velk {
+
+unsigned char wordbits[65536];
+int p = 0;
+int n = 0;
+int ncase = 0;
+int nctrl = 0;
+int nlongintcase = 0;
+int nlongintctrl = 0;
+genotype_slot* pgeno = nullptr;
+
+namespace {
+uint64_t* store_words = nullptr;  // the one block behind every bitset
+}
+
+int bitCount(int64_t x) {
+  // The shifts are arithmetic on the signed value; the sums are formed in unsigned
+  // arithmetic so that no step can overflow, which gives the same bits.
+  uint64_t u = static_cast<uint64_t>(x) - (static_cast<uint64_t>(x >> 1) & 0x5555555555555555ULL);
+  x = static_cast<int64_t>(u);
+  u = (static_cast<uint64_t>(x) & 0x3333333333333333ULL) +
+      (static_cast<uint64_t>(x >> 2) & 0x3333333333333333ULL);
+  x = static_cast<int64_t>(u);
+  u = (static_cast<uint64_t>(x) + static_cast<uint64_t>(x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  x = static_cast<int64_t>(u);
+  x = static_cast<int64_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(x >> 8));
+  x = static_cast<int64_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(x >> 16));
+  x = static_cast<int64_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(x >> 32));
+  return static_cast<int>(x & 0x7F);
+}
+
+void fill_wordbits() {
+  for (int v = 0; v < 65536; ++v) wordbits[v] = static_cast<unsigned char>(bitCount(v));
+}
+
+int word_count(int count) {
+  return static_cast<int>(std::ceil(static_cast<double>(count) / LengthLongType));
+}
+
+size_t store_bytes(long snps) {
+  const size_t words_per_slot = static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl);
+  return 3 * static_cast<size_t>(snps) * (sizeof(genotype_slot) + words_per_slot * sizeof(uint64_t));
+}
+
+void create_store() {
+  nlongintcase = word_count(ncase);
+  nlongintctrl = word_count(nctrl);
+  const size_t nslots = 3 * static_cast<size_t>(p);
+  const size_t words_per_slot = static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl);
+  pgeno = static_cast<genotype_slot*>(calloc(nslots, sizeof(genotype_slot)));
+  // One zeroed block for all bitsets: one allocation, and a SNP's six bitsets lie side
+  // by side, which keeps a pair's words close in memory.
+  store_words = static_cast<uint64_t*>(calloc(nslots * words_per_slot + 1, sizeof(uint64_t)));
+  if (pgeno == nullptr || store_words == nullptr) fail_out_of_memory();
+  for (size_t s = 0; s < nslots; ++s) {
+    pgeno[s].pcase = store_words + s * words_per_slot;
+    pgeno[s].pctrl = pgeno[s].pcase + nlongintcase;
+  }
+}
+
+void release_store() {
+  free(store_words);
+  free(pgeno);
+  store_words = nullptr;
+  pgeno = nullptr;
+}
+
+}  // namespace velk

@@ -1,0 +1,169 @@
+// Line-by-line scanning of whitespace-separated integer tables, read in large blocks.
+//
+// Every line that holds a non-white-space character is one row; blank lines (also a
+// lone carriage return) are not rows but still count as physical lines. Values are
+// classified by value, never through a fixed-width conversion, so a digit string of
+// any length is an integer and "01", "+2", "-0" read as 1, 2 and 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace velk {
+
+// Class of one token: 0, 1 or 2 for those values, kOtherInteger for every other
+// integer, kNotInteger for a token that is not an optional sign followed by digits.
+inline constexpr int kOtherInteger = 3;
+inline constexpr int kNotInteger = -1;
+
+enum class scan_status {
+  done,        // the whole file was read
+  stopped,     // the sink asked to stop
+  bad_token,   // a token was not an integer (already reported)
+  read_error,  // the file could not be read
+};
+
+// Bytes of a bad token kept for its message; longer tokens are shown cut short.
+inline constexpr size_t kTokenPreview = 200;
+
+// Character classes of the scanner. White space is what isspace() sees in the C
+// locale; the line feed alone ends a row.
+enum : unsigned char { kOther = 0, kDigit = 1, kSign = 2, kBlank = 3, kLineFeed = 4 };
+struct char_classes {
+  unsigned char of[256];
+};
+constexpr char_classes make_char_classes() {
+  char_classes t{};
+  for (int c = '0'; c <= '9'; ++c) t.of[c] = kDigit;
+  t.of[static_cast<unsigned char>('+')] = t.of[static_cast<unsigned char>('-')] = kSign;
+  for (unsigned char c : {' ', '\t', '\v', '\f', '\r'}) t.of[c] = kBlank;
+  t.of[static_cast<unsigned char>('\n')] = kLineFeed;
+  return t;
+}
+inline constexpr char_classes kCharClass = make_char_classes();
+
+// The text of a token as it appears in messages.
+std::string token_for_message(const char* text, size_t kept, size_t length);
+
+// Reads `file` to its end (or until the sink stops), calling for each token
+//   bool sink.token(long index_in_row, int value_class)
+// and at the end of each row
+//   bool sink.end_row(long line_number, long value_count)
+// Either returning false stops the scan. With `check_tokens`, a token that is not an
+// integer is reported as "File NAME, line L: "TOKEN" is not an integer." and ends the
+// scan; without it, such a token reaches the sink as kNotInteger.
+template <class Sink>
+scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink);
+
+inline constexpr size_t kScanBlock = 1 << 20;  // bytes read at a time
+
+// A block for one scan; ends the run when memory is short. Release with free().
+char* new_scan_buffer();
+
+void report_bad_token(const char* name, long line, const char* text, size_t kept, size_t length);
+
+template <class Sink>
+scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink) {
+  struct owned {
+    char* p;
+    ~owned() { free(p); }
+  } const block{new_scan_buffer()};
+  char* const buffer = block.p;
+  long line = 1;       // physical line number, 1-based
+  long in_row = 0;     // tokens seen on the current line
+  bool in_token = false;
+  bool token_bad = false;
+  bool token_negative = false;
+  long token_digits = 0;
+  int token_value = 0;  // saturates at kOtherInteger
+  size_t token_length = 0;
+  char preview[kTokenPreview];
+
+  auto finish_token = [&]() -> bool {
+    in_token = false;
+    int value;
+    if (token_bad || token_digits == 0) {
+      if (check_tokens) {
+        report_bad_token(name, line, preview, token_length < kTokenPreview ? token_length : kTokenPreview,
+                         token_length);
+        return false;
+      }
+      value = kNotInteger;
+    } else {
+      value = (token_negative && token_value != 0) ? kOtherInteger : token_value;
+    }
+    return sink.token(in_row++, value);
+  };
+  bool failed_token = false;  // finish_token stopped because of a bad token
+
+  for (;;) {
+    const size_t got = fread(buffer, 1, kScanBlock, file);
+    if (got == 0) {
+      if (ferror(file)) return scan_status::read_error;
+      break;
+    }
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(buffer);
+    const unsigned char* const end = q + got;
+    for (; q < end; ++q) {
+      const unsigned char c = *q;
+      switch (kCharClass.of[c]) {
+        case kBlank:
+          if (in_token && !finish_token()) goto stop;
+          break;
+        case kLineFeed:
+          if (in_token && !finish_token()) goto stop;
+          if (in_row > 0) {
+            const long values = in_row;
+            in_row = 0;
+            if (!sink.end_row(line, values)) {
+              ++line;
+              return scan_status::stopped;
+            }
+          }
+          ++line;
+          break;
+        case kDigit:
+          if (!in_token) {
+            in_token = true;
+            token_bad = token_negative = false;
+            token_digits = 0;
+            token_value = 0;
+            token_length = 0;
+          }
+          token_value = token_value >= kOtherInteger ? kOtherInteger
+                                                     : token_value * 10 + (c - '0');
+          if (token_value > kOtherInteger) token_value = kOtherInteger;
+          ++token_digits;
+          if (token_length < kTokenPreview) preview[token_length] = static_cast<char>(c);
+          ++token_length;
+          break;
+        default:  // a sign or any other character
+          if (!in_token) {
+            in_token = true;
+            token_bad = false;
+            token_negative = (c == '-');
+            token_digits = 0;
+            token_value = 0;
+            token_length = 0;
+            if (kCharClass.of[c] != kSign) token_bad = true;
+          } else {
+            token_bad = true;
+          }
+          if (token_length < kTokenPreview) preview[token_length] = static_cast<char>(c);
+          ++token_length;
+          break;
+      }
+    }
+  }
+  if (in_token && !finish_token()) goto stop;
+  if (in_row > 0 && !sink.end_row(line, in_row)) return scan_status::stopped;
+  return scan_status::done;
+
+stop:
+  failed_token = token_bad || token_digits == 0;
+  return (failed_token && check_tokens) ? scan_status::bad_token : scan_status::stopped;
+}
+
+}  // namespace velk

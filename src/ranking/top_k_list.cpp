@@ -1,0 +1,180 @@
+#include "ranking/top_k_list.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/fail.h"
+
+namespace velk {
+
+namespace {
+
+[[noreturn]] void fail_list_init() { fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n"); }
+[[noreturn]] void fail_list_insert() { fail(kStatusFatal, "Cannot alloc memory for top_k_list\n"); }
+
+uint64_t hash_loci(const int64_t* loci, int width) {
+  uint64_t h = 0x9E3779B97F4A7C15ULL;
+  for (int i = 0; i < width; ++i) {
+    h ^= static_cast<uint64_t>(loci[i]);
+    h *= 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 31;
+  }
+  return h;
+}
+
+bool same_loci(const int64_t* a, const int64_t* b, int width) {
+  for (int i = 0; i < width; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+bool index_contains(const locus_set_index& idx, const int64_t* loci, int width) {
+  if (idx.used == 0) return false;
+  const uint64_t h = hash_loci(loci, width);
+  for (size_t i = h & idx.mask;; i = (i + 1) & idx.mask) {
+    const locus_set_index::entry& e = idx.slots[i];
+    if (e.loci == nullptr) return false;
+    if (e.hash == h && same_loci(e.loci, loci, width)) return true;
+  }
+}
+
+void index_place(locus_set_index& idx, const int64_t* loci, uint64_t h) {
+  size_t i = h & idx.mask;
+  while (idx.slots[i].loci != nullptr) i = (i + 1) & idx.mask;
+  idx.slots[i] = {loci, h};
+}
+
+void index_insert(locus_set_index& idx, const int64_t* loci, int width) {
+  // Keep the load at most one half, so probes stay short.
+  if (idx.slots == nullptr || 2 * (idx.used + 1) > idx.mask + 1) {
+    const size_t old_size = idx.slots == nullptr ? 0 : idx.mask + 1;
+    const size_t new_size = old_size == 0 ? 16 : 2 * old_size;
+    auto* grown = static_cast<locus_set_index::entry*>(calloc(new_size, sizeof(locus_set_index::entry)));
+    if (grown == nullptr) fail_list_insert();
+    locus_set_index::entry* old = idx.slots;
+    idx.slots = grown;
+    idx.mask = new_size - 1;
+    for (size_t i = 0; i < old_size; ++i)
+      if (old[i].loci != nullptr) index_place(idx, old[i].loci, old[i].hash);
+    free(old);
+  }
+  index_place(idx, loci, hash_loci(loci, width));
+  ++idx.used;
+}
+
+// Removes the entry of one held index array (found by identity), closing the gap by
+// shifting later entries of the probe run back (linear probing without tombstones).
+void index_erase(locus_set_index& idx, const int64_t* loci, int width) {
+  size_t i = hash_loci(loci, width) & idx.mask;
+  while (idx.slots[i].loci != loci) i = (i + 1) & idx.mask;
+  for (size_t j = (i + 1) & idx.mask; idx.slots[j].loci != nullptr; j = (j + 1) & idx.mask) {
+    const size_t home = idx.slots[j].hash & idx.mask;
+    // Move entry j into the hole at i when its home does not lie in (i, j].
+    const bool home_in_gap = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+    if (!home_in_gap) {
+      idx.slots[i] = idx.slots[j];
+      i = j;
+    }
+  }
+  idx.slots[i] = {nullptr, 0};
+  --idx.used;
+}
+
+void index_clear(locus_set_index& idx) {
+  if (idx.slots != nullptr) memset(idx.slots, 0, (idx.mask + 1) * sizeof(locus_set_index::entry));
+  idx.used = 0;
+}
+
+void index_release(locus_set_index& idx) {
+  free(idx.slots);
+  idx = locus_set_index{};
+}
+
+void release_held_loci(top_k_list* list) {
+  for (int i = 0; i < list->count; ++i) free(list->nodes[i].loci);
+}
+
+}  // namespace
+
+void init_top_k_list(top_k_list* list, int capacity, int width) {
+  list->count = 0;
+  list->nodes = capacity < 0 ? nullptr
+                             : static_cast<multi_locus_node*>(calloc(capacity == 0 ? 1 : capacity, sizeof(multi_locus_node)));
+  if (list->nodes == nullptr) fail_list_init();
+  list->capacity = capacity;
+  list->nloci = width;
+  list->held = locus_set_index{};
+}
+
+void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
+  const int width = list->nloci;
+  if (index_contains(list->held, node->loci, width)) return;
+  multi_locus_node* nodes = list->nodes;
+
+  if (list->count < list->capacity) {
+    int hole = list->count;
+    while (hole > 0) {
+      const int parent = (hole - 1) / 2;
+      if (!ranks_above(nodes[parent], *node)) break;  // a tied newcomer stops below
+      nodes[hole] = nodes[parent];
+      hole = parent;
+    }
+    auto* loci = static_cast<int64_t*>(malloc(sizeof(int64_t) * (width > 0 ? width : 1)));
+    if (loci == nullptr) fail_list_insert();
+    memcpy(loci, node->loci, sizeof(int64_t) * width);
+    nodes[hole] = {node->chisq, loci, node->nmajor};
+    index_insert(list->held, loci, width);
+    ++list->count;
+    return;
+  }
+
+  if (list->capacity == 0) return;
+  if (!ranks_above(*node, nodes[0])) return;  // a node tied with the root is refused
+  // The root's index array is reused for the newcomer; the former root is gone.
+  int64_t* loci = nodes[0].loci;
+  index_erase(list->held, loci, width);
+  memcpy(loci, node->loci, sizeof(int64_t) * width);
+  int hole = 0;
+  for (;;) {
+    const int left = 2 * hole + 1;
+    if (left >= list->count) break;
+    int child = left;
+    if (left + 1 < list->count && ranks_above(nodes[left], nodes[left + 1])) child = left + 1;
+    if (!ranks_above(*node, nodes[child])) break;  // a tied child stays where it is
+    nodes[hole] = nodes[child];
+    hole = child;
+  }
+  nodes[hole] = {node->chisq, loci, node->nmajor};
+  index_insert(list->held, loci, width);
+}
+
+void refresh_top_k_list(top_k_list* list, int width) {
+  if (list->nodes != nullptr) release_held_loci(list);
+  index_clear(list->held);
+  list->nloci = width;
+  list->count = 0;
+}
+
+void destroy_top_k_list(top_k_list* list) {
+  if (list->nodes == nullptr) return;
+  release_held_loci(list);
+  free(list->nodes);
+  index_release(list->held);
+}
+
+void sort_top_k_list_asc(top_k_list* list) {
+  // A stable sort has exactly one result, so this matches an insertion sort's order
+  // (ties keep their relative order) at n log n instead of n^2 for long level lists.
+  std::stable_sort(list->nodes, list->nodes + list->count,
+                   [](const multi_locus_node& a, const multi_locus_node& b) { return ranks_above(b, a); });
+}
+
+void sort_positions_asc(const top_k_list* list, int* positions) {
+  for (int i = 0; i < list->count; ++i) positions[i] = i;
+  const multi_locus_node* nodes = list->nodes;
+  std::stable_sort(positions, positions + list->count,
+                   [nodes](int a, int b) { return ranks_above(nodes[b], nodes[a]); });
+}
+
+}  // namespace velk

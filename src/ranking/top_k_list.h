@@ -1,0 +1,60 @@
+// A bounded list of the best candidate locus sets, kept as a heap whose root is the
+// worst node held, so that a full list decides with one comparison whether a newcomer
+// may enter. A locus set already held is never taken a second time.
+//
+// Rank order: a larger chisq ranks above; at equal chisq, a smaller nmajor ranks above;
+// equal on both, two nodes are tied. The order of tied rows in the result file follows
+// heap positions, so the sift rules below are part of the program's output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velk {
+
+struct multi_locus_node {
+  double chisq;    // statistic of the set's major-cell table
+  int64_t* loci;   // SNP indices, ascending, as many as the list's width
+  int nmajor;      // case-major cells
+};
+
+// Hash set of the locus sets held by a list (pointers to the held nodes' index arrays),
+// kept in step with the heap so that the duplicate test costs O(1) per offer.
+struct locus_set_index {
+  struct entry {
+    const int64_t* loci;
+    uint64_t hash;
+  };
+  entry* slots = nullptr;
+  size_t mask = 0;  // slot count - 1 (a power of two), or 0 before the first use
+  size_t used = 0;
+};
+
+struct top_k_list {
+  multi_locus_node* nodes;  // held nodes at positions 0 ... count - 1
+  int count;
+  int capacity;
+  int nloci;                // the list's width
+  locus_set_index held;
+};
+
+inline bool ranks_above(const multi_locus_node& a, const multi_locus_node& b) {
+  return a.chisq > b.chisq || (a.chisq == b.chisq && a.nmajor < b.nmajor);
+}
+
+inline bool is_full(const top_k_list& list) { return list.count == list.capacity; }
+
+// A full list with a root: the running bounds of the searches rise to its root.
+inline bool has_full_root(const top_k_list& list) { return list.capacity >= 1 && list.count == list.capacity; }
+
+void init_top_k_list(top_k_list* list, int capacity, int width);
+void insert_top_k_list(top_k_list* list, const multi_locus_node* node);
+void refresh_top_k_list(top_k_list* list, int width);
+void destroy_top_k_list(top_k_list* list);
+// Stable sort of the held nodes into ascending rank order (worst first, best last).
+void sort_top_k_list_asc(top_k_list* list);
+
+// Positions 0 ... count - 1 stably sorted into ascending rank order of their nodes.
+void sort_positions_asc(const top_k_list* list, int* positions);
+
+}  // namespace velk

@@ -1,0 +1,12 @@
+// The run sequence: load the study, read the parameters, build the tables, search,
+// write the result file. Returns the process's exit status (fatal errors end the
+// process from where they are found, through driver/fail.h).
+#pragma once
+
+namespace velk {
+
+inline constexpr const char* kListFileName = "VELKinputfiles.txt";
+
+int run(int argc, char** argv);
+
+}  // namespace velk

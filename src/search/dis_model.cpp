@@ -1,0 +1,132 @@
+#include "search/dis_model.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/fail.h"
+
+namespace velk {
+
+double Max_chi_pv_in = 0.08;
+double MAX_Genome_PV = -1.0;
+
+namespace {
+
+constexpr int kKeyLength = 10;
+
+// The value of a parameter line starts right after its key, past blanks and tabs.
+const char* value_text(const char* line) {
+  const char* v = line + kKeyLength;
+  while (*v == ' ' || *v == '\t') ++v;
+  return v;
+}
+
+int parse_int_value(const char* line) {
+  const long v = strtol(value_text(line), nullptr, 10);
+  // Clamped to int, so that an absurdly large count is refused by the checks, not wrapped.
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+double parse_real_value(const char* line) { return strtod(value_text(line), nullptr); }
+
+// A capacity that cannot be held in an int is sized as -1, which the list refuses.
+int list_capacity(long long requested) {
+  return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
+}
+
+top_k_list* new_list(int capacity, int width) {
+  auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
+  if (list == nullptr) fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n");
+  init_top_k_list(list, capacity, width);
+  return list;
+}
+
+void delete_list(top_k_list*& list) {
+  if (list == nullptr) return;
+  destroy_top_k_list(list);
+  free(list);
+  list = nullptr;
+}
+
+}  // namespace
+
+disModel::~disModel() {
+  delete_list(result_list);
+  delete_list(level_lists[0]);
+  delete_list(level_lists[1]);
+  ndisloci = 0;
+}
+
+int disModel::loadparameters(const char* path) {
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) {
+    report("Cannot open the parameter file \"%s\"\n", path);
+    return -1;
+  }
+  // Lines longer than 999 characters are read as several lines, as they always were.
+  char line[1000];
+  while (fgets(line, sizeof line, file) != nullptr) {
+    if (strncmp(line, "[DISEASEN]", kKeyLength) == 0)
+      ndisloci = parse_int_value(line);
+    else if (strncmp(line, "[MULFACTR]", kKeyLength) == 0)
+      mulfactr = parse_int_value(line);
+    else if (strncmp(line, "[MAX_PVAL]", kKeyLength) == 0)
+      max_pval = parse_real_value(line);
+    else if (strncmp(line, "[MAXGWPVL]", kKeyLength) == 0)
+      maxgwpvl = parse_real_value(line);
+    else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
+      alpha_rf = parse_real_value(line);
+  }
+  fclose(file);
+  return 0;
+}
+
+void apply_bounds(const disModel& model) {
+  if (model.max_pval != 0) Max_chi_pv_in = model.max_pval;
+  if (model.maxgwpvl != 0) MAX_Genome_PV = model.maxgwpvl;
+}
+
+void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlongintcase_in, int nlongintctrl_in) {
+  const int final_capacity = list_capacity(top_k_in);
+  top_k = final_capacity;
+  p = p_in;
+  ncase = ncase_in;
+  nctrl = nctrl_in;
+  nlongintcase = nlongintcase_in;
+  nlongintctrl = nlongintctrl_in;
+  if (ndisloci <= 0) fail(kStatusFatal, "Please Input the number of disease loci of the model before!\n");
+  if (ndisloci > 4) fail(kStatusFatal, "The number of disease loci is at most 4!\n");
+  result_list = new_list(final_capacity, ndisloci);
+  if (ndisloci > 2) {
+    const int level_capacity = list_capacity(static_cast<long long>(top_k) * mulfactr);
+    level_lists[0] = new_list(level_capacity, 1);
+    level_lists[1] = new_list(level_capacity, 2);
+  }
+}
+
+void disModel::mirror_low(disModel& model, int order) {
+  ndisloci = order;
+  mulfactr = model.mulfactr;
+  top_k = model.mulfactr * model.top_k;  // fits: the level lists were sized with it
+  p = model.p;
+  ncase = model.ncase;
+  nctrl = model.nctrl;
+  nlongintcase = model.nlongintcase;
+  nlongintctrl = model.nlongintctrl;
+  result_list = model.level_lists[(order - 1) % 2];
+  result_list->nloci = order;
+  level_lists[0] = model.level_lists[0];
+  level_lists[1] = model.level_lists[1];
+}
+
+void disModel::mirror_low_pre_exit() {
+  result_list = nullptr;
+  level_lists[0] = level_lists[1] = nullptr;
+  ndisloci = 0;
+  top_k = 0;
+  p = 0;
+}
+
+}  // namespace velk

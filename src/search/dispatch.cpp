@@ -1,0 +1,36 @@
+#include "search/dispatch.h"
+
+#include <libalglib/specialfunctions.h>
+
+#include "data/genotype_store.h"
+#include "search/extension.h"
+#include "search/pair_search.h"
+
+namespace velk {
+
+void srDisLociV2(disModel& model, int order) {
+  if (order == 1) {
+    find_top_k_single_loci_2(model);
+    return;
+  }
+  if (order == 2) {
+    cal_TList1_major(model, 1);
+    return;
+  }
+  Recur_srDisLoci_2(model, order);
+  // The number of locus sets of the order, in floating point, for the corrected bound.
+  double sets = 1;
+  for (int i = 0; i < order; ++i) {
+    sets = sets * (p - i);
+    sets = sets / (order - i);
+  }
+  const top_k_list& level = *model.level_lists[(order - 1) % 2];
+  // In the level list's own array order: ties in the final list depend on it.
+  for (int i = 0; i < level.count; ++i) {
+    const multi_locus_node& node = level.nodes[i];
+    const double raw = alglib::chisquarecdistribution(2, node.chisq);
+    if (raw <= MAX_Genome_PV || raw * sets <= Max_chi_pv_in) insert_top_k_list(model.result_list, &node);
+  }
+}
+
+}  // namespace velk

@@ -1,0 +1,112 @@
+// End-to-end test support: a temporary study folder and a way to run the real binary
+// in it, capturing standard output, standard error and the exit status.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace velk::testing {
+
+struct run_result {
+  int status = -1;  // exit status 0..255, or -1 when killed by a signal
+  std::string out;
+  std::string err;
+};
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void write_file(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Output lines after the three banner lines, the seconds figures replaced by N, which
+// is what a test can compare exactly.
+inline std::string without_banner(const std::string& out) {
+  size_t pos = 0;
+  for (int i = 0; i < 3 && pos != std::string::npos; ++i) {
+    pos = out.find('\n', pos);
+    if (pos != std::string::npos) ++pos;
+  }
+  std::string rest = pos == std::string::npos ? std::string() : out.substr(pos);
+  for (const char* marker : {"(spending ", "is: "}) {
+    for (size_t at = rest.find(marker); at != std::string::npos; at = rest.find(marker, at + 1)) {
+      size_t digits = at + std::string(marker).size();
+      size_t end = digits;
+      while (end < rest.size() && (isdigit(static_cast<unsigned char>(rest[end])) || rest[end] == '-')) ++end;
+      if (end > digits && rest.compare(end, 8, " seconds") == 0) rest.replace(digits, end - digits, "N");
+    }
+  }
+  return rest;
+}
+
+// A fresh folder under the system's temporary directory, removed at the end.
+class study_dir {
+ public:
+  study_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velk-test-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    dir_ = root_ / "study";
+    std::filesystem::create_directories(dir_);
+  }
+  ~study_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  study_dir(const study_dir&) = delete;
+  study_dir& operator=(const study_dir&) = delete;
+
+  const std::filesystem::path& path() const { return dir_; }
+  void write(const std::string& name, const std::string& text) const { write_file(dir_ / name, text); }
+  std::string read(const std::string& name) const { return read_file(dir_ / name); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
+
+  // Runs `program` (the velk binary by default) with `args` in the folder.
+  run_result run(const std::vector<std::string>& args, const std::string& program = VELK_BINARY) const {
+    const std::string out_path = (root_ / "stdout").string();
+    const std::string err_path = (root_ / "stderr").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+    std::vector<std::string> storage{program};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    run_result result;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+      int wstatus = 0;
+      waitpid(pid, &wstatus, 0);
+      result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+  }
+
+ private:
+  std::filesystem::path root_;
+  std::filesystem::path dir_;
+};
+
+}  // namespace velk::testing

@@ -77,8 +77,10 @@ class study_dir {
   std::string read(const std::string& name) const { return read_file(dir_ / name); }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
 
-  // Runs `program` (the velk binary by default) with `args` in the folder.
-  run_result run(const std::vector<std::string>& args, const std::string& program = VELK_BINARY) const {
+  // Runs `program` (the velk binary by default) with `args` in the folder; `env` entries
+  // ("NAME=value") are added to the environment.
+  run_result run(const std::vector<std::string>& args, const std::string& program = VELK_BINARY,
+                 const std::vector<std::string>& env = {}) const {
     const std::string out_path = (root_ / "stdout").string();
     const std::string err_path = (root_ / "stderr").string();
     posix_spawn_file_actions_t actions;
@@ -91,9 +93,14 @@ class study_dir {
     std::vector<char*> argv;
     for (std::string& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env_storage(env);
+    std::vector<char*> envp;
+    for (std::string& e : env_storage) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
     pid_t pid;
     run_result result;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
       int wstatus = 0;
       waitpid(pid, &wstatus, 0);
       result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;

@@ -1,0 +1,165 @@
+#include "data/genotype_input.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "data/text_rows.h"
+
+namespace velk {
+namespace {
+
+struct row {
+  long line;
+  std::vector<int> values;
+  bool operator==(const row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const row& r) {
+  os << "line " << r.line << ":";
+  for (int v : r.values) os << ' ' << v;
+  return os;
+}
+
+// Records every token class and every row end.
+struct recording_sink {
+  std::vector<row> rows;
+  std::vector<int> pending;
+  bool token(long index, int value) {
+    EXPECT_EQ(index, static_cast<long>(pending.size()));
+    pending.push_back(value);
+    return true;
+  }
+  bool end_row(long line, long values) {
+    EXPECT_EQ(values, static_cast<long>(pending.size()));
+    rows.push_back({line, pending});
+    pending.clear();
+    return true;
+  }
+};
+
+struct scan_outcome {
+  scan_status status;
+  std::vector<row> rows;
+  std::string err;
+};
+
+scan_outcome scan(const std::string& text, bool check_tokens) {
+  FILE* file = tmpfile();
+  fwrite(text.data(), 1, text.size(), file);
+  rewind(file);
+  recording_sink sink;
+  ::testing::internal::CaptureStderr();
+  const scan_status status = scan_rows(file, "g.txt", check_tokens, sink);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  fclose(file);
+  return {status, sink.rows, err};
+}
+
+TEST(ScanRows, TokenClassesAreByValue) {
+  const struct {
+    const char* token;
+    int value_class;
+  } cases[] = {
+      {"0", 0},     {"1", 1},     {"2", 2},   {"01", 1},    {"+2", 2},   {"-0", 0},  {"000", 0},
+      {"+0", 0},    {"002", 2},   {"-1", kOtherInteger},      {"3", kOtherInteger},
+      {"10", kOtherInteger},      {"-9", kOtherInteger},      {"99999999999999999999", kOtherInteger},
+      {"1,0", kNotInteger},       {"--1", kNotInteger},       {"+", kNotInteger},
+      {"-", kNotInteger},         {"x", kNotInteger},         {"1-", kNotInteger},
+      {"1.0", kNotInteger},       {"+-1", kNotInteger},       {"2x", kNotInteger},
+  };
+  for (const auto& c : cases) {
+    const scan_outcome got = scan(std::string("5 ") + c.token + "\n", false);
+    EXPECT_EQ(got.status, scan_status::done) << c.token;
+    EXPECT_EQ(got.rows, (std::vector<row>{{1, {kOtherInteger, c.value_class}}})) << c.token;
+  }
+}
+
+TEST(ScanRows, BlankLinesAreNotRowsButCountAsLines) {
+  const struct {
+    const char* text;
+    std::vector<row> rows;
+  } cases[] = {
+      {"", {}},
+      {"\n\n \t\n\r\n", {}},
+      {"1 0\n0 2\n", {{1, {1, 0}}, {2, {0, 2}}}},
+      {"1 0\n0 2", {{1, {1, 0}}, {2, {0, 2}}}},  // last line without line feed
+      {"\n1 0\r\n\r\n \v\f\n\t0\t2 \r\n\r", {{2, {1, 0}}, {5, {0, 2}}}},
+      {"1\n\n\n0 1 2 9", {{1, {1}}, {4, {0, 1, 2, 3}}}},
+  };
+  for (const auto& c : cases) {
+    const scan_outcome got = scan(c.text, true);
+    EXPECT_EQ(got.status, scan_status::done) << c.text;
+    EXPECT_EQ(got.rows, c.rows) << c.text;
+    EXPECT_EQ(got.err, "");
+  }
+}
+
+TEST(ScanRows, FirstBadTokenEndsTheScanWithItsLine) {
+  const struct {
+    const char* text;
+    const char* message;
+    size_t rows_before;
+  } cases[] = {
+      {"1 0\n\n0 1,0 2\n", "File g.txt, line 3: \"1,0\" is not an integer.\n", 1},
+      {"0 x y\n", "File g.txt, line 1: \"x\" is not an integer.\n", 0},
+      {"1 0\r\n0 --1", "File g.txt, line 2: \"--1\" is not an integer.\n", 1},
+      {"0 +\n", "File g.txt, line 1: \"+\" is not an integer.\n", 0},
+      {"0 a\tb\n", "File g.txt, line 1: \"a\" is not an integer.\n", 0},
+  };
+  for (const auto& c : cases) {
+    const scan_outcome got = scan(c.text, true);
+    EXPECT_EQ(got.status, scan_status::bad_token) << c.text;
+    EXPECT_EQ(got.err, c.message);
+    EXPECT_EQ(got.rows.size(), c.rows_before) << c.text;
+  }
+}
+
+// The file is read in blocks; a token or a line cut by a block end must read as if
+// it were whole.
+TEST(ScanRows, TokensSplitAcrossTheBlockBoundary) {
+  const std::string head = "0 1\n";
+  std::string text = head + std::string(kScanBlock - 1 - head.size(), ' ');
+  ASSERT_EQ(text.size(), kScanBlock - 1);
+  const scan_outcome whole = scan(text + "01 2\n1 +2", true);  // "01" straddles the end
+  EXPECT_EQ(whole.status, scan_status::done);
+  EXPECT_EQ(whole.rows, (std::vector<row>{{1, {0, 1}}, {2, {1, 2}}, {3, {1, 2}}}));
+
+  const scan_outcome bad = scan(text + "+x 2\n", true);
+  EXPECT_EQ(bad.status, scan_status::bad_token);
+  EXPECT_EQ(bad.err, "File g.txt, line 2: \"+x\" is not an integer.\n");
+
+  // A line feed as the last byte of the first block.
+  const scan_outcome split_line = scan(text + "\n2 9\n", true);
+  EXPECT_EQ(split_line.rows, (std::vector<row>{{1, {0, 1}}, {3, {2, kOtherInteger}}}));
+}
+
+TEST(ScanRows, ReadErrorIsReported) {
+  FILE* dir = fopen("/", "r");  // opens, but every read fails
+  ASSERT_NE(dir, nullptr);
+  recording_sink sink;
+  EXPECT_EQ(scan_rows(dir, "/", true, sink), scan_status::read_error);
+  fclose(dir);
+}
+
+TEST(ListNames, WhiteSpaceSeparatedInOrder) {
+  const std::string long_name(5000, 'n');
+  const struct {
+    std::string text;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", {}},
+      {" \n\t\r\n\n", {}},
+      {"a.txt\nb.txt\n", {"a.txt", "b.txt"}},
+      {"a.txt b.txt\tc.txt\r\n\n\nd.txt", {"a.txt", "b.txt", "c.txt", "d.txt"}},
+      {"a.txt\na.txt\n\n", {"a.txt", "a.txt"}},
+      {"  dir/x.txt  ", {"dir/x.txt"}},
+      {long_name + "\n", {long_name}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(list_names(c.text), c.names) << c.text;
+}
+
+}  // namespace
+}  // namespace velk

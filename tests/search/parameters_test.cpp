@@ -1,0 +1,86 @@
+// Reading the parameter file into the search model.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "e2e.h"
+#include "search/dis_model.h"
+
+namespace velk {
+namespace {
+
+struct parameters {
+  int ndisloci = 0;
+  int mulfactr = 0;
+  double max_pval = 0;
+  double maxgwpvl = 0;
+  double alpha_rf = 0;
+  bool operator==(const parameters&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const parameters& v) {
+  return out << "{" << v.ndisloci << ", " << v.mulfactr << ", " << v.max_pval << ", " << v.maxgwpvl << ", "
+             << v.alpha_rf << "}";
+}
+
+parameters load(const std::string& text) {
+  testing::study_dir dir;
+  dir.write("VELKparameters.txt", text);
+  disModel model;
+  EXPECT_EQ(model.loadparameters((dir.path() / "VELKparameters.txt").c_str()), 0);
+  return {model.ndisloci, model.mulfactr, model.max_pval, model.maxgwpvl, model.alpha_rf};
+}
+
+TEST(Parameters, ReadsEachKey) {
+  const std::string pad(999, 'x');
+  const struct {
+    std::string text;
+    parameters expected;
+  } cases[] = {
+      {"[DISEASEN]\t3\n[MULFACTR]\t10\n[MAX_PVAL]\t0.1\n[MAXGWPVL]\t1e-6\n[ALPHA_RF]\t0.05\n", {3, 10, 0.1, 1e-6, 0.05}},
+      {"", {}},
+      {"[DISEASEN] 2\n", {.ndisloci = 2}},
+      {"[MULFACTR] 7\n", {.mulfactr = 7}},
+      {"[MAX_PVAL] 0.25\n", {.max_pval = 0.25}},
+      {"[MAXGWPVL] 2.5e-8\n", {.maxgwpvl = 2.5e-8}},
+      {"[ALPHA_RF] 0.3", {.alpha_rf = 0.3}},  // no line feed at the end
+      // The last occurrence wins, also when its value does not parse.
+      {"[DISEASEN] 2\n[MULFACTR] 3\n[DISEASEN] 4\n", {.ndisloci = 4, .mulfactr = 3}},
+      {"[MAX_PVAL] 0.1\n[MAX_PVAL] none\n", {}},
+      // Signs, leading decimal points and values right after the key.
+      {"[MAX_PVAL] .05\n[ALPHA_RF]\t.5\n", {.max_pval = 0.05, .alpha_rf = 0.5}},
+      {"[DISEASEN] -1\n[MULFACTR] -3\n[MAXGWPVL] -1\n", {-1, -3, 0, -1, 0}},
+      {"[DISEASEN]3\n[MAXGWPVL]0.5\n[MAX_PVAL]-2e-3\n", {.ndisloci = 3, .max_pval = -2e-3, .maxgwpvl = 0.5}},
+      {"[DISEASEN] \t \t2\n", {.ndisloci = 2}},
+      {"[DISEASEN] 3.9\n[MULFACTR] 12abc\n", {.ndisloci = 3, .mulfactr = 12}},
+      {"[DISEASEN] 0x10\n[MULFACTR] 010\n", {.ndisloci = 0, .mulfactr = 10}},  // base 10 only
+      {"[DISEASEN] 2\r\n[ALPHA_RF] 0.05\r\n", {.ndisloci = 2, .alpha_rf = 0.05}},
+      {"[DISEASEN] =3\n[DISEASEN]X 3\n", {}},
+      // Integers beyond the int range are clamped to it.
+      {"[DISEASEN] 4294967298\n[MULFACTR] -4294967298\n", {.ndisloci = INT_MAX, .mulfactr = INT_MIN}},
+      {"[MULFACTR] 99999999999999999999999\n", {.mulfactr = INT_MAX}},
+      // Only a key in the first column counts.
+      {" [DISEASEN] 3\n\t[MULFACTR] 2\n[diseasen] 3\nx[ALPHA_RF] 0.1\n", {}},
+      {"# comment [DISEASEN] 3\n\n[MAX_PVAL]\n", {}},
+      // Lines are read in pieces of at most 999 characters.
+      {pad + "[DISEASEN] 3\n", {.ndisloci = 3}},
+      {pad.substr(1) + "[DISEASEN] 3\n", {}},
+      {"[DISEASEN]" + std::string(988, ' ') + "3\n", {.ndisloci = 3}},
+      {"[DISEASEN]" + std::string(989, ' ') + "3\n", {}},
+      {pad + pad + pad + "\n[MULFACTR] 5\n", {.mulfactr = 5}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(load(c.text), c.expected) << c.text.substr(0, 120);
+}
+
+TEST(Parameters, MissingFileIsReported) {
+  testing::study_dir dir;
+  const std::string path = (dir.path() / "no such file.txt").string();
+  disModel model;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(model.loadparameters(path.c_str()), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Cannot open the parameter file \"" + path + "\"\n");
+  EXPECT_EQ(model.ndisloci, 0);
+}
+
+}  // namespace
+}  // namespace velk

@@ -1,0 +1,231 @@
+#include "search/block_kernel.h"
+
+// g++ 12 warns about the deliberately undefined vectors inside its own AVX-512
+// intrinsics headers; nothing of ours is uninitialized.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <algorithm>
+
+#include "data/genotype_store.h"
+
+namespace velk {
+
+namespace {
+
+// ---- The plain kernel, compiled once per popcount flavour ----------------------------
+
+inline __attribute__((always_inline)) int pop_table(uint64_t x) { return popcount(static_cast<int64_t>(x)); }
+inline __attribute__((always_inline)) int pop_builtin(uint64_t x) { return __builtin_popcountll(x); }
+
+inline __attribute__((always_inline)) void classify_lanes(const block_job& job, const int64_t (*x)[kLanes],
+                                                          const int64_t (*y)[kLanes], int64_t (*tab)[kLanes],
+                                                          int64_t* nmajor) {
+  for (int k = 0; k < 9; ++k) {
+    for (int l = 0; l < kLanes; ++l) {
+      const int64_t m = x[k][l] + y[k][l];
+      if (x[k][l] >= job.T1[m]) {
+        tab[0][l] += x[k][l];
+        tab[1][l] += y[k][l];
+        ++nmajor[l];
+      } else if (y[k][l] >= job.T2[m]) {
+        tab[4][l] += x[k][l];
+        tab[5][l] += y[k][l];
+      }
+    }
+  }
+}
+
+inline __attribute__((always_inline)) void finish_lanes(const block_job& job, int64_t (*tab)[kLanes],
+                                                        const int64_t* nmajor, block_result& out) {
+  unsigned survivors = 0;
+  for (int l = 0; l < kLanes; ++l) {
+    tab[2][l] = job.ncase - tab[0][l] - tab[4][l];
+    tab[3][l] = job.nctrl - tab[1][l] - tab[5][l];
+    double approx = 0.0;
+    for (int row = 0; row < 3; ++row) {
+      const int64_t a = tab[2 * row][l];
+      const int64_t b = tab[2 * row + 1][l];
+      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
+      approx = approx + (d * d) * job.inv_size[a + b];
+    }
+    approx = approx * job.inv_case_ctrl;
+    const double cutoff = screen_cutoff(std::max(job.level, job.snp_floor[l]));
+    if (!(approx < cutoff) && !(job.excluded >> l & 1u)) survivors |= 1u << l;
+    for (int c = 0; c < 6; ++c) out.table[c][l] = tab[c][l];
+    out.nmajor[l] = nmajor[l];
+  }
+  out.survivors = survivors;
+}
+
+template <int (*Pop)(uint64_t)>
+inline __attribute__((always_inline)) void plain_block(const block_job& job, block_result& out) {
+  const int words = job.nlc + job.nlt;
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int c = 0; c < job.nrows; c += 3) {
+    int64_t x[9][kLanes] = {};
+    int64_t y[9][kLanes] = {};
+    for (int r = 0; r < 3; ++r) {
+      const uint64_t* row = job.rows[c + r];
+      for (int g = 0; g < 3; ++g) {
+        const uint64_t* col = job.block + static_cast<size_t>(g) * words * kLanes;
+        int64_t* cx = x[3 * r + g];
+        int64_t* cy = y[3 * r + g];
+        for (int w = 0; w < job.nlc; ++w)
+          for (int l = 0; l < kLanes; ++l) cx[l] += Pop(row[w] & col[w * kLanes + l]);
+        for (int w = job.nlc; w < words; ++w)
+          for (int l = 0; l < kLanes; ++l) cy[l] += Pop(row[w] & col[w * kLanes + l]);
+      }
+    }
+    classify_lanes(job, x, y, tab, nmajor);
+  }
+  finish_lanes(job, tab, nmajor, out);
+}
+
+void block_table(const block_job& job, block_result& out) { plain_block<pop_table>(job, out); }
+
+__attribute__((target("popcnt"))) void block_popcnt(const block_job& job, block_result& out) {
+  plain_block<pop_builtin>(job, out);
+}
+
+// ---- AVX-512: one lane per candidate SNP ---------------------------------------------
+//
+// A row word is broadcast to all eight lanes and ANDed with the eight SNPs' words of a
+// genotype: 9 cells of 8 candidates per word with vpopcntq and no horizontal sums.
+
+#define VELK_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx512vpopcntdq,popcnt")))
+
+VELK_AVX512 inline __attribute__((always_inline)) void count9(const uint64_t* r0, const uint64_t* r1,
+                                                               const uint64_t* r2, const uint64_t* g0,
+                                                               const uint64_t* g1, const uint64_t* g2, int lo,
+                                                               int hi, __m512i* acc) {
+  __m512i a00 = _mm512_setzero_si512(), a01 = a00, a02 = a00, a10 = a00, a11 = a00, a12 = a00, a20 = a00,
+          a21 = a00, a22 = a00;
+  for (int w = lo; w < hi; ++w) {
+    const __m512i b0 = _mm512_load_si512(g0 + w * kLanes);
+    const __m512i b1 = _mm512_load_si512(g1 + w * kLanes);
+    const __m512i b2 = _mm512_load_si512(g2 + w * kLanes);
+    __m512i a = _mm512_set1_epi64(static_cast<long long>(r0[w]));
+    a00 = _mm512_add_epi64(a00, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
+    a01 = _mm512_add_epi64(a01, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
+    a02 = _mm512_add_epi64(a02, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
+    a = _mm512_set1_epi64(static_cast<long long>(r1[w]));
+    a10 = _mm512_add_epi64(a10, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
+    a11 = _mm512_add_epi64(a11, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
+    a12 = _mm512_add_epi64(a12, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
+    a = _mm512_set1_epi64(static_cast<long long>(r2[w]));
+    a20 = _mm512_add_epi64(a20, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
+    a21 = _mm512_add_epi64(a21, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
+    a22 = _mm512_add_epi64(a22, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
+  }
+  acc[0] = a00, acc[1] = a01, acc[2] = a02, acc[3] = a10, acc[4] = a11, acc[5] = a12, acc[6] = a20,
+  acc[7] = a21, acc[8] = a22;
+}
+
+VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
+  const int words = job.nlc + job.nlt;
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFFLL);
+  const __m512i sign_low = _mm512_set1_epi64(0x80000000LL);
+  const __m512i sign_high = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
+  // Cases in the low and controls in the high half of each lane: the counts and their
+  // sums stay below 2^31, so one 64-bit add serves both columns of a table row.
+  __m512i t01 = _mm512_setzero_si512(), t45 = t01, nm = t01;
+  const uint64_t* g0 = job.block;
+  const uint64_t* g1 = g0 + static_cast<size_t>(words) * kLanes;
+  const uint64_t* g2 = g1 + static_cast<size_t>(words) * kLanes;
+  for (int c = 0; c < job.nrows; c += 3) {
+    __m512i x[9], y[9];
+    count9(job.rows[c], job.rows[c + 1], job.rows[c + 2], g0, g1, g2, 0, job.nlc, x);
+    count9(job.rows[c], job.rows[c + 1], job.rows[c + 2], g0, g1, g2, job.nlc, words, y);
+    for (int k = 0; k < 9; ++k) {
+      const __m512i m = _mm512_add_epi64(x[k], y[k]);
+      // T1 in the low half, T2 in the high half: one gather for both thresholds, and
+      // one 32-bit subtraction whose sign bits say x < T1[m] and y < T2[m].
+      const __m512i both = _mm512_i64gather_epi64(m, reinterpret_cast<const long long*>(job.T12), 8);
+      const __m512i xy = _mm512_add_epi64(x[k], _mm512_slli_epi64(y[k], 32));
+      const __m512i diff = _mm512_sub_epi32(xy, both);
+      const __mmask8 below_t1 = _mm512_test_epi64_mask(diff, sign_low);
+      const __mmask8 case_major = static_cast<__mmask8>(~below_t1);
+      const __mmask8 ctrl_major = below_t1 & _mm512_testn_epi64_mask(diff, sign_high);
+      t01 = _mm512_mask_add_epi64(t01, case_major, t01, xy);
+      t45 = _mm512_mask_add_epi64(t45, ctrl_major, t45, xy);
+      nm = _mm512_mask_add_epi64(nm, case_major, nm, one);
+    }
+  }
+  const __m512i t0 = _mm512_and_si512(t01, low32), t1 = _mm512_srli_epi64(t01, 32);
+  const __m512i t4 = _mm512_and_si512(t45, low32), t5 = _mm512_srli_epi64(t45, 32);
+  const __m512i cases = _mm512_set1_epi64(job.ncase);
+  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
+  const __m512i t2 = _mm512_sub_epi64(_mm512_sub_epi64(cases, t0), t4);
+  const __m512i t3 = _mm512_sub_epi64(_mm512_sub_epi64(ctrls, t1), t5);
+  const __m512i rows[6] = {t0, t1, t2, t3, t4, t5};
+  __m512d approx = _mm512_setzero_pd();
+  for (int row = 0; row < 3; ++row) {
+    const __m512i a = rows[2 * row], b = rows[2 * row + 1];
+    // Counts and class sizes are below 2^31: 32 x 32 -> 64-bit products are exact.
+    const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
+    const __m512d dd = _mm512_cvtepi64_pd(d);
+    const __m512d inv = _mm512_i64gather_pd(_mm512_add_epi64(a, b), job.inv_size, 8);
+    approx = _mm512_add_pd(approx, _mm512_mul_pd(_mm512_mul_pd(dd, dd), inv));
+  }
+  approx = _mm512_mul_pd(approx, _mm512_set1_pd(job.inv_case_ctrl));
+  // The same cutoff as screen_cutoff, lane by lane.
+  const __m512d level = _mm512_max_pd(_mm512_set1_pd(job.level), _mm512_loadu_pd(job.snp_floor));
+  const __m512d cutoff = _mm512_sub_pd(_mm512_mul_pd(level, _mm512_set1_pd(1.0 - 1e-9)), _mm512_set1_pd(1e-9));
+  out.survivors = _mm512_cmp_pd_mask(approx, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
+  // Survivors are rare: store the lanes as they are and let the caller narrow them.
+  for (int cell = 0; cell < 6; ++cell) _mm512_storeu_si512(out.table[cell], rows[cell]);
+  _mm512_storeu_si512(out.nmajor, nm);
+}
+
+}  // namespace
+
+bool kernel_supported(kernel_level level) {
+  switch (level) {
+    case kernel_level::table:
+      return true;
+    case kernel_level::popcnt:
+      return __builtin_cpu_supports("popcnt");
+    case kernel_level::avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
+  }
+  return false;
+}
+
+kernel_level best_kernel_level() {
+  static const kernel_level best = kernel_supported(kernel_level::avx512)   ? kernel_level::avx512
+                                   : kernel_supported(kernel_level::popcnt) ? kernel_level::popcnt
+                                                                            : kernel_level::table;
+  return best;
+}
+
+block_kernel kernel_for(kernel_level level) {
+  switch (level) {
+    case kernel_level::avx512:
+      return block_avx512;
+    case kernel_level::popcnt:
+      return block_popcnt;
+    case kernel_level::table:
+      break;
+  }
+  return block_table;
+}
+
+const char* kernel_name(kernel_level level) {
+  switch (level) {
+    case kernel_level::avx512:
+      return "avx512";
+    case kernel_level::popcnt:
+      return "popcnt";
+    case kernel_level::table:
+      break;
+  }
+  return "table";
+}
+
+}  // namespace velk

@@ -56,6 +56,11 @@ void release_store();
 
 inline genotype_slot& slot(long snp, int genotype) { return pgeno[3 * snp + genotype]; }
 
+// The store is one block of words: slot k's case words, then its control words, then
+// slot k + 1. The fast paths rely on it: a slot is one run of slot_words() words, and
+// slot k starts at slot(0, 0).pcase + k * slot_words().
+inline size_t slot_words() { return static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl); }
+
 // Sets the bit of individual `d` in a bitset.
 inline void set_individual(uint64_t* bits, long d) {
   bits[d / LengthLongType] |= static_cast<uint64_t>(mask1) << (d % LengthLongType);

@@ -26,7 +26,7 @@ void print_banner() {
 }
 
 // Everything after loading: parameters, tables, search and the result file.
-void detect(long top_k) {
+void detect(long top_k, search_path path, const search_tuning& tuning) {
   disModel model;
   model.loadparameters(kParameterFileName);
   apply_bounds(model);
@@ -39,7 +39,7 @@ void detect(long top_k) {
   if (X2table1 == nullptr) fail_to(stdout, kStatusFatal, "Cannot allocate memory!\n");
   cal_single_loci(X2table1);
 
-  srDisLociV2(model, model.ndisloci);
+  srDisLociV2(model, model.ndisloci, path, tuning);
 
   // Opened only now, so that a failed run leaves an earlier result file untouched.
   FILE* out = fopen(kResultFileName, "w");
@@ -55,7 +55,7 @@ void detect(long top_k) {
 
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, search_path path, const search_tuning& tuning) {
   print_banner();
   if (argc != 2) {
     report("Usage: VELK.exe top_k.\n");
@@ -71,7 +71,7 @@ int run(int argc, char** argv) {
   printf("Begin Epistasis Detecting, please wait ...... \n");
   const time_t st = time(nullptr);
   try {
-    detect(top_k);
+    detect(top_k, path, tuning);
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
     fail(kStatusFatal, "Numerical error: %s\n", e.msg.c_str());

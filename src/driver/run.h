@@ -3,10 +3,12 @@
 // process from where they are found, through driver/fail.h).
 #pragma once
 
+#include "search/dispatch.h"
+
 namespace velk {
 
 inline constexpr const char* kListFileName = "VELKinputfiles.txt";
 
-int run(int argc, char** argv);
+int run(int argc, char** argv, search_path path = search_path::fast, const search_tuning& tuning = {});
 
 }  // namespace velk

@@ -8,16 +8,41 @@
 
 namespace velk {
 
-void srDisLociV2(disModel& model, int order) {
+namespace {
+
+kernel_level level_of(search_path path) {
+  switch (path) {
+    case search_path::fast_table:
+      return kernel_level::table;
+    case search_path::fast_popcnt:
+      return kernel_level::popcnt;
+    case search_path::fast_avx512:
+      return kernel_level::avx512;
+    default:
+      return best_kernel_level();
+  }
+}
+
+}  // namespace
+
+void srDisLociV2(disModel& model, int order) { srDisLociV2(model, order, search_path::fast); }
+
+void srDisLociV2(disModel& model, int order, search_path path, const search_tuning& tuning) {
   if (order == 1) {
     find_top_k_single_loci_2(model);
     return;
   }
+  search_engine engine;
+  const bool fast = path != search_path::straightforward;
+  if (fast) prepare_engine(engine, level_of(path), tuning);
   if (order == 2) {
-    cal_TList1_major(model, 1);
+    if (fast)
+      fast_pair_search(model, 1, engine);
+    else
+      cal_TList1_major(model, 1);
     return;
   }
-  Recur_srDisLoci_2(model, order);
+  Recur_srDisLoci_2(model, order, fast ? &engine : nullptr);
   // The number of locus sets of the order, in floating point, for the corrected bound.
   double sets = 1;
   for (int i = 0; i < order; ++i) {

@@ -5,6 +5,7 @@
 
 #include "data/genotype_store.h"
 #include "driver/fail.h"
+#include "search/fast_search.h"
 #include "search/pair_search.h"
 #include "stats/major_cell_table.h"
 
@@ -103,7 +104,13 @@ void extend_level(const top_k_list& from, top_k_list& into, int order) {
 
 }  // namespace
 
-void Recur_srDisLoci_2(disModel& model, int order) {
+void extend_level_straightforward(const top_k_list& from, top_k_list& into, int order) {
+  extend_level(from, into, order);
+}
+
+void Recur_srDisLoci_2(disModel& model, int order) { Recur_srDisLoci_2(model, order, nullptr); }
+
+void Recur_srDisLoci_2(disModel& model, int order, const search_engine* engine) {
   if (order < 2) {
     report("Something Wrong!\n");
     return;
@@ -111,16 +118,22 @@ void Recur_srDisLoci_2(disModel& model, int order) {
   disModel view;
   view.mirror_low(model, order);
   if (order == 2) {
-    cal_TList1_major(view, 0);
+    if (engine != nullptr)
+      fast_pair_search(view, 0, *engine);
+    else
+      cal_TList1_major(view, 0);
   } else {
-    Recur_srDisLoci_2(model, order - 1);
+    Recur_srDisLoci_2(model, order - 1, engine);
     printf("\t %d loci interaction detecting completed!\n", order - 1);
     top_k_list& parents = *model.level_lists[order % 2];
     sort_top_k_list_asc(&parents);
     // The lower levels' views reset the shared lists' widths for their own orders.
     view.result_list->nloci = order;
     if (order == 4) refresh_top_k_list(view.result_list, 4);  // the pairs are no longer needed
-    extend_level(parents, *view.result_list, order);
+    if (engine != nullptr)
+      fast_extend_level(parents, *view.result_list, order, *engine);
+    else
+      extend_level(parents, *view.result_list, order);
   }
   view.mirror_low_pre_exit();
 }

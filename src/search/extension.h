@@ -7,7 +7,17 @@
 
 namespace velk {
 
-// Completes the level list of `order` (2, 3 or 4), running the lower levels first.
+struct search_engine;
+
+// Completes the level list of `order` (2, 3 or 4), running the lower levels first,
+// with the straightforward searches.
 void Recur_srDisLoci_2(disModel& model, int order);
+
+// Extends every parent of `from` (sorted worst first, walked best first) into `into`,
+// one candidate at a time: the reference the fast extension is measured against.
+void extend_level_straightforward(const top_k_list& from, top_k_list& into, int order);
+
+// The same with the fast searches of `engine` (the straightforward ones when null).
+void Recur_srDisLoci_2(disModel& model, int order, const search_engine* engine);
 
 }  // namespace velk

@@ -1,0 +1,34 @@
+// velk_reference: the program with a chosen search implementation and work sizes, for
+// tests that compare implementations byte for byte. Not installed; not part of the
+// program's interface.
+//   velk_reference IMPLEMENTATION[:BAND:FIRST_ROWS:TILE_BYTES] TOP_K
+// IMPLEMENTATION is straightforward, table, popcnt, avx512 or fast (the best kernel).
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "driver/fail.h"
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+  std::set_new_handler([] { velk::fail_out_of_memory(); });
+  if (argc < 2) return 2;
+  std::string choice = argv[1];
+  velk::search_tuning tuning;
+  const size_t colon = choice.find(':');
+  if (colon != std::string::npos) {
+    char* rest = choice.data() + colon + 1;
+    tuning.band_candidates = strtol(rest, &rest, 10);
+    tuning.first_band_rows = strtol(rest + 1, &rest, 10);
+    tuning.tile_bytes = strtoul(rest + 1, &rest, 10);
+    choice.resize(colon);
+  }
+  velk::search_path path = velk::search_path::fast;
+  if (choice == "straightforward") path = velk::search_path::straightforward;
+  else if (choice == "table") path = velk::search_path::fast_table;
+  else if (choice == "popcnt") path = velk::search_path::fast_popcnt;
+  else if (choice == "avx512") path = velk::search_path::fast_avx512;
+  argv[1] = argv[0];
+  return velk::run(argc - 1, argv + 1, path, tuning);
+}

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -46,6 +47,7 @@ struct size_sink {
     if (rows++ == 0) first_row_values = values;
     return count_all;
   }
+  bool simple_row(long line, const unsigned char*, long values) { return end_row(line, values); }
 };
 
 // Counting pass over the first file: the class of every row.
@@ -68,6 +70,10 @@ struct count_sink {
     }
     classes[rows++] = row_class;
     return true;
+  }
+  bool simple_row(long line, const unsigned char* text, long values) {
+    row_class = text[0] == '0' ? kControl : kCase;
+    return end_row(line, values);
   }
 };
 
@@ -116,6 +122,22 @@ struct load_sink {
     }
     ++rows;
     return true;
+  }
+  // A row of single digits: the status is its first digit, genotype k its (k+1)-th.
+  bool simple_row(long line, const unsigned char* text, long values) {
+    token(0, text[0] == '0' ? 0 : 1);
+    if (row_usable) {
+      const long last = std::min(values, expected_values);
+      uint64_t* const base = slot(snp_offset, 0).pcase;
+      const size_t stride = slot_words();
+      const size_t word = static_cast<size_t>(individual / LengthLongType) + (individual_is_case ? 0 : nlongintcase);
+      const uint64_t bit = static_cast<uint64_t>(mask1) << (individual % LengthLongType);
+      for (long k = 1; k < last; ++k) {
+        const unsigned g = static_cast<unsigned>(text[2 * k] - '0');
+        if (g <= 2) base[(3 * static_cast<size_t>(k - 1) + g) * stride + word] |= bit;
+      }
+    }
+    return end_row(line, values);
   }
 };
 

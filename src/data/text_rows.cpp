@@ -1,6 +1,9 @@
 #include "data/text_rows.h"
 
+#include <emmintrin.h>
+
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/fail.h"
 
@@ -10,6 +13,34 @@ char* new_scan_buffer() {
   char* buffer = static_cast<char*>(malloc(kScanBlock));
   if (buffer == nullptr) fail_out_of_memory();
   return buffer;
+}
+
+bool is_simple_row(const unsigned char* begin, const unsigned char* end, long& values) {
+  if (end > begin && end[-1] == '\r') --end;
+  const long length = end - begin;
+  if (length <= 0 || length % 2 == 0) return false;
+  // 16 bytes at a time (SSE2 is part of every x86-64): even offsets must be digits,
+  // odd offsets a blank or a tab.
+  const __m128i zero_char = _mm_set1_epi8('0');
+  const __m128i nine_span = _mm_set1_epi8(static_cast<char>(9 - 128));
+  const __m128i bias = _mm_set1_epi8(static_cast<char>(-128));
+  const __m128i blank = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  long k = 0;
+  for (; k + 16 <= length; k += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + k));
+    // (v - '0') as an unsigned byte is at most 9 exactly for the digits.
+    const __m128i shifted = _mm_add_epi8(_mm_sub_epi8(v, zero_char), bias);
+    const int digits = ~_mm_movemask_epi8(_mm_cmpgt_epi8(shifted, nine_span)) & 0xFFFF;
+    const int separators = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
+    if ((digits & 0x5555) != 0x5555 || (separators & 0xAAAA) != 0xAAAA) return false;
+  }
+  for (; k < length; ++k) {
+    const unsigned char c = begin[k];
+    if (k % 2 == 0 ? (c < '0' || c > '9') : (c != ' ' && c != '\t')) return false;
+  }
+  values = (length + 1) / 2;
+  return true;
 }
 
 std::string token_for_message(const char* text, size_t kept, size_t length) {

@@ -1,0 +1,155 @@
+// velk_timing: times loading and the searches of one study folder, in one process, so
+// that the straightforward and fast paths and the thread counts are measured alike.
+//   velk_timing DIR load|pairs|levels [TOP_K]
+// Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
+// for the three- and four-locus levels (parents x candidate SNPs per second).
+#include <fcntl.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "data/genotype_input.h"
+#include "data/genotype_store.h"
+#include "driver/run.h"
+#include "search/extension.h"
+#include "search/fast_search.h"
+#include "search/pair_search.h"
+#include "stats/talpha.h"
+
+namespace {
+
+using namespace velk;
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start) {
+  return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// Runs inputData with its console lines silenced; returns the seconds it took.
+double load_quietly() {
+  fflush(stdout);
+  const int saved = dup(1);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  const auto start = clock_type::now();
+  const int status = inputData(kListFileName);
+  const double took = seconds_since(start);
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  if (status != 0) exit(1);
+  return took;
+}
+
+double study_megabytes() {
+  FILE* list = fopen(kListFileName, "r");
+  char name[4096];
+  double bytes = 0;
+  while (fscanf(list, "%4095s", name) == 1) bytes += static_cast<double>(std::filesystem::file_size(name));
+  fclose(list);
+  return bytes / 1e6;
+}
+
+void prepare_statistics(disModel& model, long top_k) {
+  model.loadparameters(kParameterFileName);
+  apply_bounds(model);
+  model.ndisloci = 4;  // both level lists, whatever the study's own order
+  if (model.mulfactr < 1) model.mulfactr = 30;
+  model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
+  Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), model.alpha_rf);
+  Table_t.cul_T();
+  X2table1 = new double[p];
+  cal_single_loci(X2table1);
+}
+
+// One pair level into the model's pair list; returns the seconds it took.
+double time_pairs(disModel& model, const search_engine* engine) {
+  refresh_top_k_list(model.level_lists[1], 2);
+  disModel view;
+  view.mirror_low(model, 2);
+  const auto start = clock_type::now();
+  if (engine != nullptr)
+    fast_pair_search(view, 0, *engine);
+  else
+    cal_TList1_major(view, 0);
+  const double took = seconds_since(start);
+  view.mirror_low_pre_exit();
+  return took;
+}
+
+void report(const char* what, const char* path, int threads, double rate) {
+  printf("%s %s %d %.4g\n", what, path, threads, rate);
+  fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || chdir(argv[1]) != 0) {
+    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels [TOP_K]\n");
+    return 2;
+  }
+  const std::string mode = argv[2];
+  const long top_k = argc > 3 ? atol(argv[3]) : 10;
+  const int all = omp_get_num_procs();
+  fill_wordbits();
+  if (mode == "load") {
+    const double mb = study_megabytes();
+    double best = load_quietly();
+    for (int i = 0; i < 2; ++i) {
+      release_store();
+      best = std::min(best, load_quietly());
+    }
+    report("load", "text", 1, mb / best);
+    return 0;
+  }
+  load_quietly();
+  disModel model;
+  prepare_statistics(model, top_k);
+  search_engine engine;
+  prepare_engine(engine, best_kernel_level(), {});
+  const double pairs = static_cast<double>(p) * (p - 1) / 2;
+  if (mode == "pairs") {
+    omp_set_num_threads(1);
+    if (p <= 3000 || (argc > 4 && strcmp(argv[4], "all") == 0))
+      report("pairs", "straightforward", 1, pairs / time_pairs(model, nullptr));
+    report("pairs", kernel_name(best_kernel_level()), 1, pairs / time_pairs(model, &engine));
+    omp_set_num_threads(all);
+    report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, &engine));
+    return 0;
+  }
+  // Levels: the pairs as parents of the triples, the triples as parents of the
+  // quadruples, each level timed on the same parents by every path.
+  omp_set_num_threads(all);
+  time_pairs(model, &engine);
+  sort_top_k_list_asc(model.level_lists[1]);
+  for (int order = 3; order <= 4; ++order) {
+    top_k_list& parents = *model.level_lists[order % 2];
+    top_k_list& into = *model.level_lists[(order - 1) % 2];
+    const double candidates = static_cast<double>(parents.count) * static_cast<double>(p - (order - 1));
+    auto time_level = [&](const search_engine* with) {
+      refresh_top_k_list(&into, order);
+      const auto start = clock_type::now();
+      if (with != nullptr)
+        fast_extend_level(parents, into, order, *with);
+      else
+        extend_level_straightforward(parents, into, order);
+      return seconds_since(start);
+    };
+    const std::string what = "level" + std::to_string(order);
+    omp_set_num_threads(1);
+    report(what.c_str(), "straightforward", 1, candidates / time_level(nullptr));
+    report(what.c_str(), kernel_name(best_kernel_level()), 1, candidates / time_level(&engine));
+    omp_set_num_threads(all);
+    report(what.c_str(), kernel_name(best_kernel_level()), all, candidates / time_level(&engine));
+    if (order == 3) sort_top_k_list_asc(&into);
+  }
+  return 0;
+}

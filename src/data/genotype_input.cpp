@@ -124,20 +124,48 @@ struct load_sink {
     return true;
   }
   // A row of single digits: the status is its first digit, genotype k its (k+1)-th.
+  // Such rows are gathered in batches and their bits set SNP by SNP: a row touches
+  // every SNP's slots, far apart in the store, while a batch of rows touches the few
+  // words of one SNP at a time.
+  static constexpr int kBatchRows = 64;
+  std::vector<unsigned char> batch = {};  // kBatchRows rows of (expected_values - 1) digits
+  long batch_individual[kBatchRows] = {};
+  bool batch_is_case[kBatchRows] = {};
+  int batch_rows = 0;
+
   bool simple_row(long line, const unsigned char* text, long values) {
     token(0, text[0] == '0' ? 0 : 1);
-    if (row_usable) {
-      const long last = std::min(values, expected_values);
-      uint64_t* const base = slot(snp_offset, 0).pcase;
-      const size_t stride = slot_words();
-      const size_t word = static_cast<size_t>(individual / LengthLongType) + (individual_is_case ? 0 : nlongintcase);
-      const uint64_t bit = static_cast<uint64_t>(mask1) << (individual % LengthLongType);
-      for (long k = 1; k < last; ++k) {
-        const unsigned g = static_cast<unsigned>(text[2 * k] - '0');
-        if (g <= 2) base[(3 * static_cast<size_t>(k - 1) + g) * stride + word] |= bit;
-      }
+    if (row_usable && values == expected_values) {
+      const long snps = expected_values - 1;
+      if (batch.empty()) batch.resize(static_cast<size_t>(kBatchRows) * static_cast<size_t>(snps));
+      unsigned char* digits = batch.data() + static_cast<size_t>(batch_rows) * static_cast<size_t>(snps);
+      for (long k = 0; k < snps; ++k) digits[k] = text[2 * k + 2];
+      batch_individual[batch_rows] = individual;
+      batch_is_case[batch_rows] = individual_is_case;
+      if (++batch_rows == kBatchRows) flush();
     }
     return end_row(line, values);
+  }
+
+  // Sets the bits of the batched rows.
+  void flush() {
+    const long snps = expected_values - 1;
+    const size_t stride = slot_words();
+    size_t word[kBatchRows];
+    uint64_t bit[kBatchRows];
+    for (int r = 0; r < batch_rows; ++r) {
+      word[r] = static_cast<size_t>(batch_individual[r] / LengthLongType) + (batch_is_case[r] ? 0 : nlongintcase);
+      bit[r] = static_cast<uint64_t>(mask1) << (batch_individual[r] % LengthLongType);
+    }
+    for (long k = 0; k < snps; ++k) {
+      uint64_t* const snp_words = slot(snp_offset + k, 0).pcase;  // the SNP's three slots in a row
+      const unsigned char* digit = batch.data() + k;
+      for (int r = 0; r < batch_rows; ++r, digit += snps) {
+        const unsigned g = static_cast<unsigned>(*digit - '0');
+        if (g <= 2) snp_words[g * stride + word[r]] |= bit[r];
+      }
+    }
+    batch_rows = 0;
   }
 };
 
@@ -262,6 +290,7 @@ int inputData(const char* list_name) {
   for (int i = 0; i < k; ++i) {
     load_sink sink{names[i].c_str(), 1L + sizes[k + i], offset, classes};
     if (!scan_file(names[i], true, sink, sink.failed)) return 1;
+    sink.flush();
     if (sink.rows != n) {
       report("File %s holds %ld rows, the first file %ld.\n", names[i].c_str(), sink.rows, static_cast<long>(n));
       return 1;

@@ -2,7 +2,7 @@
 // tests that compare implementations byte for byte. Not installed; not part of the
 // program's interface.
 //   velk_reference IMPLEMENTATION[:BAND:FIRST_ROWS:TILE_BYTES] TOP_K
-// IMPLEMENTATION is straightforward, table, popcnt, avx512 or fast (the best kernel).
+// IMPLEMENTATION is straightforward, table, popcnt, avx2, avx512 or fast (the best kernel).
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   if (choice == "straightforward") path = velk::search_path::straightforward;
   else if (choice == "table") path = velk::search_path::fast_table;
   else if (choice == "popcnt") path = velk::search_path::fast_popcnt;
+  else if (choice == "avx2") path = velk::search_path::fast_avx2;
   else if (choice == "avx512") path = velk::search_path::fast_avx512;
   argv[1] = argv[0];
   return velk::run(argc - 1, argv + 1, path, tuning);

@@ -90,6 +90,69 @@ __attribute__((target("popcnt"))) void block_popcnt(const block_job& job, block_
   plain_block<pop_builtin>(job, out);
 }
 
+// ---- AVX2: the same lanes in two 256-bit halves ---------------------------------------
+//
+// Without a vector population count, bytes are counted through a 16-entry nibble table
+// (vpshufb) into byte accumulators, which are summed into the 64-bit lanes (vpsadbw)
+// before they could overflow: a byte gains at most 8 per word, so every 31 words.
+
+#define VELK_AVX2 __attribute__((target("avx2,popcnt")))
+
+VELK_AVX2 inline __attribute__((always_inline)) __m256i nibble_count(__m256i v, __m256i table, __m256i low) {
+  const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(v, low));
+  const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(v, 4), low));
+  return _mm256_add_epi8(lo, hi);
+}
+
+// Counts one row against the three genotypes of the block over words lo ... hi - 1,
+// into out[g][lane].
+VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64_t* row, const uint64_t* block,
+                                                                    int words, int lo, int hi, int64_t (*out)[kLanes]) {
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2,
+                                         2, 3, 2, 3, 3, 4);
+  const __m256i low = _mm256_set1_epi8(0x0F);
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i total[3][2];
+  for (auto& g : total) g[0] = g[1] = zero;
+  for (int w0 = lo; w0 < hi; w0 += 31) {
+    const int w1 = std::min(hi, w0 + 31);
+    __m256i bytes[3][2];
+    for (auto& g : bytes) g[0] = g[1] = zero;
+    for (int w = w0; w < w1; ++w) {
+      const __m256i a = _mm256_set1_epi64x(static_cast<long long>(row[w]));
+      for (int g = 0; g < 3; ++g) {
+        const uint64_t* b = block + (static_cast<size_t>(g) * words + w) * kLanes;
+        for (int half = 0; half < 2; ++half) {
+          const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(b + 4 * half));
+          bytes[g][half] = _mm256_add_epi8(bytes[g][half], nibble_count(_mm256_and_si256(a, v), table, low));
+        }
+      }
+    }
+    for (int g = 0; g < 3; ++g)
+      for (int half = 0; half < 2; ++half)
+        total[g][half] = _mm256_add_epi64(total[g][half], _mm256_sad_epu8(bytes[g][half], zero));
+  }
+  for (int g = 0; g < 3; ++g)
+    for (int half = 0; half < 2; ++half)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[g] + 4 * half), total[g][half]);
+}
+
+VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
+  const int words = job.nlc + job.nlt;
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int c = 0; c < job.nrows; c += 3) {
+    int64_t x[9][kLanes];
+    int64_t y[9][kLanes];
+    for (int r = 0; r < 3; ++r) {
+      count_row_avx2(job.rows[c + r], job.block, words, 0, job.nlc, x + 3 * r);
+      count_row_avx2(job.rows[c + r], job.block, words, job.nlc, words, y + 3 * r);
+    }
+    classify_lanes(job, x, y, tab, nmajor);
+  }
+  finish_lanes(job, tab, nmajor, out);
+}
+
 // ---- AVX-512: one lane per candidate SNP ---------------------------------------------
 //
 // A row word is broadcast to all eight lanes and ANDed with the eight SNPs' words of a
@@ -189,6 +252,8 @@ bool kernel_supported(kernel_level level) {
       return true;
     case kernel_level::popcnt:
       return __builtin_cpu_supports("popcnt");
+    case kernel_level::avx2:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     case kernel_level::avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw") &&
@@ -199,6 +264,7 @@ bool kernel_supported(kernel_level level) {
 
 kernel_level best_kernel_level() {
   static const kernel_level best = kernel_supported(kernel_level::avx512)   ? kernel_level::avx512
+                                   : kernel_supported(kernel_level::avx2)   ? kernel_level::avx2
                                    : kernel_supported(kernel_level::popcnt) ? kernel_level::popcnt
                                                                             : kernel_level::table;
   return best;
@@ -208,6 +274,8 @@ block_kernel kernel_for(kernel_level level) {
   switch (level) {
     case kernel_level::avx512:
       return block_avx512;
+    case kernel_level::avx2:
+      return block_avx2;
     case kernel_level::popcnt:
       return block_popcnt;
     case kernel_level::table:
@@ -220,6 +288,8 @@ const char* kernel_name(kernel_level level) {
   switch (level) {
     case kernel_level::avx512:
       return "avx512";
+    case kernel_level::avx2:
+      return "avx2";
     case kernel_level::popcnt:
       return "popcnt";
     case kernel_level::table:

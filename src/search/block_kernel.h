@@ -37,7 +37,7 @@ struct block_result {
 
 using block_kernel = void (*)(const block_job&, block_result&);
 
-enum class kernel_level { table, popcnt, avx512 };
+enum class kernel_level { table, popcnt, avx2, avx512 };
 
 // Whether this CPU can run a level, and the best level it can run (read once).
 bool kernel_supported(kernel_level level);

@@ -10,17 +10,26 @@ namespace velk {
 
 namespace {
 
+// The kernel a path asks for, or the best one when this CPU cannot run it.
 kernel_level level_of(search_path path) {
+  kernel_level wanted = best_kernel_level();
   switch (path) {
     case search_path::fast_table:
-      return kernel_level::table;
+      wanted = kernel_level::table;
+      break;
     case search_path::fast_popcnt:
-      return kernel_level::popcnt;
+      wanted = kernel_level::popcnt;
+      break;
+    case search_path::fast_avx2:
+      wanted = kernel_level::avx2;
+      break;
     case search_path::fast_avx512:
-      return kernel_level::avx512;
+      wanted = kernel_level::avx512;
+      break;
     default:
-      return best_kernel_level();
+      break;
   }
+  return kernel_supported(wanted) ? wanted : best_kernel_level();
 }
 
 }  // namespace

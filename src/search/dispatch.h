@@ -9,7 +9,7 @@ namespace velk {
 
 // Which implementation searches: both give the same bytes; the straightforward one is
 // kept as the reference that the fast one is tested against.
-enum class search_path { straightforward, fast_table, fast_popcnt, fast_avx512, fast };
+enum class search_path { straightforward, fast_table, fast_popcnt, fast_avx2, fast_avx512, fast };
 
 void srDisLociV2(disModel& model, int order);
 void srDisLociV2(disModel& model, int order, search_path path, const search_tuning& tuning = {});

@@ -83,7 +83,7 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
   table.cul_T();
   std::mt19937_64 rng(12345);
   kernel_fixture f;
-  for (kernel_level level : {kernel_level::popcnt, kernel_level::avx512}) {
+  for (kernel_level level : {kernel_level::popcnt, kernel_level::avx2, kernel_level::avx512}) {
     if (!kernel_supported(level)) continue;
     for (int nlc = 0; nlc <= kMaxWords; ++nlc) {
       for (int nlt : {0, 1, nlc, kMaxWords - nlc}) {

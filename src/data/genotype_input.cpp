@@ -16,12 +16,6 @@
 
 namespace velk {
 
-namespace {
-
-constexpr unsigned char kControl = 0;
-constexpr unsigned char kCase = 1;
-
-// Reads a whole file; false when it is not a regular file or a read fails.
 bool read_whole(FILE* file, std::string& text) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -31,9 +25,15 @@ bool read_whole(FILE* file, std::string& text) {
   return !ferror(file);
 }
 
+namespace {
+
 bool is_regular(FILE* file) {
   struct stat info;
   return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void report_value_count(const char* name, long line, long values, long expected) {
+  report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected);
 }
 
 // Sizing pass over one file: its rows (when asked to count them all) and the value
@@ -64,7 +64,7 @@ struct count_sink {
   }
   bool end_row(long line, long values) {
     if (values != expected_values) {
-      report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected_values);
+      report_value_count(name, line, values, expected_values);
       failed = true;
       return false;
     }
@@ -111,7 +111,7 @@ struct load_sink {
   }
   bool end_row(long line, long values) {
     if (values != expected_values) {
-      report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected_values);
+      report_value_count(name, line, values, expected_values);
       failed = true;
       return false;
     }
@@ -149,6 +149,7 @@ struct load_sink {
 
   // Sets the bits of the batched rows.
   void flush() {
+    if (batch_rows == 0) return;  // batch may be unallocated: no pointer arithmetic on it
     const long snps = expected_values - 1;
     const size_t stride = slot_words();
     size_t word[kBatchRows];
@@ -219,26 +220,44 @@ FILE* open_data_file(const std::string& name) {
   return file;
 }
 
-int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes) {
+bool size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns) {
+  size_sink sink{count_rows};
+  bool never = false;
+  if (!scan_file(name, false, sink, never)) return false;
+  if (sink.rows == 0) {
+    report("File %s holds no individual.\n", name.c_str());
+    return false;
+  }
+  if (sink.first_row_values < 2) {
+    report("File %s has no SNP column.\n", name.c_str());
+    return false;
+  }
+  rows = sink.rows;
+  snp_columns = sink.first_row_values - 1;
+  return true;
+}
+
+int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
+                std::vector<std::optional<plink_fileset>>& filesets) {
   const int k = static_cast<int>(names.size());
   sizes.assign(2 * static_cast<size_t>(k), 0);
+  filesets.assign(static_cast<size_t>(k), std::nullopt);
   long rows = 0;
   for (int i = 0; i < k; ++i) {
-    size_sink sink{i == 0};
-    bool never = false;
-    if (!scan_file(names[i], false, sink, never)) return -1;
-    if (sink.rows == 0) {
-      report("File %s holds no individual.\n", names[i].c_str());
+    long file_rows = 0;
+    long snp_columns = 0;
+    if (starts_as_bed(names[i])) {
+      plink_fileset& set = filesets[i].emplace();
+      if (!read_fileset(names[i], set)) return -1;
+      file_rows = static_cast<long>(set.classes.size());
+      snp_columns = set.snps;
+    } else if (!size_text_file(names[i], i == 0, file_rows, snp_columns)) {
       return -1;
     }
-    if (sink.first_row_values < 2) {
-      report("File %s has no SNP column.\n", names[i].c_str());
-      return -1;
-    }
-    if (i == 0) rows = sink.rows;
+    if (i == 0) rows = file_rows;
     // Counts beyond int cannot be held by the store's int counts, nor by memory.
-    if (rows > INT_MAX || sink.first_row_values - 1 > INT_MAX) fail_out_of_memory();
-    sizes[k + i] = static_cast<int>(sink.first_row_values - 1);
+    if (rows > INT_MAX || snp_columns > INT_MAX) fail_out_of_memory();
+    sizes[k + i] = static_cast<int>(snp_columns);
   }
   for (int i = 0; i < k; ++i) sizes[i] = static_cast<int>(rows);
   return k;
@@ -265,7 +284,8 @@ int inputData(const char* list_name) {
   }
 
   std::vector<int> sizes;
-  const int k = GetDataSize(names, sizes);
+  std::vector<std::optional<plink_fileset>> filesets;
+  const int k = GetDataSize(names, sizes, filesets);
   if (k < 0) return 1;
   n = sizes[0];
   long snps = 0;
@@ -273,14 +293,17 @@ int inputData(const char* list_name) {
   if (snps > INT_MAX) fail_out_of_memory();
   p = static_cast<int>(snps);
 
-  // Counting pass: the class of every row of the first file.
+  // Counting pass: the class of every row of the first file (a fileset's .fam has
+  // given them already).
   std::vector<unsigned char> classes(n);
-  {
+  if (filesets[0]) {
+    classes = filesets[0]->classes;
+  } else {
     count_sink sink{names[0].c_str(), 1L + sizes[k], classes};
     if (!scan_file(names[0], true, sink, sink.failed)) return 1;
-    ncase = nctrl = 0;
-    for (unsigned char c : classes) (c == kCase ? ncase : nctrl) += 1;
   }
+  ncase = nctrl = 0;
+  for (unsigned char c : classes) (c == kCase ? ncase : nctrl) += 1;
   printf("\t Number of SNPs is %d\n", p);
   printf("\t Number of individuals: %d (#case = %d; #control = %d).\n", n, ncase, nctrl);
 
@@ -288,6 +311,11 @@ int inputData(const char* list_name) {
   const time_t st = time(nullptr);
   long offset = 0;
   for (int i = 0; i < k; ++i) {
+    if (filesets[i]) {
+      if (!load_fileset(*filesets[i], offset, classes)) return 1;
+      offset += sizes[k + i];
+      continue;
+    }
     load_sink sink{names[i].c_str(), 1L + sizes[k + i], offset, classes};
     if (!scan_file(names[i], true, sink, sink.failed)) return 1;
     sink.flush();

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "data/plink_fileset.h"
 
 namespace velk {
 
@@ -18,11 +21,21 @@ std::vector<std::string> list_names(const std::string& text);
 
 // Sizing pass over the named files: fills `sizes` with k entries n (the individuals of
 // the first file) followed by k SNP column counts, and returns k. Returns -1 after
-// reporting a file without individuals, without SNP column, or unreadable.
-int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes);
+// reporting a file without individuals, without SNP column, or unreadable. A name
+// that is a PLINK fileset's .bed gets its .bim and .fam read into `filesets`.
+int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
+                std::vector<std::optional<plink_fileset>>& filesets);
+
+// Sizing of one text genotype file: its rows (only when `count_rows`; else 1) and the
+// SNP columns of its first row. False after reporting a file without individuals,
+// without SNP column, or unreadable.
+bool size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns);
 
 // Opens a file for reading without ever blocking; null when it cannot be opened.
 FILE* open_nonblocking(const char* name);
+
+// Reads a whole file; false when it is not a regular file or a read fails.
+bool read_whole(FILE* file, std::string& text);
 
 // Opens a listed genotype file for reading; ends the run when it cannot be opened.
 // Anything but a regular file is refused later as unreadable, so that a FIFO or a

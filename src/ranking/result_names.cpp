@@ -1,0 +1,142 @@
+#include "ranking/result_names.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "data/genotype_input.h"
+#include "data/plink_fileset.h"
+#include "data/text_rows.h"
+#include "driver/fail.h"
+
+namespace velk {
+
+namespace {
+
+// The header line as print_top_k_list writes it.
+constexpr std::string_view kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells";
+constexpr size_t kStatisticFields = 3;  // statistic, p-value, case-major cells
+
+// The fields of a row: runs of characters other than blanks and tabs.
+std::vector<std::string_view> fields_of(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    const size_t start = at;
+    while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
+    if (at > start) fields.push_back(line.substr(start, at - start));
+  }
+  return fields;
+}
+
+// A SNP index: decimal digits only, as the result writer writes them; -1 otherwise.
+long index_of(std::string_view field) {
+  if (field.empty() || field.size() > 18) return -1;
+  long value = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string study_snp_names::name(long index) const {
+  // The file whose SNPs hold the index: the last one that starts at or before it.
+  const auto after = std::upper_bound(files.begin(), files.end(), index,
+                                      [](long i, const listed_file& f) { return i < f.first; });
+  const listed_file& file = *(after - 1);
+  const long column = index - file.first;
+  return file.ids.empty() ? file.name + ":" + std::to_string(column + 1) : file.ids[column];
+}
+
+bool read_snp_names(const char* list_name, study_snp_names& names) {
+  FILE* list = open_nonblocking(list_name);
+  if (list == nullptr) {
+    report("Can't open input file %s\n", list_name);
+    return false;
+  }
+  std::string list_text;
+  const bool list_read = read_whole(list, list_text);
+  fclose(list);
+  if (!list_read) {
+    report("Can't read the input file %s\n", list_name);
+    return false;
+  }
+  const std::vector<std::string> listed = list_names(list_text);
+  if (listed.empty()) {
+    report("The list file %s names no genotype file.\n", list_name);
+    return false;
+  }
+  names = {};
+  for (const std::string& name : listed) {
+    study_snp_names::listed_file file{name, names.snps, 0, {}};
+    if (starts_as_bed(name)) {
+      if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids)) return false;
+      file.snps = static_cast<long>(file.ids.size());
+    } else {
+      long rows;
+      if (!size_text_file(name, false, rows, file.snps)) return false;
+    }
+    names.snps += file.snps;
+    // A file without SNPs would share its first index with the next one.
+    if (file.snps > 0) names.files.push_back(std::move(file));
+  }
+  return true;
+}
+
+bool name_result(const std::string& result, const char* result_name, const char* list_name,
+                 const study_snp_names& names, std::string& out) {
+  out.clear();
+  const std::string_view text(result);
+  long line = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view row = text.substr(at, end - at);
+    at = end + 1;
+    ++line;
+    if (line == 1) {
+      if (row != kHeader) {
+        report("File %s, line 1: not the header of a VELK result file.\n", result_name);
+        return false;
+      }
+      out.append(row).push_back('\n');
+      continue;
+    }
+    const std::vector<std::string_view> fields = fields_of(row);
+    if (fields.size() <= kStatisticFields) {
+      report("File %s, line %ld: not a row of a VELK result file.\n", result_name, line);
+      return false;
+    }
+    const size_t loci = fields.size() - kStatisticFields;
+    for (size_t i = 0; i < loci; ++i) {
+      const long index = index_of(fields[i]);
+      if (index < 0) {
+        report("File %s, line %ld: \"%s\" is not a SNP index.\n", result_name, line,
+               token_for_message(fields[i].data(), std::min<size_t>(fields[i].size(), 40), fields[i].size()).c_str());
+        return false;
+      }
+      if (index >= names.snps) {
+        report("File %s, line %ld: SNP index %ld is beyond the %ld SNPs of the files listed in %s.\n", result_name,
+               line, index, names.snps, list_name);
+        return false;
+      }
+      out += names.name(index);
+      out.push_back('\t');
+    }
+    for (size_t i = loci; i < fields.size(); ++i) {
+      out.append(fields[i]);
+      out.push_back(i + 1 < fields.size() ? '\t' : '\n');
+    }
+  }
+  if (line == 0) {
+    report("File %s is empty; it is not a VELK result file.\n", result_name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace velk

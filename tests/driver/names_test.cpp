@@ -1,0 +1,130 @@
+// End-to-end tests of velk-names: SNP identifiers for a mixed study of text files and
+// filesets, what it refuses, and that it never needs the genotypes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "plink_study.h"
+
+namespace velk::testing {
+namespace {
+
+const char* const kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
+
+// a.txt (SNPs 0-2), the fileset g (3-4, listed without suffix), b.txt (5), the fileset
+// h.bed (6-8). The genotypes past the first row of each text file and past the header
+// of each .bed are not even valid: velk-names must not read them.
+void write_mixed_study(const study_dir& dir) {
+  const genotype_study s = genotype_study::random(8, 9, 5);
+  dir.write("VELKinputfiles.txt", "a.txt\ng\n  b.txt h.bed\n");
+  dir.write("a.txt", "1 0 1 2\nnot genotypes\n");
+  dir.write("g", "\x6C\x1B\x01 not genotypes");
+  dir.write("g.bim", s.bim(3, 2));
+  dir.write("b.txt", "\r\n\n0\t1\r\n");
+  dir.write("h.bed", "\x6C\x1B\x01");
+  dir.write("h.bim", s.bim(6, 3));
+}
+
+TEST(Names, MixedStudy) {
+  study_dir dir;
+  write_mixed_study(dir);
+  // Rows as velk writes them, one SNP of each file at least, widths of one to four.
+  dir.write("VELKResult.txt", std::string(kHeader) +
+                                  "0 3 5 8 41.000000 1.24e-09 9\n"
+                                  "2 4 6 30.500000 2.37e-07 4\n"
+                                  "1 7 12.000000 0.00247875 1\n"
+                                  "5 7.000000 0.0301974 0\n");
+  const run_result r = dir.run({}, VELK_NAMES_BINARY);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, std::string(kHeader) +
+                       "a.txt:1\trs1003\tb.txt:1\trs1008\t41.000000\t1.24e-09\t9\n"
+                       "a.txt:3\trs1004\trs1006\t30.500000\t2.37e-07\t4\n"
+                       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\n"
+                       "b.txt:1\t7.000000\t0.0301974\t0\n");
+}
+
+TEST(Names, AfterARealRun) {
+  const genotype_study s = genotype_study::random(60, 6, 9);
+  study_dir dir;
+  dir.write("VELKinputfiles.txt", "a.txt s.bed\n");
+  dir.write("a.txt", s.text(0, 2));
+  dir.write("s.bed", s.bed(2, 4));
+  dir.write("s.bim", s.bim(2, 4));
+  dir.write("s.fam", s.fam());
+  dir.write("VELKparameters.txt", "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n");
+  ASSERT_EQ(dir.run({"3"}).status, 0);
+  const std::string result = dir.read("VELKResult.txt");
+  const run_result r = dir.run({}, VELK_NAMES_BINARY);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Row for row: the two indices named, then the other fields, all between tabs.
+  const std::vector<std::string> names = {"a.txt:1", "a.txt:2", "rs1002", "rs1003", "rs1004", "rs1005"};
+  std::istringstream rows(result.substr(result.find('\n') + 1));
+  std::string expected = kHeader;
+  for (std::string a, b, chisq, pvalue, nmajor; rows >> a >> b >> chisq >> pvalue >> nmajor;)
+    expected += names.at(std::stoul(a)) + "\t" + names.at(std::stoul(b)) + "\t" + chisq + "\t" + pvalue + "\t" + nmajor + "\n";
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
+}
+
+TEST(Names, Refusals) {
+  const std::string header = kHeader;
+  const struct {
+    const char* name;
+    std::optional<std::string> list;    // the mixed study's list when absent
+    std::optional<std::string> result;  // no result file when absent
+    const char* removed;                // a file of the mixed study taken away
+    std::string err;
+  } cases[] = {
+      {"no result file", {}, {}, "", "Can't open the result file VELKResult.txt; run velk in this folder first.\n"},
+      {"no list file", {}, header + "0 1.000000 0.606531 0\n", "VELKinputfiles.txt",
+       "Can't open input file VELKinputfiles.txt\n"},
+      {"an index one beyond the study", {}, header + "0 3 2.0 0.3 0\n1 9 2.0 0.3 0\n", "",
+       "File VELKResult.txt, line 3: SNP index 9 is beyond the 9 SNPs of the files listed in VELKinputfiles.txt.\n"},
+      {"a list that names fewer files", "a.txt\n", header + "2 3 2.0 0.3 0\n", "",
+       "File VELKResult.txt, line 2: SNP index 3 is beyond the 3 SNPs of the files listed in VELKinputfiles.txt.\n"},
+      {"another header", {}, "Loci chi_SQ P_value #Major_cells\n0 1 2.0 0.3 0\n", "",
+       "File VELKResult.txt, line 1: not the header of a VELK result file.\n"},
+      {"an empty result file", {}, "", "", "File VELKResult.txt is empty; it is not a VELK result file.\n"},
+      {"a row without indices", {}, header + "0 1 2.0 0.3 0\n2.0 0.3 0\n", "",
+       "File VELKResult.txt, line 3: not a row of a VELK result file.\n"},
+      {"a negative index", {}, header + "-1 2 2.0 0.3 0\n", "",
+       "File VELKResult.txt, line 2: \"-1\" is not a SNP index.\n"},
+      {"a missing .bim", {}, header + "0 1 2.0 0.3 0\n", "h.bim", "File h.bed: can't open its .bim file h.bim\n"},
+      {"a missing listed file", {}, header + "0 1 2.0 0.3 0\n", "b.txt", "Can't open the input file b.txt\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    study_dir dir;
+    write_mixed_study(dir);
+    if (*c.removed != '\0') std::filesystem::remove(dir.path() / c.removed);
+    if (c.list) dir.write("VELKinputfiles.txt", *c.list);
+    if (c.result) dir.write("VELKResult.txt", *c.result);
+    const run_result r = dir.run({}, VELK_NAMES_BINARY);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(Names, CommandLine) {
+  study_dir dir;
+  const run_result help = dir.run({"--help"}, VELK_NAMES_BINARY);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: velk-names [--help]\n", 0), 0u);
+  for (const char* topic : {"VELKResult.txt", "VELKinputfiles.txt", ".bim", "NAME:COLUMN", "Exit status"})
+    EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+  const run_result wrong = dir.run({"VELKResult.txt"}, VELK_NAMES_BINARY);
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_EQ(wrong.err, "Usage: velk-names [--help]\n");
+  EXPECT_EQ(wrong.out, "");
+}
+
+}  // namespace
+}  // namespace velk::testing

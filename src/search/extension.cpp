@@ -7,6 +7,7 @@
 #include "driver/fail.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
+#include "search/progress.h"
 #include "stats/major_cell_table.h"
 
 namespace velk {
@@ -61,21 +62,14 @@ bool is_parent_locus(const int64_t* parent, int width, int64_t x) {
   return false;
 }
 
-// The parent's indices with x at its place in ascending order.
-void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
-  int o = 0;
-  int i = 0;
-  while (i < width && parent[i] < x) out[o++] = parent[i++];
-  out[o++] = x;
-  while (i < width) out[o++] = parent[i++];
-}
-
 // Extends every parent of `from` (sorted worst first, walked best first) into `into`.
 void extend_level(const top_k_list& from, top_k_list& into, int order) {
   const int width = order - 1;
   combined_cells cells(width);
   std::vector<int64_t> loci(order);
   double bound = 2.0;  // set once per level; it only rises
+  const double per_parent = static_cast<double>(p - width);
+  level_progress progress(order, from.count * per_parent);
   for (int j = from.count - 1; j >= 0; --j) {
     const multi_locus_node& parent = from.nodes[j];
     cells.fill(parent.loci, width);
@@ -99,10 +93,19 @@ void extend_level(const top_k_list& from, top_k_list& into, int order) {
       insert_top_k_list(&into, &node);
       if (has_full_root(into) && into.nodes[0].chisq > bound) bound = into.nodes[0].chisq;
     }
+    progress.advance((from.count - j) * per_parent);
   }
 }
 
 }  // namespace
+
+void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
+  int o = 0;
+  int i = 0;
+  while (i < width && parent[i] < x) out[o++] = parent[i++];
+  out[o++] = x;
+  while (i < width) out[o++] = parent[i++];
+}
 
 void extend_level_straightforward(const top_k_list& from, top_k_list& into, int order) {
   extend_level(from, into, order);

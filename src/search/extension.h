@@ -3,11 +3,18 @@
 // alone and reaches the level's running bound.
 #pragma once
 
+#include <cstdint>
+
 #include "search/dis_model.h"
 
 namespace velk {
 
 struct search_engine;
+
+// The parent's `width` ascending indices with x at its place among them, into `out`:
+// every locus set is stored in ascending order, which makes the lists' duplicate test
+// a test of sets.
+void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
 
 // Completes the level list of `order` (2, 3 or 4), running the lower levels first,
 // with the straightforward searches.

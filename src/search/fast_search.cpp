@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "data/genotype_store.h"
+#include "search/extension.h"
 #include "search/pair_search.h"
+#include "search/progress.h"
 #include "stats/major_cell_table.h"
 #include "stats/talpha.h"
 
@@ -117,6 +119,8 @@ void fast_pair_search(disModel& model, int final_mode, const search_engine& engi
   // the blocks in increasing order, so its survivors come out in SNP order.
   const long tile = std::max<long>(1, static_cast<long>(tuning.tile_bytes / std::max<size_t>(block_bytes(), 1)));
   int64_t loci[2];
+  level_progress progress(2, static_cast<double>(p) * (p - 1) / 2);
+  double done = 0;
   long band = std::min(tuning.first_band_rows, full_band);
   for (long i0 = 0; i0 + 1 < p; i0 += band, band = next_band(band, full_band)) {
     const long i1 = std::min<long>(i0 + band, p - 1);
@@ -155,7 +159,9 @@ void fast_pair_search(disModel& model, int final_mode, const search_engine& engi
         insert_top_k_list(&list, &node);
         raise_bound(list, bound);
       }
+      done += static_cast<double>(p - 1 - i);
     }
+    progress.advance(done);
   }
 }
 
@@ -181,14 +187,6 @@ void fill_combined(const int64_t* parent, int width, int cells, uint64_t* out) {
   }
 }
 
-void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
-  int o = 0;
-  int i = 0;
-  while (i < width && parent[i] < x) out[o++] = parent[i++];
-  out[o++] = x;
-  while (i < width) out[o++] = parent[i++];
-}
-
 }  // namespace
 
 void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_engine& engine) {
@@ -203,6 +201,8 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const block_job base = base_job(engine);
   int64_t loci[4];
   double bound = 2.0;  // once per level; it only rises
+  const double per_parent = static_cast<double>(p - width);
+  level_progress progress(order, from.count * per_parent);
   long band = std::min(tuning.first_band_rows, full_band);
   // Parents best first: positions count - 1 down to 0.
   for (long hi = from.count - 1; hi >= 0; hi -= band, band = next_band(band, full_band)) {
@@ -240,6 +240,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
         raise_bound(into, bound);
       }
     }
+    progress.advance((from.count - lo) * per_parent);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "data/genotype_store.h"
 #include "driver/fail.h"
+#include "search/progress.h"
 #include "stats/major_cell_table.h"
 
 namespace velk {
@@ -67,6 +68,8 @@ void find_top_k_single_loci_2(disModel& model) {
 void cal_TList1_major(disModel& model, int final_mode) {
   double bound = final_mode ? corrected_bound() : 2.0;
   int64_t loci[2];
+  level_progress progress(2, static_cast<double>(p) * (p - 1) / 2);
+  double done = 0;
   for (long i = 0; i + 1 < p; ++i) {
     for (long j = i + 1; j < p; ++j) {
       major_cell_table t;
@@ -87,6 +90,8 @@ void cal_TList1_major(disModel& model, int final_mode) {
       insert_top_k_list(model.result_list, &node);
       raise_bound(*model.result_list, bound);
     }
+    done += static_cast<double>(p - 1 - i);
+    progress.advance(done);
   }
 }
 

@@ -1,0 +1,78 @@
+#include "search/progress.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace velk {
+
+namespace {
+
+// A redraw every quarter second reads as live without costing the terminal anything.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+
+// Three significant digits with a metric prefix: 950, 4.95 k, 12.5 M.
+std::string metric(double x) {
+  constexpr const char* prefixes[] = {"", " k", " M", " G", " T", " P"};
+  int p = 0;
+  while (x >= 999.5 && p < 5) {
+    x /= 1000;
+    ++p;
+  }
+  char text[32];
+  snprintf(text, sizeof text, p == 0 ? "%.0f%s" : "%.3g%s", x, prefixes[p]);
+  return text;
+}
+
+std::string duration(double seconds) {
+  const long s = std::lround(seconds);
+  char text[32];
+  if (s < 60)
+    snprintf(text, sizeof text, "%ld s", s);
+  else if (s < 3600)
+    snprintf(text, sizeof text, "%ld min %02ld s", s / 60, s % 60);
+  else
+    snprintf(text, sizeof text, "%ld h %02ld min", s / 3600, s / 60 % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string progress_text(int order, double done, double total, double seconds) {
+  char share[32];
+  snprintf(share, sizeof share, "%.1f %%", total > 0 ? 100 * done / total : 100.0);
+  std::string text = std::to_string(order) + " loci: " + share + " of " + metric(total) + " candidates";
+  if (done > 0 && seconds > 0) {
+    const double rate = done / seconds;
+    text += ", " + metric(rate) + "/s, " + duration((total - done) / rate) + " left";
+  }
+  return text;
+}
+
+level_progress::level_progress(int order, double total) : order_(order), total_(total) {
+  if (!isatty(2)) return;
+  shown_ = true;
+  start_ = clock::now();
+  next_draw_ = start_ + kRedrawInterval;
+  draw(progress_text(order_, 0, total_, 0));
+}
+
+level_progress::~level_progress() {
+  if (shown_) fputs("\r\033[K", stderr);
+}
+
+void level_progress::redraw(double done) {
+  const clock::time_point now = clock::now();
+  if (now < next_draw_) return;
+  next_draw_ = now + kRedrawInterval;
+  draw(progress_text(order_, done, total_, std::chrono::duration<double>(now - start_).count()));
+}
+
+void level_progress::draw(const std::string& text) {
+  // The carriage return redraws the line in place; erasing to the end of the line
+  // clears what a longer earlier text left behind.
+  fputs(("\r" + text + "\033[K").c_str(), stderr);
+}
+
+}  // namespace velk

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "driver/fail.h"
+#include "driver/memory_budget.h"
 
 namespace velk {
 
@@ -18,6 +19,7 @@ genotype_slot* pgeno = nullptr;
 
 namespace {
 uint64_t* store_words = nullptr;  // the one block behind every bitset
+size_t store_claim = 0;           // bytes claimed for the store, given back on release
 }
 
 int bitCount(int64_t x) {
@@ -54,6 +56,10 @@ void create_store() {
   nlongintctrl = word_count(nctrl);
   const size_t nslots = 3 * static_cast<size_t>(p);
   const size_t words_per_slot = static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl);
+  // Claimed first: calloc would grant a store beyond the machine lazily, and the run
+  // would be killed while loading it.
+  store_claim = store_bytes(p) + sizeof(uint64_t);
+  claim_memory(store_claim);
   pgeno = static_cast<genotype_slot*>(calloc(nslots, sizeof(genotype_slot)));
   // One zeroed block for all bitsets: one allocation, and a SNP's six bitsets lie side
   // by side, which keeps a pair's words close in memory.
@@ -70,6 +76,8 @@ void release_store() {
   free(pgeno);
   store_words = nullptr;
   pgeno = nullptr;
+  release_memory(store_claim);
+  store_claim = 0;
 }
 
 }  // namespace velk

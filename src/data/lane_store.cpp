@@ -5,10 +5,14 @@
 
 #include "data/genotype_store.h"
 #include "driver/fail.h"
+#include "driver/memory_budget.h"
 
 namespace velk {
 
-lane_store::~lane_store() { free(words); }
+lane_store::~lane_store() {
+  free(words);
+  release_memory(claimed);
+}
 
 size_t lane_store_bytes() {
   const size_t blocks = (static_cast<size_t>(p) + kLanes - 1) / kLanes;
@@ -21,6 +25,10 @@ void build_lane_store(lane_store& lanes) {
   const size_t bytes = lane_store_bytes();
   // aligned_alloc wants a multiple of the alignment; keep at least one line.
   const size_t rounded = (bytes + 63) / 64 * 64 + 64;
+  // Claimed before the block is allocated: the copy doubles the store, and a study
+  // whose store just fits would otherwise be killed while the copy is filled.
+  claim_memory(rounded);
+  lanes.claimed = rounded;
   lanes.words = static_cast<uint64_t*>(aligned_alloc(64, rounded));
   if (lanes.words == nullptr) fail_out_of_memory();
   memset(lanes.words, 0, rounded);

@@ -19,6 +19,7 @@ struct lane_store {
   uint64_t* words = nullptr;  // 64-byte aligned
   long blocks = 0;
   int words_per_slot = 0;     // nlongintcase + nlongintctrl
+  size_t claimed = 0;         // bytes claimed from the memory budget
 
   lane_store() = default;
   lane_store(const lane_store&) = delete;

@@ -97,6 +97,16 @@ void release_held_loci(top_k_list* list) {
 
 }  // namespace
 
+size_t top_k_list_bytes(int capacity, double held) {
+  if (capacity <= 0) return sizeof(multi_locus_node);
+  // A held node's index array is a malloc of up to four indices (a 48-byte chunk); the
+  // hash index keeps a load of one quarter to one half, at most four 16-byte entries per
+  // node, and for a moment the old table beside the grown one: 48 + 96 bytes.
+  constexpr size_t kHeldNodeBytes = 144;
+  const double nodes = held < capacity ? held : capacity;
+  return static_cast<size_t>(capacity) * sizeof(multi_locus_node) + static_cast<size_t>(nodes) * kHeldNodeBytes;
+}
+
 void init_top_k_list(top_k_list* list, int capacity, int width) {
   list->count = 0;
   list->nodes = capacity < 0 ? nullptr

@@ -47,6 +47,10 @@ inline bool is_full(const top_k_list& list) { return list.count == list.capacity
 // A full list with a root: the running bounds of the searches rise to its root.
 inline bool has_full_root(const top_k_list& list) { return list.capacity >= 1 && list.count == list.capacity; }
 
+// Bytes a list of `capacity` nodes needs once it holds `held` of them: the node array
+// allocated at once, and per held node its index array and its share of the hash index.
+size_t top_k_list_bytes(int capacity, double held);
+
 void init_top_k_list(top_k_list* list, int capacity, int width);
 void insert_top_k_list(top_k_list* list, const multi_locus_node* node);
 void refresh_top_k_list(top_k_list* list, int width);

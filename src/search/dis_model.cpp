@@ -1,11 +1,13 @@
 #include "search/dis_model.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "driver/fail.h"
+#include "driver/memory_budget.h"
 
 namespace velk {
 
@@ -36,9 +38,18 @@ int list_capacity(long long requested) {
   return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
 }
 
+[[noreturn]] void fail_lists() { fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n"); }
+
+// The number of sets of `k` of `p` SNPs, in floating point: no list holds more.
+double locus_sets(int64_t p, int k) {
+  double sets = 1;
+  for (int i = 0; i < k; ++i) sets = sets * static_cast<double>(p - i) / (i + 1);
+  return sets > 0 ? sets : 0;
+}
+
 top_k_list* new_list(int capacity, int width) {
   auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
-  if (list == nullptr) fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n");
+  if (list == nullptr) fail_lists();
   init_top_k_list(list, capacity, width);
   return list;
 }
@@ -57,6 +68,7 @@ disModel::~disModel() {
   delete_list(level_lists[0]);
   delete_list(level_lists[1]);
   ndisloci = 0;
+  release_memory(claimed);
 }
 
 int disModel::loadparameters(const char* path) {
@@ -98,9 +110,19 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
   nlongintctrl = nlongintctrl_in;
   if (ndisloci <= 0) fail(kStatusFatal, "Please Input the number of disease loci of the model before!\n");
   if (ndisloci > 4) fail(kStatusFatal, "The number of disease loci is at most 4!\n");
+  const int level_capacity = ndisloci > 2 ? list_capacity(static_cast<long long>(top_k) * mulfactr) : 0;
+  // All lists are weighed before any is made: calloc grants a node array beyond the
+  // machine lazily, and the run would be killed halfway through the search. Level list
+  // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
+  size_t bytes = top_k_list_bytes(final_capacity, locus_sets(p, ndisloci));
+  if (ndisloci > 2) {
+    bytes += top_k_list_bytes(level_capacity, locus_sets(p, 3));
+    bytes += top_k_list_bytes(level_capacity, std::max(locus_sets(p, 2), locus_sets(p, ndisloci)));
+  }
+  if (!try_claim_memory(bytes)) fail_lists();
+  claimed = bytes;
   result_list = new_list(final_capacity, ndisloci);
   if (ndisloci > 2) {
-    const int level_capacity = list_capacity(static_cast<long long>(top_k) * mulfactr);
     level_lists[0] = new_list(level_capacity, 1);
     level_lists[1] = new_list(level_capacity, 2);
   }

@@ -1,6 +1,7 @@
 // The search model: the parameters of a run and the lists the searches fill.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ranking/top_k_list.h"
@@ -28,6 +29,7 @@ class disModel {
   double max_pval = 0.0;  // "[MAX_PVAL]"
   double maxgwpvl = 0.0;  // "[MAXGWPVL]"
   double alpha_rf = 0.0;  // "[ALPHA_RF]"
+  size_t claimed = 0;     // bytes claimed from the memory budget for the lists
 
   disModel() = default;
   disModel(const disModel&) = delete;

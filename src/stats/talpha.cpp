@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "driver/memory_budget.h"
+
 namespace velk {
 
 Talpha Table_t;
@@ -11,6 +13,9 @@ Talpha Table_t;
 void Talpha::init(int n, double a, double alpha_in) {
   row = 1;
   size = n + 1;
+  // Five arrays of n + 1 entries: a tall study needs more for them than for its store.
+  claimed = (3 * sizeof(double) + 2 * sizeof(int)) * static_cast<size_t>(size);
+  claim_memory(claimed);
   binom = new double[size];
   case_pow = new double[size];
   ctrl_pow = new double[size];
@@ -129,6 +134,8 @@ void Talpha::destroy() {
   delete[] T2;
   binom = case_pow = ctrl_pow = nullptr;
   T1 = T2 = nullptr;
+  release_memory(claimed);
+  claimed = 0;
 }
 
 }  // namespace velk

@@ -7,6 +7,8 @@
 // that order changes thresholds, and with them statistics and ties.
 #pragma once
 
+#include <cstddef>
+
 namespace velk {
 
 class Talpha {
@@ -19,6 +21,7 @@ class Talpha {
   double* ctrl_pow = nullptr; // ctrl_pow[i] = (1 - a)^i
   int row = 0;                // the binomial row that binom holds
   double alpha = 0.0;         // the tail level
+  size_t claimed = 0;         // bytes claimed from the memory budget for the arrays
 
   // Sizes and fills the working arrays for n individuals, case fraction a and tail
   // level alpha; leaves T1 and T2 unset.

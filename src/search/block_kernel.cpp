@@ -2,8 +2,10 @@
 
 // g++ 12 warns about the deliberately undefined vectors inside its own AVX-512
 // intrinsics headers; nothing of ours is uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <algorithm>

@@ -1,0 +1,195 @@
+// What the fuzz targets share: a working folder, the capture of the program's output,
+// and the checks of a loaded store.
+//
+// The targets drive the functions that return (the scanner, inputData, loadparameters,
+// disModel::init, Talpha): inputs that would end the process on purpose (a listed name
+// that cannot be opened, an unusable order of the model) are not run, because libFuzzer
+// takes any exit of the process for a crash.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/genotype_store.h"
+#include "reference_loader.h"
+
+namespace velk::fuzz {
+
+// Ends the process with a report: libFuzzer and the replay both take it for a finding.
+[[noreturn]] inline void violated(const char* what, const std::string& detail = "") {
+  fprintf(stderr, "fuzz invariant violated: %s\n%s\n", what, detail.c_str());
+  fflush(stderr);
+  abort();
+}
+
+#define FUZZ_CHECK(cond, detail) \
+  do {                           \
+    if (!(cond)) ::velk::fuzz::violated(#cond, detail); \
+  } while (0)
+
+// The input cut at each separator line "@@@@\n" (also the dictionary's first entry).
+inline std::vector<std::string> split_parts(const uint8_t* data, size_t size) {
+  static const std::string kSeparator = "@@@@\n";
+  const std::string all(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = all.find(kSeparator, start)) != std::string::npos; start = at + kSeparator.size())
+    parts.push_back(all.substr(start, at - start));
+  parts.push_back(all.substr(start));
+  return parts;
+}
+
+// A private folder, made once per process, that the inputs' files are written into. The
+// reading code opens names relative to the working directory, so each run steps into
+// the folder and back out (libFuzzer writes its findings to the directory it started in).
+class work_dir {
+ public:
+  work_dir() {
+    char pattern[] = "/tmp/velk-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) violated("mkdtemp");
+    path_ = pattern;
+    dir_fd_ = open(pattern, O_RDONLY | O_DIRECTORY);
+    home_fd_ = open(".", O_RDONLY | O_DIRECTORY);
+    if (dir_fd_ < 0 || home_fd_ < 0) violated("open folders");
+  }
+  ~work_dir() {
+    close(dir_fd_);
+    close(home_fd_);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  work_dir(const work_dir&) = delete;
+  work_dir& operator=(const work_dir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) const {
+    const int fd = open(file(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) violated("write", name);
+    close(fd);
+  }
+  void remove(const std::string& name) const { unlink(file(name).c_str()); }
+  void enter() const {
+    if (fchdir(dir_fd_) != 0) violated("fchdir");
+  }
+  void leave() const {
+    if (fchdir(home_fd_) != 0) violated("fchdir");
+  }
+
+ private:
+  std::string path_;
+  int dir_fd_ = -1;
+  int home_fd_ = -1;
+};
+
+// Standard output and standard error of the reading code, caught in memory. glibc's
+// stdout and stderr are plain variables; sanitizer reports write to descriptor 2 and
+// still reach the terminal.
+class captured_output {
+ public:
+  captured_output() {
+    saved_out_ = stdout;
+    saved_err_ = stderr;
+    stdout = out_ = open_memstream(&out_text_, &out_size_);
+    stderr = err_ = open_memstream(&err_text_, &err_size_);
+  }
+  ~captured_output() { finish(); free(out_text_); free(err_text_); }
+  // Restores the streams; `out` and `err` are then complete.
+  void finish() {
+    if (out_ == nullptr) return;
+    fclose(out_);
+    fclose(err_);
+    out_ = err_ = nullptr;
+    stdout = saved_out_;
+    stderr = saved_err_;
+    out.assign(out_text_, out_size_);
+    err.assign(err_text_, err_size_);
+  }
+  std::string out;
+  std::string err;
+
+ private:
+  FILE* saved_out_;
+  FILE* saved_err_;
+  FILE* out_ = nullptr;
+  FILE* err_ = nullptr;
+  char* out_text_ = nullptr;
+  char* err_text_ = nullptr;
+  size_t out_size_ = 0;
+  size_t err_size_ = 0;
+};
+
+// Checks the loaded store: its counts, and every bitset against the genotypes the
+// reference read. That covers the invariants of any store: no bit at or beyond ncase or
+// nctrl, the three slots of a SNP disjoint, each individual where its value puts it.
+inline void check_store(const ref_study& want) {
+  FUZZ_CHECK(p == want.p && n == want.n && ncase == want.ncase && nctrl == want.nctrl, "counts");
+  FUZZ_CHECK(nlongintcase == (ncase + 63) / 64 && nlongintctrl == (nctrl + 63) / 64, "word counts");
+  std::vector<long> index(static_cast<size_t>(n));
+  long cases = 0, ctrls = 0;
+  for (long r = 0; r < n; ++r) index[r] = want.is_case[r] ? cases++ : ctrls++;
+  std::vector<uint64_t> case_bits(static_cast<size_t>(nlongintcase));
+  std::vector<uint64_t> ctrl_bits(static_cast<size_t>(nlongintctrl));
+  for (long s = 0; s < p; ++s) {
+    for (int g = 0; g < 3; ++g) {
+      std::fill(case_bits.begin(), case_bits.end(), 0);
+      std::fill(ctrl_bits.begin(), ctrl_bits.end(), 0);
+      int case_count = 0, ctrl_count = 0;
+      for (long r = 0; r < n; ++r) {
+        if (want.genotype[static_cast<size_t>(s * n + r)] != g) continue;
+        std::vector<uint64_t>& bits = want.is_case[r] ? case_bits : ctrl_bits;
+        bits[index[r] / 64] |= uint64_t{1} << (index[r] % 64);
+        ++(want.is_case[r] ? case_count : ctrl_count);
+      }
+      const genotype_slot& got = slot(s, g);
+      const std::string where = "SNP " + std::to_string(s) + ", genotype " + std::to_string(g);
+      FUZZ_CHECK(std::equal(case_bits.begin(), case_bits.end(), got.pcase), "case bits of " + where);
+      FUZZ_CHECK(std::equal(ctrl_bits.begin(), ctrl_bits.end(), got.pctrl), "control bits of " + where);
+      const genotype_slot* cell[1] = {&got};
+      const cell_count c = count_cell(cell, 1);
+      FUZZ_CHECK(c.cases == case_count && c.ctrls == ctrl_count, "cell count of " + where);
+    }
+  }
+}
+
+// The checks that hold for any store, for loads the reference cannot predict (a file
+// that starts like a PLINK .bed): counts consistent, no bit at or beyond the class
+// counts, the three slots of a SNP disjoint.
+inline void check_store_shape() {
+  FUZZ_CHECK(ncase >= 0 && nctrl >= 0 && ncase + nctrl == n, "class counts");
+  FUZZ_CHECK(nlongintcase == (ncase + 63) / 64 && nlongintctrl == (nctrl + 63) / 64, "word counts");
+  auto beyond = [](const uint64_t* bits, int words, int count) {
+    if (count % 64 == 0) return false;
+    return (bits[words - 1] >> (count % 64)) != 0;
+  };
+  for (long s = 0; s < p; ++s) {
+    for (int g = 0; g < 3; ++g) {
+      FUZZ_CHECK(!beyond(slot(s, g).pcase, nlongintcase, ncase), "case bit beyond ncase");
+      FUZZ_CHECK(!beyond(slot(s, g).pctrl, nlongintctrl, nctrl), "control bit beyond nctrl");
+    }
+    for (int w = 0; w < nlongintcase; ++w) {
+      const uint64_t a = slot(s, 0).pcase[w], b = slot(s, 1).pcase[w], c = slot(s, 2).pcase[w];
+      FUZZ_CHECK((a & b) == 0 && (a & c) == 0 && (b & c) == 0, "case slots overlap");
+    }
+    for (int w = 0; w < nlongintctrl; ++w) {
+      const uint64_t a = slot(s, 0).pctrl[w], b = slot(s, 1).pctrl[w], c = slot(s, 2).pctrl[w];
+      FUZZ_CHECK((a & b) == 0 && (a & c) == 0 && (b & c) == 0, "control slots overlap");
+    }
+  }
+}
+
+// A refused load reports exactly one line.
+inline void check_one_message(const std::string& err) {
+  FUZZ_CHECK(!err.empty() && err.back() == '\n' && err.find('\n') == err.size() - 1, err);
+}
+
+}  // namespace velk::fuzz

@@ -1,0 +1,96 @@
+// Fuzz target: a list file with the genotype files it names, loaded by inputData and
+// compared with the reference reading.
+//
+// Input: parts cut at "@@@@\n": the list file's text, then the texts of the files "a",
+// "b" and "c", then "a.bim" and "a.fam" (companions of an "a" that starts like a PLINK
+// .bed); a missing part is a file that does not exist. The folder also holds a directory
+// "d" and a FIFO "f", and the list file may name itself. A list naming anything else,
+// which could only end the run with "Can't open the input file", is not run.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "data/genotype_input.h"
+#include "driver/memory_budget.h"
+#include "harness.h"
+
+namespace {
+
+using namespace velk::fuzz;
+
+const char* const kList = "VELKinputfiles.txt";
+const char* const kFileNames[] = {"a", "b", "c", "a.bim", "a.fam"};
+
+const work_dir& folder() {
+  static const work_dir dir;
+  static const bool prepared = [] {
+    mkdir(dir.file("d").c_str(), 0700);
+    mkfifo(dir.file("f").c_str(), 0600);
+    return true;
+  }();
+  (void)prepared;
+  return dir;
+}
+
+bool starts_as_bed(const std::string& text) { return text.size() >= 2 && text[0] == 0x6C && text[1] == 0x1B; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  velk::fill_wordbits();
+  folder();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<std::string> parts = split_parts(data, size);
+  std::map<std::string, ref_file> present;
+  present[kList] = {kList, true, parts[0]};
+  present["d"] = {"d", false, ""};
+  present["f"] = {"f", false, ""};
+  for (size_t i = 0; i < std::size(kFileNames); ++i)
+    if (i + 1 < parts.size()) present[kFileNames[i]] = {kFileNames[i], true, parts[i + 1]};
+
+  std::vector<ref_file> listed;
+  bool predictable = true;
+  for (const std::string& name : velk::list_names(parts[0])) {
+    const auto found = present.find(name);
+    if (found == present.end()) return 0;
+    listed.push_back(found->second);
+    if (found->second.regular && starts_as_bed(found->second.text)) predictable = false;
+  }
+
+  const work_dir& dir = folder();
+  dir.write(kList, parts[0]);
+  for (size_t i = 0; i < std::size(kFileNames); ++i) {
+    if (i + 1 < parts.size())
+      dir.write(kFileNames[i], parts[i + 1]);
+    else
+      dir.remove(kFileNames[i]);
+  }
+
+  dir.enter();
+  captured_output output;
+  const int status = velk::inputData(kList);
+  output.finish();
+  dir.leave();
+
+  if (listed.empty()) {
+    FUZZ_CHECK(status == 1 && output.err == "The list file VELKinputfiles.txt names no genotype file.\n", output.err);
+  } else if (predictable) {
+    const ref_study want = ref_load(listed);
+    FUZZ_CHECK((status == 0) == want.loaded, output.err + " / expected: " + want.err);
+    FUZZ_CHECK(output.err == want.err, output.err + " / expected: " + want.err);
+    if (want.loaded) check_store(want);
+  } else {
+    if (status == 0)
+      check_store_shape();
+    else
+      check_one_message(output.err);
+  }
+  velk::release_store();
+  FUZZ_CHECK(velk::memory_claimed() == 0, "a claim outlived its block");
+  return 0;
+}

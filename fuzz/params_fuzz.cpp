@@ -1,0 +1,112 @@
+// Fuzz target: the parameter file, then what its values size and steer: the model's
+// lists (disModel::init) and the threshold tables (Talpha) with the file's tail level.
+//
+// Input: the parameter file's bytes. The order and multiplier that would end the run on
+// purpose (no order, an order beyond 4, level lists that cannot be sized) are read but
+// not given to init.
+#include <libalglib/ap.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/memory_budget.h"
+#include "harness.h"
+#include "search/dis_model.h"
+#include "stats/talpha.h"
+
+namespace {
+
+using namespace velk::fuzz;
+
+struct values {
+  int ndisloci = 0, mulfactr = 0;
+  double max_pval = 0, maxgwpvl = 0, alpha_rf = 0;
+};
+
+bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+int clamped(long v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v); }
+
+// The file read as lines of at most 999 bytes (a longer line is several), each a C
+// string up to its first NUL; a line starting with a key sets it, the last one wins.
+values expected(const std::string& text) {
+  values v;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t end = i;
+    while (end < text.size() && end - i < 999 && text[end] != '\n') ++end;
+    if (end < text.size() && end - i < 999) ++end;  // the line feed belongs to the line
+    const std::string line = text.substr(i, end - i);
+    i = end;
+    const char* s = line.c_str();
+    const char* value = s + std::min<size_t>(10, strlen(s));
+    while (*value == ' ' || *value == '\t') ++value;
+    if (strncmp(s, "[DISEASEN]", 10) == 0) v.ndisloci = clamped(strtol(value, nullptr, 10));
+    else if (strncmp(s, "[MULFACTR]", 10) == 0) v.mulfactr = clamped(strtol(value, nullptr, 10));
+    else if (strncmp(s, "[MAX_PVAL]", 10) == 0) v.max_pval = strtod(value, nullptr);
+    else if (strncmp(s, "[MAXGWPVL]", 10) == 0) v.maxgwpvl = strtod(value, nullptr);
+    else if (strncmp(s, "[ALPHA_RF]", 10) == 0) v.alpha_rf = strtod(value, nullptr);
+  }
+  return v;
+}
+
+void check_tables(int n, double a, double alpha) {
+  velk::Talpha t;
+  t.init(n, a, alpha);
+  try {
+    t.cul_T();
+  } catch (const alglib::ap_error&) {
+    // The run reports these as a numerical error; the tables are then not used.
+    t.destroy();
+    return;
+  }
+  for (int m = 0; m <= n; ++m) {
+    FUZZ_CHECK(t.T1[m] >= 0 && t.T1[m] <= m + 1, "case threshold out of range");
+    FUZZ_CHECK(t.T2[m] >= 0 && t.T2[m] <= m + 1, "control threshold out of range");
+  }
+  t.destroy();
+}
+
+const work_dir& folder() {
+  static const work_dir dir;
+  return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const work_dir& dir = folder();
+  dir.write("VELKparameters.txt", text);
+  const values want = expected(text);
+  {
+    velk::disModel model;
+    FUZZ_CHECK(model.loadparameters(dir.file("VELKparameters.txt").c_str()) == 0, "parameter file not read");
+    FUZZ_CHECK(model.ndisloci == want.ndisloci && model.mulfactr == want.mulfactr, "integer parameters");
+    FUZZ_CHECK(same(model.max_pval, want.max_pval) && same(model.maxgwpvl, want.maxgwpvl) &&
+                   same(model.alpha_rf, want.alpha_rf),
+               "real parameters");
+
+    constexpr long kTopK = 5;
+    const long level = kTopK * static_cast<long>(model.mulfactr);
+    const bool sizable = model.ndisloci <= 2 || (level >= 0 && level <= 100000);
+    if (model.ndisloci >= 1 && model.ndisloci <= 4 && sizable) {
+      model.init(kTopK, 20, 6, 4, 1, 1);
+      FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == model.ndisloci, "final list");
+      if (model.ndisloci > 2)
+        FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
+                   "level lists");
+      FUZZ_CHECK(velk::memory_claimed() > 0, "lists not claimed");
+    }
+  }
+  // Tables for a small study with the file's tail level; now and then one past the
+  // largest summed cell, where the thresholds come from the library's binomial tail.
+  const int n = size % 64 == 0 ? 1021 + static_cast<int>(size % 7) : 2 + static_cast<int>(size % 40);
+  const int cases = 1 + static_cast<int>((size * 7) % static_cast<size_t>(n - 1));
+  check_tables(n, static_cast<double>(cases) / n, want.alpha_rf);
+  FUZZ_CHECK(velk::memory_claimed() == 0, "a claim outlived its block");
+  return 0;
+}

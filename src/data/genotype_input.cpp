@@ -32,8 +32,13 @@ bool is_regular(FILE* file) {
   return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-void report_value_count(const char* name, long line, long values, long expected) {
+// The value count check of every row of the counting and loading passes; false, and
+// `failed` set, after reporting a row with too many or too few values.
+bool value_count_ok(const char* name, long line, long values, long expected, bool& failed) {
+  if (values == expected) return true;
   report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected);
+  failed = true;
+  return false;
 }
 
 // Sizing pass over one file: its rows (when asked to count them all) and the value
@@ -63,11 +68,7 @@ struct count_sink {
     return true;
   }
   bool end_row(long line, long values) {
-    if (values != expected_values) {
-      report_value_count(name, line, values, expected_values);
-      failed = true;
-      return false;
-    }
+    if (!value_count_ok(name, line, values, expected_values, failed)) return false;
     classes[rows++] = row_class;
     return true;
   }
@@ -110,11 +111,7 @@ struct load_sink {
     return true;
   }
   bool end_row(long line, long values) {
-    if (values != expected_values) {
-      report_value_count(name, line, values, expected_values);
-      failed = true;
-      return false;
-    }
+    if (!value_count_ok(name, line, values, expected_values, failed)) return false;
     if (row_status_differs) {
       report("File %s, line %ld: the status differs from the first file.\n", name, line);
       failed = true;

@@ -12,8 +12,8 @@
 #include <map>
 #include <string>
 
+#include "base/memory_budget.h"
 #include "data/genotype_input.h"
-#include "driver/memory_budget.h"
 #include "harness.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/memory_budget.h"
+#include "base/memory_budget.h"
 #include "harness.h"
 #include "search/dis_model.h"
 #include "stats/talpha.h"

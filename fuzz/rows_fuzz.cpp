@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/memory_budget.h"
 #include "data/genotype_input.h"
 #include "data/text_rows.h"
-#include "driver/memory_budget.h"
 #include "harness.h"
 
 namespace {

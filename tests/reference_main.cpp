@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "driver/fail.h"
+#include "base/fail.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <ctime>
 
+#include "base/fail.h"
 #include "data/genotype_store.h"
 #include "data/text_rows.h"
-#include "driver/fail.h"
 
 namespace velk {
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/fail.h"
+#include "base/memory_budget.h"
 #include "data/genotype_store.h"
-#include "driver/fail.h"
-#include "driver/memory_budget.h"
 
 namespace velk {
 

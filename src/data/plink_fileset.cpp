@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "data/text_rows.h"
-#include "driver/fail.h"
 
 namespace velk {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/fail.h"
+#include "base/fail.h"
 
 namespace velk {
 

@@ -5,8 +5,8 @@
 #include <new>
 #include <string>
 
+#include "base/fail.h"
 #include "data/genotype_input.h"
-#include "driver/fail.h"
 #include "driver/run.h"
 #include "ranking/result_names.h"
 #include "ranking/result_writer.h"

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "base/atomic_file.h"
+#include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
-#include "driver/fail.h"
 #include "ranking/result_writer.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
@@ -41,13 +42,12 @@ void detect(long top_k, search_path path, const search_tuning& tuning) {
 
   srDisLociV2(model, model.ndisloci, path, tuning);
 
-  // Opened only now, so that a failed run leaves an earlier result file untouched.
-  FILE* out = fopen(kResultFileName, "w");
-  if (out == nullptr) fail(kStatusFatal, "Cannot create a file to write the result!\n");
-  print_top_k_list(model.result_list, out, model.ndisloci);
-  bool write_failed = ferror(out) != 0;
-  if (fclose(out) != 0) write_failed = true;
-  if (write_failed) fail(kStatusFatal, "Cannot write the result file!\n");
+  // Opened only now, and replaced whole, so that a failed run leaves an earlier result
+  // file untouched.
+  output_file out;
+  if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
+  print_top_k_list(model.result_list, out.stream, model.ndisloci);
+  if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
 
   free(X2table1);
   X2table1 = nullptr;

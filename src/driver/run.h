@@ -1,6 +1,6 @@
 // The run sequence: load the study, read the parameters, build the tables, search,
 // write the result file. Returns the process's exit status (fatal errors end the
-// process from where they are found, through driver/fail.h).
+// process from where they are found, through base/fail.h).
 #pragma once
 
 #include "search/dispatch.h"

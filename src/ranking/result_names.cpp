@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/plink_fileset.h"
 #include "data/text_rows.h"
-#include "driver/fail.h"
 
 namespace velk {
 

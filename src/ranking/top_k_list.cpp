@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/fail.h"
+#include "base/fail.h"
 
 namespace velk {
 

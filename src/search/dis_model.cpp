@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/fail.h"
-#include "driver/memory_budget.h"
+#include "base/fail.h"
+#include "base/memory_budget.h"
 
 namespace velk {
 

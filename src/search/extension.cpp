@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/fail.h"
 #include "data/genotype_store.h"
-#include "driver/fail.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
 #include "search/progress.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/fail.h"
 #include "data/genotype_store.h"
-#include "driver/fail.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "driver/memory_budget.h"
+#include "base/memory_budget.h"
 
 namespace velk {
 

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -8,37 +10,93 @@
 namespace velk::testing {
 namespace {
 
-// Eight individuals, three SNPs, one disease locus; the place of the result file is
-// prepared by each case.
-TEST(ResultFile, FailuresToCreateOrWriteIt) {
+namespace fs = std::filesystem;
+
+// An earlier result that a failed run must leave byte for byte as it was.
+const std::string kEarlier = "Loci\tchi_SQ\tP_value\t#Major_cells\n" + std::string(3000, '#') + "\n";
+
+void write_study(const study_dir& dir) {
+  dir.write("VELKinputfiles.txt", "geno.txt\n");
+  dir.write("geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
+  dir.write("VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
+}
+
+// Files of the folder other than the study's own: a failed run leaves none behind.
+std::vector<std::string> stray_files(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "VELKinputfiles.txt" && name != "geno.txt" && name != "VELKparameters.txt" &&
+        name != "VELKResult.txt" && name != "elsewhere")
+      names.push_back(name);
+  }
+  return names;
+}
+
+// The place of the result file is prepared by each case; `limit` is a file-size limit
+// in bytes for the run (0: none).
+TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
   struct row {
     const char* name;
-    std::function<void(const std::filesystem::path&)> prepare;
+    std::function<void(const fs::path&)> prepare;
+    long limit;
     int status;
     std::string err;
   };
   const row rows[] = {
-      {"plain", [](const std::filesystem::path&) {}, 0, ""},
-      {"full disk", [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/full", p); }, 255,
+      {"plain", [](const fs::path&) {}, 0, 0, ""},
+      {"earlier result", [](const fs::path& p) { write_file(p, kEarlier); }, 0, 0, ""},
+      {"full disk", [](const fs::path& p) { fs::create_symlink("/dev/full", p); }, 0, 255,
        "Cannot write the result file!\n"},
-      {"directory", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }, 255,
+      {"directory", [](const fs::path& p) { fs::create_directory(p); }, 0, 255,
        "Cannot create a file to write the result!\n"},
+      {"file-size limit", [](const fs::path& p) { write_file(p, kEarlier); }, 40, 255,
+       "Cannot write the result file!\n"},
   };
   for (const row& r : rows) {
     study_dir dir;
-    dir.write("VELKinputfiles.txt", "geno.txt\n");
-    dir.write("geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
-    dir.write("VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
-    r.prepare(dir.path() / "VELKResult.txt");
-    const run_result run = dir.run({"3"});
+    write_study(dir);
+    const fs::path result = dir.path() / "VELKResult.txt";
+    r.prepare(result);
+    const bool had_file = fs::is_regular_file(result);
+    const std::string before = had_file ? dir.read("VELKResult.txt") : "";
+    run_result run;
+    if (r.limit > 0) {
+      // The limit is inherited by the program; the test itself never writes past it.
+      struct rlimit old;
+      getrlimit(RLIMIT_FSIZE, &old);
+      struct rlimit limit = {static_cast<rlim_t>(r.limit), old.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      run = dir.run({"3"});
+      setrlimit(RLIMIT_FSIZE, &old);
+    } else {
+      run = dir.run({"3"});
+    }
     EXPECT_EQ(run.status, r.status) << r.name;
     EXPECT_EQ(run.err, r.err) << r.name;
+    EXPECT_EQ(stray_files(dir.path()), std::vector<std::string>{}) << r.name;
     const bool timed = run.out.find("The time used in detecting multi-loci interactions is:") != std::string::npos;
     EXPECT_EQ(timed, r.status == 0) << r.name;
     if (r.status == 0) {
-      EXPECT_EQ(dir.read("VELKResult.txt").rfind("Loci\tchi_SQ\tP_value\t#Major_cells\n", 0), 0u);
+      EXPECT_EQ(dir.read("VELKResult.txt").rfind("Loci\tchi_SQ\tP_value\t#Major_cells\n0 ", 0), 0u) << r.name;
+    } else if (had_file) {
+      EXPECT_EQ(dir.read("VELKResult.txt"), before) << r.name;
     }
   }
+}
+
+TEST(ResultFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
+  study_dir dir;
+  write_study(dir);
+  fs::create_directory(dir.path() / "elsewhere");
+  write_file(dir.path() / "elsewhere" / "kept.txt", kEarlier);
+  fs::permissions(dir.path() / "elsewhere" / "kept.txt", fs::perms(0640));
+  fs::create_symlink("elsewhere/kept.txt", dir.path() / "VELKResult.txt");
+  ASSERT_EQ(dir.run({"3"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "VELKResult.txt"));
+  EXPECT_NE(dir.read("elsewhere/kept.txt"), kEarlier);
+  EXPECT_EQ(fs::status(dir.path() / "elsewhere" / "kept.txt").permissions() & fs::perms::all, fs::perms(0640));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "elsewhere"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "driver/memory_budget.h"
+#include "base/memory_budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/fail.h"
+#include "base/fail.h"
 
 namespace velk {
 

@@ -1,4 +1,4 @@
-#include "driver/memory_budget.h"
+#include "base/memory_budget.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "driver/fail.h"
+#include "base/fail.h"
 
 #include <cstdarg>
 #include <cstdlib>

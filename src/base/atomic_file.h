@@ -1,0 +1,50 @@
+// Output files that are replaced whole or not at all.
+//
+// A result written straight into its file is lost twice when the write fails halfway
+// (a full disk, a file-size limit): the earlier file is already truncated, and what is
+// left looks like a result. So a file is written under a temporary name in the folder
+// where it will stand, flushed to the disk, given the old file's permission bits and
+// renamed over the old one; on any failure the temporary file is removed and the old
+// file stays byte for byte as it was.
+//
+// A name that is a symbolic link stays a link: the regular file it points to is
+// replaced, in that file's folder. A name that is a device or another special file
+// (a link to /dev/null, say) is written in place, as any program would.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <string>
+
+namespace velk {
+
+struct output_file {
+  FILE* stream = nullptr;  // write here between open_output and commit_output
+  std::string target;      // the file that is replaced (the name, or where its links lead)
+  std::string temporary;   // the new file's name; empty when writing in place
+};
+
+// Opens `name` for replacing. False, with nothing created, when no file can be made
+// there (a directory of that name, a folder without write permission).
+bool open_output(const char* name, output_file& out);
+
+// Flushes and syncs the new file and renames it into place. False when a write, the
+// flush or the rename failed; the new file is then removed and the old one untouched.
+bool commit_output(output_file& out);
+
+// Gives up a file opened by open_output: the new file is removed.
+void abandon_output(output_file& out);
+
+// Writes `text` to `name` as above: false when the file cannot be created
+// (`created` false) or written (`created` true).
+bool write_whole_file(const char* name, const std::string& text, bool& created);
+
+// Removes `name` when it is a regular file or a link; true when nothing is left.
+bool remove_if_present(const char* name);
+
+// Ignores SIGXFSZ, so that a file-size limit makes a write fail instead of killing
+// the process before it can clean up.
+void ignore_file_size_signal();
+
+}  // namespace velk

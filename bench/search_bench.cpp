@@ -27,9 +27,9 @@ void pair_search(benchmark::State& state, bool fast, int threads) {
     disModel view;
     view.mirror_low(model, 2);
     if (fast)
-      fast_pair_search(view, 0, engine);
+      fast_pair_search(view, 0, loaded_split(), engine);
     else
-      cal_TList1_major(view, 0);
+      cal_TList1_major(view, 0, loaded_split());
     view.mirror_low_pre_exit();
   }
   const double pairs = static_cast<double>(snps) * (snps - 1) / 2;

@@ -39,8 +39,8 @@ inline void make_synthetic_study(int individuals, int snps, unsigned seed, doubl
   Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), alpha);
   Table_t.cul_T();
   delete[] X2table1;
-  X2table1 = new double[p];
-  cal_single_loci(X2table1);
+  X2table1 = new double[single_locus_entries()]();
+  cal_single_loci(pgeno, X2table1);
 }
 
 }  // namespace velk::bench

@@ -73,8 +73,8 @@ void prepare_statistics(disModel& model, long top_k) {
   model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
   Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), model.alpha_rf);
   Table_t.cul_T();
-  X2table1 = new double[p];
-  cal_single_loci(X2table1);
+  X2table1 = new double[single_locus_entries()]();
+  cal_single_loci(pgeno, X2table1);
 }
 
 // One pair level into the model's pair list; returns the seconds it took.
@@ -84,9 +84,9 @@ double time_pairs(disModel& model, const search_engine* engine) {
   view.mirror_low(model, 2);
   const auto start = clock_type::now();
   if (engine != nullptr)
-    fast_pair_search(view, 0, *engine);
+    fast_pair_search(view, 0, loaded_split(), *engine);
   else
-    cal_TList1_major(view, 0);
+    cal_TList1_major(view, 0, loaded_split());
   const double took = seconds_since(start);
   view.mirror_low_pre_exit();
   return took;
@@ -148,9 +148,9 @@ int main(int argc, char** argv) {
       refresh_top_k_list(&into, order);
       const auto start = clock_type::now();
       if (with != nullptr)
-        fast_extend_level(parents, into, order, *with);
+        fast_extend_level(parents, into, order, loaded_split(), *with);
       else
-        extend_level_straightforward(parents, into, order);
+        extend_level_straightforward(parents, into, order, loaded_split());
       return seconds_since(start);
     };
     const std::string what = "level" + std::to_string(order);

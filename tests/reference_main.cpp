@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   std::set_new_handler([] { velk::fail_out_of_memory(); });
   if (argc < 2) return 2;
   std::string choice = argv[1];
-  velk::search_tuning tuning;
+  velk::run_options options;
+  velk::search_tuning& tuning = options.tuning;
   const size_t colon = choice.find(':');
   if (colon != std::string::npos) {
     char* rest = choice.data() + colon + 1;
@@ -24,12 +25,12 @@ int main(int argc, char** argv) {
     tuning.tile_bytes = strtoul(rest + 1, &rest, 10);
     choice.resize(colon);
   }
-  velk::search_path path = velk::search_path::fast;
+  velk::search_path& path = options.path;
   if (choice == "straightforward") path = velk::search_path::straightforward;
   else if (choice == "table") path = velk::search_path::fast_table;
   else if (choice == "popcnt") path = velk::search_path::fast_popcnt;
   else if (choice == "avx2") path = velk::search_path::fast_avx2;
   else if (choice == "avx512") path = velk::search_path::fast_avx512;
   argv[1] = argv[0];
-  return velk::run(argc - 1, argv + 1, path, tuning);
+  return velk::run(argc - 1, argv + 1, options);
 }

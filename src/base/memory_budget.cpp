@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kUnclaimedRoom = size_t{48} << 20;
 
 size_t claimed = 0;
+int sharing_processes = 1;  // processes that divide the physical memory
 // Bytes mapped when the first of the current claims was made; an address-space limit
 // counts them too.
 size_t mapped_before_claims = 0;
@@ -25,7 +26,7 @@ size_t physical_memory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || page_size <= 0) return SIZE_MAX;  // unknown: let the allocator decide
-  return static_cast<size_t>(pages) * static_cast<size_t>(page_size);
+  return static_cast<size_t>(pages) * static_cast<size_t>(page_size) / static_cast<size_t>(sharing_processes);
 }
 
 // The process's mapped bytes, the measure RLIMIT_AS applies to.
@@ -88,5 +89,7 @@ void claim_memory(size_t bytes) {
 void release_memory(size_t bytes) { claimed = bytes < claimed ? claimed - bytes : 0; }
 
 size_t memory_claimed() { return claimed; }
+
+void set_memory_share(int processes) { sharing_processes = processes > 1 ? processes : 1; }
 
 }  // namespace velk

@@ -34,4 +34,8 @@ void release_memory(size_t bytes);
 // Bytes claimed and not yet given back.
 size_t memory_claimed();
 
+// This process's share of the machine: `processes` processes (ranks of an MPI job on
+// one machine) divide its physical memory. Set once at start-up.
+void set_memory_share(int processes);
+
 }  // namespace velk

@@ -105,7 +105,7 @@ struct load_sink {
         individual = individual_is_case ? ++case_index : ++ctrl_index;
       }
     } else if (row_usable && index < expected_values && value >= 0 && value <= 2) {
-      genotype_slot& s = slot(snp_offset + index - 1, value);
+      const genotype_slot s = slot(snp_offset + index - 1, value);
       set_individual(individual_is_case ? s.pcase : s.pctrl, individual);
     }
     return true;
@@ -156,11 +156,12 @@ struct load_sink {
       bit[r] = static_cast<uint64_t>(mask1) << (batch_individual[r] % LengthLongType);
     }
     for (long k = 0; k < snps; ++k) {
-      uint64_t* const snp_words = slot(snp_offset + k, 0).pcase;  // the SNP's three slots in a row
+      // The SNP's words: genotype g's word w at (g * stride + w) * kLanes.
+      uint64_t* const snp_words = slot(snp_offset + k, 0).pcase.first;
       const unsigned char* digit = batch.data() + k;
       for (int r = 0; r < batch_rows; ++r, digit += snps) {
         const unsigned g = static_cast<unsigned>(*digit - '0');
-        if (g <= 2) snp_words[g * stride + word[r]] |= bit[r];
+        if (g <= 2) snp_words[(g * stride + word[r]) * kLanes] |= bit[r];
       }
     }
     batch_rows = 0;

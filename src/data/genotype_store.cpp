@@ -18,15 +18,29 @@ int ncase = 0;
 int nctrl = 0;
 int nlongintcase = 0;
 int nlongintctrl = 0;
-genotype_slot* pgeno = nullptr;
+uint64_t* pgeno = nullptr;
 
 namespace {
-uint64_t* store_words = nullptr;  // the one block behind every bitset
-void* store_map = nullptr;        // its mapping, and the mapping's length
+void* store_map = nullptr;  // the store's mapping, and the mapping's length
 size_t store_map_bytes = 0;
 constexpr size_t kHugePage = size_t{2} << 20;
-size_t store_claim = 0;           // bytes claimed for the store, given back on release
+size_t store_claim = 0;     // bytes claimed for the store, given back on release
+
+// A zeroed block of `bytes` aligned to a huge page, or null. Mapped by hand and marked
+// for huge pages: the kernel hands the block out zeroed, and loading then meets one
+// page fault per 2 MB instead of one per 4 KB (a third of the time to load a fileset).
+uint64_t* map_zeroed(size_t bytes, void*& map, size_t& map_bytes) {
+  map_bytes = bytes + kHugePage;
+  map = mmap(nullptr, map_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) {
+    map = nullptr;
+    return nullptr;
+  }
+  const uintptr_t aligned = (reinterpret_cast<uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
+  madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+  return reinterpret_cast<uint64_t*>(aligned);
 }
+}  // namespace
 
 int bitCount(int64_t x) {
   // The shifts are arithmetic on the signed value; the sums are formed in unsigned
@@ -53,45 +67,54 @@ int word_count(int count) {
 }
 
 size_t store_bytes(long snps) {
-  const size_t words_per_slot = static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl);
-  return 3 * static_cast<size_t>(snps) * (sizeof(genotype_slot) + words_per_slot * sizeof(uint64_t));
+  const size_t blocks = (static_cast<size_t>(snps) + kLanes - 1) / kLanes;
+  return blocks * 3 * kLanes * slot_words() * sizeof(uint64_t);
 }
 
 void create_store() {
   nlongintcase = word_count(ncase);
   nlongintctrl = word_count(nctrl);
-  const size_t nslots = 3 * static_cast<size_t>(p);
-  const size_t words_per_slot = static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl);
-  // Claimed first: calloc would grant a store beyond the machine lazily, and the run
-  // would be killed while loading it.
-  store_claim = store_bytes(p) + sizeof(uint64_t);
+  // Claimed first: the mapping would grant a store beyond the machine lazily, and the
+  // run would be killed while loading it.
+  const size_t bytes = store_bytes(p);
+  store_claim = bytes + kHugePage;
   claim_memory(store_claim);
-  pgeno = static_cast<genotype_slot*>(calloc(nslots, sizeof(genotype_slot)));
-  // One zeroed block for all bitsets: one allocation, and a SNP's six bitsets lie side
-  // by side, which keeps a pair's words close in memory.
-  // Mapped by hand, aligned to a huge page and marked for huge pages: the kernel hands
-  // the block out zeroed, and loading then meets one page fault per 2 MB instead of
-  // one per 4 KB (a third of the time to load a fileset).
-  store_map_bytes = (nslots * words_per_slot + 1) * sizeof(uint64_t) + kHugePage;
-  store_map = mmap(nullptr, store_map_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (pgeno == nullptr || store_map == MAP_FAILED) fail_out_of_memory();
-  const uintptr_t aligned = (reinterpret_cast<uintptr_t>(store_map) + kHugePage - 1) & ~(kHugePage - 1);
-  store_words = reinterpret_cast<uint64_t*>(aligned);
-  madvise(store_words, store_map_bytes - kHugePage, MADV_HUGEPAGE);
-  for (size_t s = 0; s < nslots; ++s) {
-    pgeno[s].pcase = store_words + s * words_per_slot;
-    pgeno[s].pctrl = pgeno[s].pcase + nlongintcase;
-  }
+  pgeno = map_zeroed(bytes, store_map, store_map_bytes);
+  if (pgeno == nullptr) fail_out_of_memory();
 }
 
 void release_store() {
-  if (store_map != nullptr && store_map != MAP_FAILED) munmap(store_map, store_map_bytes);
+  if (store_map != nullptr) munmap(store_map, store_map_bytes);
   store_map = nullptr;
-  free(pgeno);
-  store_words = nullptr;
   pgeno = nullptr;
   release_memory(store_claim);
   store_claim = 0;
+}
+
+void share_store(const team& t) {
+  if (t.size == 1) return;
+  int counts[4] = {n, p, ncase, nctrl};
+  share(t, counts);
+  if (!leads(t)) {
+    n = counts[0];
+    p = counts[1];
+    ncase = counts[2];
+    nctrl = counts[3];
+    create_store();
+  }
+  share_bytes(t, pgeno, store_bytes(p));
+}
+
+void copy_snp_out(const uint64_t* store, long s, uint64_t* out) {
+  const size_t words = slot_words();
+  const uint64_t* from = store_block(store, s / kLanes) + s % kLanes;
+  for (size_t w = 0; w < 3 * words; ++w) out[w] = from[w * kLanes];
+}
+
+void copy_snp_in(uint64_t* store, long s, const uint64_t* in) {
+  const size_t words = slot_words();
+  uint64_t* to = const_cast<uint64_t*>(store_block(store, s / kLanes)) + s % kLanes;
+  for (size_t w = 0; w < 3 * words; ++w) to[w * kLanes] = in[w];
 }
 
 }  // namespace velk

@@ -304,13 +304,16 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
     // its own blocks at their offsets. SNPs own disjoint words of the store. One
     // parallel region for the whole file: a thread that the system holds back then
     // delays only its last block, not a barrier after every block.
-    const long block_snps = std::max(1L, kBlockBytes / snp_bytes);
+    // Whole blocks of the store per thread, so that no two threads share its cache lines.
+    const long block_snps = std::max(1L, kBlockBytes / snp_bytes / kLanes) * kLanes;
     const long blocks = (set.snps + block_snps - 1) / block_snps;
     const int fd = fileno(bed);
     bool failed = false;
 #pragma omp parallel if (blocks > 1 && set.snps * snp_bytes >= kParallelBytes) reduction(|| : failed)
     {
       std::vector<unsigned char> block(static_cast<size_t>(block_snps * snp_bytes));
+      // A SNP is decoded into dense words first, then spread into its lane of the store.
+      std::vector<uint64_t> snp_words(3 * slot_words());
 #pragma omp for schedule(dynamic, 1)
       for (long b = 0; b < blocks; ++b) {
         const long first = b * block_snps;
@@ -319,7 +322,10 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
           failed = true;
           continue;
         }
-        for (long j = 0; j < count; ++j) decoder.decode(block.data() + j * snp_bytes, slot(snp_offset + first + j, 0).pcase);
+        for (long j = 0; j < count; ++j) {
+          decoder.decode(block.data() + j * snp_bytes, snp_words.data());
+          copy_snp_in(pgeno, snp_offset + first + j, snp_words.data());
+        }
       }
     }
     usable = !failed;

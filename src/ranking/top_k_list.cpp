@@ -159,6 +159,19 @@ void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
   index_insert(list->held, loci, width);
 }
 
+void append_top_k_list_node(top_k_list* list, const multi_locus_node* node) {
+  const int width = list->nloci;
+  auto* loci = static_cast<int64_t*>(malloc(sizeof(int64_t) * (width > 0 ? width : 1)));
+  if (loci == nullptr) fail_list_insert();
+  memcpy(loci, node->loci, sizeof(int64_t) * width);
+  list->nodes[list->count++] = {node->chisq, loci, node->nmajor};
+  index_insert(list->held, loci, width);
+}
+
+bool top_k_list_holds(const top_k_list* list, const int64_t* loci) {
+  return index_contains(list->held, loci, list->nloci);
+}
+
 void refresh_top_k_list(top_k_list* list, int width) {
   if (list->nodes != nullptr) release_held_loci(list);
   index_clear(list->held);

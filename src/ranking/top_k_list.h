@@ -54,6 +54,12 @@ size_t top_k_list_bytes(int capacity, double held);
 void init_top_k_list(top_k_list* list, int capacity, int width);
 void insert_top_k_list(top_k_list* list, const multi_locus_node* node);
 void refresh_top_k_list(top_k_list* list, int width);
+// Puts a node at position `count`, as it is, without sifting: for rebuilding a list
+// exactly as another process held it (its array order decides its ties). The list
+// must have room and must not hold the node's locus set.
+void append_top_k_list_node(top_k_list* list, const multi_locus_node* node);
+// Whether the list holds the locus set `loci` (the list's width of indices).
+bool top_k_list_holds(const top_k_list* list, const int64_t* loci);
 void destroy_top_k_list(top_k_list* list);
 // Stable sort of the held nodes into ascending rank order (worst first, best last).
 void sort_top_k_list_asc(top_k_list* list);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "data/lane_store.h"
+#include "data/genotype_store.h"
 
 namespace velk {
 

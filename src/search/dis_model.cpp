@@ -100,6 +100,17 @@ void apply_bounds(const disModel& model) {
   if (model.maxgwpvl != 0) MAX_Genome_PV = model.maxgwpvl;
 }
 
+void share_parameters(const team& t, disModel& model) {
+  share(t, model.ndisloci);
+  share(t, model.top_k);
+  share(t, model.mulfactr);
+  share(t, model.max_pval);
+  share(t, model.maxgwpvl);
+  share(t, model.alpha_rf);
+  share(t, Max_chi_pv_in);
+  share(t, MAX_Genome_PV);
+}
+
 void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlongintcase_in, int nlongintctrl_in) {
   const int final_capacity = list_capacity(top_k_in);
   top_k = final_capacity;

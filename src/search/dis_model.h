@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/team.h"
 #include "ranking/top_k_list.h"
 
 namespace velk {
@@ -53,5 +54,8 @@ class disModel {
 
 // Applies the non-zero bounds of the parameter file to the process-wide bounds.
 void apply_bounds(const disModel& model);
+
+// Rank 0's parameters (the model's and the process-wide bounds) on every rank.
+void share_parameters(const team& t, disModel& model);
 
 }  // namespace velk

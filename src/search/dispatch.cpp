@@ -34,24 +34,31 @@ kernel_level level_of(search_path path) {
 
 }  // namespace
 
-void srDisLociV2(disModel& model, int order) { srDisLociV2(model, order, search_path::fast); }
+void srDisLociV2(disModel& model, int order) { srDisLociV2(model, order, search_context{}); }
 
-void srDisLociV2(disModel& model, int order, search_path path, const search_tuning& tuning) {
+void srDisLociV2(disModel& model, int order, const search_context& context) {
+  const class_split split = context.split.store != nullptr ? context.split : loaded_split();
   if (order == 1) {
-    find_top_k_single_loci_2(model);
+    if (leads(*context.processes)) find_top_k_single_loci_2(model, split);
     return;
   }
   search_engine engine;
-  const bool fast = path != search_path::straightforward;
-  if (fast) prepare_engine(engine, level_of(path), tuning);
+  const bool fast = context.path != search_path::straightforward;
+  if (fast) {
+    prepare_engine(engine, level_of(context.path), context.tuning);
+    engine.processes = context.processes;
+    engine.show_progress = leads(*context.processes);
+    engine.after_band = context.after_band;
+    engine.resume = context.resume;
+  }
   if (order == 2) {
     if (fast)
-      fast_pair_search(model, 1, engine);
+      fast_pair_search(model, 1, split, engine);
     else
-      cal_TList1_major(model, 1);
+      cal_TList1_major(model, 1, split);
     return;
   }
-  Recur_srDisLoci_2(model, order, fast ? &engine : nullptr);
+  Recur_srDisLoci_2(model, order, split, fast ? &engine : nullptr);
   // The number of locus sets of the order, in floating point, for the corrected bound.
   double sets = 1;
   for (int i = 0; i < order; ++i) {

@@ -2,6 +2,11 @@
 // four loci, moves the locus sets that pass the p-value bounds into the final list.
 #pragma once
 
+#include <functional>
+#include <optional>
+
+#include "base/team.h"
+#include "search/class_split.h"
 #include "search/dis_model.h"
 #include "search/fast_search.h"
 
@@ -11,7 +16,20 @@ namespace velk {
 // kept as the reference that the fast one is tested against.
 enum class search_path { straightforward, fast_table, fast_popcnt, fast_avx2, fast_avx512, fast };
 
+// How a search runs; none of it changes the result.
+struct search_context {
+  search_path path = search_path::fast;
+  search_tuning tuning;
+  const team* processes = &single_process();
+  class_split split;  // the study as loaded when its store is null
+  // Rank 0, after each band's offers (fast path only): where the level stands.
+  std::function<void(const level_mark&)> after_band;
+  // The level to resume (fast path only), its lists restored by the caller.
+  std::optional<level_mark> resume;
+};
+
 void srDisLociV2(disModel& model, int order);
-void srDisLociV2(disModel& model, int order, search_path path, const search_tuning& tuning = {});
+// With a team of several ranks every rank calls it; only rank 0's lists fill.
+void srDisLociV2(disModel& model, int order, const search_context& context);
 
 }  // namespace velk

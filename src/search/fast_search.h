@@ -1,49 +1,73 @@
 // The fast pair search and level extension: the same candidates, statistics, tests and
 // order of offers as the straightforward searches, computed kLanes candidates at a
-// time, on every core.
+// time, on every core and every rank of the team.
 //
 // Candidates are screened in bands: the workers of a band compute every candidate's
 // exact table and keep those whose statistic may reach the running bound as it stood
 // when the band began (the bound only rises, so a lagging bound keeps a superset).
-// The kept candidates are then offered one by one in the order of the straightforward
-// search, under the same tests with the real bound, so the lists end up identical.
+// The kept candidates are then offered one by one, on rank 0, in the order of the
+// straightforward search, under the same tests with the real bound, so the lists end
+// up identical. Under MPI the rows (or parents) of a band are dealt to the ranks in
+// consecutive parts of equal work; each rank sends its survivors, in order, to rank 0,
+// which shares its bound before it offers, so that the others screen the next band
+// (with a bound one band older, still a superset) while it offers this one.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <vector>
 
-#include "data/lane_store.h"
+#include "base/team.h"
 #include "search/block_kernel.h"
+#include "search/class_split.h"
 #include "search/dis_model.h"
 
 namespace velk {
 
 // Sizes of the units of work; they change the speed, never the result.
 struct search_tuning {
-  long band_candidates = 1L << 20;  // candidates screened per band, once bands are grown
+  long band_candidates = 1L << 20;  // candidates screened per band and rank, once bands are grown
   long first_band_rows = 8;         // rows (pair search) or parents in the first band;
                                     // bands double from there, so the bound lags little
-  size_t tile_bytes = 256 * 1024;   // lane-store blocks met by a band's rows while cached
+  size_t tile_bytes = 256 * 1024;   // store blocks met by a band's rows while cached
+};
+
+// Where a level stands between two bands: the order of its locus sets, the position
+// the next band's offers start at (a row of the pair search, or a parent's position in
+// the sorted list below, walked downwards), and the running bound. A position of the
+// search's own order, not a band: a run may resume from it with other bands, threads
+// or ranks and offer exactly what an uninterrupted run offers.
+struct level_mark {
+  int order = 0;
+  long next = 0;
+  double bound = 0.0;
 };
 
 struct search_engine {
-  lane_store lanes;
   block_kernel kernel = nullptr;
   search_tuning tuning;
   std::vector<double> inv_size;      // 1.0 / r by row size r
   std::vector<uint64_t> thresholds;  // T1 | T2 << 32 by cell size
-  std::vector<double> snp_floor;     // single-locus statistics, padded to whole blocks
   double inv_case_ctrl = 0.0;
+  const team* processes = &single_process();
+  bool show_progress = true;         // the progress line (rank 0 only)
+  // Rank 0, after each band's offers: where the level stands (for checkpoints).
+  std::function<void(const level_mark&)> after_band;
+  // The level to resume, on rank 0: its order, next position and bound (the lists are
+  // restored by the caller). Levels below it are taken as done.
+  std::optional<level_mark> resume;
 };
 
-// Builds the interleaved store, picks the kernel and derives the lookup tables; needs
-// the loaded store, the threshold tables and the single-locus statistics.
+// Picks the kernel and derives the lookup tables; needs the threshold tables.
 void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning);
 
-// Same contract as cal_TList1_major.
-void fast_pair_search(disModel& model, int final_mode, const search_engine& engine);
+// Same contract as cal_TList1_major; every rank calls it, only rank 0's list fills.
+void fast_pair_search(disModel& model, int final_mode, const class_split& split, const search_engine& engine);
 
-// Extends every parent of `from` (sorted worst first, walked best first) into `into`.
-void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_engine& engine);
+// Extends every parent of `from` (sorted worst first, walked best first) into `into`;
+// every rank calls it with the same parents, only rank 0's `into` fills.
+void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const class_split& split,
+                       const search_engine& engine);
 
 }  // namespace velk

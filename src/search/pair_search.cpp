@@ -7,12 +7,17 @@
 
 #include "base/fail.h"
 #include "data/genotype_store.h"
+#include "search/candidate_rules.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"
 
 namespace velk {
 
 double* X2table1 = nullptr;
+
+class_split loaded_split() { return {pgeno, X2table1}; }
+
+size_t single_locus_entries() { return static_cast<size_t>(store_blocks()) * kLanes; }
 
 double corrected_bound() {
   const double pairs = static_cast<double>(p) * static_cast<double>(p - 1);
@@ -23,11 +28,11 @@ double corrected_bound() {
   return alglib::invchisquaredistribution(2, y);
 }
 
-void cal_single_loci(double* table) {
+void cal_single_loci(const uint64_t* store, double* table) {
   for (long s = 0; s < p; ++s) {
     major_cell_table t;
     for (int g = 0; g < 3; ++g) {
-      const genotype_slot* cell[1] = {&slot(s, g)};
+      const genotype_slot cell[1] = {slot(store, s, g)};
       const cell_count c = count_cell(cell, 1);
       classify_cell(t, c.cases, c.ctrls);
     }
@@ -36,37 +41,27 @@ void cal_single_loci(double* table) {
   }
 }
 
-namespace {
-
-// After each offer the running bound rises to the root of a full list.
-void raise_bound(const top_k_list& list, double& bound) {
-  if (has_full_root(list) && list.nodes[0].chisq > bound) bound = list.nodes[0].chisq;
-}
-
-}  // namespace
-
-void find_top_k_single_loci_2(disModel& model) {
+void find_top_k_single_loci_2(disModel& model, const class_split& split) {
   if (model.ndisloci != 1) fail(kStatusFatal, "Something is wrong!\n");
   double bound = corrected_bound();
   int64_t locus[1];
   for (long s = 0; s < p; ++s) {
-    if (X2table1[s] < bound) continue;
+    if (split.X2table1[s] < bound) continue;
     // Only the case threshold counts here, the rule's first test.
     int nmajor = 0;
     for (int g = 0; g < 3; ++g) {
-      const genotype_slot* cell[1] = {&slot(s, g)};
+      const genotype_slot cell[1] = {slot(split.store, s, g)};
       const cell_count c = count_cell(cell, 1);
       if (c.cases >= Table_t.T1[c.cases + c.ctrls]) ++nmajor;
     }
     locus[0] = s;
-    const multi_locus_node node{X2table1[s], locus, nmajor};
-    insert_top_k_list(model.result_list, &node);
-    raise_bound(*model.result_list, bound);
+    offer(*model.result_list, bound, split.X2table1[s], locus, nmajor);
   }
 }
 
-void cal_TList1_major(disModel& model, int final_mode) {
+void cal_TList1_major(disModel& model, int final_mode, const class_split& split) {
   double bound = final_mode ? corrected_bound() : 2.0;
+  const double* single = split.X2table1;
   int64_t loci[2];
   level_progress progress(2, static_cast<double>(p) * (p - 1) / 2);
   double done = 0;
@@ -75,20 +70,17 @@ void cal_TList1_major(disModel& model, int final_mode) {
       major_cell_table t;
       for (int gi = 0; gi < 3; ++gi) {
         for (int gj = 0; gj < 3; ++gj) {
-          const genotype_slot* cell[2] = {&slot(i, gi), &slot(j, gj)};
+          const genotype_slot cell[2] = {slot(split.store, i, gi), slot(split.store, j, gj)};
           const cell_count c = count_cell(cell, 2);
           classify_cell(t, c.cases, c.ctrls);
         }
       }
       complete_table(t, ncase, nctrl);
       const double s = chi_square(t.cell, 3, 2);
-      // A pair must strictly beat both of its SNPs alone and reach the bound.
-      if (s < bound || s <= X2table1[i] || s <= X2table1[j]) continue;
+      if (!admitted(s, bound, single[i], single[j])) continue;
       loci[0] = i;
       loci[1] = j;
-      const multi_locus_node node{s, loci, t.nmajor};
-      insert_top_k_list(model.result_list, &node);
-      raise_bound(*model.result_list, bound);
+      offer(*model.result_list, bound, s, loci, t.nmajor);
     }
     done += static_cast<double>(p - 1 - i);
     progress.advance(done);

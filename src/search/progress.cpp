@@ -4,13 +4,26 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace velk {
 
 namespace {
 
-// A redraw every quarter second reads as live without costing the terminal anything.
+// A redraw every quarter second reads as live without costing the terminal anything;
+// a whole line every ten seconds keeps a log readable.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+constexpr auto kLineInterval = std::chrono::seconds(10);
+
+// VELK_PROGRESS: "1" asks for the line wherever standard error goes, "0" for none;
+// otherwise it shows on a terminal only.
+int progress_wish() {
+  const char* wish = getenv("VELK_PROGRESS");
+  if (wish != nullptr && strcmp(wish, "1") == 0) return 1;
+  if (wish != nullptr && strcmp(wish, "0") == 0) return 0;
+  return -1;
+}
 
 // Three significant digits with a metric prefix: 950, 4.95 k, 12.5 M.
 std::string metric(double x) {
@@ -50,29 +63,36 @@ std::string progress_text(int order, double done, double total, double seconds) 
   return text;
 }
 
-level_progress::level_progress(int order, double total) : order_(order), total_(total) {
-  if (!isatty(2)) return;
+level_progress::level_progress(int order, double total, bool allowed) : order_(order), total_(total) {
+  if (!allowed) return;
+  const int wish = progress_wish();
+  const bool terminal = isatty(2) != 0;
+  if (wish == 0 || (wish < 0 && !terminal)) return;
   shown_ = true;
+  in_place_ = terminal;
   start_ = clock::now();
-  next_draw_ = start_ + kRedrawInterval;
-  draw(progress_text(order_, 0, total_, 0));
+  next_draw_ = start_ + (in_place_ ? kRedrawInterval : kLineInterval);
+  if (in_place_) draw(progress_text(order_, 0, total_, 0));
 }
 
 level_progress::~level_progress() {
-  if (shown_) fputs("\r\033[K", stderr);
+  if (shown_ && in_place_) fputs("\r\033[K", stderr);
 }
 
 void level_progress::redraw(double done) {
   const clock::time_point now = clock::now();
   if (now < next_draw_) return;
-  next_draw_ = now + kRedrawInterval;
+  next_draw_ = now + (in_place_ ? kRedrawInterval : kLineInterval);
   draw(progress_text(order_, done, total_, std::chrono::duration<double>(now - start_).count()));
 }
 
 void level_progress::draw(const std::string& text) {
   // The carriage return redraws the line in place; erasing to the end of the line
   // clears what a longer earlier text left behind.
-  fputs(("\r" + text + "\033[K").c_str(), stderr);
+  if (in_place_)
+    fputs(("\r" + text + "\033[K").c_str(), stderr);
+  else
+    fprintf(stderr, "%s\n", text.c_str());
 }
 
 }  // namespace velk

@@ -1,11 +1,14 @@
 // A progress line for one search level on standard error, for the person watching a
-// long run in a terminal: the level, the share done, the rate and the time left,
-// redrawn in place at most four times a second and erased when the level ends.
+// long run: the level, the share done, the rate and the time left.
 //
-// When standard error is not a terminal nothing is written, so scripts and the tests
-// see exactly the console output they always did; the searches then pay one
-// predictable branch per band, row or parent. Only the thread that offers candidates
-// reports, never an OpenMP worker.
+// On a terminal the line is redrawn in place at most four times a second and erased
+// when the level ends. Elsewhere (a script, a pipe, a file, or mpirun, which forwards
+// standard error through a pipe) nothing is written, so scripts and the tests see
+// exactly the console output they always did, unless VELK_PROGRESS=1 asks for it: then
+// whole lines, one every ten seconds, which a log or mpirun keeps intact.
+// VELK_PROGRESS=0 turns the line off on a terminal too. Only the thread that offers
+// candidates reports (on rank 0), never an OpenMP worker; the searches pay one
+// predictable branch per band, row or parent.
 #pragma once
 
 #include <chrono>
@@ -15,8 +18,9 @@ namespace velk {
 
 class level_progress {
  public:
-  // `order`: the size of the locus sets of the level; `total`: its candidates.
-  level_progress(int order, double total);
+  // `order`: the size of the locus sets of the level; `total`: its candidates;
+  // `allowed`: false for a process that must stay quiet (the other ranks of a team).
+  level_progress(int order, double total, bool allowed = true);
   ~level_progress();
   level_progress(const level_progress&) = delete;
   level_progress& operator=(const level_progress&) = delete;
@@ -32,6 +36,7 @@ class level_progress {
   void draw(const std::string& text);
 
   bool shown_ = false;
+  bool in_place_ = true;  // redrawn on a terminal, or whole lines
   int order_;
   double total_;
   clock::time_point start_;

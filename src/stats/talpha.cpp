@@ -126,6 +126,11 @@ void Talpha::cul_T() {
   }
 }
 
+void share_thresholds(const team& t, Talpha& table) {
+  share_bytes(t, table.T1, sizeof(int) * static_cast<size_t>(table.size));
+  share_bytes(t, table.T2, sizeof(int) * static_cast<size_t>(table.size));
+}
+
 void Talpha::destroy() {
   delete[] binom;
   delete[] case_pow;

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "base/team.h"
+
 namespace velk {
 
 class Talpha {
@@ -36,6 +38,9 @@ class Talpha {
 
 // The one table of the run; zero until built, read-only afterwards.
 extern Talpha Table_t;
+
+// Rank 0's thresholds T1 and T2 on every rank (after Talpha::init on each).
+void share_thresholds(const team& t, Talpha& table);
 
 // The largest cell size whose thresholds come from the summed binomial terms: from
 // 1021 on, the unscaled coefficients overflow the double range.

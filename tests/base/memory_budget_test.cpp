@@ -7,7 +7,6 @@
 #include <functional>
 
 #include "data/genotype_store.h"
-#include "data/lane_store.h"
 #include "search/dis_model.h"
 #include "stats/talpha.h"
 
@@ -30,18 +29,6 @@ TEST(MemoryBudget, ClaimsAreGivenBackWithTheirBlocks) {
        [] {
          create_store();
          EXPECT_GE(memory_claimed(), store_bytes(p));
-         release_store();
-       }},
-      {"lane store",
-       [] {
-         create_store();
-         const size_t with_store = memory_claimed();
-         {
-           lane_store lanes;
-           build_lane_store(lanes);
-           EXPECT_GE(memory_claimed() - with_store, lane_store_bytes());
-         }
-         EXPECT_EQ(memory_claimed(), with_store);
          release_store();
        }},
       {"threshold tables",

@@ -78,9 +78,9 @@ class StoreTest : public ::testing::Test {
     set_individual(is_case ? slot(s, g).pcase : slot(s, g).pctrl, d);
   }
   static cell_count cell(const std::vector<std::pair<int, int>>& snp_genotypes) {
-    const genotype_slot* slots[4];
+    genotype_slot slots[4];
     int k = 0;
-    for (auto [s, g] : snp_genotypes) slots[k++] = &slot(s, g);
+    for (auto [s, g] : snp_genotypes) slots[k++] = slot(s, g);
     return count_cell(slots, k);
   }
 

@@ -1,0 +1,47 @@
+// The rules that decide which candidates reach a list, in one place for every search
+// path (straightforward and fast, pairs and the three- and four-locus levels): a path
+// may compute statistics its own way, but it admits, offers and raises its bound only
+// through these.
+#pragma once
+
+#include <cstdint>
+
+#include "ranking/top_k_list.h"
+
+namespace velk {
+
+// Whether a candidate with statistic `s` is offered: it reaches the running bound and
+// strictly beats both floors (a pair: each of its SNPs alone; an extension: its parent
+// and its added SNP alone). A statistic equal to the bound passes; one equal to a floor
+// does not. Written as the negation of the refusals, so that the comparisons are the
+// ones the search has always made.
+inline bool admitted(double s, double bound, double floor_a, double floor_b) {
+  return !(s < bound || s <= floor_a || s <= floor_b);
+}
+
+// After each offer the running bound rises to the root of a full list; a list of
+// capacity 0 has no root and leaves the bound where it started.
+inline void raise_bound(const top_k_list& list, double& bound) {
+  if (has_full_root(list) && list.nodes[0].chisq > bound) bound = list.nodes[0].chisq;
+}
+
+// Offers a candidate and raises the bound.
+inline void offer(top_k_list& list, double& bound, double s, const int64_t* loci, int nmajor) {
+  const multi_locus_node node{s, const_cast<int64_t*>(loci), nmajor};
+  insert_top_k_list(&list, &node);
+  raise_bound(list, bound);
+}
+
+// The parent's `width` ascending indices with x at its place among them, into `out`:
+// every locus set is stored in ascending order, which makes the lists' duplicate test
+// a test of sets.
+void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
+
+// The genotype cells of a parent of `width` SNPs (3^width cells), each the AND of its
+// slots: cell g0 + 3 g1 (+ 9 g2) is (a0, g0) AND (a1, g1) (AND (a2, g2)), the genotype
+// of the smallest index varying fastest. Each cell is slot_words() words, its case
+// words then its control words, at out + c * slot_words(). Built once per parent, so
+// that each candidate SNP costs one AND per word and cell.
+void fill_combined_cells(const uint64_t* store, const int64_t* parent, int width, uint64_t* out);
+
+}  // namespace velk

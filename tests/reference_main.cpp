@@ -1,6 +1,6 @@
 // velk_reference: the program with a chosen search implementation and work sizes, for
-// tests that compare implementations byte for byte. Not installed; not part of the
-// program's interface.
+// tests that compare implementations byte for byte (velk_mpi_reference: the same on the
+// ranks of an MPI job). Not installed; not part of the program's interface.
 //   velk_reference IMPLEMENTATION[:BAND:FIRST_ROWS:TILE_BYTES] TOP_K
 // IMPLEMENTATION is straightforward, table, popcnt, avx2, avx512 or fast (the best kernel).
 #include <cstdlib>
@@ -8,11 +8,16 @@
 #include <new>
 #include <string>
 
+#include "base/atomic_file.h"
 #include "base/fail.h"
 #include "driver/run.h"
+#ifdef VELK_WITH_MPI
+#include "driver/mpi_run.h"
+#endif
 
 int main(int argc, char** argv) {
   std::set_new_handler([] { velk::fail_out_of_memory(); });
+  velk::ignore_file_size_signal();
   if (argc < 2) return 2;
   std::string choice = argv[1];
   velk::run_options options;
@@ -32,5 +37,9 @@ int main(int argc, char** argv) {
   else if (choice == "avx2") path = velk::search_path::fast_avx2;
   else if (choice == "avx512") path = velk::search_path::fast_avx512;
   argv[1] = argv[0];
+#ifdef VELK_WITH_MPI
+  return velk::run_under_mpi(argc - 1, argv + 1, options);
+#else
   return velk::run(argc - 1, argv + 1, options);
+#endif
 }

@@ -138,12 +138,16 @@ void unpack(const std::vector<unsigned char>& in, long units, band_survivors& ke
 // rank 0 receives all survivors in unit order, and shares its bound as it stands
 // before the band's offers; the other ranks screen the next band with it.
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
-                   double& screen) {
+                   double& screen, band_traffic* traffic) {
   if (t.size == 1) return;
   std::vector<unsigned char> mine, all;
   pack(kept, first, end, mine);
   t.gather(mine, all);
   if (leads(t)) unpack(all, units, kept);
+  if (leads(t) && traffic != nullptr) {
+    ++traffic->bands;
+    traffic->bytes += static_cast<double>(all.size() - mine.size());
+  }
   share(t, bound);
   if (!leads(t)) screen = bound;
 }
@@ -252,7 +256,7 @@ void fast_pair_search(disModel& model, int final_mode, const class_split& split,
         }
       }
     }
-    exchange_band(t, kept, r0 - i0, r1 - i0, i1 - i0, bound, screen);
+    exchange_band(t, kept, r0 - i0, r1 - i0, i1 - i0, bound, screen, engine.traffic);
     if (!lead) continue;
     for (long i = i0; i < i1; ++i) {
       for (const survivor& s : kept[i - i0]) {
@@ -319,7 +323,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       };
       screen_row(job, split, 0, blocks, std::max(screen, parent.chisq), excluded, engine, out);
     }
-    exchange_band(t, kept, u0, u1, units, bound, screen);
+    exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
     if (!lead) continue;
     for (long u = 0; u < units; ++u) {
       const multi_locus_node& parent = from.nodes[hi - u];

@@ -44,6 +44,12 @@ struct level_mark {
   double bound = 0.0;
 };
 
+// What rank 0 received from the other ranks, for the benchmarks.
+struct band_traffic {
+  long bands = 0;
+  double bytes = 0;
+};
+
 struct search_engine {
   block_kernel kernel = nullptr;
   search_tuning tuning;
@@ -57,6 +63,7 @@ struct search_engine {
   // The level to resume, on rank 0: its order, next position and bound (the lists are
   // restored by the caller). Levels below it are taken as done.
   std::optional<level_mark> resume;
+  band_traffic* traffic = nullptr;  // counted on rank 0 when set
 };
 
 // Picks the kernel and derives the lookup tables; needs the threshold tables.

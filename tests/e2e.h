@@ -81,6 +81,13 @@ class study_dir {
   // ("NAME=value") are added to the environment.
   run_result run(const std::vector<std::string>& args, const std::string& program = VELK_BINARY,
                  const std::vector<std::string>& env = {}) const {
+    return finish(start(args, program, env));
+  }
+
+  // The same in the background: start() returns the process (or -1), finish() waits for
+  // it and collects what it wrote. One process at a time per folder.
+  pid_t start(const std::vector<std::string>& args, const std::string& program = VELK_BINARY,
+              const std::vector<std::string>& env = {}) const {
     const std::string out_path = (root_ / "stdout").string();
     const std::string err_path = (root_ / "stderr").string();
     posix_spawn_file_actions_t actions;
@@ -99,16 +106,31 @@ class study_dir {
     for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
     pid_t pid;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  run_result finish(pid_t pid) const {
     run_result result;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+    if (pid > 0) {
       int wstatus = 0;
       waitpid(pid, &wstatus, 0);
       result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(root_ / "stdout");
+    result.err = read_file(root_ / "stderr");
     return result;
+  }
+
+  // Whether a started process has ended; if so, `result` holds what finish() gives.
+  bool ended(pid_t pid, run_result& result) const {
+    int wstatus = 0;
+    if (pid <= 0 || waitpid(pid, &wstatus, WNOHANG) != pid) return false;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = read_file(root_ / "stdout");
+    result.err = read_file(root_ / "stderr");
+    return true;
   }
 
  private:

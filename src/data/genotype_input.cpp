@@ -201,6 +201,26 @@ std::vector<std::string> list_names(const std::string& text) {
   return names;
 }
 
+std::vector<std::string> study_files(const char* list_name) {
+  std::vector<std::string> files = {list_name};
+  FILE* list = open_nonblocking(list_name);
+  std::string text;
+  if (list == nullptr) return files;
+  const bool read = read_whole(list, text);
+  fclose(list);
+  if (!read) return files;
+  for (const std::string& name : list_names(text)) {
+    files.push_back(name);
+    FILE* file = open_nonblocking(name.c_str());
+    if (file == nullptr) continue;
+    fclose(file);
+    if (!starts_as_bed(name)) continue;
+    files.push_back(companion_name(name, ".bim"));
+    files.push_back(companion_name(name, ".fam"));
+  }
+  return files;
+}
+
 FILE* open_nonblocking(const char* name) {
   // Opened without blocking: opening a FIFO that no one writes would otherwise wait
   // for ever. Regular files are not affected by the flag; anything else is refused

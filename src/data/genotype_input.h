@@ -31,6 +31,10 @@ int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
 // without SNP column, or unreadable.
 bool size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns);
 
+// The files a load of the study named by `list_name` reads: the list and every listed
+// file, with a fileset's .bim and .fam. Only the list is read to find them.
+std::vector<std::string> study_files(const char* list_name);
+
 // Opens a file for reading without ever blocking; null when it cannot be opened.
 FILE* open_nonblocking(const char* name);
 

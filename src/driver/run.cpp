@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "ranking/result_writer.h"
+#include "search/checkpoint.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
 #include "search/pair_search.h"
@@ -24,6 +27,25 @@ void print_banner() {
   printf("VELK: exhaustive and greedy search for one- to four-locus epistasis in case/control studies\n");
   printf("The VELK developers, December 2026\n");
   printf("Major-cell chi-square statistics over genotype bitsets\n");
+}
+
+// Every file whose change makes a checkpoint stale, present or not.
+std::vector<std::string> run_input_files() {
+  std::vector<std::string> files = study_files(kListFileName);
+  files.push_back(kParameterFileName);
+  return files;
+}
+
+// Where a resumed search goes on, for the console.
+std::string describe_mark(const level_mark& mark, const disModel& model) {
+  char text[128];
+  if (mark.order == 2) {
+    snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, p);
+  } else {
+    const long parents = model.level_lists[mark.order % 2]->count;
+    snprintf(text, sizeof text, "the %d-locus level from parent %ld of %ld.", mark.order, parents - mark.next, parents);
+  }
+  return text;
 }
 
 // Everything after loading: parameters, tables, search and the result file.
@@ -52,6 +74,30 @@ void detect(long top_k, const run_options& options) {
   context.path = options.path;
   context.tuning = options.tuning;
   context.processes = &t;
+  // Checkpoints, on rank 0: resume from one that belongs to this run; save the search's
+  // state every interval. Every rank learns where the search resumes.
+  run_identity identity;
+  search_state state;
+  int resumed = 0;
+  if (leads(t)) {
+    identity = identify_run(top_k, run_input_files());
+    resumed = load_checkpoint(identity, model, state);
+    if (resumed) printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(state.mark, model).c_str());
+  }
+  share(t, resumed);
+  share(t, state.mark);
+  if (resumed) context.resume = state.mark;
+  checkpoint_clock clock;
+  bool save_failed = false;
+  if (leads(t) && clock.enabled()) {
+    context.after_band = [&](const level_mark& mark) {
+      if (!clock.due()) return;
+      state.mark = mark;
+      if (save_checkpoint(identity, model, state) || save_failed) return;
+      save_failed = true;  // said once; the next interval tries again
+      report("Warning: cannot write %s; the search goes on.\n", kCheckpointFileName);
+    };
+  }
   srDisLociV2(model, model.ndisloci, context);
 
   if (leads(t)) {
@@ -61,6 +107,7 @@ void detect(long top_k, const run_options& options) {
     if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
     print_top_k_list(model.result_list, out.stream, model.ndisloci);
     if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
+    remove_checkpoint();
   }
 
   free(X2table1);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -97,6 +99,49 @@ TEST(ResultFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
   EXPECT_NE(dir.read("elsewhere/kept.txt"), kEarlier);
   EXPECT_EQ(fs::status(dir.path() / "elsewhere" / "kept.txt").permissions() & fs::perms::all, fs::perms(0640));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "elsewhere"), fs::directory_iterator()), 1);
+}
+
+// A real full file system, where the test may mount one (as root): a small tmpfs holding
+// the study and an earlier result, filled to the last byte.
+TEST(ResultFile, AFullFileSystemLeavesTheEarlierResult) {
+  study_dir dir;
+  const fs::path mounted = dir.path() / "full";
+  fs::create_directory(mounted);
+  if (mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  {
+    const fs::path study = mounted;
+    write_file(study / "VELKinputfiles.txt", "geno.txt\n");
+    write_file(study / "geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
+    write_file(study / "VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
+    write_file(study / "VELKResult.txt", kEarlier);
+    FILE* filler = fopen((study / "filler").c_str(), "w");
+    std::string block(512, 'x');
+    while (filler != nullptr && fwrite(block.data(), 1, block.size(), filler) == block.size() && fflush(filler) == 0) {
+    }
+    if (filler != nullptr) fclose(filler);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, mounted.c_str());
+  char program[] = VELK_BINARY, top_k[] = "3";
+  char* argv[] = {program, top_k, nullptr};
+  pid_t pid;
+  int wstatus = 0;
+  if (posix_spawn(&pid, program, &actions, nullptr, argv, environ) == 0) waitpid(pid, &wstatus, 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const std::string result = read_file(mounted / "VELKResult.txt");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(mounted)) names.push_back(entry.path().filename().string());
+  umount2(mounted.c_str(), MNT_DETACH);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 255);
+  EXPECT_EQ(read_file(err), "Cannot write the result file!\n");
+  EXPECT_EQ(result, kEarlier);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"VELKResult.txt", "VELKinputfiles.txt", "VELKparameters.txt", "filler",
+                                             "geno.txt"}));
 }
 
 }  // namespace

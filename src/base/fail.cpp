@@ -28,6 +28,8 @@ void fail(int status, const char* fmt, ...) {
   exit(status);
 }
 
+void end_run(int status) { exit(status); }
+
 void fail_out_of_memory() { fail(kStatusFatal, "Cannot allocate memory!\n"); }
 
 }  // namespace velk

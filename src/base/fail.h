@@ -21,6 +21,9 @@ void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The common case: the message goes to standard error.
 [[noreturn]] void fail(int status, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
+// Ends the process with `status` after the reason has been reported.
+[[noreturn]] void end_run(int status);
+
 // The message every failed allocation of the store, the tables and the scratch arrays
 // ends with (the lists keep their own wording).
 [[noreturn]] void fail_out_of_memory();

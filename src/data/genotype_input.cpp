@@ -281,7 +281,9 @@ int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
   return k;
 }
 
-int inputData(const char* list_name) {
+int inputData(const char* list_name) { return inputData(list_name, nullptr); }
+
+int inputData(const char* list_name, study_individuals* individuals) {
   FILE* list = open_nonblocking(list_name);
   if (list == nullptr) {
     report("Can't open input file %s\n", list_name);
@@ -345,6 +347,10 @@ int inputData(const char* list_name) {
   }
   const time_t ed = time(nullptr);
   printf("End of data input (spending %d seconds).\n", static_cast<int>(ed - st));
+  if (individuals != nullptr) {
+    individuals->classes = classes;
+    if (filesets[0]) fam_ids(*filesets[0], individuals->fid, individuals->iid);
+  }
   return 0;
 }
 

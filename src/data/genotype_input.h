@@ -16,6 +16,16 @@ namespace velk {
 // A genotype file that cannot be opened ends the run with status 1 at once.
 int inputData(const char* list_name);
 
+// The study's individuals, in study order (the rows of the first file).
+struct study_individuals {
+  std::vector<unsigned char> classes;  // kCase or kControl
+  // Family and individual IDs, when the first file names them (a fileset's .fam).
+  std::vector<std::string> fid, iid;
+};
+
+// The same, also telling who the individuals are.
+int inputData(const char* list_name, study_individuals* individuals);
+
 // The names listed in a list file's text, in order: tokens separated by white space.
 std::vector<std::string> list_names(const std::string& text);
 

@@ -91,6 +91,22 @@ void release_store() {
   store_claim = 0;
 }
 
+store_copy new_store_copy() {
+  const size_t bytes = store_bytes(p);
+  store_copy copy;
+  copy.claim = bytes + kHugePage;
+  claim_memory(copy.claim);
+  copy.words = map_zeroed(bytes, copy.map, copy.map_bytes);
+  if (copy.words == nullptr) fail_out_of_memory();
+  return copy;
+}
+
+void free_store_copy(store_copy& copy) {
+  if (copy.map != nullptr) munmap(copy.map, copy.map_bytes);
+  release_memory(copy.claim);
+  copy = {};
+}
+
 void share_store(const team& t) {
   if (t.size == 1) return;
   int counts[4] = {n, p, ncase, nctrl};

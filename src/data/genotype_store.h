@@ -76,6 +76,17 @@ void create_store();
 // Releases the store.
 void release_store();
 
+// A second zeroed store of the same shape (a permutation's split of the study); ends the
+// run when memory is short. Release with free_store_copy.
+struct store_copy {
+  uint64_t* words = nullptr;
+  void* map = nullptr;
+  size_t map_bytes = 0;
+  size_t claim = 0;
+};
+store_copy new_store_copy();
+void free_store_copy(store_copy& copy);
+
 // Rank 0's loaded study (the counts and the store) on every rank: the others create
 // their store and receive its words.
 void share_store(const team& t);

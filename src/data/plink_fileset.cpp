@@ -281,6 +281,16 @@ bool read_fileset(const std::string& listed, plink_fileset& set) {
   return usable;
 }
 
+void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid) {
+  std::string_view fields[kFields + 1];
+  for (size_t start : set.fam_rows) {
+    int count;
+    split_line(set.fam_text, start, fields, count);
+    fid.emplace_back(fields[0]);
+    iid.emplace_back(fields[1]);
+  }
+}
+
 bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes) {
   if (set.classes.size() != classes.size()) {
     report("File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(), set.classes.size(),

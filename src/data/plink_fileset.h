@@ -42,6 +42,9 @@ bool read_fileset(const std::string& listed, plink_fileset& set);
 // The SNP identifiers of a .bim, in order (its second field); false after reporting.
 bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids);
 
+// The family and individual IDs of the .fam's individuals, in order.
+void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid);
+
 // Loading pass: checks the fileset's individuals against the first file's classes and
 // sets the bits of its SNPs, which start at `snp_offset`. False after reporting.
 bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes);

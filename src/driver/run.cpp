@@ -1,10 +1,13 @@
 #include "driver/run.h"
 
 #include <libalglib/ap.h>
+#include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -12,11 +15,15 @@
 #include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
+#include "data/strata_file.h"
+#include "ranking/permutation_files.h"
 #include "ranking/result_writer.h"
 #include "search/checkpoint.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
 #include "search/pair_search.h"
+#include "search/permutations.h"
+#include "search/progress.h"
 #include "stats/talpha.h"
 
 namespace velk {
@@ -33,13 +40,19 @@ void print_banner() {
 std::vector<std::string> run_input_files() {
   std::vector<std::string> files = study_files(kListFileName);
   files.push_back(kParameterFileName);
+  files.push_back(kStrataFileName);
   return files;
 }
 
-// Where a resumed search goes on, for the console.
-std::string describe_mark(const level_mark& mark, const disModel& model) {
-  char text[128];
-  if (mark.order == 2) {
+// Where a resumed run goes on, for the console.
+std::string describe_mark(const search_state& state, const disModel& model) {
+  const level_mark& mark = state.mark;
+  char text[160];
+  if (mark.order == model.ndisloci + 1) {
+    long done = 0;
+    for (double m : state.permutation_maxima) done += !std::isnan(m);
+    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.permutes);
+  } else if (mark.order == 2) {
     snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, p);
   } else {
     const long parents = model.level_lists[mark.order % 2]->count;
@@ -48,10 +61,25 @@ std::string describe_mark(const level_mark& mark, const disModel& model) {
   return text;
 }
 
-// Everything after loading: parameters, tables, search and the result file.
-void detect(long top_k, const run_options& options) {
+// A run's checkpoints, on rank 0: where it resumes, and a save every interval.
+struct checkpointing {
+  bool enabled = false;  // the fast path only: the straightforward one is a reference
+  run_identity identity;
+  search_state state;
+  checkpoint_clock clock;
+  bool save_failed = false;
+
+  void save(const disModel& model) {
+    if (!enabled || !clock.due()) return;
+    if (save_checkpoint(identity, model, state) || save_failed) return;
+    save_failed = true;  // said once; the next interval tries again
+    report("Warning: cannot write %s; the run goes on.\n", kCheckpointFileName);
+  }
+};
+
+// Parameters, tables, single-locus statistics, the search and the result file.
+void detect(disModel& model, long top_k, checkpointing& saves, const run_options& options) {
   const team& t = *options.processes;
-  disModel model;
   if (leads(t)) {
     model.loadparameters(kParameterFileName);
     apply_bounds(model);
@@ -74,28 +102,20 @@ void detect(long top_k, const run_options& options) {
   context.path = options.path;
   context.tuning = options.tuning;
   context.processes = &t;
-  // Checkpoints, on rank 0: resume from one that belongs to this run; save the search's
-  // state every interval. Every rank learns where the search resumes.
-  run_identity identity;
-  search_state state;
+  // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
-  if (leads(t)) {
-    identity = identify_run(top_k, run_input_files());
-    resumed = load_checkpoint(identity, model, state);
-    if (resumed) printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(state.mark, model).c_str());
+  if (leads(t) && saves.enabled) {
+    saves.identity = identify_run(top_k, run_input_files());
+    resumed = load_checkpoint(saves.identity, model, saves.state);
+    if (resumed) printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(saves.state, model).c_str());
   }
   share(t, resumed);
-  share(t, state.mark);
-  if (resumed) context.resume = state.mark;
-  checkpoint_clock clock;
-  bool save_failed = false;
-  if (leads(t) && clock.enabled()) {
-    context.after_band = [&](const level_mark& mark) {
-      if (!clock.due()) return;
-      state.mark = mark;
-      if (save_checkpoint(identity, model, state) || save_failed) return;
-      save_failed = true;  // said once; the next interval tries again
-      report("Warning: cannot write %s; the search goes on.\n", kCheckpointFileName);
+  share(t, saves.state.mark);
+  if (resumed) context.resume = saves.state.mark;
+  if (leads(t) && saves.enabled) {
+    context.after_band = [&saves, &model](const level_mark& mark) {
+      saves.state.mark = mark;
+      saves.save(model);
     };
   }
   srDisLociV2(model, model.ndisloci, context);
@@ -107,11 +127,47 @@ void detect(long top_k, const run_options& options) {
     if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
     print_top_k_list(model.result_list, out.stream, model.ndisloci);
     if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
-    remove_checkpoint();
   }
+}
 
-  free(X2table1);
-  X2table1 = nullptr;
+// The whole search repeated on permuted classes, and the files of family-wise p-values.
+void permute(disModel& model, const study_individuals& study, checkpointing& saves, const run_options& options) {
+  const team& t = *options.processes;
+  permutation_setup setup;
+  setup.count = model.permutes;
+  setup.seed = static_cast<uint64_t>(model.permseed);
+  int strata = 1;
+  if (leads(t)) {
+    setup.classes = study.classes;
+    struct stat info;
+    if (lstat(kStrataFileName, &info) == 0) {
+      if (!read_strata(kStrataFileName, study, setup.stratum, strata)) end_run(kStatusInputError);
+      printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
+    }
+  }
+  share_setup(t, setup);
+  const time_t start = time(nullptr);
+  std::vector<double>& maxima = saves.state.permutation_maxima;
+  maxima.resize(static_cast<size_t>(setup.count), std::numeric_limits<double>::quiet_NaN());
+  long done = 0;
+  for (double m : maxima) done += !std::isnan(m);
+  search_context context;
+  context.path = options.path;
+  context.tuning = options.tuning;
+  context.processes = &t;
+  level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t));
+  saves.state.mark = {model.ndisloci + 1, 0, 0.0};
+  run_permutations(setup, model, context, maxima, [&] {
+    done = 0;
+    for (double m : maxima) done += !std::isnan(m);
+    progress.advance(static_cast<double>(done));
+    saves.save(model);
+  });
+  if (!leads(t)) return;
+  if (!write_permutation_table(*model.result_list, model.ndisloci, maxima) || !write_permutation_maxima(maxima))
+    fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
+  printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
+         static_cast<long long>(setup.count), static_cast<int>(time(nullptr) - start), kPermutationsFileName);
 }
 
 }  // namespace
@@ -119,6 +175,7 @@ void detect(long top_k, const run_options& options) {
 int run(int argc, char** argv, const run_options& options) {
   const team& t = *options.processes;
   long top_k = 0;
+  study_individuals study;
   fill_wordbits();
   if (leads(t)) {
     print_banner();
@@ -127,7 +184,7 @@ int run(int argc, char** argv, const run_options& options) {
       return kStatusFatal;
     }
     top_k = strtol(argv[1], nullptr, 10);
-    if (inputData(kListFileName) != 0) {
+    if (inputData(kListFileName, &study) != 0) {
       report("The data have not been input correctly!\n");
       return kStatusInputError;
     }
@@ -136,14 +193,25 @@ int run(int argc, char** argv, const run_options& options) {
 
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
   const time_t st = time(nullptr);
+  disModel model;
+  checkpointing saves;
+  saves.enabled = options.path != search_path::straightforward;
   try {
-    detect(top_k, options);
+    detect(model, top_k, saves, options);
+    const time_t ed = time(nullptr);
+    if (leads(t))
+      printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
+    if (model.permutes > 0)
+      permute(model, study, saves, options);
+    else if (leads(t))
+      remove_permutation_files();  // none may describe another result
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
     fail(kStatusFatal, "Numerical error: %s\n", e.msg.c_str());
   }
-  const time_t ed = time(nullptr);
-  if (leads(t)) printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
+  if (leads(t)) remove_checkpoint();
+  free(X2table1);
+  X2table1 = nullptr;
   release_store();
   return 0;
 }

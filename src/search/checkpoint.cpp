@@ -103,9 +103,12 @@ bool read_identity(reader& in, const run_identity& identity, std::string& differ
   return true;
 }
 
-// Whether a mark names a position this run's search can resume at.
-bool mark_fits(const level_mark& mark, const disModel& model) {
+// Whether a mark names a position this run's search can resume at: a band of the
+// search, or (one order past the search) its permutations.
+bool mark_fits(const level_mark& mark, const disModel& model, size_t maxima) {
   if (std::isnan(mark.bound)) return false;
+  if (mark.order == model.ndisloci + 1) return maxima == static_cast<size_t>(model.permutes) && mark.next == 0;
+  if (maxima != 0 && maxima != static_cast<size_t>(model.permutes)) return false;
   if (mark.order < 2 || mark.order > model.ndisloci) return false;
   if (mark.order == 2) return mark.next >= 0 && mark.next <= p;
   const top_k_list* parents = model.level_lists[mark.order % 2];
@@ -199,7 +202,7 @@ bool load_checkpoint(const run_identity& identity, disModel& model, search_state
   if (!in.take(maxima) || maxima > static_cast<uint64_t>(in.end - in.at) / sizeof(double)) return ignore("is damaged");
   got.permutation_maxima.resize(maxima);
   for (double& m : got.permutation_maxima) in.take(m);
-  if (in.at != in.end || !mark_fits(got.mark, model)) return ignore("is damaged");
+  if (in.at != in.end || !mark_fits(got.mark, model, got.permutation_maxima.size())) return ignore("is damaged");
   state = got;
   return true;
 }

@@ -33,6 +33,8 @@ int parse_int_value(const char* line) {
 
 double parse_real_value(const char* line) { return strtod(value_text(line), nullptr); }
 
+long long parse_long_value(const char* line) { return strtoll(value_text(line), nullptr, 10); }
+
 // A capacity that cannot be held in an int is sized as -1, which the list refuses.
 int list_capacity(long long requested) {
   return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
@@ -90,6 +92,10 @@ int disModel::loadparameters(const char* path) {
       maxgwpvl = parse_real_value(line);
     else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
       alpha_rf = parse_real_value(line);
+    else if (strncmp(line, "[PERMUTES]", kKeyLength) == 0)
+      permutes = parse_long_value(line);
+    else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
+      permseed = parse_long_value(line);
   }
   fclose(file);
   return 0;
@@ -107,6 +113,8 @@ void share_parameters(const team& t, disModel& model) {
   share(t, model.max_pval);
   share(t, model.maxgwpvl);
   share(t, model.alpha_rf);
+  share(t, model.permutes);
+  share(t, model.permseed);
   share(t, Max_chi_pv_in);
   share(t, MAX_Genome_PV);
 }
@@ -121,6 +129,7 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
   nlongintctrl = nlongintctrl_in;
   if (ndisloci <= 0) fail(kStatusFatal, "Please Input the number of disease loci of the model before!\n");
   if (ndisloci > 4) fail(kStatusFatal, "The number of disease loci is at most 4!\n");
+  if (permutes < 0) fail(kStatusFatal, "The number of permutations [PERMUTES] cannot be negative!\n");
   const int level_capacity = ndisloci > 2 ? list_capacity(static_cast<long long>(top_k) * mulfactr) : 0;
   // All lists are weighed before any is made: calloc grants a node array beyond the
   // machine lazily, and the run would be killed halfway through the search. Level list

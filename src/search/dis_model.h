@@ -30,6 +30,8 @@ class disModel {
   double max_pval = 0.0;  // "[MAX_PVAL]"
   double maxgwpvl = 0.0;  // "[MAXGWPVL]"
   double alpha_rf = 0.0;  // "[ALPHA_RF]"
+  long long permutes = 0; // "[PERMUTES]": searches repeated on permuted classes
+  long long permseed = 0; // "[PERMSEED]": the seed of the permutations
   size_t claimed = 0;     // bytes claimed from the memory budget for the lists
 
   disModel() = default;

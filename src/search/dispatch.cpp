@@ -8,10 +8,7 @@
 
 namespace velk {
 
-namespace {
-
-// The kernel a path asks for, or the best one when this CPU cannot run it.
-kernel_level level_of(search_path path) {
+kernel_level kernel_of(search_path path) {
   kernel_level wanted = best_kernel_level();
   switch (path) {
     case search_path::fast_table:
@@ -32,33 +29,37 @@ kernel_level level_of(search_path path) {
   return kernel_supported(wanted) ? wanted : best_kernel_level();
 }
 
-}  // namespace
-
 void srDisLociV2(disModel& model, int order) { srDisLociV2(model, order, search_context{}); }
 
 void srDisLociV2(disModel& model, int order, const search_context& context) {
   const class_split split = context.split.store != nullptr ? context.split : loaded_split();
+  // A run that resumes after its search (its permutations stood unfinished) has its
+  // lists back as the search left them; the lower levels still announce themselves.
+  const bool searched_before = context.resume && context.resume->order > order;
   if (order == 1) {
-    if (leads(*context.processes)) find_top_k_single_loci_2(model, split);
+    if (leads(*context.processes) && !searched_before) find_top_k_single_loci_2(model, split);
     return;
   }
   search_engine engine;
   const bool fast = context.path != search_path::straightforward;
   if (fast) {
-    prepare_engine(engine, level_of(context.path), context.tuning);
+    prepare_engine(engine, kernel_of(context.path), context.tuning);
     engine.processes = context.processes;
     engine.show_progress = leads(*context.processes);
     engine.after_band = context.after_band;
     engine.resume = context.resume;
   }
   if (order == 2) {
-    if (fast)
+    if (searched_before)
+      return;
+    else if (fast)
       fast_pair_search(model, 1, split, engine);
     else
       cal_TList1_major(model, 1, split);
     return;
   }
   Recur_srDisLoci_2(model, order, split, fast ? &engine : nullptr);
+  if (searched_before) return;
   // The number of locus sets of the order, in floating point, for the corrected bound.
   double sets = 1;
   for (int i = 0; i < order; ++i) {

@@ -28,6 +28,10 @@ struct search_context {
   std::optional<level_mark> resume;
 };
 
+// The kernel a path asks for, or the best one when this CPU cannot run it (the
+// straightforward path: the best one).
+kernel_level kernel_of(search_path path);
+
 void srDisLociV2(disModel& model, int order);
 // With a team of several ranks every rank calls it; only rank 0's lists fill.
 void srDisLociV2(disModel& model, int order, const search_context& context);

@@ -87,7 +87,7 @@ void Recur_srDisLoci_2(disModel& model, int order, const class_split& split, con
     }
   } else {
     Recur_srDisLoci_2(model, order - 1, split, engine);
-    printf("\t %d loci interaction detecting completed!\n", order - 1);
+    if (engine == nullptr || engine->announce_levels) printf("\t %d loci interaction detecting completed!\n", order - 1);
     top_k_list& parents = *model.level_lists[order % 2];
     sort_top_k_list_asc(&parents);  // a restored list is sorted already and stays as it is
     // The lower levels' views reset the shared lists' widths for their own orders.

@@ -58,6 +58,7 @@ struct search_engine {
   double inv_case_ctrl = 0.0;
   const team* processes = &single_process();
   bool show_progress = true;         // the progress line (rank 0 only)
+  bool announce_levels = true;       // the line of each finished lower level
   // Rank 0, after each band's offers: where the level stands (for checkpoints).
   std::function<void(const level_mark&)> after_band;
   // The level to resume, on rank 0: its order, next position and bound (the lists are

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace velk {
 
@@ -52,10 +53,10 @@ std::string duration(double seconds) {
 
 }  // namespace
 
-std::string progress_text(int order, double done, double total, double seconds) {
+std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds) {
   char share[32];
   snprintf(share, sizeof share, "%.1f %%", total > 0 ? 100 * done / total : 100.0);
-  std::string text = std::to_string(order) + " loci: " + share + " of " + metric(total) + " candidates";
+  std::string text = what + ": " + share + " of " + metric(total) + " " + unit;
   if (done > 0 && seconds > 0) {
     const double rate = done / seconds;
     text += ", " + metric(rate) + "/s, " + duration((total - done) / rate) + " left";
@@ -63,7 +64,11 @@ std::string progress_text(int order, double done, double total, double seconds) 
   return text;
 }
 
-level_progress::level_progress(int order, double total, bool allowed) : order_(order), total_(total) {
+level_progress::level_progress(int order, double total, bool allowed)
+    : level_progress(std::to_string(order) + " loci", "candidates", total, allowed) {}
+
+level_progress::level_progress(std::string what, const char* unit, double total, bool allowed)
+    : what_(std::move(what)), unit_(unit), total_(total) {
   if (!allowed) return;
   const int wish = progress_wish();
   const bool terminal = isatty(2) != 0;
@@ -72,7 +77,7 @@ level_progress::level_progress(int order, double total, bool allowed) : order_(o
   in_place_ = terminal;
   start_ = clock::now();
   next_draw_ = start_ + (in_place_ ? kRedrawInterval : kLineInterval);
-  if (in_place_) draw(progress_text(order_, 0, total_, 0));
+  if (in_place_) draw(progress_text(what_, unit_, 0, total_, 0));
 }
 
 level_progress::~level_progress() {
@@ -83,7 +88,7 @@ void level_progress::redraw(double done) {
   const clock::time_point now = clock::now();
   if (now < next_draw_) return;
   next_draw_ = now + (in_place_ ? kRedrawInterval : kLineInterval);
-  draw(progress_text(order_, done, total_, std::chrono::duration<double>(now - start_).count()));
+  draw(progress_text(what_, unit_, done, total_, std::chrono::duration<double>(now - start_).count()));
 }
 
 void level_progress::draw(const std::string& text) {

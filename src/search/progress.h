@@ -21,6 +21,8 @@ class level_progress {
   // `order`: the size of the locus sets of the level; `total`: its candidates;
   // `allowed`: false for a process that must stay quiet (the other ranks of a team).
   level_progress(int order, double total, bool allowed = true);
+  // Any other work: `what` names it ("permutations"), `unit` counts it.
+  level_progress(std::string what, const char* unit, double total, bool allowed = true);
   ~level_progress();
   level_progress(const level_progress&) = delete;
   level_progress& operator=(const level_progress&) = delete;
@@ -37,13 +39,19 @@ class level_progress {
 
   bool shown_ = false;
   bool in_place_ = true;  // redrawn on a terminal, or whole lines
-  int order_;
+  std::string what_;
+  const char* unit_;
   double total_;
   clock::time_point start_;
   clock::time_point next_draw_;
 };
 
-// The text of the line after `seconds` with `done` of `total` candidates counted.
-std::string progress_text(int order, double done, double total, double seconds);
+// The text of the line after `seconds` with `done` of `total` units of `what` done.
+std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds);
+
+// The same for a level of locus sets of `order` SNPs: "3 loci", counted in candidates.
+inline std::string progress_text(int order, double done, double total, double seconds) {
+  return progress_text(std::to_string(order) + " loci", "candidates", done, total, seconds);
+}
 
 }  // namespace velk

@@ -1,0 +1,118 @@
+#include "data/strata_file.h"
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "base/fail.h"
+#include "data/text_rows.h"
+
+namespace velk {
+
+namespace {
+
+struct strata_line {
+  long number;
+  std::vector<std::string_view> fields;
+};
+
+// The non-blank lines of the text, with their numbers and fields.
+std::vector<strata_line> lines_of(const std::string& text) {
+  std::vector<strata_line> lines;
+  long number = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    ++number;
+    strata_line line{number, {}};
+    for (size_t i = at; i < end;) {
+      while (i < end && kCharClass.of[static_cast<unsigned char>(text[i])] == kBlank) ++i;
+      const size_t start = i;
+      while (i < end && kCharClass.of[static_cast<unsigned char>(text[i])] != kBlank) ++i;
+      if (i > start) line.fields.push_back(std::string_view(text).substr(start, i - start));
+    }
+    if (!line.fields.empty()) lines.push_back(std::move(line));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string shown(std::string_view field) {
+  return token_for_message(field.data(), std::min(field.size(), kTokenPreview), field.size());
+}
+
+}  // namespace
+
+bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
+  FILE* file = open_nonblocking(name);
+  std::string text;
+  const bool read = file != nullptr && read_whole(file, text);
+  if (file != nullptr) fclose(file);
+  if (!read) {
+    report("Can't read the input file %s\n", name);
+    return false;
+  }
+  const std::vector<strata_line> lines = lines_of(text);
+  const long individuals = static_cast<long>(study.classes.size());
+  const size_t width = lines.empty() ? 1 : lines[0].fields.size();
+  std::vector<std::string_view> label(individuals);
+  std::vector<long> named_on(individuals, 0);
+  if (width == 3 && study.iid.empty()) {
+    report("File %s, line %ld: lines of FID, IID and label need a first listed file that names its individuals "
+           "(a PLINK fileset); list one label per individual instead.\n",
+           name, lines[0].number);
+    return false;
+  }
+  std::map<std::pair<std::string_view, std::string_view>, long> who;
+  if (width == 3)
+    for (long d = 0; d < individuals; ++d) who[{study.fid[d], study.iid[d]}] = d;
+  long next = 0;
+  for (const strata_line& line : lines) {
+    if (line.fields.size() != width || (width != 1 && width != 3)) {
+      report("File %s, line %ld: found %zu fields, expected %zu (%s).\n", name, line.number, line.fields.size(),
+             width == 3 ? size_t{3} : size_t{1}, width == 3 ? "FID, IID and label" : "a label");
+      return false;
+    }
+    long d;
+    if (width == 1) {
+      if (next == individuals) {
+        report("File %s, line %ld: more labels than the study's %ld individuals.\n", name, line.number, individuals);
+        return false;
+      }
+      d = next++;
+    } else {
+      const auto found = who.find({line.fields[0], line.fields[1]});
+      if (found == who.end()) continue;  // not in the study
+      d = found->second;
+      if (named_on[d] != 0) {
+        report("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, line.number,
+               shown(line.fields[0]).c_str(), shown(line.fields[1]).c_str(), named_on[d]);
+        return false;
+      }
+    }
+    named_on[d] = line.number;
+    label[d] = line.fields[width - 1];
+  }
+  const long end_line = lines.empty() ? 1 : lines.back().number + 1;
+  for (long d = 0; d < individuals; ++d) {
+    if (named_on[d] != 0) continue;
+    if (width == 1)
+      report("File %s, line %ld: the file ends; no label for individual %ld of the study's %ld.\n", name, end_line,
+             d + 1, individuals);
+    else
+      report("File %s, line %ld: the file ends; no label for FID %s, IID %s.\n", name, end_line,
+             shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    return false;
+  }
+  std::map<std::string_view, int> index;
+  stratum.assign(individuals, 0);
+  for (long d = 0; d < individuals; ++d) {
+    const auto [at, added] = index.try_emplace(label[d], static_cast<int>(index.size()));
+    stratum[d] = at->second;
+  }
+  strata = static_cast<int>(index.size());
+  return true;
+}
+
+}  // namespace velk

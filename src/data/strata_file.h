@@ -1,0 +1,24 @@
+// The strata of a study (VELKstrata.txt): groups, such as ancestries, within which the
+// classes are permuted, so that a marker of a group whose case fraction differs from
+// the others' is not taken for an effect.
+//
+// The file holds one label per individual, in the study's order; or lines "FID IID
+// LABEL", matched by ID to the individuals of the first listed file when it names them
+// (a PLINK fileset), in any order, lines for individuals not in the study ignored.
+// Blank lines are skipped; labels are any text without white space.
+#pragma once
+
+#include <vector>
+
+#include "data/genotype_input.h"
+
+namespace velk {
+
+inline constexpr const char* kStrataFileName = "VELKstrata.txt";
+
+// The stratum of every individual (0, 1, ... in the order the labels first appear in
+// the study) and the number of strata. False after reporting "File VELKstrata.txt,
+// line N: ..." (a missing label, an individual named twice, a malformed line).
+bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata);
+
+}  // namespace velk

@@ -1,0 +1,180 @@
+#include "search/permutations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "data/genotype_store.h"
+#include "data/plink_fileset.h"
+#include "search/extension.h"
+#include "search/fast_search.h"
+#include "search/pair_search.h"
+
+namespace velk {
+
+namespace {
+
+// SplitMix64's finaliser: spreads a seed and a permutation number over all 64 bits, so
+// that neighbouring numbers start unrelated generators.
+uint64_t mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// A uniform draw from 0 ... k - 1: values of the generator beyond the last whole
+// multiple of k are drawn again, so that every result is equally likely.
+uint64_t below(std::mt19937_64& rng, uint64_t k) {
+  const uint64_t limit = UINT64_MAX - UINT64_MAX % k;
+  uint64_t x;
+  do x = rng();
+  while (x >= limit);
+  return x % k;
+}
+
+constexpr double kNotDone = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+std::vector<unsigned char> permuted_classes(const permutation_setup& setup, long b) {
+  std::mt19937_64 rng(mix(setup.seed) ^ mix(static_cast<uint64_t>(b) + 0x5851F42D4C957F2DULL));
+  std::vector<unsigned char> classes = setup.classes;
+  const int strata = setup.stratum.empty() ? 1 : 1 + *std::max_element(setup.stratum.begin(), setup.stratum.end());
+  std::vector<long> members;
+  for (int k = 0; k < strata; ++k) {
+    members.clear();
+    for (long d = 0; d < static_cast<long>(classes.size()); ++d)
+      if (setup.stratum.empty() || setup.stratum[d] == k) members.push_back(d);
+    // Fisher and Yates's shuffle of the stratum's classes, last position first.
+    for (long i = static_cast<long>(members.size()) - 1; i > 0; --i) {
+      const long j = static_cast<long>(below(rng, static_cast<uint64_t>(i) + 1));
+      std::swap(classes[members[i]], classes[members[j]]);
+    }
+  }
+  return classes;
+}
+
+void split_store(const std::vector<unsigned char>& loaded, const std::vector<unsigned char>& classes,
+                 const uint64_t* from, uint64_t* to) {
+  // Where each individual of the loaded split goes: a word of its new class's bitset
+  // (control words follow the case words) and a bit.
+  std::vector<size_t> word[2];
+  std::vector<uint64_t> bit[2];
+  long next[2] = {0, 0};  // the next index of each new class
+  for (size_t d = 0; d < loaded.size(); ++d) {
+    const int now = classes[d] == kCase ? 1 : 0;
+    const long index = next[now]++;
+    word[loaded[d] == kCase ? 1 : 0].push_back(static_cast<size_t>(index / LengthLongType) +
+                                               (now == 1 ? 0 : static_cast<size_t>(nlongintcase)));
+    bit[loaded[d] == kCase ? 1 : 0].push_back(uint64_t{1} << (index % LengthLongType));
+  }
+  // SNPs own their lanes: the threads write disjoint words. Small studies stay on one
+  // thread, where starting the others would cost more than the work.
+  const bool threaded = static_cast<double>(p) * static_cast<double>(n) >= 1 << 22;
+#pragma omp parallel for schedule(static) if (threaded)
+  for (long s = 0; s < p; ++s) {
+    for (int g = 0; g < 3; ++g) {
+      const genotype_slot src = slot(from, s, g);
+      uint64_t* const dst = slot(to, s, g).pcase.first;
+      for (int c = 0; c < 2; ++c) {
+        const class_bits bits = c == 1 ? src.pcase : src.pctrl;
+        const int words = c == 1 ? nlongintcase : nlongintctrl;
+        for (int w = 0; w < words; ++w) {
+          for (uint64_t x = bits[w]; x != 0; x &= x - 1) {
+            const size_t i = static_cast<size_t>(w) * LengthLongType + static_cast<size_t>(__builtin_ctzll(x));
+            dst[word[c][i] * kLanes] |= bit[c][i];
+          }
+        }
+      }
+    }
+  }
+}
+
+double search_maximum(const disModel& model, const class_split& split, const search_context& context) {
+  const int order = model.ndisloci;
+  if (order == 1) {
+    double best = 0;
+    for (long s = 0; s < p; ++s) best = std::max(best, split.X2table1[s]);
+    return best;
+  }
+  disModel repeat;
+  repeat.ndisloci = order;
+  repeat.mulfactr = model.mulfactr;
+  // A pair search needs the best pair only: a list of one.
+  repeat.init(order == 2 ? 1 : model.top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
+  search_engine engine;
+  // Permutations always take the fast path: they need the maximum, not a reference.
+  prepare_engine(engine, kernel_of(context.path), context.tuning);
+  engine.show_progress = false;
+  engine.announce_levels = false;
+  double best = 0;
+  if (order == 2) {
+    // Before the p-value bounds: the pair search starts from row 0 with a bound of 0.
+    engine.resume = level_mark{2, 0, 0.0};
+    fast_pair_search(repeat, 1, split, engine);
+    if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
+  } else {
+    Recur_srDisLoci_2(repeat, order, split, &engine);
+    const top_k_list& level = *repeat.level_lists[(order - 1) % 2];
+    for (int i = 0; i < level.count; ++i) best = std::max(best, level.nodes[i].chisq);
+  }
+  return best;
+}
+
+void run_permutations(const permutation_setup& setup, const disModel& model, const search_context& context,
+                      std::vector<double>& maxima, const std::function<void()>& after_round) {
+  const team& t = *context.processes;
+  std::vector<long> pending;
+  for (long b = 1; b <= setup.count; ++b)
+    if (std::isnan(maxima[b - 1])) pending.push_back(b);
+  store_copy store = new_store_copy();
+  std::vector<double> single(single_locus_entries(), 0.0);
+  search_context alone = context;
+  alone.processes = &single_process();  // each rank runs whole permutations of its own
+  const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
+  for (long r = 0; r < rounds; ++r) {
+    const size_t mine = static_cast<size_t>(r) * t.size + t.rank;
+    double found[2] = {0, kNotDone};  // the permutation's number and its maximum
+    if (mine < pending.size()) {
+      const long b = pending[mine];
+      memset(store.words, 0, store_bytes(p));
+      split_store(setup.classes, permuted_classes(setup, b), pgeno, store.words);
+      cal_single_loci(store.words, single.data());
+      found[0] = static_cast<double>(b);
+      found[1] = search_maximum(model, {store.words, single.data()}, alone);
+    }
+    std::vector<unsigned char> bytes(sizeof found), all;
+    memcpy(bytes.data(), found, sizeof found);
+    if (t.size > 1) {
+      t.gather(bytes, all);
+    } else {
+      all = bytes;
+    }
+    if (!leads(t)) continue;
+    for (size_t at = 0; at + sizeof found <= all.size(); at += sizeof found) {
+      memcpy(found, all.data() + at, sizeof found);
+      if (!std::isnan(found[1])) maxima[static_cast<size_t>(found[0]) - 1] = found[1];
+    }
+    after_round();
+  }
+  free_store_copy(store);
+}
+
+void share_setup(const team& t, permutation_setup& setup) {
+  if (t.size == 1) return;
+  share(t, setup.count);
+  share(t, setup.seed);
+  uint64_t individuals = setup.classes.size();
+  uint64_t strata = setup.stratum.size();
+  share(t, individuals);
+  share(t, strata);
+  setup.classes.resize(individuals);
+  setup.stratum.resize(strata);
+  share_bytes(t, setup.classes.data(), individuals);
+  share_bytes(t, setup.stratum.data(), strata * sizeof(int));
+}
+
+}  // namespace velk

@@ -79,12 +79,13 @@ std::vector<pid_t> descendants(pid_t pid) {
 }
 
 // Kills a run and everything it started at once, as a job scheduler or a failing node
-// does, and waits until none of them is left.
-void kill_run(const study_dir& dir, pid_t pid) {
+// does, and waits until none of them is left. Returns the run (which may have ended by
+// itself just before).
+run_result kill_run(const study_dir& dir, pid_t pid) {
   const std::vector<pid_t> others = descendants(pid);
   kill(pid, SIGKILL);
   for (pid_t other : others) kill(other, SIGKILL);
-  dir.finish(pid);
+  const run_result killed = dir.finish(pid);
   // Gone, or a zombie that whoever adopted it has not reaped yet.
   const auto alive = [](pid_t other) {
     const std::string stat = read_file("/proc/" + std::to_string(other) + "/stat");
@@ -94,6 +95,7 @@ void kill_run(const study_dir& dir, pid_t pid) {
   const auto give_up = std::chrono::steady_clock::now() + 10s;
   for (pid_t other : others)
     while (alive(other) && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(5ms);
+  return killed;
 }
 
 // Kills runs with SIGKILL `delays` after each new checkpoint, resuming each time, until
@@ -131,7 +133,11 @@ run_result kill_and_resume(const study_dir& dir, const launcher& how, const std:
     }
     std::this_thread::sleep_for(delays[k]);
     if (ends()) return done;
-    kill_run(dir, pid);
+    done = kill_run(dir, pid);
+    if (done.status == 0) {  // it ended by itself before the kill
+      resumed += done.out.find("Resuming from VELKcheckpoint") != std::string::npos;
+      return done;
+    }
     ++kills;
     resumed += had_checkpoint;
   }

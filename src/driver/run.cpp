@@ -12,11 +12,13 @@
 #include "base/fail.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
+#include "driver/command_line.h"
 #include "ranking/result_writer.h"
 #include "search/checkpoint.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
 #include "search/pair_search.h"
+#include "search/parameter_advice.h"
 #include "stats/talpha.h"
 
 namespace velk {
@@ -53,7 +55,7 @@ void detect(long top_k, const run_options& options) {
   const team& t = *options.processes;
   disModel model;
   if (leads(t)) {
-    model.loadparameters(kParameterFileName);
+    if (model.loadparameters(kParameterFileName) == 0) advise_parameter_file(kParameterFileName, model);
     apply_bounds(model);
     model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
   }
@@ -99,6 +101,7 @@ void detect(long top_k, const run_options& options) {
     };
   }
   srDisLociV2(model, model.ndisloci, context);
+  if (leads(t)) warn_if_no_set(model);
 
   if (leads(t)) {
     // Opened only now, and replaced whole, so that a failed run leaves an earlier
@@ -118,15 +121,23 @@ void detect(long top_k, const run_options& options) {
 
 int run(int argc, char** argv, const run_options& options) {
   const team& t = *options.processes;
+  // Every rank reads the same command line, so that all of them end together after
+  // the help.
+  const command_line line = parse_command_line(argc, argv);
+  if (line.kind == command_kind::help) {
+    if (leads(t)) print_help();
+    return 0;
+  }
   long top_k = 0;
   fill_wordbits();
   if (leads(t)) {
     print_banner();
-    if (argc != 2) {
+    if (line.kind == command_kind::usage_error) {
       report("Usage: VELK.exe top_k.\n");
+      hint("velk TOP_K searches for the TOP_K best sets, e.g. velk 10; velk --help says what it reads and writes.");
       return kStatusFatal;
     }
-    top_k = strtol(argv[1], nullptr, 10);
+    top_k = line.top_k;
     if (inputData(kListFileName) != 0) {
       report("The data have not been input correctly!\n");
       return kStatusInputError;
@@ -140,7 +151,7 @@ int run(int argc, char** argv, const run_options& options) {
     detect(top_k, options);
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
-    fail(kStatusFatal, "Numerical error: %s\n", e.msg.c_str());
+    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg).c_str(), "Numerical error: %s\n", e.msg.c_str());
   }
   const time_t ed = time(nullptr);
   if (leads(t)) printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));

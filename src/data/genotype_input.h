@@ -16,7 +16,8 @@ namespace velk {
 // A genotype file that cannot be opened ends the run with status 1 at once.
 int inputData(const char* list_name);
 
-// The names listed in a list file's text, in order: tokens separated by white space.
+// The names listed in a list file's text, in order: tokens separated by white space,
+// after a UTF-8 byte-order mark at the very start, if any.
 std::vector<std::string> list_names(const std::string& text);
 
 // Sizing pass over the named files: fills `sizes` with k entries n (the individuals of

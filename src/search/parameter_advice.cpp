@@ -159,8 +159,20 @@ void warn_if_no_set(const disModel& model) {
   }
   const top_k_list& level = *model.level_lists[(order - 1) % 2];
   if (level.count == 0) {
-    warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
-         "keep more sets per level.", kNone, order, order - 1, model.mulfactr);
+    // The sets of the order below that were extended; more of them can only help when
+    // their list was full.
+    const top_k_list& parents = *model.level_lists[order % 2];
+    if (has_full_root(parents))
+      warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
+           "extend more than the %d sets of %d kept.", kNone, order, order - 1, model.mulfactr, parents.count,
+           order - 1);
+    else if (parents.count == 0)
+      warn("%s: no set of %d SNPs was kept to extend; a lower order ([DISEASEN] %d) may find sets.", kNone,
+           order - 1, order - 1);
+    else
+      warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone, with every set of %d that "
+           "qualified extended; a lower order ([DISEASEN] %d) may find sets.", kNone, order, order - 1, order - 1,
+           order - 1);
     return;
   }
   double best = 0;
@@ -168,9 +180,9 @@ void warn_if_no_set(const disModel& model) {
     if (level.nodes[i].chisq > best) best = level.nodes[i].chisq;
   const double sets = locus_sets_of_order(order);
   const double best_raw = p_value_chisq(2, best);
-  warn("%s: none of the %d sets of %d SNPs kept passed the p-value bounds; the best has a raw p-value of %g, %g "
+  warn("%s: no set of %d SNPs passed the p-value bounds (%d kept); the best has a raw p-value of %g, %g "
        "corrected for the %.0f sets of %d SNPs. Raise [MAX_PVAL] (now %g) above %g or set [MAXGWPVL] (now %s) "
-       "above %g.", kNone, level.count, order, best_raw, best_raw * sets, sets, order, Max_chi_pv_in,
+       "above %g.", kNone, order, level.count, best_raw, best_raw * sets, sets, order, Max_chi_pv_in,
        best_raw * sets, raw_bound_text().c_str(), best_raw);
 }
 

@@ -215,7 +215,8 @@ std::vector<std::string> study_files(const char* list_name) {
   const bool read = read_whole(list, text);
   fclose(list);
   if (!read) return files;
-  for (const std::string& name : list_names(text)) {
+  for (const std::string& listed : list_names(text)) {
+    const std::string name = resolve_listed_name(listed);  // the files loaded for it
     files.push_back(name);
     FILE* file = open_nonblocking(name.c_str());
     if (file == nullptr) continue;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "base/memory_budget.h"
 #include "harness.h"
@@ -31,7 +32,8 @@ bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)
 int clamped(long v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v); }
 
 // The file read as lines of at most 999 bytes (a longer line is several), each a C
-// string up to its first NUL; a line starting with a key sets it, the last one wins.
+// string up to its first NUL, the first without a leading UTF-8 byte-order mark; a
+// line starting with a key sets it, the last one wins.
 values expected(const std::string& text) {
   values v;
   size_t i = 0;
@@ -39,7 +41,9 @@ values expected(const std::string& text) {
     size_t end = i;
     while (end < text.size() && end - i < 999 && text[end] != '\n') ++end;
     if (end < text.size() && end - i < 999) ++end;  // the line feed belongs to the line
-    const std::string line = text.substr(i, end - i);
+    const std::string whole = text.substr(i, end - i);
+    const bool mark = i == 0 && std::string_view(whole.c_str()).starts_with("\xEF\xBB\xBF");
+    const std::string line = mark ? whole.substr(3) : whole;
     i = end;
     const char* s = line.c_str();
     const char* value = s + std::min<size_t>(10, strlen(s));

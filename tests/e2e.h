@@ -56,6 +56,19 @@ inline std::string without_banner(const std::string& out) {
   return rest;
 }
 
+// Standard error without its advice lines (those starting with "Warning: " or "Hint: "),
+// as scripts that read the messages see it; tests/driver/advice_test.cpp checks them.
+inline std::string without_advice(const std::string& err) {
+  std::string kept;
+  for (size_t at = 0; at < err.size();) {
+    size_t end = err.find('\n', at);
+    end = end == std::string::npos ? err.size() : end + 1;
+    if (err.compare(at, 9, "Warning: ") != 0 && err.compare(at, 6, "Hint: ") != 0) kept.append(err, at, end - at);
+    at = end;
+  }
+  return kept;
+}
+
 // A fresh folder under the system's temporary directory, removed at the end.
 class study_dir {
  public:

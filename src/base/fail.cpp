@@ -5,17 +5,42 @@
 
 namespace velk {
 
+namespace {
+
+// Every line for standard error starts here: what standard output holds goes first.
+void write_error(FILE* stream, const char* prefix, const char* fmt, va_list args) {
+  fflush(stdout);
+  fputs(prefix, stream);
+  vfprintf(stream, fmt, args);
+}
+
+}  // namespace
+
 void report(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  vfprintf(stderr, fmt, args);
+  write_error(stderr, "", fmt, args);
   va_end(args);
+}
+
+void warn(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  write_error(stderr, "Warning: ", fmt, args);
+  va_end(args);
+  fputc('\n', stderr);
+}
+
+void hint(const char* text) {
+  if (text == nullptr || *text == '\0') return;
+  fflush(stdout);
+  fprintf(stderr, "Hint: %s\n", text);
 }
 
 void fail_to(FILE* stream, int status, const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  vfprintf(stream, fmt, args);
+  write_error(stream, "", fmt, args);
   va_end(args);
   exit(status);
 }
@@ -23,12 +48,21 @@ void fail_to(FILE* stream, int status, const char* fmt, ...) {
 void fail(int status, const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  vfprintf(stderr, fmt, args);
+  write_error(stderr, "", fmt, args);
   va_end(args);
   exit(status);
 }
 
 void end_run(int status) { exit(status); }
+
+void fail_with_hint(int status, const char* hint_text, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  write_error(stderr, "", fmt, args);
+  va_end(args);
+  hint(hint_text);
+  exit(status);
+}
 
 void fail_out_of_memory() { fail(kStatusFatal, "Cannot allocate memory!\n"); }
 

@@ -1,5 +1,13 @@
 // How a run reports problems. Every error message of the program goes through here,
 // so that the exact text, the stream and the exit status are decided in one place.
+//
+// Standard output is flushed before anything is written to standard error, so that a
+// log that holds both streams (velk 10 > log 2>&1) has its lines in the order they
+// happened, although standard output is buffered there.
+//
+// Advice goes through here too, one line each on standard error: "Warning: " when the
+// run goes on as before, "Hint: " right after a message, saying what to do about it.
+// Scripts that compare messages drop lines with these two prefixes.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +21,13 @@ inline constexpr int kStatusFatal = -1;       // seen by the shell as 255
 // Writes a message to standard error; the caller goes on (or unwinds) itself.
 void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Writes "Warning: " and the text (one line, without its line feed) to standard error.
+void warn(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes "Hint: " and the text (one line, without its line feed) to standard error,
+// after the message it explains; nothing for an empty or null text.
+void hint(const char* text);
+
 // Writes a message to `stream` and ends the process with `status`. Buffered standard
 // output is flushed on the way out, so progress lines written before stay in order.
 [[noreturn]] void fail_to(FILE* stream, int status, const char* fmt, ...)
@@ -23,6 +38,11 @@ void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Ends the process with `status` after the reason has been reported.
 [[noreturn]] void end_run(int status);
+
+// A message on standard error, then the hint line that says what to do about it (none
+// when `hint_text` is empty or null), then the end of the process with `status`.
+[[noreturn]] void fail_with_hint(int status, const char* hint_text, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // The message every failed allocation of the store, the tables and the scratch arrays
 // ends with (the lists keep their own wording).

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <ctime>
 
 #include "base/fail.h"
 #include "data/genotype_store.h"
+#include "data/listed_name.h"
 #include "data/text_rows.h"
 
 namespace velk {
@@ -184,14 +186,18 @@ bool scan_file(const std::string& name, bool check_tokens, Sink& sink, bool& sin
   const scan_status status = scan_rows(file, name.c_str(), check_tokens, sink);
   fclose(file);
   if (status == scan_status::read_error) return report_unreadable(name);
-  return status != scan_status::bad_token && !sink_failed;
+  const bool read = status != scan_status::bad_token && !sink_failed;
+  if (!read) hint_listed_companion(name);
+  return read;
 }
 
 }  // namespace
 
 std::vector<std::string> list_names(const std::string& text) {
   std::vector<std::string> names;
-  size_t i = 0;
+  // Editors on some systems start a UTF-8 file with a byte-order mark; it is no part of
+  // the first name.
+  size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (i < text.size()) {
     while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
     const size_t start = i;
@@ -209,7 +215,8 @@ std::vector<std::string> study_files(const char* list_name) {
   const bool read = read_whole(list, text);
   fclose(list);
   if (!read) return files;
-  for (const std::string& name : list_names(text)) {
+  for (const std::string& listed : list_names(text)) {
+    const std::string name = resolve_listed_name(listed);  // the files loaded for it
     files.push_back(name);
     FILE* file = open_nonblocking(name.c_str());
     if (file == nullptr) continue;
@@ -286,7 +293,9 @@ int inputData(const char* list_name) { return inputData(list_name, nullptr); }
 int inputData(const char* list_name, study_individuals* individuals) {
   FILE* list = open_nonblocking(list_name);
   if (list == nullptr) {
+    const int error = errno;
     report("Can't open input file %s\n", list_name);
+    hint_list_folder(list_name, error);
     return 1;
   }
   printf("Input Data ............\n");
@@ -297,11 +306,12 @@ int inputData(const char* list_name, study_individuals* individuals) {
     report_unreadable(list_name);
     return 1;
   }
-  const std::vector<std::string> names = list_names(list_text);
+  std::vector<std::string> names = list_names(list_text);
   if (names.empty()) {
     report("The list file %s names no genotype file.\n", list_name);
     return 1;
   }
+  for (std::string& name : names) name = resolve_listed_name(name);
 
   std::vector<int> sizes;
   std::vector<std::optional<plink_fileset>> filesets;

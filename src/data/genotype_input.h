@@ -26,7 +26,8 @@ struct study_individuals {
 // The same, also telling who the individuals are.
 int inputData(const char* list_name, study_individuals* individuals);
 
-// The names listed in a list file's text, in order: tokens separated by white space.
+// The names listed in a list file's text, in order: tokens separated by white space,
+// after a UTF-8 byte-order mark at the very start, if any.
 std::vector<std::string> list_names(const std::string& text);
 
 // Sizing pass over the named files: fills `sizes` with k entries n (the individuals of

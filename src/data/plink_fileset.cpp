@@ -113,10 +113,12 @@ std::string fam_individual(const std::string& text, size_t start) {
   return "line " + std::to_string(line) + " (FID " + shown(fields[0]) + ", IID " + shown(fields[1]) + ")";
 }
 
-bool parse_bim(const std::string& text, const std::string& bim, long& snps, std::vector<std::string>* ids) {
+bool parse_bim(const std::string& text, const std::string& bim, long& snps, std::vector<std::string>* ids,
+               std::vector<bim_place>* places = nullptr) {
   snps = 0;
   return for_each_row(text, bim, [&](long, size_t, const std::string_view* fields) {
     if (ids != nullptr) ids->emplace_back(fields[1]);
+    if (places != nullptr) places->push_back({std::string(fields[0]), std::string(fields[3])});
     ++snps;
     return true;
   });
@@ -251,10 +253,11 @@ std::string companion_name(const std::string& listed, const char* extension) {
   return listed.substr(0, listed.size() - (suffix ? 4 : 0)) + extension;
 }
 
-bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids) {
+bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
+                  std::vector<bim_place>* places) {
   std::string text;
   long snps;
-  return read_companion(bim, listed, ".bim", text) && parse_bim(text, bim, snps, &ids);
+  return read_companion(bim, listed, ".bim", text) && parse_bim(text, bim, snps, &ids, places);
 }
 
 bool read_fileset(const std::string& listed, plink_fileset& set) {

@@ -39,8 +39,17 @@ struct plink_fileset {
 // False after reporting why the fileset cannot be used.
 bool read_fileset(const std::string& listed, plink_fileset& set);
 
-// The SNP identifiers of a .bim, in order (its second field); false after reporting.
-bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids);
+// Where a .bim puts a SNP: its chromosome and base-pair position (first and fourth
+// fields), as written.
+struct bim_place {
+  std::string chromosome;
+  std::string position;
+};
+
+// The SNP identifiers of a .bim, in order (its second field), and their places when
+// `places` is given; false after reporting.
+bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
+                  std::vector<bim_place>* places = nullptr);
 
 // The family and individual IDs of the .fam's individuals, in order.
 void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid);

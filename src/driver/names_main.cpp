@@ -16,17 +16,20 @@ namespace {
 constexpr int kStatusUsage = 2;
 
 constexpr const char* kHelp =
-    "Usage: velk-names [--help]\n"
+    "Usage: velk-names [--positions] [--help]\n"
     "\n"
     "Run in a study folder after velk: prints VELKResult.txt to standard output with\n"
-    "each SNP index replaced by the SNP's identifier, and every row's fields separated\n"
-    "by tabs, for spreadsheets and R. The header line and the statistic, p-value and\n"
-    "case-major cell columns are unchanged.\n"
+    "each SNP index replaced by the SNP's identifier, and every field separated by a\n"
+    "tab, for spreadsheets and R. The header names one column per SNP, SNP1 ... SNPk,\n"
+    "then chi_SQ, P_value and #Major_cells; the values of those three are unchanged.\n"
+    "In R: read.delim(pipe(\"velk-names\")).\n"
     "\n"
     "The identifiers come from the files listed in VELKinputfiles.txt, in list order:\n"
     "  PLINK fileset (a .bed)  the SNP's ID in the .bim beside it, e.g. rs1042522\n"
     "  text genotype file      NAME:COLUMN, the name as listed and the 1-based SNP\n"
     "                          column, e.g. chr17.txt:12\n"
+    "--positions adds two columns after each SNP, CHRk and POSk: its chromosome and\n"
+    "base-pair position from the .bim (NA for a SNP of a text file).\n"
     "The genotypes are never read: only the list, the .bim files, the first row of\n"
     "each text file and the first bytes of each .bed (to tell it from text).\n"
     "\n"
@@ -39,12 +42,19 @@ constexpr const char* kHelp =
 int main(int argc, char** argv) {
   using namespace velk;
   std::set_new_handler([] { fail_out_of_memory(); });
-  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-    fputs(kHelp, stdout);
-    return 0;
-  }
-  if (argc != 1) {
+  bool with_places = false;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      fputs(kHelp, stdout);
+      return 0;
+    }
+    if (strcmp(argv[i], "--positions") == 0) {
+      with_places = true;
+      continue;
+    }
+    // The usage line as it always was: scripts may read it.
     report("Usage: velk-names [--help]\n");
+    hint("velk-names --help says more; --positions adds each SNP's chromosome and position.");
     return kStatusUsage;
   }
   // The result file first: a missing one means velk has not run in this folder.
@@ -61,9 +71,9 @@ int main(int argc, char** argv) {
     return kStatusInputError;
   }
   study_snp_names names;
-  if (!read_snp_names(kListFileName, names)) return kStatusInputError;
+  if (!read_snp_names(kListFileName, names, with_places)) return kStatusInputError;
   std::string named;
-  if (!name_result(result, kResultFileName, kListFileName, names, named)) return kStatusInputError;
+  if (!name_result(result, kResultFileName, kListFileName, names, named, with_places)) return kStatusInputError;
   // Printed only once whole, so that a refused file prints nothing.
   if (fwrite(named.data(), 1, named.size(), stdout) != named.size() || fflush(stdout) != 0) {
     report("Cannot write to standard output!\n");

@@ -16,12 +16,14 @@
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "data/strata_file.h"
+#include "driver/command_line.h"
 #include "ranking/permutation_files.h"
 #include "ranking/result_writer.h"
 #include "search/checkpoint.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
 #include "search/pair_search.h"
+#include "search/parameter_advice.h"
 #include "search/permutations.h"
 #include "search/progress.h"
 #include "stats/talpha.h"
@@ -73,7 +75,7 @@ struct checkpointing {
     if (!enabled || !clock.due()) return;
     if (save_checkpoint(identity, model, state) || save_failed) return;
     save_failed = true;  // said once; the next interval tries again
-    report("Warning: cannot write %s; the run goes on.\n", kCheckpointFileName);
+    warn("cannot write %s; the run goes on.", kCheckpointFileName);
   }
 };
 
@@ -81,7 +83,7 @@ struct checkpointing {
 void detect(disModel& model, long top_k, checkpointing& saves, const run_options& options) {
   const team& t = *options.processes;
   if (leads(t)) {
-    model.loadparameters(kParameterFileName);
+    if (model.loadparameters(kParameterFileName) == 0) advise_parameter_file(kParameterFileName, model);
     apply_bounds(model);
     model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
   }
@@ -119,6 +121,7 @@ void detect(disModel& model, long top_k, checkpointing& saves, const run_options
     };
   }
   srDisLociV2(model, model.ndisloci, context);
+  if (leads(t)) warn_if_no_set(model);
 
   if (leads(t)) {
     // Opened only now, and replaced whole, so that a failed run leaves an earlier
@@ -174,16 +177,24 @@ void permute(disModel& model, const study_individuals& study, checkpointing& sav
 
 int run(int argc, char** argv, const run_options& options) {
   const team& t = *options.processes;
+  // Every rank reads the same command line, so that all of them end together after
+  // the help.
+  const command_line line = parse_command_line(argc, argv);
+  if (line.kind == command_kind::help) {
+    if (leads(t)) print_help();
+    return 0;
+  }
   long top_k = 0;
   study_individuals study;
   fill_wordbits();
   if (leads(t)) {
     print_banner();
-    if (argc != 2) {
+    if (line.kind == command_kind::usage_error) {
       report("Usage: VELK.exe top_k.\n");
+      hint("velk TOP_K searches for the TOP_K best sets, e.g. velk 10; velk --help says what it reads and writes.");
       return kStatusFatal;
     }
-    top_k = strtol(argv[1], nullptr, 10);
+    top_k = line.top_k;
     if (inputData(kListFileName, &study) != 0) {
       report("The data have not been input correctly!\n");
       return kStatusInputError;
@@ -207,7 +218,7 @@ int run(int argc, char** argv, const run_options& options) {
       remove_permutation_files();  // none may describe another result
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
-    fail(kStatusFatal, "Numerical error: %s\n", e.msg.c_str());
+    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg).c_str(), "Numerical error: %s\n", e.msg.c_str());
   }
   if (leads(t)) remove_checkpoint();
   free(X2table1);

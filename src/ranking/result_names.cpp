@@ -6,6 +6,7 @@
 
 #include "base/fail.h"
 #include "data/genotype_input.h"
+#include "data/listed_name.h"
 #include "data/plink_fileset.h"
 #include "data/text_rows.h"
 
@@ -13,8 +14,9 @@ namespace velk {
 
 namespace {
 
-// The header line as print_top_k_list writes it.
+// The header line as print_top_k_list writes it, and the statistic columns' names.
 constexpr std::string_view kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells";
+constexpr std::string_view kStatisticNames = "chi_SQ\tP_value\t#Major_cells\n";
 constexpr size_t kStatisticFields = 3;  // statistic, p-value, case-major cells
 
 // The fields of a row: runs of characters other than blanks and tabs.
@@ -41,18 +43,42 @@ long index_of(std::string_view field) {
   return value;
 }
 
+// One column per SNP (and its place), so that a spreadsheet or R's read.table(header
+// = TRUE) lines the names up with the values.
+std::string named_header(size_t loci, bool with_places) {
+  std::string header;
+  for (size_t i = 1; i <= loci; ++i) {
+    const std::string k = std::to_string(i);
+    header += "SNP" + k + "\t";
+    if (with_places) header += "CHR" + k + "\tPOS" + k + "\t";
+  }
+  return header.append(kStatisticNames);
+}
+
+// The file whose SNPs hold the index: the last one that starts at or before it.
+const study_snp_names::listed_file& file_of(const std::vector<study_snp_names::listed_file>& files, long index) {
+  const auto after = std::upper_bound(files.begin(), files.end(), index,
+                                      [](long i, const study_snp_names::listed_file& f) { return i < f.first; });
+  return *(after - 1);
+}
+
 }  // namespace
 
 std::string study_snp_names::name(long index) const {
-  // The file whose SNPs hold the index: the last one that starts at or before it.
-  const auto after = std::upper_bound(files.begin(), files.end(), index,
-                                      [](long i, const listed_file& f) { return i < f.first; });
-  const listed_file& file = *(after - 1);
+  const listed_file& file = file_of(files, index);
   const long column = index - file.first;
   return file.ids.empty() ? file.name + ":" + std::to_string(column + 1) : file.ids[column];
 }
 
-bool read_snp_names(const char* list_name, study_snp_names& names) {
+std::string study_snp_names::place(long index) const {
+  const listed_file& file = file_of(files, index);
+  // R reads NA as a missing value.
+  if (file.places.empty()) return "NA\tNA";
+  const bim_place& at = file.places[index - file.first];
+  return at.chromosome + "\t" + at.position;
+}
+
+bool read_snp_names(const char* list_name, study_snp_names& names, bool with_places) {
   FILE* list = open_nonblocking(list_name);
   if (list == nullptr) {
     report("Can't open input file %s\n", list_name);
@@ -71,10 +97,13 @@ bool read_snp_names(const char* list_name, study_snp_names& names) {
     return false;
   }
   names = {};
-  for (const std::string& name : listed) {
-    study_snp_names::listed_file file{name, names.snps, 0, {}};
+  for (const std::string& listed_name : listed) {
+    // The same file velk loaded for the name (a fileset listed by its stem).
+    const std::string name = resolve_listed_name(listed_name);
+    study_snp_names::listed_file file{name, names.snps, 0, {}, {}};
     if (starts_as_bed(name)) {
-      if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids)) return false;
+      if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids, with_places ? &file.places : nullptr))
+        return false;
       file.snps = static_cast<long>(file.ids.size());
     } else {
       long rows;
@@ -88,7 +117,7 @@ bool read_snp_names(const char* list_name, study_snp_names& names) {
 }
 
 bool name_result(const std::string& result, const char* result_name, const char* list_name,
-                 const study_snp_names& names, std::string& out) {
+                 const study_snp_names& names, std::string& out, bool with_places) {
   out.clear();
   const std::string_view text(result);
   long line = 0;
@@ -103,8 +132,7 @@ bool name_result(const std::string& result, const char* result_name, const char*
         report("File %s, line 1: not the header of a VELK result file.\n", result_name);
         return false;
       }
-      out.append(row).push_back('\n');
-      continue;
+      continue;  // its columns are known with the first row
     }
     const std::vector<std::string_view> fields = fields_of(row);
     if (fields.size() <= kStatisticFields) {
@@ -112,6 +140,7 @@ bool name_result(const std::string& result, const char* result_name, const char*
       return false;
     }
     const size_t loci = fields.size() - kStatisticFields;
+    if (line == 2) out = named_header(loci, with_places);
     for (size_t i = 0; i < loci; ++i) {
       const long index = index_of(fields[i]);
       if (index < 0) {
@@ -126,6 +155,7 @@ bool name_result(const std::string& result, const char* result_name, const char*
       }
       out += names.name(index);
       out.push_back('\t');
+      if (with_places) out += names.place(index) + "\t";
     }
     for (size_t i = loci; i < fields.size(); ++i) {
       out.append(fields[i]);
@@ -136,6 +166,8 @@ bool name_result(const std::string& result, const char* result_name, const char*
     report("File %s is empty; it is not a VELK result file.\n", result_name);
     return false;
   }
+  // A result without rows: its width is not known, only the statistic columns are.
+  if (line == 1) out = named_header(0, with_places);
   return true;
 }
 

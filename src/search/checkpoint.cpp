@@ -161,7 +161,7 @@ bool load_checkpoint(const run_identity& identity, disModel& model, search_state
   fclose(file);
   const auto ignore = [&](const char* why) {
     empty_lists(model);
-    report("Warning: %s %s; the search starts from the beginning.\n", kCheckpointFileName, why);
+    warn("%s %s; the search starts from the beginning.", kCheckpointFileName, why);
     return false;
   };
   if (!read) return ignore("cannot be read");
@@ -215,7 +215,7 @@ checkpoint_clock::checkpoint_clock() : interval_(kDefaultInterval), last_(clock:
   char* end;
   const double seconds = strtod(text, &end);
   if (end == text || *end != '\0' || !(seconds >= 0)) {
-    report("Warning: VELK_CHECKPOINT_SECONDS=%s is not a number of seconds; checkpoints every %.0f s.\n", text,
+    warn("VELK_CHECKPOINT_SECONDS=%s is not a number of seconds; checkpoints every %.0f s.", text,
            kDefaultInterval);
     return;
   }

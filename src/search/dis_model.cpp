@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
+#include "search/parameter_advice.h"
 
 namespace velk {
 
@@ -25,22 +27,14 @@ const char* value_text(const char* line) {
   return v;
 }
 
-int parse_int_value(const char* line) {
-  const long v = strtol(value_text(line), nullptr, 10);
-  // Clamped to int, so that an absurdly large count is refused by the checks, not wrapped.
-  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
-}
-
-double parse_real_value(const char* line) { return strtod(value_text(line), nullptr); }
-
-long long parse_long_value(const char* line) { return strtoll(value_text(line), nullptr, 10); }
-
 // A capacity that cannot be held in an int is sized as -1, which the list refuses.
 int list_capacity(long long requested) {
   return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
 }
 
-[[noreturn]] void fail_lists() { fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n"); }
+[[noreturn]] void fail_lists(const std::string& hint_text) {
+  fail_with_hint(kStatusFatal, hint_text.c_str(), "Cannot alloc memory for top_k_list!\n");
+}
 
 // The number of sets of `k` of `p` SNPs, in floating point: no list holds more.
 double locus_sets(int64_t p, int k) {
@@ -51,7 +45,7 @@ double locus_sets(int64_t p, int k) {
 
 top_k_list* new_list(int capacity, int width) {
   auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
-  if (list == nullptr) fail_lists();
+  if (list == nullptr) fail_lists("");
   init_top_k_list(list, capacity, width);
   return list;
 }
@@ -65,6 +59,50 @@ void delete_list(top_k_list*& list) {
 
 }  // namespace
 
+int parameter_int(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const long v = strtol(start, &stop, 10);
+  if (end != nullptr) *end = stop;
+  // Clamped to int, so that an absurdly large count is refused by the checks, not wrapped.
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+long long parameter_long(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const long long v = strtoll(start, &stop, 10);
+  if (end != nullptr) *end = stop;
+  return v;
+}
+
+double parameter_real(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const double v = strtod(start, &stop);
+  if (end != nullptr) *end = stop;
+  return v;
+}
+
+bool read_parameter_lines(const char* path, const std::function<void(long, const char*)>& visit) {
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) return false;
+  // Lines longer than 999 characters are read as several lines, as they always were.
+  char line[1000];
+  long number = 1;
+  bool first = true;
+  while (fgets(line, sizeof line, file) != nullptr) {
+    // Editors on some systems start a UTF-8 file with a byte-order mark; it is no part
+    // of the first key.
+    const bool mark = first && strncmp(line, "\xEF\xBB\xBF", 3) == 0;
+    first = false;
+    visit(number, mark ? line + 3 : line);
+    if (strchr(line, '\n') != nullptr) ++number;
+  }
+  fclose(file);
+  return true;
+}
+
 disModel::~disModel() {
   delete_list(result_list);
   delete_list(level_lists[0]);
@@ -74,30 +112,27 @@ disModel::~disModel() {
 }
 
 int disModel::loadparameters(const char* path) {
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) {
+  // search/parameter_advice.cpp knows the same keys, to warn about lines it cannot read.
+  const bool read = read_parameter_lines(path, [this](long, const char* line) {
+    if (strncmp(line, "[DISEASEN]", kKeyLength) == 0)
+      ndisloci = parameter_int(line);
+    else if (strncmp(line, "[MULFACTR]", kKeyLength) == 0)
+      mulfactr = parameter_int(line);
+    else if (strncmp(line, "[MAX_PVAL]", kKeyLength) == 0)
+      max_pval = parameter_real(line);
+    else if (strncmp(line, "[MAXGWPVL]", kKeyLength) == 0)
+      maxgwpvl = parameter_real(line);
+    else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
+      alpha_rf = parameter_real(line);
+    else if (strncmp(line, "[PERMUTES]", kKeyLength) == 0)
+      permutes = parameter_long(line);
+    else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
+      permseed = parameter_long(line);
+  });
+  if (!read) {
     report("Cannot open the parameter file \"%s\"\n", path);
     return -1;
   }
-  // Lines longer than 999 characters are read as several lines, as they always were.
-  char line[1000];
-  while (fgets(line, sizeof line, file) != nullptr) {
-    if (strncmp(line, "[DISEASEN]", kKeyLength) == 0)
-      ndisloci = parse_int_value(line);
-    else if (strncmp(line, "[MULFACTR]", kKeyLength) == 0)
-      mulfactr = parse_int_value(line);
-    else if (strncmp(line, "[MAX_PVAL]", kKeyLength) == 0)
-      max_pval = parse_real_value(line);
-    else if (strncmp(line, "[MAXGWPVL]", kKeyLength) == 0)
-      maxgwpvl = parse_real_value(line);
-    else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
-      alpha_rf = parse_real_value(line);
-    else if (strncmp(line, "[PERMUTES]", kKeyLength) == 0)
-      permutes = parse_long_value(line);
-    else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
-      permseed = parse_long_value(line);
-  }
-  fclose(file);
   return 0;
 }
 
@@ -127,10 +162,15 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
   nctrl = nctrl_in;
   nlongintcase = nlongintcase_in;
   nlongintctrl = nlongintctrl_in;
-  if (ndisloci <= 0) fail(kStatusFatal, "Please Input the number of disease loci of the model before!\n");
+  if (ndisloci <= 0)
+    fail_with_hint(kStatusFatal, disease_loci_hint(ndisloci).c_str(),
+                   "Please Input the number of disease loci of the model before!\n");
   if (ndisloci > 4) fail(kStatusFatal, "The number of disease loci is at most 4!\n");
   if (permutes < 0) fail(kStatusFatal, "The number of permutations [PERMUTES] cannot be negative!\n");
   const int level_capacity = ndisloci > 2 ? list_capacity(static_cast<long long>(top_k) * mulfactr) : 0;
+  // Refused here, before anything is allocated, with the same message as the list would
+  // give, so that the hint can say which count is wrong.
+  if (final_capacity < 0 || level_capacity < 0) fail_lists(list_size_hint(top_k_in, ndisloci, mulfactr, 0));
   // All lists are weighed before any is made: calloc grants a node array beyond the
   // machine lazily, and the run would be killed halfway through the search. Level list
   // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
@@ -139,7 +179,7 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
     bytes += top_k_list_bytes(level_capacity, locus_sets(p, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(locus_sets(p, 2), locus_sets(p, ndisloci)));
   }
-  if (!try_claim_memory(bytes)) fail_lists();
+  if (!try_claim_memory(bytes)) fail_lists(list_size_hint(top_k_in, ndisloci, mulfactr, bytes));
   claimed = bytes;
   result_list = new_list(final_capacity, ndisloci);
   if (ndisloci > 2) {

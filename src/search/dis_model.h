@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "base/team.h"
 #include "ranking/top_k_list.h"
@@ -59,5 +60,17 @@ void apply_bounds(const disModel& model);
 
 // Rank 0's parameters (the model's and the process-wide bounds) on every rank.
 void share_parameters(const team& t, disModel& model);
+
+// The parameter file's lines as the reader takes them: `visit(number, text)` for each,
+// `number` counting line feeds from 1 (a line longer than 999 characters comes as
+// several texts under one number), a UTF-8 byte-order mark at the very start left out.
+// False when the file cannot be opened.
+bool read_parameter_lines(const char* path, const std::function<void(long, const char*)>& visit);
+
+// The value of a key's line as the reader takes it; `end`, when given, is set past the
+// characters the number took (to the value's start when it took none).
+int parameter_int(const char* line, const char** end = nullptr);
+double parameter_real(const char* line, const char** end = nullptr);
+long long parameter_long(const char* line, const char** end = nullptr);
 
 }  // namespace velk

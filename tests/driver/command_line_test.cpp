@@ -10,7 +10,7 @@ TEST(CommandLine, WrongArgumentCountPrintsUsage) {
     study_dir dir;
     const run_result r = dir.run(args);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "Usage: VELK.exe top_k.\n");
+    EXPECT_EQ(without_advice(r.err), "Usage: VELK.exe top_k.\n");
     EXPECT_EQ(r.out.rfind("VELK: ", 0), 0u);
     EXPECT_EQ(without_banner(r.out), "");
     EXPECT_FALSE(dir.exists("VELKResult.txt"));

@@ -118,7 +118,7 @@ TEST(HostileInput, BinaryAndUnendedLines) {
     s.write("a.txt", c.data);
     const run_result r = s.run_checked({"5"});
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(without_advice(r.err), c.err);
     if (c.status == 0) {
       EXPECT_EQ(s.read(kResult), "Loci\tchi_SQ\tP_value\t#Major_cells\n");
     }
@@ -155,7 +155,7 @@ TEST(HostileInput, LinesOfHundredsOfMegabytes) {
     });
     const run_result r = s.run_checked({"5"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(without_advice(r.err), "");
   }
 }
 
@@ -202,7 +202,7 @@ TEST(HostileInput, StudiesBeyondAnAddressSpaceLimitEndAtOnce) {
     s.write("VELKparameters.txt", c.parameters);
     const run_result r = s.run_checked({"-c", "ulimit -v 131072 && exec \"$0\" \"$@\"", VELK_BINARY, c.top_k}, "/bin/sh");
     EXPECT_EQ(r.status, c.err.empty() ? 0 : 255);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(without_advice(r.err), c.err);
     EXPECT_NE(r.out.find("Number of individuals"), std::string::npos);
   }
 }
@@ -217,7 +217,7 @@ TEST(HostileInput, ListsBeyondThePhysicalMemoryAreRefused) {
   s.write("VELKparameters.txt", "[DISEASEN] 3\n[MULFACTR] " + std::to_string(static_cast<long>(capacity)) + "\n");
   const run_result r = s.run_checked({"1"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, kNoListMemory);
+  EXPECT_EQ(without_advice(r.err), kNoListMemory);
 }
 
 struct failure_case {

@@ -43,11 +43,22 @@ TEST(Names, MixedStudy) {
   const run_result r = dir.run({}, VELK_NAMES_BINARY);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, std::string(kHeader) +
-                       "a.txt:1\trs1003\tb.txt:1\trs1008\t41.000000\t1.24e-09\t9\n"
-                       "a.txt:3\trs1004\trs1006\t30.500000\t2.37e-07\t4\n"
-                       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\n"
-                       "b.txt:1\t7.000000\t0.0301974\t0\n");
+  // One header column per SNP of the first row, as velk's rows all have.
+  EXPECT_EQ(r.out, "SNP1\tSNP2\tSNP3\tSNP4\tchi_SQ\tP_value\t#Major_cells\n"
+                   "a.txt:1\trs1003\tb.txt:1\trs1008\t41.000000\t1.24e-09\t9\n"
+                   "a.txt:3\trs1004\trs1006\t30.500000\t2.37e-07\t4\n"
+                   "a.txt:2\trs1007\t12.000000\t0.00247875\t1\n"
+                   "b.txt:1\t7.000000\t0.0301974\t0\n");
+  // With the .bim's chromosome and position after each SNP; NA for a text file's.
+  const run_result placed = dir.run({"--positions"}, VELK_NAMES_BINARY);
+  EXPECT_EQ(placed.status, 0);
+  EXPECT_EQ(placed.err, "");
+  EXPECT_EQ(placed.out,
+            "SNP1\tCHR1\tPOS1\tSNP2\tCHR2\tPOS2\tSNP3\tCHR3\tPOS3\tSNP4\tCHR4\tPOS4\tchi_SQ\tP_value\t#Major_cells\n"
+            "a.txt:1\tNA\tNA\trs1003\t1\t400\tb.txt:1\tNA\tNA\trs1008\t1\t900\t41.000000\t1.24e-09\t9\n"
+            "a.txt:3\tNA\tNA\trs1004\t1\t500\trs1006\t1\t700\t30.500000\t2.37e-07\t4\n"
+            "a.txt:2\tNA\tNA\trs1007\t1\t800\t12.000000\t0.00247875\t1\n"
+            "b.txt:1\tNA\tNA\t7.000000\t0.0301974\t0\n");
 }
 
 TEST(Names, AfterARealRun) {
@@ -66,7 +77,7 @@ TEST(Names, AfterARealRun) {
   // Row for row: the two indices named, then the other fields, all between tabs.
   const std::vector<std::string> names = {"a.txt:1", "a.txt:2", "rs1002", "rs1003", "rs1004", "rs1005"};
   std::istringstream rows(result.substr(result.find('\n') + 1));
-  std::string expected = kHeader;
+  std::string expected = "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\n";
   for (std::string a, b, chisq, pvalue, nmajor; rows >> a >> b >> chisq >> pvalue >> nmajor;)
     expected += names.at(std::stoul(a)) + "\t" + names.at(std::stoul(b)) + "\t" + chisq + "\t" + pvalue + "\t" + nmajor + "\n";
   EXPECT_EQ(r.out, expected);
@@ -117,12 +128,12 @@ TEST(Names, CommandLine) {
   study_dir dir;
   const run_result help = dir.run({"--help"}, VELK_NAMES_BINARY);
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: velk-names [--help]\n", 0), 0u);
-  for (const char* topic : {"VELKResult.txt", "VELKinputfiles.txt", ".bim", "NAME:COLUMN", "Exit status"})
+  EXPECT_EQ(help.out.rfind("Usage: velk-names [--positions] [--help]\n", 0), 0u);
+  for (const char* topic : {"VELKResult.txt", "VELKinputfiles.txt", ".bim", "NAME:COLUMN", "SNP1", "Exit status"})
     EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
   const run_result wrong = dir.run({"VELKResult.txt"}, VELK_NAMES_BINARY);
   EXPECT_EQ(wrong.status, 2);
-  EXPECT_EQ(wrong.err, "Usage: velk-names [--help]\n");
+  EXPECT_EQ(without_advice(wrong.err), "Usage: velk-names [--help]\n");
   EXPECT_EQ(wrong.out, "");
 }
 

@@ -1,0 +1,22 @@
+// What a name in the list file stands for, and the hints for names that are not what
+// their writer meant: a fileset listed by its stem, a .bim or .fam listed in place of
+// its .bed, a list file that is not where velk looks for it.
+#pragma once
+
+#include <string>
+
+namespace velk {
+
+// The file a listed name stands for: the name itself, or NAME.bed when there is no
+// file NAME but NAME.bed is one (a fileset listed by its stem, as plink --bfile takes it).
+std::string resolve_listed_name(const std::string& name);
+
+// After a listed file failed to load as text: when it is the .bim or .fam of a fileset
+// whose .bed is there, a hint to list the .bed instead.
+void hint_listed_companion(const std::string& name);
+
+// After the list file could not be opened (`error` the errno of the attempt): a hint
+// naming the folder velk looked in.
+void hint_list_folder(const char* list_name, int error);
+
+}  // namespace velk

@@ -83,7 +83,8 @@ h2{font-size:1.1em;margin:0 0 .4em}
 table{border-collapse:collapse}
 th,td{padding:.2em .6em;text-align:left;vertical-align:top;border-bottom:1px solid #ddd}
 th{background:#f2f2f2}
-.num{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
+.num{text-align:right;font-variant-numeric:tabular-nums}
+td.num{white-space:nowrap}
 .hubs{max-height:22em;overflow:auto}
 .bar{display:inline-block;height:.75em;background:#e66101}
 .axes{font-size:12px;color:#555;max-width:34em}

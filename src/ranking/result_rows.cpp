@@ -92,8 +92,8 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
       row.loci.push_back(index);
     }
     if (!rows.empty() && row.loci.size() != rows[0].loci.size()) {
-      report("File %s, line %ld: %zu SNP indices, line %ld %zu.\n", result_name, line, row.loci.size(), rows[0].line,
-             rows[0].loci.size());
+      report("File %s, line %ld: %zu SNP indices where line %ld has %zu.\n", result_name, line, row.loci.size(),
+             rows[0].line, rows[0].loci.size());
       return false;
     }
     row.chisq_text = fields[width];

@@ -1,0 +1,52 @@
+// VELKReport.html: one self-contained page (inline CSS and SVG, no script, nothing
+// fetched) that shows a result beside its study: the study, the SNPs that occur in the
+// sets, and the sets in rank order, each of the first kPictureSets with a picture of
+// its genotype cells.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ranking/result_rows.h"
+#include "ranking/set_cells.h"
+
+namespace velk {
+
+inline constexpr const char* kReportFileName = "VELKReport.html";
+inline constexpr int kPictureSets = 200;  // beyond them a set gets a row without a picture
+
+struct report_study {
+  int individuals = 0;
+  int cases = 0;
+  int controls = 0;
+  long snps = 0;
+  struct listed_file {
+    std::string name;
+    long first = 0;  // index of its first SNP
+    long snps = 0;
+    bool fileset = false;
+  };
+  std::vector<listed_file> files;
+  // The parameters as the search used them.
+  int disease_loci = 0;
+  int mulfactr = 0;
+  double max_pval = 0.0;     // the bound on the corrected p-value
+  double max_raw_pval = 0.0; // the bound on the raw p-value; negative for none
+  double alpha_rf = 0.0;
+  std::string result_name;   // where the sets come from
+};
+
+struct report_set {
+  const result_row* row = nullptr;
+  std::vector<std::string> snps;      // the identifiers of row->loci
+  const set_cells* cells = nullptr;   // the counted cells; null for a set without picture
+};
+
+// Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for
+// a page without that column. Cells are classified by the thresholds of Table_t.
+void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
+                       const std::optional<std::vector<std::string>>& family_wise);
+
+}  // namespace velk

@@ -1,0 +1,27 @@
+// The family-wise p-values of a result's sets, from the permutation file written beside
+// it: a tab-separated header "SNP1 ... SNPk chi_SQ P_value FW_P_value Exceeding", then
+// one row per set of the result, in its order, with the set's indices, chi_SQ and
+// P_value as the result file writes them, the family-wise p-value ("%g") and the count
+// of permutations that reached the statistic.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ranking/result_rows.h"
+
+namespace velk {
+
+inline constexpr const char* kPermutationsFileName = "VELKpermutations.txt";
+
+// The family-wise p-value of every row of `rows`, as the permutation file `name` writes
+// it. Nothing, silently, when there is no such file. Nothing, after a line starting
+// "Warning: " on standard error, when the file cannot be read or does not belong to the
+// result: a row count, SNP indices or chi_SQ text other than the result's (read from
+// `result_name`), or a line of another form. A p-value from another result would be
+// worse than none, so the file is taken whole or not at all.
+std::optional<std::vector<std::string>> read_family_wise_p_values(const char* name, const char* result_name,
+                                                                  const std::vector<result_row>& rows);
+
+}  // namespace velk

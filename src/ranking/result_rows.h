@@ -1,0 +1,35 @@
+// The rows of a result file read back: each set's SNP indices, and its statistic,
+// p-value and case-major cell count as the file holds them, for the programs that
+// look at a search's result again beside its study.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+inline constexpr int kLargestSet = 4;  // SNPs in a set of the searches
+
+struct result_row {
+  long line = 0;                 // line number in the result file
+  std::vector<int64_t> loci;     // ascending SNP indices, 1 to kLargestSet of them
+  std::string chisq_text;        // the fields as written: "%f", "%g"
+  std::string p_value_text;
+  int nmajor = 0;                // the #Major_cells column
+
+  // The indices as the result file writes them: "5 17 31".
+  std::string loci_text() const;
+};
+
+// Reads the result file's text: the header, then one row per set. A row has 1 to
+// kLargestSet ascending SNP indices below `snps` (as many as every other row), a
+// statistic, a p-value and a non-negative count. False after reporting the first line that is not so, naming
+// `result_name` and, for an index beyond the study, `list_name`.
+bool read_result_rows(const std::string& text, const char* result_name, const char* list_name, long snps,
+                      std::vector<result_row>& rows);
+
+// The fields of a line: runs of characters other than blanks and tabs.
+std::vector<std::string> split_fields(const std::string& line);
+
+}  // namespace velk

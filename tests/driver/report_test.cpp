@@ -1,0 +1,325 @@
+// End-to-end tests of velk-report: the cells of the search's own result against cells
+// counted here straight from the genotypes, the refusal of a result the study does not
+// give, the family-wise p-values, and the page as a browser renders it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "plink_study.h"
+#include "stats/major_cell_table.h"
+#include "stats/talpha.h"
+
+namespace velk::testing {
+namespace {
+
+const std::string kWritten = "VELKcells.tsv\nVELKReport.html\n";
+
+struct result_line {
+  std::vector<long> loci;
+  std::string chisq, p_value;
+  int nmajor = 0;
+};
+
+// The rows of a result file of sets of `width` SNPs.
+std::vector<result_line> result_lines(const std::string& result, int width) {
+  std::istringstream in(result.substr(result.find('\n') + 1));
+  std::vector<result_line> lines;
+  for (result_line line; in >> std::ws && !in.eof();) {
+    line.loci.assign(width, 0);
+    for (long& locus : line.loci) in >> locus;
+    in >> line.chisq >> line.p_value >> line.nmajor;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+// SNPs [0, text_snps) in a.txt, the rest in the fileset s.bed (IDs rs1000 + index).
+void write_study(const study_dir& dir, const genotype_study& s, long snps, long text_snps, const std::string& params) {
+  dir.write("VELKinputfiles.txt", "a.txt\ns.bed\n");
+  dir.write("a.txt", s.text(0, text_snps));
+  dir.write("s.bed", s.bed(text_snps, snps - text_snps));
+  dir.write("s.bim", s.bim(text_snps, snps - text_snps));
+  dir.write("s.fam", s.fam());
+  dir.write("VELKparameters.txt", params);
+}
+
+std::string snp_name(long index, long text_snps) {
+  return index < text_snps ? "a.txt:" + std::to_string(index + 1) : "rs" + std::to_string(1000 + index);
+}
+
+// VELKcells.tsv as it must be, every count taken from the genotypes themselves, and
+// the result's own columns checked against them on the way.
+std::string expected_cells(const genotype_study& s, const std::vector<result_line>& lines, long text_snps,
+                           double alpha) {
+  long cases = 0;
+  for (bool c : s.is_case) cases += c;
+  const long n = s.individuals();
+  Talpha t;
+  t.init(static_cast<int>(n), static_cast<double>(cases) / static_cast<double>(n), alpha);
+  t.cul_T();
+  std::string out = "rank\tsnps\tgenotypes\tcases\tcontrols\tcase_threshold\tcontrol_threshold\tclass\n";
+  for (size_t r = 0; r < lines.size(); ++r) {
+    const std::vector<long>& loci = lines[r].loci;
+    const int width = static_cast<int>(loci.size());
+    std::string snps;
+    for (long locus : loci) snps += (snps.empty() ? "" : ",") + snp_name(locus, text_snps);
+    const std::string prefix = std::to_string(r + 1) + "\t" + snps + "\t";
+    int table[6] = {0, 0, 0, 0, 0, 0};
+    int nmajor = 0;
+    int cells = 1;
+    for (int i = 0; i < width; ++i) cells *= 3;
+    for (int c = 0; c < cells; ++c) {
+      std::vector<int> g(width);
+      for (int i = width - 1, code = c; i >= 0; --i, code /= 3) g[i] = code % 3;  // first SNP slowest
+      int x = 0, y = 0;
+      for (long d = 0; d < n; ++d) {
+        bool in_cell = true;
+        for (int i = 0; i < width; ++i) in_cell = in_cell && s.genotypes[d][loci[i]] == g[i];
+        if (in_cell) (s.is_case[d] ? x : y) += 1;
+      }
+      const int m = x + y;
+      const char* kind = x >= t.T1[m] ? "case-major" : y >= t.T2[m] ? "control-major" : "other";
+      const int row = x >= t.T1[m] ? 0 : y >= t.T2[m] ? 2 : 1;
+      if (row != 1) {
+        table[2 * row] += x;
+        table[2 * row + 1] += y;
+      }
+      nmajor += row == 0;
+      std::string genotypes;
+      for (int i = 0; i < width; ++i) genotypes += (i ? "," : "") + std::to_string(g[i]);
+      out += prefix + genotypes + "\t" + std::to_string(x) + "\t" + std::to_string(y) + "\t" +
+             std::to_string(t.T1[m]) + "\t" + std::to_string(t.T2[m]) + "\t" + kind + "\n";
+    }
+    int missing_cases = 0, missing_ctrls = 0;
+    for (long d = 0; d < n; ++d) {
+      bool missing = false;
+      for (long locus : loci) missing = missing || s.genotypes[d][locus] < 0;
+      if (missing) (s.is_case[d] ? missing_cases : missing_ctrls) += 1;
+    }
+    out += prefix + "missing\t" + std::to_string(missing_cases) + "\t" + std::to_string(missing_ctrls) +
+           "\tNA\tNA\tother\n";
+    table[2] = static_cast<int>(cases) - table[0] - table[4];
+    table[3] = static_cast<int>(n - cases) - table[1] - table[5];
+    char chisq[64];
+    snprintf(chisq, sizeof chisq, "%f", chi_square(table, 3, 2));
+    EXPECT_EQ(chisq, lines[r].chisq) << "rank " << r + 1;
+    EXPECT_EQ(nmajor, lines[r].nmajor) << "rank " << r + 1;
+  }
+  t.destroy();
+  return out;
+}
+
+TEST(Report, CellsOfTheSearchsOwnResult) {
+  const struct {
+    int order;
+    long individuals, snps, text_snps;
+    const char* top_k;
+    double alpha;
+  } cases[] = {
+      {1, 300, 9, 4, "9", 0.3},
+      {2, 200, 10, 6, "12", 0.01},
+      {3, 240, 9, 3, "10", 0.1},
+      {4, 300, 8, 5, "8", 0.05},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("order " + std::to_string(c.order));
+    const genotype_study s = genotype_study::random(c.individuals, c.snps, 40 + c.order);
+    study_dir dir;
+    char alpha[32];
+    snprintf(alpha, sizeof alpha, "%g", c.alpha);
+    write_study(dir, s, c.snps, c.text_snps,
+                "[DISEASEN]\t" + std::to_string(c.order) + "\n[MULFACTR]\t5\n[MAXGWPVL]\t1\n[ALPHA_RF]\t" + alpha +
+                    "\n");
+    ASSERT_EQ(dir.run({c.top_k}).status, 0);
+    const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), c.order);
+    ASSERT_GE(lines.size(), 3u);
+    const run_result r = dir.run({}, VELK_REPORT_BINARY);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kWritten);
+    EXPECT_EQ(dir.read("VELKcells.tsv"), expected_cells(s, lines, c.text_snps, c.alpha));
+    const std::string page = dir.read("VELKReport.html");
+    EXPECT_EQ(occurrences(page, "<svg class=\"cells\""), lines.size());
+    // Self-contained: nothing to run and nothing to fetch.
+    for (const char* outside : {"<script", "src=", "@import", "http:", "https:"})
+      EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+  }
+}
+
+TEST(Report, RefusesAResultTheStudyDoesNotGive) {
+  const genotype_study s = genotype_study::random(200, 8, 7);
+  const std::string params = "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n";
+  study_dir run_dir;
+  write_study(run_dir, s, 8, 4, params);
+  ASSERT_EQ(run_dir.run({"6"}).status, 0);
+  const std::string result = run_dir.read("VELKResult.txt");
+  const std::vector<result_line> lines = result_lines(result, 2);
+  ASSERT_EQ(lines.size(), 6u);
+  // Row 2 (line 3) with one field changed.
+  const auto edited = [&](int field, const std::string& value) {
+    std::istringstream rows(result);
+    std::string out, line;
+    for (int i = 1; std::getline(rows, line); ++i) {
+      if (i == 3) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        for (std::string x; fields >> x;) f.push_back(x);
+        f[field] = value;
+        line = f[0] + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4];
+      }
+      out += line + "\n";
+    }
+    return out;
+  };
+  const result_line& row = lines[1];
+  const std::string snps = std::to_string(row.loci[0]) + " " + std::to_string(row.loci[1]);
+  const std::string not_computed = "; it was not computed from these genotype files with [ALPHA_RF] ";
+  const std::string other_chisq = row.chisq.substr(0, row.chisq.size() - 1) + (row.chisq.back() == '1' ? "2" : "1");
+  const struct {
+    const char* name;
+    std::string result, params;
+    bool other_genotypes;
+    std::string err;  // the whole message; only its start and end when `err_end` is set
+    std::string err_end;
+  } cases[] = {
+      {"an edited chi_SQ", edited(2, other_chisq), params, false,
+       "File VELKResult.txt, line 3: SNPs " + snps + " have chi_SQ " + row.chisq + " and " +
+           std::to_string(row.nmajor) + " case-major cells here, the result " + other_chisq + " and " +
+           std::to_string(row.nmajor) + not_computed + "0.05.\n",
+       ""},
+      {"an edited #Major_cells", edited(4, std::to_string(row.nmajor + 1)), params, false,
+       "File VELKResult.txt, line 3: SNPs " + snps + " have chi_SQ " + row.chisq + " and " +
+           std::to_string(row.nmajor) + " case-major cells here, the result " + row.chisq + " and " +
+           std::to_string(row.nmajor + 1) + not_computed + "0.05.\n",
+       ""},
+      {"an edited P_value", edited(3, "0.5"), params, false,
+       "File VELKResult.txt, line 3: chi_SQ " + row.chisq + " has the P_value " + row.p_value + ", not 0.5.\n", ""},
+      {"indices out of order", edited(0, "7"), params, false,
+       "File VELKResult.txt, line 3: the SNP indices are not in ascending order.\n", ""},
+      {"another [ALPHA_RF]", result, "[DISEASEN]\t2\n[ALPHA_RF]\t0.2\n", false, "File VELKResult.txt, line ",
+       not_computed + "0.2.\n"},
+      {"other genotype files", result, params, true, "File VELKResult.txt, line ", not_computed + "0.05.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    study_dir dir;
+    write_study(dir, c.other_genotypes ? genotype_study::random(200, 8, 8) : s, 8, 4, c.params);
+    dir.write("VELKResult.txt", c.result);
+    const run_result r = dir.run({}, VELK_REPORT_BINARY);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    if (c.err_end.empty()) {
+      EXPECT_EQ(r.err, c.err);
+    } else {
+      EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+      ASSERT_GE(r.err.size(), c.err_end.size());
+      EXPECT_EQ(r.err.substr(r.err.size() - c.err_end.size()), c.err_end) << r.err;
+    }
+    EXPECT_FALSE(dir.exists("VELKcells.tsv"));
+    EXPECT_FALSE(dir.exists("VELKReport.html"));
+  }
+}
+
+TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
+  const genotype_study s = genotype_study::random(200, 8, 11);
+  study_dir dir;
+  write_study(dir, s, 8, 4, "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+  ASSERT_EQ(dir.run({"3"}).status, 0);
+  const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), 2);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::string header = "SNP1\tSNP2\tchi_SQ\tP_value\tFW_P_value\tExceeding\n";
+  const auto row = [&](size_t i, const std::string& chisq) {
+    const result_line& l = lines[i];
+    return std::to_string(l.loci[0]) + "\t" + std::to_string(l.loci[1]) + "\t" + chisq + "\t" + l.p_value +
+           "\t0.00" + std::to_string(i + 1) + "7\t" + std::to_string(i) + "\n";
+  };
+  const std::string matching = header + row(0, lines[0].chisq) + row(1, lines[1].chisq) + row(2, lines[2].chisq);
+  const struct {
+    const char* name;
+    std::optional<std::string> permutations;
+    std::string err;
+  } cases[] = {
+      {"absent", {}, ""},
+      {"matching", matching, ""},
+      {"another chi_SQ", header + row(0, lines[0].chisq) + row(1, lines[0].chisq) + row(2, lines[2].chisq),
+       "Warning: VELKpermutations.txt, line 3: not the SNPs and chi_SQ of VELKResult.txt, line 3; the family-wise "
+       "p-values are left out.\n"},
+      {"fewer sets", header + row(0, lines[0].chisq),
+       "Warning: VELKpermutations.txt holds 1 sets, VELKResult.txt 3; the family-wise p-values are left out.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir.path() / "VELKpermutations.txt");
+    if (c.permutations) dir.write("VELKpermutations.txt", *c.permutations);
+    const run_result r = dir.run({}, VELK_REPORT_BINARY);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, kWritten);
+    const std::string page = dir.read("VELKReport.html");
+    const bool shown = c.name == std::string("matching");
+    EXPECT_EQ(page.find("family-wise P_value") != std::string::npos, shown);
+    for (const char* p_value : {">0.0017<", ">0.0027<", ">0.0037<"})
+      EXPECT_EQ(page.find(p_value) != std::string::npos, shown) << p_value;
+  }
+}
+
+// The browser on the PATH, or empty.
+std::string find_chromium() {
+  const char* path = getenv("PATH");
+  std::istringstream folders(path == nullptr ? "" : path);
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const std::string candidate = folder + "/chromium";
+    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// Two browser launches: more sets than get pictures, and the largest pictures.
+TEST(Report, PageRendersInChromium) {
+  const std::string chromium = find_chromium();
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
+  const struct {
+    int order;
+    long snps;
+    const char* top_k;
+    size_t pictures;
+  } cases[] = {{2, 30, "230", 200}, {4, 10, "4", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("order " + std::to_string(c.order));
+    const genotype_study s = genotype_study::random(200, c.snps, 5);
+    study_dir dir;
+    write_study(dir, s, c.snps, c.snps / 2,
+                "[DISEASEN]\t" + std::to_string(c.order) + "\n[MULFACTR]\t5\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+    ASSERT_EQ(dir.run({c.top_k}).status, 0);
+    ASSERT_EQ(result_lines(dir.read("VELKResult.txt"), c.order).size(), std::stoul(c.top_k));
+    ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
+    const std::filesystem::path profile = dir.path().parent_path() / "chromium-profile";
+    const run_result r = dir.run({"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                                  "--user-data-dir=" + profile.string(), "--enable-logging=stderr", "--dump-dom",
+                                  "file://" + (dir.path() / "VELKReport.html").string()},
+                                 chromium);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // A console message (a script's, an SVG attribute the browser rejects, a blocked
+    // fetch) is logged as ":CONSOLE(" or ":CONSOLE:".
+    EXPECT_EQ(r.err.find(":CONSOLE"), std::string::npos) << r.err;
+    EXPECT_EQ(occurrences(r.out, "<svg class=\"cells\""), c.pictures);
+    EXPECT_EQ(occurrences(r.out, "<svg class=\"legend\""), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace velk::testing

@@ -127,6 +127,9 @@ double search_maximum(const disModel& model, const class_split& split, const sea
 void run_permutations(const permutation_setup& setup, const disModel& model, const search_context& context,
                       std::vector<double>& maxima, const std::function<void()>& after_round) {
   const team& t = *context.processes;
+  // Every rank deals the permutations still to do alike: rank 0's maxima (a resumed
+  // run's) decide which.
+  share_bytes(t, maxima.data(), maxima.size() * sizeof(double));
   std::vector<long> pending;
   for (long b = 1; b <= setup.count; ++b)
     if (std::isnan(maxima[b - 1])) pending.push_back(b);

@@ -3,8 +3,9 @@
 //   velk_timing DIR load|pairs|levels [TOP_K]
 // Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
 // for the three- and four-locus levels (parents x candidate SNPs per second). Load
-// also prints "load_seconds KIND 1 SECONDS"; KIND is text, or fileset when the list
-// names a PLINK .bed (its MB/s are then of the .bed).
+// also prints "load_seconds KIND 1 SECONDS"; KIND is text, fileset when the list
+// names a PLINK .bed (its MB/s are then of the .bed), or vcf when it names a VCF or
+// BCF file (MB/s of the file as it lies on the disk, compressed or not).
 #include <fcntl.h>
 #include <omp.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "data/plink_fileset.h"
+#include "data/vcf_file.h"
 #include "driver/run.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
@@ -51,15 +53,17 @@ double load_quietly() {
   return took;
 }
 
-// Megabytes of the listed files; `fileset` tells whether one of them is a PLINK .bed.
-double study_megabytes(bool& fileset) {
+// Megabytes of the listed files; `kind` tells whether one of them is a PLINK .bed or
+// a VCF or BCF file.
+double study_megabytes(const char*& kind) {
   FILE* list = fopen(kListFileName, "r");
   char name[4096];
   double bytes = 0;
-  fileset = false;
+  kind = "text";
   while (fscanf(list, "%4095s", name) == 1) {
     bytes += static_cast<double>(std::filesystem::file_size(name));
-    fileset = fileset || starts_as_bed(name);
+    if (starts_as_bed(name)) kind = "fileset";
+    else if (starts_as_vcf(name)) kind = "vcf";
   }
   fclose(list);
   return bytes / 1e6;
@@ -109,15 +113,15 @@ int main(int argc, char** argv) {
   const int all = omp_get_num_procs();
   fill_wordbits();
   if (mode == "load") {
-    bool fileset;
-    const double mb = study_megabytes(fileset);
+    const char* kind;
+    const double mb = study_megabytes(kind);
     double best = load_quietly();
     for (int i = 0; i < 2; ++i) {
       release_store();
       best = std::min(best, load_quietly());
     }
-    report("load", fileset ? "fileset" : "text", 1, mb / best);
-    report("load_seconds", fileset ? "fileset" : "text", 1, best);
+    report("load", kind, 1, mb / best);
+    report("load_seconds", kind, 1, best);
     return 0;
   }
   load_quietly();

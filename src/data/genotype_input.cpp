@@ -15,6 +15,7 @@
 #include "data/genotype_store.h"
 #include "data/listed_name.h"
 #include "data/text_rows.h"
+#include "data/vcf_samples.h"
 
 namespace velk {
 
@@ -263,10 +264,12 @@ bool size_text_file(const std::string& name, bool count_rows, long& rows, long& 
 }
 
 int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
-                std::vector<std::optional<plink_fileset>>& filesets) {
+                std::vector<std::optional<plink_fileset>>& filesets, std::vector<std::optional<vcf_file>>& vcfs) {
   const int k = static_cast<int>(names.size());
   sizes.assign(2 * static_cast<size_t>(k), 0);
   filesets.assign(static_cast<size_t>(k), std::nullopt);
+  vcfs.clear();  // not copyable: its calls own their claims
+  vcfs.resize(static_cast<size_t>(k));
   long rows = 0;
   for (int i = 0; i < k; ++i) {
     long file_rows = 0;
@@ -276,6 +279,9 @@ int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
       if (!read_fileset(names[i], set)) return -1;
       file_rows = static_cast<long>(set.classes.size());
       snp_columns = set.snps;
+    } else if (starts_as_vcf(names[i])) {
+      if (!read_vcf(names[i], vcfs[i].emplace())) return -1;
+      snp_columns = vcfs[i]->snps;  // its individuals are known once its samples are matched
     } else if (!size_text_file(names[i], i == 0, file_rows, snp_columns)) {
       return -1;
     }
@@ -284,6 +290,8 @@ int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
     if (rows > INT_MAX || snp_columns > INT_MAX) fail_out_of_memory();
     sizes[k + i] = static_cast<int>(snp_columns);
   }
+  if (!match_vcf_samples(vcfs)) return -1;
+  if (vcfs[0]) rows = static_cast<long>(vcfs[0]->classes.size());
   for (int i = 0; i < k; ++i) sizes[i] = static_cast<int>(rows);
   return k;
 }
@@ -315,7 +323,8 @@ int inputData(const char* list_name, study_individuals* individuals) {
 
   std::vector<int> sizes;
   std::vector<std::optional<plink_fileset>> filesets;
-  const int k = GetDataSize(names, sizes, filesets);
+  std::vector<std::optional<vcf_file>> vcfs;
+  const int k = GetDataSize(names, sizes, filesets, vcfs);
   if (k < 0) return 1;
   n = sizes[0];
   long snps = 0;
@@ -328,6 +337,8 @@ int inputData(const char* list_name, study_individuals* individuals) {
   std::vector<unsigned char> classes(n);
   if (filesets[0]) {
     classes = filesets[0]->classes;
+  } else if (vcfs[0]) {
+    classes = vcfs[0]->classes;
   } else {
     count_sink sink{names[0].c_str(), 1L + sizes[k], classes};
     if (!scan_file(names[0], true, sink, sink.failed)) return 1;
@@ -343,6 +354,11 @@ int inputData(const char* list_name, study_individuals* individuals) {
   for (int i = 0; i < k; ++i) {
     if (filesets[i]) {
       if (!load_fileset(*filesets[i], offset, classes)) return 1;
+      offset += sizes[k + i];
+      continue;
+    }
+    if (vcfs[i]) {
+      if (!load_vcf(*vcfs[i], offset, classes)) return 1;
       offset += sizes[k + i];
       continue;
     }

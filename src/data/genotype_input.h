@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/plink_fileset.h"
+#include "data/vcf_file.h"
 
 namespace velk {
 
@@ -33,9 +34,10 @@ std::vector<std::string> list_names(const std::string& text);
 // Sizing pass over the named files: fills `sizes` with k entries n (the individuals of
 // the first file) followed by k SNP column counts, and returns k. Returns -1 after
 // reporting a file without individuals, without SNP column, or unreadable. A name
-// that is a PLINK fileset's .bed gets its .bim and .fam read into `filesets`.
+// that is a PLINK fileset's .bed gets its .bim and .fam read into `filesets`; a VCF or
+// BCF file is read whole into `vcfs`, and its samples matched to their classes.
 int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
-                std::vector<std::optional<plink_fileset>>& filesets);
+                std::vector<std::optional<plink_fileset>>& filesets, std::vector<std::optional<vcf_file>>& vcfs);
 
 // Sizing of one text genotype file: its rows (only when `count_rows`; else 1) and the
 // SNP columns of its first row. False after reporting a file without individuals,

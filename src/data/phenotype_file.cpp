@@ -1,0 +1,133 @@
+#include "data/phenotype_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <unordered_map>
+
+#include "base/fail.h"
+#include "data/genotype_input.h"
+#include "data/text_rows.h"
+
+namespace velk {
+
+namespace {
+
+constexpr int kMostFields = 3;
+constexpr size_t kShownBytes = 80;  // of a field quoted in a message
+
+bool is_blank(char c) { return kCharClass.of[static_cast<unsigned char>(c)] == kBlank; }
+
+std::string shown(std::string_view field) {
+  return token_for_message(field.data(), std::min(field.size(), kShownBytes), field.size());
+}
+
+// The fields of the line starting at `at`, split at blanks and tabs (a carriage return
+// is a blank). Keeps the first kMostFields + 1 and counts them all; returns the end of
+// the line.
+size_t split_line(std::string_view text, size_t at, std::string_view* fields, int& count) {
+  count = 0;
+  while (at < text.size() && text[at] != '\n') {
+    if (is_blank(text[at])) {
+      ++at;
+      continue;
+    }
+    const size_t start = at;
+    while (at < text.size() && text[at] != '\n' && !is_blank(text[at])) ++at;
+    if (count <= kMostFields) fields[count] = text.substr(start, at - start);
+    ++count;
+  }
+  return at;
+}
+
+bool is_header(std::string_view first_field) {
+  return first_field == "FID" || first_field == "#FID" || first_field == "IID";
+}
+
+// The class of a status field, as a .fam codes it; false for any other text.
+bool class_of(std::string_view status, unsigned char& klass) {
+  if (status == "2") klass = kCase;
+  else if (status == "1") klass = kControl;
+  else if (status == "0" || status == "-9") klass = kNoClass;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+std::string shown_sample(const phenotype_table& table, const phenotype_entry& entry) {
+  return table.with_fid ? "FID " + shown(entry.fid) + " IID " + shown(entry.iid) : "IID " + shown(entry.iid);
+}
+
+bool parse_phenotypes(const std::string& text, const char* name, phenotype_table& table) {
+  table = {};
+  std::string_view fields[kMostFields + 1];
+  int form = 0;     // fields of the first sample line
+  long form_line = 0;
+  bool first = true;
+  // A sample's key: its IID, or its FID and IID joined by a tab, which no field holds.
+  std::unordered_map<std::string, long> seen;
+  long line = 1;
+  for (size_t at = 0; at < text.size(); ++line) {
+    int count;
+    at = split_line(text, at, fields, count) + 1;
+    if (count == 0) continue;
+    const bool header = first && is_header(fields[0]);
+    first = false;
+    if (header) continue;
+    if (count != 2 && count != 3) {
+      report("File %s, line %ld: found %d fields, expected 2 (IID STATUS) or 3 (FID IID STATUS).\n", name, line,
+             count);
+      return false;
+    }
+    if (form == 0) {
+      form = count;
+      form_line = line;
+      table.with_fid = count == 3;
+    } else if (count != form) {
+      report("File %s, line %ld: found %d fields, line %ld %d.\n", name, line, count, form_line, form);
+      return false;
+    }
+    phenotype_entry entry;
+    entry.line = line;
+    if (count == 3) entry.fid = fields[0];
+    entry.iid = fields[count - 2];
+    const std::string_view status = fields[count - 1];
+    if (!class_of(status, entry.klass)) {
+      report("File %s, line %ld: status %s is none of 2 (case), 1 (control), 0 and -9 (no class).\n", name, line,
+             shown(status).c_str());
+      return false;
+    }
+    const auto [where, added] = seen.emplace(count == 3 ? entry.fid + '\t' + entry.iid : entry.iid, line);
+    if (!added) {
+      report("File %s, line %ld: %s is listed twice (first on line %ld).\n", name, line,
+             shown_sample(table, entry).c_str(), where->second);
+      return false;
+    }
+    table.entries.push_back(std::move(entry));
+  }
+  if (table.entries.empty()) {
+    report("File %s lists no sample.\n", name);
+    return false;
+  }
+  return true;
+}
+
+bool read_phenotypes(const char* name, phenotype_table& table) {
+  FILE* file = open_nonblocking(name);
+  if (file == nullptr) {
+    report("Can't open the phenotype file %s; a study with VCF or BCF files takes the classes of its samples "
+           "from it.\n", name);
+    return false;
+  }
+  std::string text;
+  const bool read = read_whole(file, text);
+  fclose(file);
+  if (!read) {
+    report("Can't read the input file %s\n", name);
+    return false;
+  }
+  return parse_phenotypes(text, name, table);
+}
+
+}  // namespace velk

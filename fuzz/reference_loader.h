@@ -84,7 +84,8 @@ struct ref_file {
 
 struct ref_study {
   bool loaded = false;
-  std::string err;  // the one message of a refused study
+  bool sized = false;  // the sizing pass went through
+  std::string err;     // the one message of a refused study
   long n = 0;
   long p = 0;
   long ncase = 0;
@@ -116,6 +117,7 @@ inline ref_study ref_load(const std::vector<ref_file>& files) {
     columns[i] = static_cast<long>(rows[i][0].tokens.size()) - 1;
     s.p += columns[i];
   }
+  s.sized = true;
   s.n = static_cast<long>(rows[0].size());
   // A line's checks in their order: every token, then the value count, then the status.
   auto line_error = [&](size_t file, const ref_row& row) -> std::string {

@@ -22,6 +22,22 @@
 #include "data/text_rows.h"
 #include "data/vcf_calls.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VELK_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELK_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef VELK_LEAK_CHECKED
+// htslib 1.16 leaks a block of 32 bytes in a decompression thread when it meets a damaged
+// bgzip block; the run ends right after. Not ours to free, and it would end every
+// sanitizer run of such a file in a leak report (before standard output is flushed).
+// The suppression is not listed at exit either: that would add to standard error.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libhts.so\n"; }
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+#endif
+
 namespace velk {
 
 namespace {

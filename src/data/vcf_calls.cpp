@@ -1,6 +1,7 @@
 #include "data/vcf_calls.h"
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #include <htslib/vcf.h>
 
 #include <cstring>
@@ -87,7 +88,58 @@ bool pack_uniform_calls(const char* begin, const char* end, long samples, int al
 
 }  // namespace
 
+namespace {
+
+// The diploid arrays of nearly every record, four samples (eight values) and one byte
+// of calls at a time in SSE2: a haploid call ends in bcf_int32_vector_end and a missing
+// allele is 0 or bcf_int32_missing, all of which give no allele (allele_of). False
+// when an allele is beyond the record's; the general loop then finds the sample.
+bool pack_diploid(const int32_t* gt, long samples, int alleles, uint8_t* packed) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi32(1);
+  const __m128i last_allele = _mm_set1_epi32(alleles - 1);
+  const __m128i three = _mm_set1_epi32(3);
+  __m128i bad = zero;
+  const long groups = samples / 4;
+  for (long k = 0; k < groups; ++k) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 8 * k));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 8 * k + 4));
+    // The first and the second allele of each of the four samples, then their indices.
+    const __m128i first = _mm_castps_si128(
+        _mm_shuffle_ps(_mm_castsi128_ps(v0), _mm_castsi128_ps(v1), _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128i second = _mm_castps_si128(
+        _mm_shuffle_ps(_mm_castsi128_ps(v0), _mm_castsi128_ps(v1), _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m128i a = _mm_sub_epi32(_mm_srai_epi32(first, 1), one);
+    const __m128i b = _mm_sub_epi32(_mm_srai_epi32(second, 1), one);
+    const __m128i missing = _mm_or_si128(_mm_cmplt_epi32(a, zero), _mm_cmplt_epi32(b, zero));
+    bad = _mm_or_si128(bad, _mm_andnot_si128(missing, _mm_or_si128(_mm_cmpgt_epi32(a, last_allele),
+                                                                   _mm_cmpgt_epi32(b, last_allele))));
+    // A non-zero allele is an ALT allele: compare gives -1 for each.
+    const __m128i alt = _mm_sub_epi32(zero, _mm_add_epi32(_mm_cmpgt_epi32(a, zero), _mm_cmpgt_epi32(b, zero)));
+    const __m128i calls = _mm_or_si128(_mm_andnot_si128(missing, alt), _mm_and_si128(missing, three));
+    const uint32_t x = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(calls, calls), calls)));
+    packed[k] = static_cast<uint8_t>(x | x >> 6 | x >> 12 | x >> 18);
+  }
+  if (_mm_movemask_epi8(bad) != 0) return false;
+  unsigned byte = 0;
+  for (long s = 4 * groups; s < samples; ++s) {
+    const int a = allele_of(gt[2 * s]);
+    const int b = allele_of(gt[2 * s + 1]);
+    if (a < 0 || b < 0) {
+      byte |= kCallMissing << (2 * (s % 4));
+      continue;
+    }
+    if (a >= alleles || b >= alleles) return false;
+    byte |= static_cast<unsigned>((a > 0) + (b > 0)) << (2 * (s % 4));
+  }
+  if (samples % 4 != 0) packed[samples / 4] = static_cast<uint8_t>(byte);
+  return true;
+}
+
+}  // namespace
+
 long pack_gt_array(const int32_t* gt, int ploidy, long samples, int alleles, uint8_t* packed, int& bad_allele) {
+  if (ploidy == 2 && pack_diploid(gt, samples, alleles, packed)) return -1;
   call_packer out{packed};
   for (long s = 0; s < samples; ++s) {
     const int32_t* g = gt + s * ploidy;

@@ -14,6 +14,7 @@
 #include "base/fail.h"
 #include "data/genotype_store.h"
 #include "data/listed_name.h"
+#include "data/phenotype_file.h"
 #include "data/text_rows.h"
 #include "data/vcf_samples.h"
 
@@ -226,6 +227,8 @@ std::vector<std::string> study_files(const char* list_name) {
     files.push_back(companion_name(name, ".bim"));
     files.push_back(companion_name(name, ".fam"));
   }
+  // The classes of a study with VCF or BCF files, read when there is one.
+  files.push_back(kPhenotypeFileName);
   return files;
 }
 
@@ -376,6 +379,10 @@ int inputData(const char* list_name, study_individuals* individuals) {
   if (individuals != nullptr) {
     individuals->classes = classes;
     if (filesets[0]) fam_ids(*filesets[0], individuals->fid, individuals->iid);
+    if (vcfs[0]) {
+      // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
+      for (int32_t sample : vcfs[0]->sample_of) individuals->sample.push_back(vcfs[0]->samples[sample]);
+    }
   }
   return 0;
 }

@@ -20,8 +20,9 @@ int inputData(const char* list_name);
 // The study's individuals, in study order (the rows of the first file).
 struct study_individuals {
   std::vector<unsigned char> classes;  // kCase or kControl
-  // Family and individual IDs, when the first file names them (a fileset's .fam).
-  std::vector<std::string> fid, iid;
+  // Family and individual IDs, when the first file names them (a fileset's .fam);
+  // the sample names, when the first file is a VCF or BCF file.
+  std::vector<std::string> fid, iid, sample;
 };
 
 // The same, also telling who the individuals are.
@@ -45,7 +46,8 @@ int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
 bool size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns);
 
 // The files a load of the study named by `list_name` reads: the list and every listed
-// file, with a fileset's .bim and .fam. Only the list is read to find them.
+// file, with a fileset's .bim and .fam, and the phenotype file of VCF studies (present
+// or not). Only the list is read to find them.
 std::vector<std::string> study_files(const char* list_name);
 
 // Opens a file for reading without ever blocking; null when it cannot be opened.

@@ -58,15 +58,30 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   const size_t width = lines.empty() ? 1 : lines[0].fields.size();
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
-  if (width == 3 && study.iid.empty()) {
+  if (width == 3 && study.iid.empty() && study.sample.empty()) {
     report("File %s, line %ld: lines of FID, IID and label need a first listed file that names its individuals "
-           "(a PLINK fileset); list one label per individual instead.\n",
+           "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
            name, lines[0].number);
     return false;
   }
+  // A fileset's individuals by FID and IID; a VCF sample by its name, as the IID or as
+  // FID_IID (the name PLINK gives a sample when it writes a VCF).
   std::map<std::pair<std::string_view, std::string_view>, long> who;
+  std::map<std::string_view, long> sample_of;
   if (width == 3)
-    for (long d = 0; d < individuals; ++d) who[{study.fid[d], study.iid[d]}] = d;
+    for (long d = 0; d < individuals; ++d) {
+      if (!study.iid.empty()) who[{study.fid[d], study.iid[d]}] = d;
+      if (!study.sample.empty()) sample_of[study.sample[d]] = d;
+    }
+  const auto individual = [&](std::string_view fid, std::string_view iid) -> long {
+    if (!study.iid.empty()) {
+      const auto found = who.find({fid, iid});
+      return found == who.end() ? -1 : found->second;
+    }
+    auto found = sample_of.find(iid);
+    if (found == sample_of.end()) found = sample_of.find(std::string(fid) + "_" + std::string(iid));
+    return found == sample_of.end() ? -1 : found->second;
+  };
   long next = 0;
   for (const strata_line& line : lines) {
     if (line.fields.size() != width || (width != 1 && width != 3)) {
@@ -82,9 +97,8 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
       }
       d = next++;
     } else {
-      const auto found = who.find({line.fields[0], line.fields[1]});
-      if (found == who.end()) continue;  // not in the study
-      d = found->second;
+      d = individual(line.fields[0], line.fields[1]);
+      if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
         report("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, line.number,
                shown(line.fields[0]).c_str(), shown(line.fields[1]).c_str(), named_on[d]);
@@ -100,9 +114,12 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
     if (width == 1)
       report("File %s, line %ld: the file ends; no label for individual %ld of the study's %ld.\n", name, end_line,
              d + 1, individuals);
-    else
+    else if (!study.iid.empty())
       report("File %s, line %ld: the file ends; no label for FID %s, IID %s.\n", name, end_line,
              shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    else
+      report("File %s, line %ld: the file ends; no label for sample %s.\n", name, end_line,
+             shown(study.sample[d]).c_str());
     return false;
   }
   std::map<std::string_view, int> index;

@@ -4,7 +4,8 @@
 //
 // The file holds one label per individual, in the study's order; or lines "FID IID
 // LABEL", matched by ID to the individuals of the first listed file when it names them
-// (a PLINK fileset), in any order, lines for individuals not in the study ignored.
+// (a PLINK fileset by FID and IID; a VCF or BCF sample by its name as IID or FID_IID),
+// in any order, lines for individuals not in the study ignored.
 // Blank lines are skipped; labels are any text without white space.
 #pragma once
 

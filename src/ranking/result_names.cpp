@@ -8,6 +8,7 @@
 #include "data/genotype_input.h"
 #include "data/listed_name.h"
 #include "data/plink_fileset.h"
+#include "data/vcf_file.h"
 #include "data/text_rows.h"
 
 namespace velk {
@@ -104,6 +105,15 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
     if (starts_as_bed(name)) {
       if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids, with_places ? &file.places : nullptr))
         return false;
+      file.snps = static_cast<long>(file.ids.size());
+    } else if (starts_as_vcf(name)) {
+      // A VCF or BCF SNP by its ID, or CHROM:POS where the ID is ".".
+      std::vector<vcf_snp> snps;
+      if (!read_vcf_snps(name, snps)) return false;
+      for (vcf_snp& snp : snps) {
+        file.ids.push_back(std::move(snp.name));
+        if (with_places) file.places.push_back({std::move(snp.chrom), std::to_string(snp.pos)});
+      }
       file.snps = static_cast<long>(file.ids.size());
     } else {
       long rows;

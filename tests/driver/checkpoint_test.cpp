@@ -46,10 +46,6 @@ void make_study(const study_dir& dir, int individuals, int snps, const std::stri
   dir.write("VELKparameters.txt", parameters);
 }
 
-std::string without_resume_line(const std::string& out) {
-  const size_t at = out.find("Resuming from VELKcheckpoint");
-  return at == std::string::npos ? out : out.substr(0, at) + out.substr(out.find('\n', at) + 1);
-}
 
 // How a run is started: the program, and the arguments before TOP_K.
 struct launcher {
@@ -59,6 +55,11 @@ struct launcher {
 };
 
 #ifndef VELK_SANITIZED
+
+std::string without_resume_line(const std::string& out) {
+  const size_t at = out.find("Resuming from VELKcheckpoint");
+  return at == std::string::npos ? out : out.substr(0, at) + out.substr(out.find('\n', at) + 1);
+}
 
 // The processes started by `pid`, and theirs (MPI ranks under mpirun).
 std::vector<pid_t> descendants(pid_t pid) {

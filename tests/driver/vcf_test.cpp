@@ -140,6 +140,40 @@ TEST(Vcf, SameBytesAsTheFileset) {
       EXPECT_EQ(without_banner(r.out).substr(24, std::string(c.vcf_lines).size()), c.vcf_lines);
     }
   }
+  // The rest of the tool on a VCF study: velk-names and velk-report give the fileset's names and
+  // places; strata given by FID IID LABEL match the VCF samples (named FID_IID) as they
+  // match the fileset's .fam, so the permutations come out the same.
+  std::string strata_all, strata_kept;
+  for (long d = 0, k = 0; d < all.individuals(); ++d) {
+    if (left_out[d]) continue;
+    const char* label = k < 50 ? " north\n" : " south\n";
+    strata_all += "fam" + std::to_string(d) + " ind" + std::to_string(d) + label;
+    strata_kept += "fam" + std::to_string(k) + " ind" + std::to_string(k) + label;
+    ++k;
+  }
+  const std::string permuted = std::string(kParameters) + "[PERMUTES]\t20\n[PERMSEED]\t3\n";
+  reference.write("VELKstrata.txt", strata_kept);
+  reference.write("VELKparameters.txt", permuted);
+  ASSERT_EQ(reference.run({"10"}).status, 0);
+  dir.write("VELKstrata.txt", strata_all);
+  dir.write("VELKparameters.txt", permuted);
+  // The statistics do not change when a SNP's genotypes 0 and 2 trade places, but the
+  // cells do: velk-report needs ALT to be A1, which plink1.9 keeps only when asked.
+  ASSERT_TRUE(shell(dir, "plink1.9 --bfile all --keep-allele-order --recode vcf bgz --out kept"));
+  dir.write(kList, "kept.vcf.gz");
+  ASSERT_EQ(dir.run({"10"}).status, 0);
+  EXPECT_EQ(dir.read("VELKpermutations.txt"), reference.read("VELKpermutations.txt"));
+  const run_result names = dir.run({"--positions"}, VELK_NAMES_BINARY);
+  EXPECT_EQ(names.err, "");
+  EXPECT_EQ(names.out, reference.run({"--positions"}, VELK_NAMES_BINARY).out);
+  EXPECT_NE(names.out.find("rs1001\t1\t200\t"), std::string::npos) << names.out;
+  // velk-report counts the VCF study's cells as the fileset's.
+  ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
+  ASSERT_EQ(reference.run({}, VELK_REPORT_BINARY).status, 0);
+  EXPECT_EQ(dir.read("VELKcells.tsv"), reference.read("VELKcells.tsv"));
+  dir.write("VELKparameters.txt", kParameters);
+  std::filesystem::remove(dir.path() / "VELKstrata.txt");
+
   // Without any VCF or BCF file the phenotype file is not read, and a warning says so.
   write_all(dir, files{{kList, "k.bed"}} + fileset(kept, "k", 0, 24));
   const run_result r = dir.run({"10"});

@@ -209,7 +209,9 @@ void fast_pair_search(disModel& model, int final_mode, const class_split& split,
   double bound = start.bound;   // the running bound, as rank 0 holds it
   double screen = start.bound;  // the bound this rank screens with
   const search_tuning& tuning = engine.tuning;
-  const long full_band = std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(p, 1)) * t.size;
+  // No band holds more rows than the study: the buffers below are sized by it.
+  const long full_band = std::min<long>(
+      std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(p, 1)) * t.size, std::max(p, 1));
   band_survivors kept(full_band);
   const size_t row_words = 3 * slot_words();
   std::vector<uint64_t> rows(static_cast<size_t>(full_band) * row_words);
@@ -282,7 +284,10 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   for (int i = 0; i < width; ++i) cells *= 3;
   const size_t cell_words = slot_words();
   const search_tuning& tuning = engine.tuning;
-  const long full_band = std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(p, 1)) * t.size;
+  // No band holds more parents than the list.
+  const long full_band = std::min<long>(
+      std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(p, 1)) * t.size,
+      std::max(from.count, 1));
   band_survivors kept(full_band);
   std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * cells * cell_words);
   const block_job base = base_job(engine);

@@ -1,7 +1,8 @@
 // Test support: random studies for the comparisons of whole runs (fast path against
-// straightforward, several ranks against one process): missing genotypes, SNPs that
-// copy earlier ones (exact ties), SNPs that follow the status (strong statistics),
-// several files, a file listed twice, and optionally one file as a PLINK fileset.
+// straightforward, several ranks against one process): missing genotypes (or none, in
+// some SNPs or in one class), SNPs that copy earlier ones (exact ties), SNPs that
+// follow the status (strong statistics), several files, a file listed twice, and
+// optionally one file as a PLINK fileset.
 #pragma once
 
 #include <random>
@@ -60,18 +61,26 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
   if (shape.individuals > 0) individuals = shape.individuals;
   const int snps = uniform(2, 30);
   const double missing = chance(0.3) ? 0.0 : std::uniform_real_distribution<double>(0, 0.3)(rng);
+  // Where genotypes go missing: everywhere; in some SNPs only, whole runs of 8 (a block
+  // of the store) complete or not; or among the controls or the cases only. Complete
+  // SNPs, blocks and classes take other ways through the counting kernels.
+  const int pattern = uniform(0, 3);
   const double case_share = std::uniform_real_distribution<double>(0.2, 0.8)(rng);
   std::vector<int> status(individuals);
   for (int& s : status) s = chance(case_share) ? 1 : 0;
   // Each SNP either copies an earlier one (exact ties), follows the status with some
   // noise (strong statistics) or is random.
   std::vector<std::vector<int>> genotype(snps, std::vector<int>(individuals));
+  bool run_complete = false;
   for (int s = 0; s < snps; ++s) {
+    if (s % 8 == 0) run_complete = chance(0.5);
+    const bool complete = pattern == 1 && (run_complete || chance(0.3));
     const int kind = s > 0 && chance(0.15) ? 0 : chance(0.3) ? 1 : 2;
     const int source = s > 0 ? uniform(0, s - 1) : 0;
     for (int d = 0; d < individuals; ++d) {
       int g = kind == 0 ? genotype[source][d] : kind == 1 ? (status[d] ? uniform(1, 2) : uniform(0, 1)) : uniform(0, 2);
-      if (kind != 0 && chance(missing)) g = 9;
+      const bool may_miss = !complete && !(pattern == 2 && status[d] == 1) && !(pattern == 3 && status[d] == 0);
+      if (kind != 0 && may_miss && chance(missing)) g = 9;
       genotype[s][d] = g;
     }
   }

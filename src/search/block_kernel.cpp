@@ -21,19 +21,46 @@ namespace {
 inline __attribute__((always_inline)) int pop_table(uint64_t x) { return popcount(static_cast<int64_t>(x)); }
 inline __attribute__((always_inline)) int pop_builtin(uint64_t x) { return __builtin_popcountll(x); }
 
-inline __attribute__((always_inline)) void classify_lanes(const block_job& job, const int64_t (*x)[kLanes],
-                                                          const int64_t (*y)[kLanes], int64_t (*tab)[kLanes],
+// The kLanes counts of one cell, with the subtraction that derive_cells takes.
+struct lane_counts {
+  int64_t v[kLanes];
+};
+
+inline __attribute__((always_inline)) lane_counts operator-(const lane_counts& a, const lane_counts& b) {
+  lane_counts d;
+  for (int l = 0; l < kLanes; ++l) d.v[l] = a.v[l] - b.v[l];
+  return d;
+}
+
+// Words lo ... hi - 1 of class k: the case words, then the control words.
+inline int class_begin(const block_job& job, int k) { return k == 0 ? 0 : job.nlc; }
+inline int class_end(const block_job& job, int k) { return k == 0 ? job.nlc : job.nlc + job.nlt; }
+
+// Derives the cells of class k of the row group at row c that were not counted.
+inline __attribute__((always_inline)) void derive_lanes(const block_job& job, int c, int k, lane_counts* cell) {
+  const bool lanes = job.lanes_complete[k], rows = job.rows_complete[k];
+  if (!lanes && !rows) return;
+  lane_counts row_total[3] = {}, genotype_total[3] = {};
+  for (int l = 0; l < kLanes; ++l) {
+    for (int r = 0; r < 3 && lanes; ++r) row_total[r].v[l] = job.row_total[(c + r) * kClasses + k];
+    for (int g = 0; g < 3 && rows; ++g) genotype_total[g].v[l] = job.genotype_total[(g * kClasses + k) * kLanes + l];
+  }
+  derive_cells(cell, row_total, genotype_total, lanes, rows);
+}
+
+inline __attribute__((always_inline)) void classify_lanes(const block_job& job, const lane_counts* x,
+                                                          const lane_counts* y, int64_t (*tab)[kLanes],
                                                           int64_t* nmajor) {
   for (int k = 0; k < 9; ++k) {
     for (int l = 0; l < kLanes; ++l) {
-      const int64_t m = x[k][l] + y[k][l];
-      if (x[k][l] >= job.T1[m]) {
-        tab[0][l] += x[k][l];
-        tab[1][l] += y[k][l];
+      const int64_t m = x[k].v[l] + y[k].v[l];
+      if (x[k].v[l] >= job.T1[m]) {
+        tab[0][l] += x[k].v[l];
+        tab[1][l] += y[k].v[l];
         ++nmajor[l];
-      } else if (y[k][l] >= job.T2[m]) {
-        tab[4][l] += x[k][l];
-        tab[5][l] += y[k][l];
+      } else if (y[k].v[l] >= job.T2[m]) {
+        tab[4][l] += x[k].v[l];
+        tab[5][l] += y[k].v[l];
       }
     }
   }
@@ -67,21 +94,20 @@ inline __attribute__((always_inline)) void plain_block(const block_job& job, blo
   int64_t tab[6][kLanes] = {};
   int64_t nmajor[kLanes] = {};
   for (int c = 0; c < job.nrows; c += 3) {
-    int64_t x[9][kLanes] = {};
-    int64_t y[9][kLanes] = {};
-    for (int r = 0; r < 3; ++r) {
-      const uint64_t* row = job.rows[c + r];
-      for (int g = 0; g < 3; ++g) {
-        const uint64_t* col = job.block + static_cast<size_t>(g) * words * kLanes;
-        int64_t* cx = x[3 * r + g];
-        int64_t* cy = y[3 * r + g];
-        for (int w = 0; w < job.nlc; ++w)
-          for (int l = 0; l < kLanes; ++l) cx[l] += Pop(row[w] & col[w * kLanes + l]);
-        for (int w = job.nlc; w < words; ++w)
-          for (int l = 0; l < kLanes; ++l) cy[l] += Pop(row[w] & col[w * kLanes + l]);
+    lane_counts cell[kClasses][9] = {};
+    for (int k = 0; k < kClasses; ++k) {
+      for (int r = 0; r < counted_rows(job.rows_complete[k]); ++r) {
+        const uint64_t* row = job.rows[c + r];
+        for (int g = 0; g < counted_genotypes(job.lanes_complete[k]); ++g) {
+          const uint64_t* col = job.block + static_cast<size_t>(g) * words * kLanes;
+          int64_t* counts = cell[k][3 * r + g].v;
+          for (int w = class_begin(job, k); w < class_end(job, k); ++w)
+            for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
+        }
       }
+      derive_lanes(job, c, k, cell[k]);
     }
-    classify_lanes(job, x, y, tab, nmajor);
+    classify_lanes(job, cell[0], cell[1], tab, nmajor);
   }
   finish_lanes(job, tab, nmajor, out);
 }
@@ -106,23 +132,24 @@ VELK_AVX2 inline __attribute__((always_inline)) __m256i nibble_count(__m256i v, 
   return _mm256_add_epi8(lo, hi);
 }
 
-// Counts one row against the three genotypes of the block over words lo ... hi - 1,
-// into out[g][lane].
+// Counts one row against the first `Genotypes` genotypes of the block over words lo ...
+// hi - 1, into out[g].
+template <int Genotypes>
 VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64_t* row, const uint64_t* block,
-                                                                    int words, int lo, int hi, int64_t (*out)[kLanes]) {
+                                                                    int words, int lo, int hi, lane_counts* out) {
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2,
                                          2, 3, 2, 3, 3, 4);
   const __m256i low = _mm256_set1_epi8(0x0F);
   const __m256i zero = _mm256_setzero_si256();
-  __m256i total[3][2];
+  __m256i total[Genotypes][2];
   for (auto& g : total) g[0] = g[1] = zero;
   for (int w0 = lo; w0 < hi; w0 += 31) {
     const int w1 = std::min(hi, w0 + 31);
-    __m256i bytes[3][2];
+    __m256i bytes[Genotypes][2];
     for (auto& g : bytes) g[0] = g[1] = zero;
     for (int w = w0; w < w1; ++w) {
       const __m256i a = _mm256_set1_epi64x(static_cast<long long>(row[w]));
-      for (int g = 0; g < 3; ++g) {
+      for (int g = 0; g < Genotypes; ++g) {
         const uint64_t* b = block + (static_cast<size_t>(g) * words + w) * kLanes;
         for (int half = 0; half < 2; ++half) {
           const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(b + 4 * half));
@@ -130,13 +157,13 @@ VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64
         }
       }
     }
-    for (int g = 0; g < 3; ++g)
+    for (int g = 0; g < Genotypes; ++g)
       for (int half = 0; half < 2; ++half)
         total[g][half] = _mm256_add_epi64(total[g][half], _mm256_sad_epu8(bytes[g][half], zero));
   }
-  for (int g = 0; g < 3; ++g)
+  for (int g = 0; g < Genotypes; ++g)
     for (int half = 0; half < 2; ++half)
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[g] + 4 * half), total[g][half]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[g].v + 4 * half), total[g][half]);
 }
 
 VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
@@ -144,13 +171,18 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
   int64_t tab[6][kLanes] = {};
   int64_t nmajor[kLanes] = {};
   for (int c = 0; c < job.nrows; c += 3) {
-    int64_t x[9][kLanes];
-    int64_t y[9][kLanes];
-    for (int r = 0; r < 3; ++r) {
-      count_row_avx2(job.rows[c + r], job.block, words, 0, job.nlc, x + 3 * r);
-      count_row_avx2(job.rows[c + r], job.block, words, job.nlc, words, y + 3 * r);
+    lane_counts cell[kClasses][9];
+    for (int k = 0; k < kClasses; ++k) {
+      const int lo = class_begin(job, k), hi = class_end(job, k);
+      for (int r = 0; r < counted_rows(job.rows_complete[k]); ++r) {
+        if (job.lanes_complete[k])
+          count_row_avx2<2>(job.rows[c + r], job.block, words, lo, hi, cell[k] + 3 * r);
+        else
+          count_row_avx2<3>(job.rows[c + r], job.block, words, lo, hi, cell[k] + 3 * r);
+      }
+      derive_lanes(job, c, k, cell[k]);
     }
-    classify_lanes(job, x, y, tab, nmajor);
+    classify_lanes(job, cell[0], cell[1], tab, nmajor);
   }
   finish_lanes(job, tab, nmajor, out);
 }
@@ -158,35 +190,100 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
 // ---- AVX-512: one lane per candidate SNP ---------------------------------------------
 //
 // A row word is broadcast to all eight lanes and ANDed with the eight SNPs' words of a
-// genotype: 9 cells of 8 candidates per word with vpopcntq and no horizontal sums.
+// genotype: 9 cells (fewer with complete SNPs) of 8 candidates per word with vpopcntq
+// and no horizontal sums.
 
 #define VELK_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx512vpopcntdq,popcnt")))
 
-VELK_AVX512 inline __attribute__((always_inline)) void count9(const uint64_t* r0, const uint64_t* r1,
-                                                               const uint64_t* r2, const uint64_t* g0,
-                                                               const uint64_t* g1, const uint64_t* g2, int lo,
-                                                               int hi, __m512i* acc) {
-  __m512i a00 = _mm512_setzero_si512(), a01 = a00, a02 = a00, a10 = a00, a11 = a00, a12 = a00, a20 = a00,
-          a21 = a00, a22 = a00;
+// The first `Rows` rows against the first `Genotypes` genotypes over words lo ... hi - 1,
+// into cell[3 * r + g].
+template <int Genotypes, int Rows>
+VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_t* const* rows,
+                                                                    const uint64_t* block, int words, int lo,
+                                                                    int hi, __m512i* cell) {
+  // Unrolled in full, so that every accumulator, block word and row lives in a register.
+  const uint64_t* row[Rows];
+  const uint64_t* col[Genotypes];
+  __m512i acc[Rows][Genotypes];
+#pragma GCC unroll 3
+  for (int r = 0; r < Rows; ++r) row[r] = rows[r];
+#pragma GCC unroll 3
+  for (int g = 0; g < Genotypes; ++g) col[g] = block + static_cast<size_t>(g) * words * kLanes;
+#pragma GCC unroll 3
+  for (int r = 0; r < Rows; ++r)
+#pragma GCC unroll 3
+    for (int g = 0; g < Genotypes; ++g) acc[r][g] = _mm512_setzero_si512();
   for (int w = lo; w < hi; ++w) {
-    const __m512i b0 = _mm512_load_si512(g0 + w * kLanes);
-    const __m512i b1 = _mm512_load_si512(g1 + w * kLanes);
-    const __m512i b2 = _mm512_load_si512(g2 + w * kLanes);
-    __m512i a = _mm512_set1_epi64(static_cast<long long>(r0[w]));
-    a00 = _mm512_add_epi64(a00, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
-    a01 = _mm512_add_epi64(a01, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
-    a02 = _mm512_add_epi64(a02, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
-    a = _mm512_set1_epi64(static_cast<long long>(r1[w]));
-    a10 = _mm512_add_epi64(a10, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
-    a11 = _mm512_add_epi64(a11, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
-    a12 = _mm512_add_epi64(a12, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
-    a = _mm512_set1_epi64(static_cast<long long>(r2[w]));
-    a20 = _mm512_add_epi64(a20, _mm512_popcnt_epi64(_mm512_and_si512(a, b0)));
-    a21 = _mm512_add_epi64(a21, _mm512_popcnt_epi64(_mm512_and_si512(a, b1)));
-    a22 = _mm512_add_epi64(a22, _mm512_popcnt_epi64(_mm512_and_si512(a, b2)));
+    __m512i b[Genotypes];
+#pragma GCC unroll 3
+    for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_load_si512(col[g] + w * kLanes);
+#pragma GCC unroll 3
+    for (int r = 0; r < Rows; ++r) {
+      const __m512i a = _mm512_set1_epi64(static_cast<long long>(row[r][w]));
+#pragma GCC unroll 3
+      for (int g = 0; g < Genotypes; ++g)
+        acc[r][g] = _mm512_add_epi64(acc[r][g], _mm512_popcnt_epi64(_mm512_and_si512(a, b[g])));
+    }
   }
-  acc[0] = a00, acc[1] = a01, acc[2] = a02, acc[3] = a10, acc[4] = a11, acc[5] = a12, acc[6] = a20,
-  acc[7] = a21, acc[8] = a22;
+#pragma GCC unroll 3
+  for (int r = 0; r < Rows; ++r)
+#pragma GCC unroll 3
+    for (int g = 0; g < Genotypes; ++g) cell[3 * r + g] = acc[r][g];
+}
+
+// The nine cells of class k (words lo ... hi - 1) of the row group at row c, the cells
+// of complete SNPs derived, the others counted; the completeness as template arguments,
+// so that the derivation stays in registers.
+template <bool Lanes, bool Rows>
+VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_job& job, int c, int k, int lo,
+                                                                    int hi, __m512i* cell) {
+  count_cells<counted_genotypes(Lanes), counted_rows(Rows)>(job.rows + c, job.block, job.nlc + job.nlt, lo, hi,
+                                                             cell);
+  if constexpr (Lanes || Rows) {
+    __m512i row_total[3], genotype_total[3];
+#pragma GCC unroll 3
+    for (int r = 0; r < 3 && Lanes; ++r) row_total[r] = _mm512_set1_epi64(job.row_total[(c + r) * kClasses + k]);
+#pragma GCC unroll 3
+    for (int g = 0; g < 3 && Rows; ++g)
+      genotype_total[g] = _mm512_cvtepi32_epi64(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(job.genotype_total + (g * kClasses + k) * kLanes)));
+    derive_cells(cell, row_total, genotype_total, Lanes, Rows);
+  }
+}
+
+VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_job& job, int c, int k, int lo,
+                                                                    int hi, __m512i* cell) {
+  switch (static_cast<int>(job.lanes_complete[k]) | static_cast<int>(job.rows_complete[k]) << 1) {
+    case 0:
+      return class_cells<false, false>(job, c, k, lo, hi, cell);
+    case 1:
+      return class_cells<true, false>(job, c, k, lo, hi, cell);
+    case 2:
+      return class_cells<false, true>(job, c, k, lo, hi, cell);
+    default:
+      return class_cells<true, true>(job, c, k, lo, hi, cell);
+  }
+}
+
+// T[index] lane by lane, from a table of 64-bit entries. The indices are moved to
+// scalar registers and the entries loaded one by one: on the development machine (AMD
+// EPYC) this takes a quarter of the time of the gather instruction, which had cost
+// about a third of a block at n = 500 (vpgatherqq is slow on AMD cores, and on Intel
+// cores under the microcode that mitigates Gather Data Sampling).
+VELK_AVX512 inline __attribute__((always_inline)) __m128i lookup_pair(const uint64_t* table, __m128i index) {
+  const __m128i low = _mm_cvtsi64_si128(static_cast<long long>(table[_mm_cvtsi128_si64(index)]));
+  return _mm_insert_epi64(low, static_cast<long long>(table[_mm_extract_epi64(index, 1)]), 1);
+}
+
+VELK_AVX512 inline __attribute__((always_inline)) __m512i lookup(const uint64_t* table, __m512i index) {
+  const __m256i low = _mm512_castsi512_si256(index), high = _mm512_extracti64x4_epi64(index, 1);
+  const __m128i a = lookup_pair(table, _mm256_castsi256_si128(low));
+  const __m128i b = lookup_pair(table, _mm256_extracti128_si256(low, 1));
+  const __m128i c = lookup_pair(table, _mm256_castsi256_si128(high));
+  const __m128i d = lookup_pair(table, _mm256_extracti128_si256(high, 1));
+  const __m256i ab = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+  const __m256i cd = _mm256_inserti128_si256(_mm256_castsi128_si256(c), d, 1);
+  return _mm512_inserti64x4(_mm512_castsi256_si512(ab), cd, 1);
 }
 
 VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
@@ -198,18 +295,15 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   // Cases in the low and controls in the high half of each lane: the counts and their
   // sums stay below 2^31, so one 64-bit add serves both columns of a table row.
   __m512i t01 = _mm512_setzero_si512(), t45 = t01, nm = t01;
-  const uint64_t* g0 = job.block;
-  const uint64_t* g1 = g0 + static_cast<size_t>(words) * kLanes;
-  const uint64_t* g2 = g1 + static_cast<size_t>(words) * kLanes;
   for (int c = 0; c < job.nrows; c += 3) {
     __m512i x[9], y[9];
-    count9(job.rows[c], job.rows[c + 1], job.rows[c + 2], g0, g1, g2, 0, job.nlc, x);
-    count9(job.rows[c], job.rows[c + 1], job.rows[c + 2], g0, g1, g2, job.nlc, words, y);
+    class_cells(job, c, 0, 0, job.nlc, x);
+    class_cells(job, c, 1, job.nlc, words, y);
     for (int k = 0; k < 9; ++k) {
       const __m512i m = _mm512_add_epi64(x[k], y[k]);
-      // T1 in the low half, T2 in the high half: one gather for both thresholds, and
+      // T1 in the low half, T2 in the high half: one lookup for both thresholds, and
       // one 32-bit subtraction whose sign bits say x < T1[m] and y < T2[m].
-      const __m512i both = _mm512_i64gather_epi64(m, reinterpret_cast<const long long*>(job.T12), 8);
+      const __m512i both = lookup(job.T12, m);
       const __m512i xy = _mm512_add_epi64(x[k], _mm512_slli_epi64(y[k], 32));
       const __m512i diff = _mm512_sub_epi32(xy, both);
       const __mmask8 below_t1 = _mm512_test_epi64_mask(diff, sign_low);
@@ -233,7 +327,10 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
     // Counts and class sizes are below 2^31: 32 x 32 -> 64-bit products are exact.
     const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
     const __m512d dd = _mm512_cvtepi64_pd(d);
-    const __m512d inv = _mm512_i64gather_pd(_mm512_add_epi64(a, b), job.inv_size, 8);
+    // 1.0 / r divided here is the table's inv_size[r], bit for bit, at a fraction of the
+    // cost of a lookup; a row of size 0 takes the table's 0.
+    const __m512i r = _mm512_add_epi64(a, b);
+    const __m512d inv = _mm512_maskz_div_pd(_mm512_test_epi64_mask(r, r), _mm512_set1_pd(1.0), _mm512_cvtepi64_pd(r));
     approx = _mm512_add_pd(approx, _mm512_mul_pd(_mm512_mul_pd(dd, dd), inv));
   }
   approx = _mm512_mul_pd(approx, _mm512_set1_pd(job.inv_case_ctrl));

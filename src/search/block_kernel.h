@@ -2,14 +2,16 @@
 // genotypes, or a parent's combined cells) against one block of kLanes candidate SNPs,
 // classified into each lane's major-cell table, with a cheap screen of the statistic.
 //
-// Every kernel gives exactly the same integers; only the speed differs. The screen is
-// a filter: a lane is dropped only when its statistic is certainly below the lane's
+// Every kernel gives exactly the same integers; only the speed differs. Where the job
+// says that the block's SNPs or the row SNP are complete in a class, a kernel counts
+// fewer cells and derives the others (search/complete_cells.h). The screen is a filter: a lane is dropped only when its statistic is certainly below the lane's
 // cutoff; surviving lanes get the exact statistic from their exact tables afterwards.
 #pragma once
 
 #include <cstdint>
 
 #include "data/genotype_store.h"
+#include "search/complete_cells.h"
 
 namespace velk {
 
@@ -27,6 +29,11 @@ struct block_job {
   const double* snp_floor;      // kLanes entries: each candidate SNP's own statistic
   double level;                 // the larger of the running bound and the row set's statistic
   unsigned excluded;            // lanes that hold no candidate
+  // Complete SNPs, per class k (0 cases, 1 controls); all false counts every cell.
+  bool lanes_complete[kClasses];  // every lane of the block holds a SNP complete in class k
+  bool rows_complete[kClasses];   // nrows is 3: the rows are the genotypes of a SNP complete in k
+  const int32_t* row_total;       // [r * kClasses + k]: set bits of row r in class k
+  const int32_t* genotype_total;  // the block's counts, [(g * kClasses + k) * kLanes + lane]
 };
 
 struct block_result {

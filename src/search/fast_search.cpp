@@ -7,6 +7,7 @@
 
 #include "data/genotype_store.h"
 #include "search/candidate_rules.h"
+#include "search/complete_cells.h"
 #include "search/pair_search.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"
@@ -47,10 +48,12 @@ block_job base_job(const search_engine& engine) {
 // survivors in increasing SNP order. `excluded(b)` gives the lanes of block b that are
 // no candidates; `level` is the larger of the screening bound and the statistic a
 // candidate must exceed besides its SNP's own. The exact statistic of a survivor comes
-// from its exact table, as the straightforward search computes it.
+// from its exact table, as the straightforward search computes it. Blocks of complete
+// SNPs are counted in fewer cells.
 template <class Excluded>
-void screen_row(block_job job, const class_split& split, long first_block, long end_block, double level,
-                Excluded excluded, const search_engine& engine, std::vector<survivor>& out) {
+void screen_row(block_job job, const class_split& split, const split_completeness& complete, long first_block,
+                long end_block, double level, Excluded excluded, const search_engine& engine,
+                std::vector<survivor>& out) {
   job.level = level;
   block_result result;
   for (long b = first_block; b < end_block; ++b) {
@@ -58,6 +61,8 @@ void screen_row(block_job job, const class_split& split, long first_block, long 
     if (job.excluded == kAllLanes) continue;
     job.block = store_block(split.store, b);
     job.snp_floor = split.X2table1 + b * kLanes;
+    for (int k = 0; k < kClasses; ++k) job.lanes_complete[k] = (complete.complete_blocks[b] >> k & 1u) != 0;
+    job.genotype_total = block_genotype_counts(complete, b);
     engine.kernel(job, result);
     for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
       const int l = __builtin_ctz(mask);
@@ -215,7 +220,10 @@ void fast_pair_search(disModel& model, int final_mode, const class_split& split,
   band_survivors kept(full_band);
   const size_t row_words = 3 * slot_words();
   std::vector<uint64_t> rows(static_cast<size_t>(full_band) * row_words);
+  std::vector<int32_t> row_totals(static_cast<size_t>(full_band) * 3 * kClasses);
   const block_job base = base_job(engine);
+  split_completeness complete;
+  find_completeness(split.store, true, complete);
   // The blocks are visited in tiles that stay in a core's cache while every row of the
   // band meets them; rows are dealt to the threads in turn, and each row still meets
   // the blocks in increasing order, so its survivors come out in SNP order.
@@ -236,7 +244,11 @@ void fast_pair_search(disModel& model, int final_mode, const class_split& split,
       const long me = omp_get_thread_num();
       for (long i = r0 + me; i < r1; i += threads) {
         kept[i - i0].clear();
-        copy_snp_out(split.store, i, rows.data() + static_cast<size_t>(i - r0) * row_words);
+        uint64_t* row = rows.data() + static_cast<size_t>(i - r0) * row_words;
+        copy_snp_out(split.store, i, row);
+        const uint64_t* row_slots[3] = {row, row + slot_words(), row + 2 * slot_words()};
+        count_rows(row_slots, 3, nlongintcase, nlongintctrl,
+                   row_totals.data() + static_cast<size_t>(i - r0) * 3 * kClasses);
       }
       for (long t0 = (r0 + 1) / kLanes; t0 < blocks; t0 += tile) {
         const long t1 = std::min(t0 + tile, blocks);
@@ -248,13 +260,16 @@ void fast_pair_search(disModel& model, int final_mode, const class_split& split,
           block_job job = base;
           job.rows = row_slots;
           job.nrows = 3;
+          job.row_total = row_totals.data() + static_cast<size_t>(i - r0) * 3 * kClasses;
+          for (int k = 0; k < kClasses; ++k) job.rows_complete[k] = rows_take_rule(complete, job.row_total, k);
           // Lanes at or below i hold no pair with i.
           const auto excluded = [i](long b) {
             const long below = i + 1 - b * kLanes;
             const unsigned low = below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u;
             return low | lanes_beyond_p(b);
           };
-          screen_row(job, split, first, t1, std::max(screen, split.X2table1[i]), excluded, engine, kept[i - i0]);
+          screen_row(job, split, complete, first, t1, std::max(screen, split.X2table1[i]), excluded, engine,
+                     kept[i - i0]);
         }
       }
     }
@@ -290,7 +305,10 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       std::max(from.count, 1));
   band_survivors kept(full_band);
   std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * cells * cell_words);
+  std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
   const block_job base = base_job(engine);
+  split_completeness complete;
+  find_completeness(split.store, false, complete);
   const long blocks = store_blocks();
   int64_t loci[4];
   // Parents best first: positions count - 1 down to 0. The bound is set once per level
@@ -316,9 +334,12 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       fill_combined_cells(split.store, parent.loci, width, mine);
       const uint64_t* rows[27];
       for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * cell_words;
+      int32_t* totals = cell_totals.data() + static_cast<size_t>(omp_get_thread_num()) * cells * kClasses;
+      count_rows(rows, cells, nlongintcase, nlongintctrl, totals);
       block_job job = base;
       job.rows = rows;
       job.nrows = cells;
+      job.row_total = totals;
       const int64_t* parent_loci = parent.loci;
       const auto excluded = [parent_loci, width](long b) {
         unsigned mask = lanes_beyond_p(b);
@@ -326,7 +347,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
           if (parent_loci[i] / kLanes == b) mask |= 1u << (parent_loci[i] % kLanes);
         return mask;
       };
-      screen_row(job, split, 0, blocks, std::max(screen, parent.chisq), excluded, engine, out);
+      screen_row(job, split, complete, 0, blocks, std::max(screen, parent.chisq), excluded, engine, out);
     }
     exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
     if (!lead) continue;

@@ -1,13 +1,16 @@
 // Every counting kernel the CPU can run against the portable table kernel, over every
-// word count up to a few words past a vector, random bits, exclusions and floors.
+// word count past two accumulator flushes of the AVX2 kernel, random bits, exclusions
+// and floors, and every way of deriving the cells of complete SNPs.
 #include "search/block_kernel.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <vector>
 
 #include "data/genotype_store.h"
+#include "search/complete_cells.h"
 #include "stats/talpha.h"
 
 namespace velk {
@@ -20,32 +23,56 @@ struct kernel_fixture {
   std::vector<uint64_t> packed;
   std::vector<double> inv;
   std::vector<double> floors;
+  std::vector<int32_t> row_total;
+  std::vector<int32_t> genotype_total;
   block_job job{};
+};
+
+// Which SNPs of a job are complete, per class (0 cases, 1 controls).
+struct completeness {
+  bool lanes[kClasses];
+  bool rows[kClasses];
 };
 
 // A random job shaped like real data: every individual lies in at most one row (the
 // rows are one SNP's genotypes, or a parent's disjoint combined cells) and has at most
-// one genotype in each lane; a few are missing, so that cells of every size occur.
-void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nrows, const Talpha& table) {
+// one genotype in each lane; a few are missing, so that cells of every size occur,
+// except where `complete` says that the lanes, or the three rows, miss nobody of a
+// class (the job tells the kernel so). Some jobs put (nearly) everyone in row 0 and
+// genotype 0, so that the AVX2 kernel's byte counts reach their limit between flushes.
+void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nrows, const Talpha& table,
+              const completeness& complete) {
   const int words = nlc + nlt;
   const double missing = std::uniform_real_distribution<double>(0.0, 0.5)(rng);
-  auto pick = [&](int choices) {  // -1 for missing
-    return std::uniform_real_distribution<double>(0, 1)(rng) < missing ? -1 : static_cast<int>(rng() % choices);
+  const double skew = std::array<double, 3>{0.0, 0.9, 1.0}[rng() % 3];
+  auto unit = [&] { return std::uniform_real_distribution<double>(0, 1)(rng); };
+  auto pick = [&](int choices, bool whole) {  // -1 for missing
+    if (!whole && unit() < missing) return -1;
+    return unit() < skew ? 0 : static_cast<int>(rng() % choices);
   };
   f.rows.assign(static_cast<size_t>(nrows) * words, 0);
   f.block.assign(static_cast<size_t>(3) * words * kLanes + 8, 0);
   for (int w = 0; w < words; ++w) {
+    const int k = w < nlc ? 0 : 1;
     for (int bit = 0; bit < 64; ++bit) {
-      const int r = pick(nrows);
+      const int r = pick(nrows, complete.rows[k]);
       if (r >= 0) f.rows[static_cast<size_t>(r) * words + w] |= 1ULL << bit;
       for (int l = 0; l < kLanes; ++l) {
-        const int g = pick(3);
+        const int g = pick(3, complete.lanes[k]);
         if (g >= 0) f.block[(static_cast<size_t>(g) * words + w) * kLanes + l] |= 1ULL << bit;
       }
     }
   }
   f.row_ptrs.clear();
   for (int r = 0; r < nrows; ++r) f.row_ptrs.push_back(f.rows.data() + static_cast<size_t>(r) * words);
+  f.row_total.assign(static_cast<size_t>(nrows) * kClasses, 0);
+  count_rows(f.row_ptrs.data(), nrows, nlc, nlt, f.row_total.data());
+  f.genotype_total.assign(3 * kClasses * kLanes, 0);
+  for (int g = 0; g < 3; ++g)
+    for (int w = 0; w < words; ++w)
+      for (int l = 0; l < kLanes; ++l)
+        f.genotype_total[(g * kClasses + (w < nlc ? 0 : 1)) * kLanes + l] +=
+            __builtin_popcountll(f.block[(static_cast<size_t>(g) * words + w) * kLanes + l]);
   const int n_all = table.size - 1;
   f.packed.resize(table.size);
   f.inv.assign(table.size, 0.0);
@@ -72,37 +99,63 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nro
   job.snp_floor = f.floors.data();
   job.level = std::uniform_real_distribution<double>(0, 20)(rng);
   job.excluded = static_cast<unsigned>(rng() & 0xFF);
+  for (int k = 0; k < kClasses; ++k) {
+    job.lanes_complete[k] = complete.lanes[k];
+    job.rows_complete[k] = complete.rows[k];
+  }
+  job.row_total = f.row_total.data();
+  job.genotype_total = f.genotype_total.data();
 }
 
 TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
   fill_wordbits();
-  constexpr int kMaxWords = 11;
+  // Two flushes of the AVX2 byte accumulators (every 31 words) and a few words past.
+  constexpr int kMaxWords = 65;
   // Thresholds over every cell size the largest job can produce.
   Talpha table;
   table.init(64 * 2 * kMaxWords, 0.5, 0.05);
   table.cul_T();
   std::mt19937_64 rng(12345);
   kernel_fixture f;
-  for (kernel_level level : {kernel_level::popcnt, kernel_level::avx2, kernel_level::avx512}) {
-    if (!kernel_supported(level)) continue;
-    for (int nlc = 0; nlc <= kMaxWords; ++nlc) {
-      for (int nlt : {0, 1, nlc, kMaxWords - nlc}) {
-        for (int nrows : {3, 9, 27}) {
-          make_job(f, rng, nlc, nlt, nrows, table);
-          block_result want{}, got{};
-          kernel_for(kernel_level::table)(f.job, want);
-          kernel_for(level)(f.job, got);
-          SCOPED_TRACE(std::string(kernel_name(level)) + " nlc=" + std::to_string(nlc) + " nlt=" +
-                       std::to_string(nlt) + " rows=" + std::to_string(nrows));
-          EXPECT_EQ(got.survivors, want.survivors);
-          for (int l = 0; l < kLanes; ++l) {
-            EXPECT_EQ(got.nmajor[l], want.nmajor[l]);
-            for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.table[c][l]) << "lane " << l;
+  int compared = 0;
+  for (int nlc = 0; nlc <= kMaxWords; ++nlc) {
+    for (int nlt : {0, 1, nlc, kMaxWords - nlc}) {
+      for (int nrows : {3, 9, 27}) {
+        // Each class meets every way at every word count: the cases way `way`, the
+        // controls the next one. Only a SNP's three rows can be complete rows.
+        const int ways = nrows == 3 ? 4 : 2;
+        for (int way = 0; way < ways; ++way) {
+          completeness complete{};
+          for (int k = 0; k < kClasses; ++k) {
+            const int w = (way + k) % ways;
+            complete.lanes[k] = (w & 1) != 0;
+            complete.rows[k] = (w & 2) != 0;
+          }
+          make_job(f, rng, nlc, nlt, nrows, table, complete);
+          // The reference counts every cell.
+          block_job counted = f.job;
+          for (int k = 0; k < kClasses; ++k) counted.lanes_complete[k] = counted.rows_complete[k] = false;
+          block_result want{};
+          kernel_for(kernel_level::table)(counted, want);
+          for (kernel_level level : {kernel_level::table, kernel_level::popcnt, kernel_level::avx2,
+                                     kernel_level::avx512}) {
+            if (!kernel_supported(level)) continue;
+            block_result got{};
+            kernel_for(level)(f.job, got);
+            SCOPED_TRACE(std::string(kernel_name(level)) + " nlc=" + std::to_string(nlc) + " nlt=" +
+                         std::to_string(nlt) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way));
+            EXPECT_EQ(got.survivors, want.survivors);
+            for (int l = 0; l < kLanes; ++l) {
+              EXPECT_EQ(got.nmajor[l], want.nmajor[l]);
+              for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.table[c][l]) << "lane " << l;
+            }
+            ++compared;
           }
         }
       }
     }
   }
+  EXPECT_GT(compared, 0);
   table.destroy();
 }
 

@@ -1,7 +1,9 @@
 // velk_make_study: writes a random study for the benchmarks.
-//   velk_make_study DIR INDIVIDUALS SNPS [FILES] [ORDER] [--plink]
+//   velk_make_study DIR INDIVIDUALS SNPS [FILES] [ORDER] [--plink] [--missing RATE]
 // Genotypes follow Hardy-Weinberg proportions with minor allele frequencies from 0.05
-// to 0.5 and 1 % missing (written as 9); cases and controls alternate. The SNP columns
+// to 0.5 and a share RATE missing (written as 9; default 0.01); cases and controls
+// alternate. Studies that differ in RATE alone have the same genotypes where both have
+// one. The SNP columns
 // are split evenly over FILES files; VELKparameters.txt asks for ORDER loci (default 2)
 // with [MULFACTR] 30 and [ALPHA_RF] 0.05. With --plink the same genotypes are also
 // written as the binary fileset DIR/study.bed, .bim, .fam (genotype g = count of A1).
@@ -12,16 +14,27 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    fprintf(stderr, "usage: velk_make_study DIR INDIVIDUALS SNPS [FILES] [ORDER]\n");
+  std::vector<std::string> args;
+  bool plink = false;
+  double missing = 0.01;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--plink")
+      plink = true;
+    else if (a == "--missing" && i + 1 < argc)
+      missing = atof(argv[++i]);
+    else
+      args.push_back(a);
+  }
+  if (args.size() < 3 || args.size() > 5) {
+    fprintf(stderr, "usage: velk_make_study DIR INDIVIDUALS SNPS [FILES] [ORDER] [--plink] [--missing RATE]\n");
     return 2;
   }
-  const std::string dir = argv[1];
-  const long individuals = atol(argv[2]);
-  const long snps = atol(argv[3]);
-  const long files = argc > 4 ? atol(argv[4]) : 1;
-  const int order = argc > 5 ? atoi(argv[5]) : 2;
-  const bool plink = argc > 6 && std::string(argv[6]) == "--plink";
+  const std::string dir = args[0];
+  const long individuals = atol(args[1].c_str());
+  const long snps = atol(args[2].c_str());
+  const long files = args.size() > 3 ? atol(args[3].c_str()) : 1;
+  const int order = args.size() > 4 ? atoi(args[4].c_str()) : 2;
   // SNP-major packed genotypes for the fileset: 2 bits per individual.
   const long bytes_per_snp = (individuals + 3) / 4;
   std::vector<unsigned char> bed(plink ? static_cast<size_t>(snps * bytes_per_snp) : 0, 0);
@@ -49,10 +62,10 @@ int main(int argc, char** argv) {
         const double a = static_cast<double>(file_rng() >> 11) * 0x1.0p-53;
         const double b = static_cast<double>(file_rng() >> 11) * 0x1.0p-53;
         const int g = (a < maf[s]) + (b < maf[s]);
-        line.push_back(u < 0.01 ? '9' : static_cast<char>('0' + g));
+        line.push_back(u < missing ? '9' : static_cast<char>('0' + g));
         if (plink) {
           // .bed codes: 00 two A1 alleles, 10 one, 11 none, 01 missing.
-          const unsigned code = u < 0.01 ? 1u : g == 2 ? 0u : g == 1 ? 2u : 3u;
+          const unsigned code = u < missing ? 1u : g == 2 ? 0u : g == 1 ? 2u : 3u;
           bed[static_cast<size_t>(s * bytes_per_snp + d / 4)] |= static_cast<unsigned char>(code << (2 * (d % 4)));
         }
       }

@@ -286,6 +286,41 @@ VELK_AVX512 inline __attribute__((always_inline)) __m512i lookup(const uint64_t*
   return _mm512_inserti64x4(_mm512_castsi256_si512(ab), cd, 1);
 }
 
+// Whether no lane of a SNP's three rows against the block can pass `cutoff`, judged
+// before the thresholds, from an upper bound of each lane's statistic: the sum of
+// D^2 / r over its nine cells and its individuals in no cell (missing at either SNP).
+// The major-cell table merges these ten groups into three rows, and merging rows never
+// raises the statistic (Cauchy-Schwarz: (sum D_i)^2 / sum r_i <= sum D_i^2 / r_i). The
+// reciprocals are approximate (relative error below 2^-14); the bound is raised by
+// 2^-12 to cover them and the rounding of the screen itself, so a lane below its cutoff
+// here is below it in the screen. Most blocks of a pair search end here once the bound
+// has climbed, without their 72 threshold lookups.
+VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const block_job& job, const __m512i* x,
+                                                                         const __m512i* y, __m512d cutoff) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i cases = _mm512_set1_epi64(job.ncase);
+  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
+  __m512i in_cells_x = _mm512_setzero_si512(), in_cells_y = in_cells_x;
+  __m512d bound = _mm512_setzero_pd();
+  for (int k = 0; k < 10; ++k) {
+    __m512i a, b;
+    if (k < 9) {
+      a = x[k], b = y[k];
+      in_cells_x = _mm512_add_epi64(in_cells_x, a);
+      in_cells_y = _mm512_add_epi64(in_cells_y, b);
+    } else {
+      a = _mm512_sub_epi64(cases, in_cells_x), b = _mm512_sub_epi64(ctrls, in_cells_y);
+    }
+    const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
+    const __m512d dd = _mm512_cvtepi64_pd(d);
+    // An empty group has D = 0; its size counts as 1, so that it adds 0.
+    const __m512d r = _mm512_cvtepi64_pd(_mm512_max_epi64(_mm512_add_epi64(a, b), one));
+    bound = _mm512_add_pd(bound, _mm512_mul_pd(_mm512_mul_pd(dd, dd), _mm512_rcp14_pd(r)));
+  }
+  bound = _mm512_mul_pd(bound, _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-12)));
+  return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
+}
+
 VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   const int words = job.nlc + job.nlt;
   const __m512i one = _mm512_set1_epi64(1);
@@ -295,10 +330,18 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   // Cases in the low and controls in the high half of each lane: the counts and their
   // sums stay below 2^31, so one 64-bit add serves both columns of a table row.
   __m512i t01 = _mm512_setzero_si512(), t45 = t01, nm = t01;
+  // The same cutoff as screen_cutoff, lane by lane.
+  const __m512d level = _mm512_max_pd(_mm512_set1_pd(job.level), _mm512_loadu_pd(job.snp_floor));
+  const __m512d cutoff = _mm512_sub_pd(_mm512_mul_pd(level, _mm512_set1_pd(1.0 - 1e-9)), _mm512_set1_pd(1e-9));
   for (int c = 0; c < job.nrows; c += 3) {
     __m512i x[9], y[9];
     class_cells(job, c, 0, 0, job.nlc, x);
     class_cells(job, c, 1, job.nlc, words, y);
+    // A parent's many cells would give a bound far above its statistic: pairs only.
+    if (job.nrows == 3 && below_everywhere(job, x, y, cutoff)) {
+      out.survivors = 0;
+      return;
+    }
     for (int k = 0; k < 9; ++k) {
       const __m512i m = _mm512_add_epi64(x[k], y[k]);
       // T1 in the low half, T2 in the high half: one lookup for both thresholds, and
@@ -334,9 +377,6 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
     approx = _mm512_add_pd(approx, _mm512_mul_pd(_mm512_mul_pd(dd, dd), inv));
   }
   approx = _mm512_mul_pd(approx, _mm512_set1_pd(job.inv_case_ctrl));
-  // The same cutoff as screen_cutoff, lane by lane.
-  const __m512d level = _mm512_max_pd(_mm512_set1_pd(job.level), _mm512_loadu_pd(job.snp_floor));
-  const __m512d cutoff = _mm512_sub_pd(_mm512_mul_pd(level, _mm512_set1_pd(1.0 - 1e-9)), _mm512_set1_pd(1e-9));
   out.survivors = _mm512_cmp_pd_mask(approx, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
   // Survivors are rare: store the lanes as they are and let the caller narrow them.
   for (int cell = 0; cell < 6; ++cell) _mm512_storeu_si512(out.table[cell], rows[cell]);

@@ -2,10 +2,12 @@
 // genotypes, or a parent's combined cells) against one block of kLanes candidate SNPs,
 // classified into each lane's major-cell table, with a cheap screen of the statistic.
 //
-// Every kernel gives exactly the same integers; only the speed differs. Where the job
-// says that the block's SNPs or the row SNP are complete in a class, a kernel counts
-// fewer cells and derives the others (search/complete_cells.h). The screen is a filter: a lane is dropped only when its statistic is certainly below the lane's
-// cutoff; surviving lanes get the exact statistic from their exact tables afterwards.
+// Every kernel gives exactly the same survivors and tables; only the speed differs.
+// Where the job says that the block's SNPs or the row SNP are complete in a class, a
+// kernel counts fewer cells and derives the others (search/complete_cells.h). The
+// screen is a filter: a lane is dropped only when its statistic is certainly below the
+// lane's cutoff; surviving lanes get the exact statistic from their exact tables
+// afterwards.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +40,9 @@ struct block_job {
 
 struct block_result {
   unsigned survivors;         // bit l: lane l may pass its tests
-  int64_t table[6][kLanes];   // major-cell table of each lane, row-major cells
+  // The major-cell table (row-major cells) and case-major count of each surviving lane;
+  // a kernel may leave the other lanes' entries unset.
+  int64_t table[6][kLanes];
   int64_t nmajor[kLanes];
 };
 

@@ -1,6 +1,7 @@
 // Every counting kernel the CPU can run against the portable table kernel, over every
 // word count past two accumulator flushes of the AVX2 kernel, random bits, exclusions
-// and floors, and every way of deriving the cells of complete SNPs.
+// and floors (some blocks then end before their thresholds), and every way of deriving
+// the cells of complete SNPs.
 #include "search/block_kernel.h"
 
 #include <gtest/gtest.h>
@@ -132,24 +133,38 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
             complete.rows[k] = (w & 2) != 0;
           }
           make_job(f, rng, nlc, nlt, nrows, table, complete);
-          // The reference counts every cell.
-          block_job counted = f.job;
-          for (int k = 0; k < kClasses; ++k) counted.lanes_complete[k] = counted.rows_complete[k] = false;
-          block_result want{};
-          kernel_for(kernel_level::table)(counted, want);
-          for (kernel_level level : {kernel_level::table, kernel_level::popcnt, kernel_level::avx2,
-                                     kernel_level::avx512}) {
-            if (!kernel_supported(level)) continue;
-            block_result got{};
-            kernel_for(level)(f.job, got);
-            SCOPED_TRACE(std::string(kernel_name(level)) + " nlc=" + std::to_string(nlc) + " nlt=" +
-                         std::to_string(nlt) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way));
-            EXPECT_EQ(got.survivors, want.survivors);
-            for (int l = 0; l < kLanes; ++l) {
-              EXPECT_EQ(got.nmajor[l], want.nmajor[l]);
-              for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.table[c][l]) << "lane " << l;
+          // The reference counts every cell. A kernel gives the survivors and their
+          // tables; with no cutoff and no exclusion every lane survives, so that every
+          // lane's table is compared too.
+          for (bool everyone : {false, true}) {
+            if (everyone) {
+              f.job.level = 0;
+              f.job.excluded = 0;
+              for (double& x : f.floors) x = 0;
             }
-            ++compared;
+            block_job counted = f.job;
+            for (int k = 0; k < kClasses; ++k) counted.lanes_complete[k] = counted.rows_complete[k] = false;
+            block_result want{};
+            kernel_for(kernel_level::table)(counted, want);
+            if (everyone) {
+              EXPECT_EQ(want.survivors, (1u << kLanes) - 1);
+            }
+            for (kernel_level level : {kernel_level::table, kernel_level::popcnt, kernel_level::avx2,
+                                       kernel_level::avx512}) {
+              if (!kernel_supported(level)) continue;
+              block_result got{};
+              kernel_for(level)(f.job, got);
+              SCOPED_TRACE(std::string(kernel_name(level)) + " nlc=" + std::to_string(nlc) + " nlt=" +
+                           std::to_string(nlt) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way) +
+                           (everyone ? " everyone" : ""));
+              EXPECT_EQ(got.survivors, want.survivors);
+              for (unsigned mask = want.survivors; mask != 0; mask &= mask - 1) {
+                const int l = __builtin_ctz(mask);
+                EXPECT_EQ(got.nmajor[l], want.nmajor[l]);
+                for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.table[c][l]) << "lane " << l;
+              }
+              ++compared;
+            }
           }
         }
       }

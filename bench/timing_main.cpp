@@ -1,11 +1,13 @@
 // velk_timing: times loading and the searches of one study folder, in one process, so
 // that the straightforward and fast paths and the thread counts are measured alike.
-//   velk_timing DIR load|pairs|levels [TOP_K]
+//   velk_timing DIR load|pairs|levels [TOP_K [all|one]]
 // Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
-// for the three- and four-locus levels (parents x candidate SNPs per second). Load
-// also prints "load_seconds KIND 1 SECONDS"; KIND is text, fileset when the list
-// names a PLINK .bed (its MB/s are then of the .bed), or vcf when it names a VCF or
-// BCF file (MB/s of the file as it lies on the disk, compressed or not).
+// for the three- and four-locus levels (parents x candidate SNPs per second). "all"
+// adds the straightforward pair search on large studies too; "one" times the fast path
+// on one thread only. Load also prints "load_seconds KIND 1 SECONDS"; KIND is text,
+// fileset when the list names a PLINK .bed (its MB/s are then of the .bed), or vcf
+// when it names a VCF or BCF file (MB/s of the file as it lies on the disk,
+// compressed or not).
 #include <fcntl.h>
 #include <omp.h>
 #include <unistd.h>
@@ -13,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -105,11 +106,12 @@ void report(const char* what, const char* path, int threads, double rate) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || chdir(argv[1]) != 0) {
-    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels [TOP_K]\n");
+    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels [TOP_K [all|one]]\n");
     return 2;
   }
   const std::string mode = argv[2];
   const long top_k = argc > 3 ? atol(argv[3]) : 10;
+  const std::string which = argc > 4 ? argv[4] : "";
   const int all = omp_get_num_procs();
   fill_wordbits();
   if (mode == "load") {
@@ -132,9 +134,10 @@ int main(int argc, char** argv) {
   const double pairs = static_cast<double>(p) * (p - 1) / 2;
   if (mode == "pairs") {
     omp_set_num_threads(1);
-    if (p <= 3000 || (argc > 4 && strcmp(argv[4], "all") == 0))
+    if (which != "one" && (p <= 3000 || which == "all"))
       report("pairs", "straightforward", 1, pairs / time_pairs(model, nullptr));
     report("pairs", kernel_name(best_kernel_level()), 1, pairs / time_pairs(model, &engine));
+    if (which == "one") return 0;
     omp_set_num_threads(all);
     report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, &engine));
     return 0;
@@ -159,10 +162,10 @@ int main(int argc, char** argv) {
     };
     const std::string what = "level" + std::to_string(order);
     omp_set_num_threads(1);
-    report(what.c_str(), "straightforward", 1, candidates / time_level(nullptr));
+    if (which != "one") report(what.c_str(), "straightforward", 1, candidates / time_level(nullptr));
     report(what.c_str(), kernel_name(best_kernel_level()), 1, candidates / time_level(&engine));
     omp_set_num_threads(all);
-    report(what.c_str(), kernel_name(best_kernel_level()), all, candidates / time_level(&engine));
+    if (which != "one") report(what.c_str(), kernel_name(best_kernel_level()), all, candidates / time_level(&engine));
     if (order == 3) sort_top_k_list_asc(&into);
   }
   return 0;

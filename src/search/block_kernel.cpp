@@ -88,7 +88,36 @@ inline __attribute__((always_inline)) void finish_lanes(const block_job& job, in
   out.survivors = survivors;
 }
 
-template <int (*Pop)(uint64_t)>
+// Whether no lane of a SNP's three rows against the block can pass its cutoff, from an
+// upper bound of each lane's statistic that needs no thresholds (see below_everywhere,
+// the AVX-512 twin, for why it bounds the statistic and why it is raised by 2^-12).
+inline __attribute__((always_inline)) bool below_everywhere_lanes(const block_job& job, const lane_counts* x,
+                                                                  const lane_counts* y) {
+  unsigned may_pass = 0;
+  for (int l = 0; l < kLanes; ++l) {
+    int64_t in_cells_x = 0, in_cells_y = 0;
+    double bound = 0.0;
+    for (int k = 0; k < 10; ++k) {
+      int64_t a, b;
+      if (k < 9) {
+        a = x[k].v[l], b = y[k].v[l];
+        in_cells_x += a;
+        in_cells_y += b;
+      } else {
+        a = job.ncase - in_cells_x, b = job.nctrl - in_cells_y;
+      }
+      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
+      bound = bound + (d * d) * job.inv_size[a + b];
+    }
+    bound = bound * (job.inv_case_ctrl * (1.0 + 0x1p-12));
+    if (!(bound < screen_cutoff(std::max(job.level, job.snp_floor[l])))) may_pass |= 1u << l;
+  }
+  return (may_pass & ~job.excluded & 0xFFu) == 0;
+}
+
+// Bound: whether a pair's block may end before its thresholds (not in the table
+// kernel, which stays the plain reference of the others).
+template <int (*Pop)(uint64_t), bool Bound>
 inline __attribute__((always_inline)) void plain_block(const block_job& job, block_result& out) {
   const int words = job.nlc + job.nlt;
   int64_t tab[6][kLanes] = {};
@@ -107,15 +136,19 @@ inline __attribute__((always_inline)) void plain_block(const block_job& job, blo
       }
       derive_lanes(job, c, k, cell[k]);
     }
+    if (Bound && job.nrows == 3 && below_everywhere_lanes(job, cell[0], cell[1])) {
+      out.survivors = 0;
+      return;
+    }
     classify_lanes(job, cell[0], cell[1], tab, nmajor);
   }
   finish_lanes(job, tab, nmajor, out);
 }
 
-void block_table(const block_job& job, block_result& out) { plain_block<pop_table>(job, out); }
+void block_table(const block_job& job, block_result& out) { plain_block<pop_table, false>(job, out); }
 
 __attribute__((target("popcnt"))) void block_popcnt(const block_job& job, block_result& out) {
-  plain_block<pop_builtin>(job, out);
+  plain_block<pop_builtin, true>(job, out);
 }
 
 // ---- AVX2: the same lanes in two 256-bit halves ---------------------------------------
@@ -152,7 +185,7 @@ VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64
       for (int g = 0; g < Genotypes; ++g) {
         const uint64_t* b = block + (static_cast<size_t>(g) * words + w) * kLanes;
         for (int half = 0; half < 2; ++half) {
-          const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(b + 4 * half));
+          const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 4 * half));
           bytes[g][half] = _mm256_add_epi8(bytes[g][half], nibble_count(_mm256_and_si256(a, v), table, low));
         }
       }
@@ -181,6 +214,10 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
           count_row_avx2<3>(job.rows[c + r], job.block, words, lo, hi, cell[k] + 3 * r);
       }
       derive_lanes(job, c, k, cell[k]);
+    }
+    if (job.nrows == 3 && below_everywhere_lanes(job, cell[0], cell[1])) {
+      out.survivors = 0;
+      return;
     }
     classify_lanes(job, cell[0], cell[1], tab, nmajor);
   }
@@ -213,10 +250,14 @@ VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_
   for (int r = 0; r < Rows; ++r)
 #pragma GCC unroll 3
     for (int g = 0; g < Genotypes; ++g) acc[r][g] = _mm512_setzero_si512();
+  // Two words a turn: the loop's own instructions weigh on a loop of 4 to 9 cells.
+#pragma GCC unroll 2
   for (int w = lo; w < hi; ++w) {
     __m512i b[Genotypes];
 #pragma GCC unroll 3
-    for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_load_si512(col[g] + w * kLanes);
+    // Unaligned loads: a store's blocks are 64-byte aligned, and these cost nothing more
+    // there; other callers' blocks need not be.
+    for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_loadu_si512(col[g] + w * kLanes);
 #pragma GCC unroll 3
     for (int r = 0; r < Rows; ++r) {
       const __m512i a = _mm512_set1_epi64(static_cast<long long>(row[r][w]));

@@ -254,9 +254,9 @@ VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_
 #pragma GCC unroll 2
   for (int w = lo; w < hi; ++w) {
     __m512i b[Genotypes];
-#pragma GCC unroll 3
     // Unaligned loads: a store's blocks are 64-byte aligned, and these cost nothing more
     // there; other callers' blocks need not be.
+#pragma GCC unroll 3
     for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_loadu_si512(col[g] + w * kLanes);
 #pragma GCC unroll 3
     for (int r = 0; r < Rows; ++r) {

@@ -243,6 +243,14 @@ FILE* open_nonblocking(const char* name) {
   return file;
 }
 
+text_file read_text_file(const char* name, std::string& text) {
+  FILE* file = open_nonblocking(name);
+  if (file == nullptr) return text_file::cannot_open;
+  const bool read = read_whole(file, text);
+  fclose(file);
+  return read ? text_file::read : text_file::cannot_read;
+}
+
 FILE* open_data_file(const std::string& name) {
   FILE* file = open_nonblocking(name.c_str());
   if (file == nullptr) fail(kStatusInputError, "Can't open the input file %s\n", name.c_str());

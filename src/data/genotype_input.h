@@ -56,6 +56,10 @@ FILE* open_nonblocking(const char* name);
 // Reads a whole file; false when it is not a regular file or a read fails.
 bool read_whole(FILE* file, std::string& text);
 
+// Opens and reads a whole file without blocking: text_read, or why not.
+enum class text_file { read, cannot_open, cannot_read };
+text_file read_text_file(const char* name, std::string& text);
+
 // Opens a listed genotype file for reading; ends the run when it cannot be opened.
 // Anything but a regular file is refused later as unreadable, so that a FIFO or a
 // device can never block the run.

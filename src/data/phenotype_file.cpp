@@ -16,28 +16,14 @@ namespace {
 constexpr int kMostFields = 3;
 constexpr size_t kShownBytes = 80;  // of a field quoted in a message
 
-bool is_blank(char c) { return kCharClass.of[static_cast<unsigned char>(c)] == kBlank; }
 
 std::string shown(std::string_view field) {
   return token_for_message(field.data(), std::min(field.size(), kShownBytes), field.size());
 }
 
-// The fields of the line starting at `at`, split at blanks and tabs (a carriage return
-// is a blank). Keeps the first kMostFields + 1 and counts them all; returns the end of
-// the line.
+// The fields of the line starting at `at`: the first kMostFields + 1 kept, all counted.
 size_t split_line(std::string_view text, size_t at, std::string_view* fields, int& count) {
-  count = 0;
-  while (at < text.size() && text[at] != '\n') {
-    if (is_blank(text[at])) {
-      ++at;
-      continue;
-    }
-    const size_t start = at;
-    while (at < text.size() && text[at] != '\n' && !is_blank(text[at])) ++at;
-    if (count <= kMostFields) fields[count] = text.substr(start, at - start);
-    ++count;
-  }
-  return at;
+  return split_fields(text, at, fields, kMostFields + 1, count);
 }
 
 bool is_header(std::string_view first_field) {
@@ -114,16 +100,14 @@ bool parse_phenotypes(const std::string& text, const char* name, phenotype_table
 }
 
 bool read_phenotypes(const char* name, phenotype_table& table) {
-  FILE* file = open_nonblocking(name);
-  if (file == nullptr) {
+  std::string text;
+  const text_file read = read_text_file(name, text);
+  if (read == text_file::cannot_open) {
     report("Can't open the phenotype file %s; a study with VCF or BCF files takes the classes of its samples "
            "from it.\n", name);
     return false;
   }
-  std::string text;
-  const bool read = read_whole(file, text);
-  fclose(file);
-  if (!read) {
+  if (read == text_file::cannot_read) {
     report("Can't read the input file %s\n", name);
     return false;
   }

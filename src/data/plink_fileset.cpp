@@ -35,15 +35,10 @@ bool is_regular(FILE* file) {
 
 // Reads a companion file whole; false after reporting.
 bool read_companion(const std::string& name, const std::string& listed, const char* kind, std::string& text) {
-  FILE* file = open_nonblocking(name.c_str());
-  if (file == nullptr) {
-    report("File %s: can't open its %s file %s\n", listed.c_str(), kind, name.c_str());
-    return false;
-  }
-  const bool read = read_whole(file, text);
-  fclose(file);
-  if (!read) report("File %s: can't read its %s file %s\n", listed.c_str(), kind, name.c_str());
-  return read;
+  const text_file read = read_text_file(name.c_str(), text);
+  if (read == text_file::cannot_open) report("File %s: can't open its %s file %s\n", listed.c_str(), kind, name.c_str());
+  if (read == text_file::cannot_read) report("File %s: can't read its %s file %s\n", listed.c_str(), kind, name.c_str());
+  return read == text_file::read;
 }
 
 // Reads `bytes` bytes at `offset`; false when the file ends early or a read fails.
@@ -61,23 +56,10 @@ bool read_at(int fd, unsigned char* to, long bytes, long offset) {
   return true;
 }
 
-bool is_blank(char c) { return kCharClass.of[static_cast<unsigned char>(c)] == kBlank; }
 
-// The fields of one line, split at blanks and tabs (a carriage return is a blank).
-// Keeps the first kFields + 1 fields and counts them all; returns the end of the line.
+// The fields of one line: the first kFields + 1 kept, all counted.
 size_t split_line(const std::string& text, size_t at, std::string_view* fields, int& count) {
-  count = 0;
-  while (at < text.size() && text[at] != '\n') {
-    if (is_blank(text[at])) {
-      ++at;
-      continue;
-    }
-    const size_t start = at;
-    while (at < text.size() && text[at] != '\n' && !is_blank(text[at])) ++at;
-    if (count <= kFields) fields[count] = std::string_view(text).substr(start, at - start);
-    ++count;
-  }
-  return at;
+  return split_fields(text, at, fields, kFields + 1, count);
 }
 
 // Calls row(line, start, fields) for every line of six fields; a line without any

@@ -14,7 +14,8 @@ namespace {
 
 struct strata_line {
   long number;
-  std::vector<std::string_view> fields;
+  int count;                       // fields on the line
+  std::string_view fields[4];      // the first four
 };
 
 // The non-blank lines of the text, with their numbers and fields.
@@ -22,18 +23,9 @@ std::vector<strata_line> lines_of(const std::string& text) {
   std::vector<strata_line> lines;
   long number = 0;
   for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    ++number;
-    strata_line line{number, {}};
-    for (size_t i = at; i < end;) {
-      while (i < end && kCharClass.of[static_cast<unsigned char>(text[i])] == kBlank) ++i;
-      const size_t start = i;
-      while (i < end && kCharClass.of[static_cast<unsigned char>(text[i])] != kBlank) ++i;
-      if (i > start) line.fields.push_back(std::string_view(text).substr(start, i - start));
-    }
-    if (!line.fields.empty()) lines.push_back(std::move(line));
-    at = end + 1;
+    strata_line line{++number, 0, {}};
+    at = split_fields(text, at, line.fields, 4, line.count) + 1;
+    if (line.count > 0) lines.push_back(line);
   }
   return lines;
 }
@@ -45,17 +37,14 @@ std::string shown(std::string_view field) {
 }  // namespace
 
 bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
-  FILE* file = open_nonblocking(name);
   std::string text;
-  const bool read = file != nullptr && read_whole(file, text);
-  if (file != nullptr) fclose(file);
-  if (!read) {
+  if (read_text_file(name, text) != text_file::read) {
     report("Can't read the input file %s\n", name);
     return false;
   }
   const std::vector<strata_line> lines = lines_of(text);
   const long individuals = static_cast<long>(study.classes.size());
-  const size_t width = lines.empty() ? 1 : lines[0].fields.size();
+  const int width = lines.empty() ? 1 : lines[0].count;
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
   if (width == 3 && study.iid.empty() && study.sample.empty()) {
@@ -84,9 +73,9 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   };
   long next = 0;
   for (const strata_line& line : lines) {
-    if (line.fields.size() != width || (width != 1 && width != 3)) {
-      report("File %s, line %ld: found %zu fields, expected %zu (%s).\n", name, line.number, line.fields.size(),
-             width == 3 ? size_t{3} : size_t{1}, width == 3 ? "FID, IID and label" : "a label");
+    if (line.count != width || (width != 1 && width != 3)) {
+      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count,
+             width == 3 ? 3 : 1, width == 3 ? "FID, IID and label" : "a label");
       return false;
     }
     long d;

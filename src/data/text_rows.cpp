@@ -9,6 +9,21 @@
 
 namespace velk {
 
+size_t split_fields(std::string_view text, size_t at, std::string_view* fields, int keep, int& count) {
+  count = 0;
+  while (at < text.size() && text[at] != '\n') {
+    if (kCharClass.of[static_cast<unsigned char>(text[at])] == kBlank) {
+      ++at;
+      continue;
+    }
+    const size_t start = at;
+    while (at < text.size() && text[at] != '\n' && kCharClass.of[static_cast<unsigned char>(text[at])] != kBlank) ++at;
+    if (count < keep) fields[count] = text.substr(start, at - start);
+    ++count;
+  }
+  return at;
+}
+
 char* new_scan_buffer() {
   char* buffer = static_cast<char*>(malloc(kScanBlock));
   if (buffer == nullptr) fail_out_of_memory();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace velk {
 
@@ -44,6 +45,11 @@ constexpr char_classes make_char_classes() {
   return t;
 }
 inline constexpr char_classes kCharClass = make_char_classes();
+
+// The fields of the line that starts at `at`: runs of characters other than blanks and
+// tabs (a carriage return is a blank). Keeps the first `keep` fields in `fields`, counts
+// them all in `count`, and returns where the line ends (its line feed, or the end).
+size_t split_fields(std::string_view text, size_t at, std::string_view* fields, int keep, int& count);
 
 // The text of a token as it appears in messages.
 std::string token_for_message(const char* text, size_t kept, size_t length);

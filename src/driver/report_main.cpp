@@ -84,18 +84,8 @@ int main(int argc, char** argv) {
     return kStatusUsage;
   }
   // The result file first: a missing one means velk has not run in this folder.
-  FILE* result_file = open_nonblocking(kResultFileName);
-  if (result_file == nullptr) {
-    report("Can't open the result file %s; run velk in this folder first.\n", kResultFileName);
-    return kStatusInputError;
-  }
   std::string result;
-  const bool result_read = read_whole(result_file, result);
-  fclose(result_file);
-  if (!result_read) {
-    report("Can't read the result file %s\n", kResultFileName);
-    return kStatusInputError;
-  }
+  if (!read_result_file(result)) return kStatusInputError;
   disModel model;
   if (model.loadparameters(kParameterFileName) != 0) return kStatusInputError;
   apply_bounds(model);

@@ -1,43 +1,26 @@
 #include "ranking/list_image.h"
 
+#include "base/byte_io.h"
+
 #include <cstdint>
-#include <cstring>
 
 namespace velk {
 
-namespace {
-
-template <class T>
-void put(std::vector<unsigned char>& out, T value) {
-  const size_t at = out.size();
-  out.resize(at + sizeof value);
-  memcpy(out.data() + at, &value, sizeof value);
-}
-
-template <class T>
-bool take(const unsigned char*& at, const unsigned char* end, T& value) {
-  if (end - at < static_cast<long>(sizeof value)) return false;
-  memcpy(&value, at, sizeof value);
-  at += sizeof value;
-  return true;
-}
-
-}  // namespace
 
 void append_list_image(const top_k_list& list, std::vector<unsigned char>& out) {
-  put(out, static_cast<int32_t>(list.nloci));
-  put(out, static_cast<int32_t>(list.count));
+  put_value(out, static_cast<int32_t>(list.nloci));
+  put_value(out, static_cast<int32_t>(list.count));
   for (int i = 0; i < list.count; ++i) {
     const multi_locus_node& node = list.nodes[i];
-    put(out, node.chisq);
-    put(out, static_cast<int32_t>(node.nmajor));
-    for (int k = 0; k < list.nloci; ++k) put(out, static_cast<int64_t>(node.loci[k]));
+    put_value(out, node.chisq);
+    put_value(out, static_cast<int32_t>(node.nmajor));
+    for (int k = 0; k < list.nloci; ++k) put_value(out, static_cast<int64_t>(node.loci[k]));
   }
 }
 
 bool read_list_image(top_k_list& list, const unsigned char*& at, const unsigned char* end, long snps) {
   int32_t width, count;
-  if (!take(at, end, width) || !take(at, end, count) || width < 1 || width > 4 || count < 0 ||
+  if (!take_value(at, end, width) || !take_value(at, end, count) || width < 1 || width > 4 || count < 0 ||
       count > list.capacity) {
     refresh_top_k_list(&list, list.nloci);
     return false;
@@ -47,9 +30,9 @@ bool read_list_image(top_k_list& list, const unsigned char*& at, const unsigned 
   for (int i = 0; i < count; ++i) {
     multi_locus_node node{0.0, loci, 0};
     int32_t nmajor;
-    bool ok = take(at, end, node.chisq) && take(at, end, nmajor);
+    bool ok = take_value(at, end, node.chisq) && take_value(at, end, nmajor);
     for (int k = 0; ok && k < width; ++k) 
-      ok = take(at, end, loci[k]) && loci[k] >= 0 && loci[k] < snps && (k == 0 || loci[k] > loci[k - 1]);
+      ok = take_value(at, end, loci[k]) && loci[k] >= 0 && loci[k] < snps && (k == 0 || loci[k] > loci[k - 1]);
     if (ok && !top_k_list_holds(&list, loci)) {
       node.nmajor = nmajor;
       append_top_k_list_node(&list, &node);

@@ -50,12 +50,10 @@ bool row_matches(const std::vector<std::string>& fields, const result_row& row) 
 
 std::optional<std::vector<std::string>> read_family_wise_p_values(const char* name, const char* result_name,
                                                                   const std::vector<result_row>& rows) {
-  FILE* file = open_nonblocking(name);
-  if (file == nullptr && errno == ENOENT) return left_out();
   std::string text;
-  const bool read = file != nullptr && read_whole(file, text);
-  if (file != nullptr) fclose(file);
-  if (!read) {
+  const text_file read = read_text_file(name, text);
+  if (read == text_file::cannot_open && errno == ENOENT) return left_out();
+  if (read != text_file::read) {
     report("Warning: can't read %s; the family-wise p-values are left out.\n", name);
     return left_out();
   }

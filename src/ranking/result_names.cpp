@@ -8,8 +8,9 @@
 #include "data/genotype_input.h"
 #include "data/listed_name.h"
 #include "data/plink_fileset.h"
-#include "data/vcf_file.h"
 #include "data/text_rows.h"
+#include "data/vcf_file.h"
+#include "ranking/result_writer.h"
 
 namespace velk {
 
@@ -79,16 +80,28 @@ std::string study_snp_names::place(long index) const {
   return at.chromosome + "\t" + at.position;
 }
 
+bool read_result_file(std::string& text) {
+  switch (read_text_file(kResultFileName, text)) {
+    case text_file::read:
+      return true;
+    case text_file::cannot_open:
+      report("Can't open the result file %s; run velk in this folder first.\n", kResultFileName);
+      return false;
+    case text_file::cannot_read:
+      break;
+  }
+  report("Can't read the result file %s\n", kResultFileName);
+  return false;
+}
+
 bool read_snp_names(const char* list_name, study_snp_names& names, bool with_places) {
-  FILE* list = open_nonblocking(list_name);
-  if (list == nullptr) {
+  std::string list_text;
+  const text_file list = read_text_file(list_name, list_text);
+  if (list == text_file::cannot_open) {
     report("Can't open input file %s\n", list_name);
     return false;
   }
-  std::string list_text;
-  const bool list_read = read_whole(list, list_text);
-  fclose(list);
-  if (!list_read) {
+  if (list == text_file::cannot_read) {
     report("Can't read the input file %s\n", list_name);
     return false;
   }

@@ -30,6 +30,10 @@ struct study_snp_names {
   std::string place(long index) const;
 };
 
+// Reads VELKResult.txt whole; false after reporting (a missing one means velk has not
+// run in the folder).
+bool read_result_file(std::string& text);
+
 // Reads the list file and the SNPs of every file it names, with the filesets' SNP
 // places when `with_places`. False after reporting.
 bool read_snp_names(const char* list_name, study_snp_names& names, bool with_places = false);

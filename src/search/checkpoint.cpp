@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/atomic_file.h"
+#include "base/byte_io.h"
 #include "base/fail.h"
 #include "base/version.h"
 #include "data/genotype_input.h"
@@ -23,26 +24,21 @@ constexpr double kDefaultInterval = 600;
 
 // ---- Writing ---------------------------------------------------------------------------
 
-template <class T>
-void put(std::string& out, T value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 void put_text(std::string& out, const std::string& text) {
-  put(out, static_cast<uint32_t>(text.size()));
+  put_value(out, static_cast<uint32_t>(text.size()));
   out += text;
 }
 
 void put_identity(std::string& out, const run_identity& identity) {
   put_text(out, kVersion);
-  put(out, static_cast<int64_t>(identity.top_k));
-  put(out, static_cast<uint32_t>(identity.inputs.size()));
+  put_value(out, static_cast<int64_t>(identity.top_k));
+  put_value(out, static_cast<uint32_t>(identity.inputs.size()));
   for (const file_fingerprint& f : identity.inputs) {
     put_text(out, f.name);
-    put(out, static_cast<uint8_t>(f.present));
-    put(out, f.size);
-    put(out, f.modified_ns);
-    put(out, f.hash);
+    put_value(out, static_cast<uint8_t>(f.present));
+    put_value(out, f.size);
+    put_value(out, f.modified_ns);
+    put_value(out, f.hash);
   }
 }
 
@@ -57,10 +53,7 @@ struct reader {
 
   template <class T>
   bool take(T& value) {
-    if (end - at < static_cast<long>(sizeof value)) return false;
-    memcpy(&value, at, sizeof value);
-    at += sizeof value;
-    return true;
+    return take_value(at, end, value);
   }
   bool take_text(std::string& text) {
     uint32_t length;
@@ -131,34 +124,33 @@ run_identity identify_run(long top_k, const std::vector<std::string>& input_file
 
 bool save_checkpoint(const run_identity& identity, const disModel& model, const search_state& state) {
   std::string out(kMagic, sizeof kMagic);
-  put(out, kFormat);
+  put_value(out, kFormat);
   put_identity(out, identity);
-  put(out, static_cast<int32_t>(state.mark.order));
-  put(out, static_cast<int64_t>(state.mark.next));
-  put(out, state.mark.bound);
+  put_value(out, static_cast<int32_t>(state.mark.order));
+  put_value(out, static_cast<int64_t>(state.mark.next));
+  put_value(out, state.mark.bound);
   std::vector<unsigned char> image;
   for (int k = 0; k < 3; ++k) {
     const top_k_list* list = model_list(model, k);
-    put(out, static_cast<uint8_t>(list != nullptr));
+    put_value(out, static_cast<uint8_t>(list != nullptr));
     if (list == nullptr) continue;
     image.clear();
     append_list_image(*list, image);
-    put(out, static_cast<uint64_t>(image.size()));
+    put_value(out, static_cast<uint64_t>(image.size()));
     out.append(reinterpret_cast<const char*>(image.data()), image.size());
   }
-  put(out, static_cast<uint64_t>(state.permutation_maxima.size()));
-  for (double m : state.permutation_maxima) put(out, m);
-  put(out, hash_bytes(out.data(), out.size()));
+  put_value(out, static_cast<uint64_t>(state.permutation_maxima.size()));
+  for (double m : state.permutation_maxima) put_value(out, m);
+  put_value(out, hash_bytes(out.data(), out.size()));
   bool created;
   return write_whole_file(kCheckpointFileName, out, created);
 }
 
 bool load_checkpoint(const run_identity& identity, disModel& model, search_state& state) {
-  FILE* file = open_nonblocking(kCheckpointFileName);
-  if (file == nullptr) return false;
   std::string text;
-  const bool read = read_whole(file, text);
-  fclose(file);
+  const text_file outcome = read_text_file(kCheckpointFileName, text);
+  if (outcome == text_file::cannot_open) return false;
+  const bool read = outcome == text_file::read;
   const auto ignore = [&](const char* why) {
     empty_lists(model);
     warn("%s %s; the search starts from the beginning.", kCheckpointFileName, why);

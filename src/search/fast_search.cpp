@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_io.h"
 #include "data/genotype_store.h"
 #include "search/candidate_rules.h"
 #include "search/complete_cells.h"
@@ -98,43 +99,33 @@ size_t block_bytes() { return sizeof(uint64_t) * block_words(); }
 // A rank's part of a band travels as, per unit in order, a 32-bit count followed by
 // that many (64-bit SNP index, statistic, 32-bit case-major count) records.
 
-constexpr size_t kRecordBytes = sizeof(int64_t) + sizeof(double) + sizeof(int32_t);
-
-template <class T>
-void put(std::vector<unsigned char>& out, T value) {
-  const size_t at = out.size();
-  out.resize(at + sizeof value);
-  memcpy(out.data() + at, &value, sizeof value);
-}
-
-template <class T>
-T take(const unsigned char*& in) {
-  T value;
-  memcpy(&value, in, sizeof value);
-  in += sizeof value;
-  return value;
-}
-
 void pack(const band_survivors& kept, long first, long end, std::vector<unsigned char>& out) {
   out.clear();
   for (long u = first; u < end; ++u) {
-    put(out, static_cast<uint32_t>(kept[u].size()));
+    put_value(out, static_cast<uint32_t>(kept[u].size()));
     for (const survivor& s : kept[u]) {
-      put(out, static_cast<int64_t>(s.snp));
-      put(out, s.chisq);
-      put(out, static_cast<int32_t>(s.nmajor));
+      put_value(out, static_cast<int64_t>(s.snp));
+      put_value(out, s.chisq);
+      put_value(out, static_cast<int32_t>(s.nmajor));
     }
   }
 }
 
 void unpack(const std::vector<unsigned char>& in, long units, band_survivors& kept) {
   const unsigned char* at = in.data();
+  const unsigned char* end = at + in.size();
   for (long u = 0; u < units; ++u) {
-    kept[u].resize(take<uint32_t>(at));
+    uint32_t count = 0;
+    take_value(at, end, count);
+    kept[u].resize(count);
     for (survivor& s : kept[u]) {
-      s.snp = static_cast<long>(take<int64_t>(at));
-      s.chisq = take<double>(at);
-      s.nmajor = take<int32_t>(at);
+      int64_t snp = 0;
+      int32_t nmajor = 0;
+      take_value(at, end, snp);
+      take_value(at, end, s.chisq);
+      take_value(at, end, nmajor);
+      s.snp = static_cast<long>(snp);
+      s.nmajor = nmajor;
     }
   }
 }

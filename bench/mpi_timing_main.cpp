@@ -15,11 +15,12 @@
 
 #include "base/mpi_team.h"
 #include "data/genotype_input.h"
-#include "data/genotype_store.h"
+#include "data/study.h"
 #include "driver/run.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
-#include "stats/talpha.h"
+#include "search/search_input.h"
+#include "stats/thresholds.h"
 
 int main(int argc, char** argv) {
   using namespace velk;
@@ -29,37 +30,36 @@ int main(int argc, char** argv) {
     return 2;
   }
   const long top_k = argc > 2 ? atol(argv[2]) : 10;
-  fill_wordbits();
+  study loaded;
+  search_model model;
+  thresholds cells;
   if (leads(t)) {
     const int saved = dup(1);
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
-    if (inputData(kListFileName) != 0) return 1;
+    if (load_study(kListFileName, loaded) != load_status::loaded) return 1;
     fflush(stdout);
     dup2(saved, 1);
+    model.params.order = 3;  // the pair level, as a three-locus search starts
+    model.params.mulfactr = 30;
+    if (create_lists(model, top_k, loaded.shape().snp_ct)) return 1;
+    const store_shape& shape = loaded.shape();
+    cells = build_thresholds(shape.sample_ct(), static_cast<double>(shape.case_ct) / shape.sample_ct(), 0.05);
   }
-  share_store(t);
-  disModel model;
-  model.ndisloci = 3;  // the pair level, as a three-locus search starts
-  model.mulfactr = 30;
-  model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
-  Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), 0.05);
-  Table_t.cul_T();
-  X2table1 = new double[single_locus_entries()]();
-  cal_single_loci(pgeno, X2table1);
+  share_run_inputs(t, loaded, model, cells);
+  const std::vector<double> single = single_snp_statistics(loaded.store, cells);
+  const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds};
+  const long p = loaded.shape().snp_ct;
   search_engine engine;
-  prepare_engine(engine, best_kernel_level(), {});
+  prepare_engine(engine, best_kernel_level(), {}, in);
   engine.processes = &t;
   engine.show_progress = false;
   band_traffic traffic;
   engine.traffic = &traffic;
-  disModel view;
-  view.mirror_low(model, 2);
   MPI_Barrier(MPI_COMM_WORLD);
   const auto start = std::chrono::steady_clock::now();
-  fast_pair_search(view, 0, loaded_split(), engine);
+  fast_pair_search(level_list(model, 2), false, in, engine);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  view.mirror_low_pre_exit();
   if (leads(t)) {
     const double pairs = static_cast<double>(p) * (p - 1) / 2;
     printf("mpi_pairs %d %d %.4g\n", t.size, omp_get_max_threads(), pairs / seconds);

@@ -12,33 +12,32 @@ namespace {
 
 using namespace velk;
 
-void pair_search(benchmark::State& state, bool fast, int threads) {
+void time_pairs(benchmark::State& state, bool fast, int threads) {
   const int individuals = static_cast<int>(state.range(0));
   const int snps = static_cast<int>(state.range(1));
-  bench::make_synthetic_study(individuals, snps, 7);
+  bench::synthetic_study study;
+  bench::make_synthetic_study(study, individuals, snps, 7);
+  const search_input in = study.input();
   omp_set_num_threads(threads);
   search_engine engine;
-  if (fast) prepare_engine(engine, best_kernel_level(), {});
+  if (fast) prepare_engine(engine, best_kernel_level(), {}, in);
   for (auto _ : state) {
-    disModel model;
-    model.ndisloci = 3;
-    model.mulfactr = 10;
-    model.init(100, p, ncase, nctrl, nlongintcase, nlongintctrl);
-    disModel view;
-    view.mirror_low(model, 2);
+    search_model model;
+    model.params.order = 3;
+    model.params.mulfactr = 10;
+    if (create_lists(model, 100, snps)) state.SkipWithError("lists refused");
     if (fast)
-      fast_pair_search(view, 0, loaded_split(), engine);
+      fast_pair_search(level_list(model, 2), false, in, engine);
     else
-      cal_TList1_major(view, 0, loaded_split());
-    view.mirror_low_pre_exit();
+      pair_search(level_list(model, 2), false, in);
   }
   const double pairs = static_cast<double>(snps) * (snps - 1) / 2;
   state.counters["pairs/s"] = benchmark::Counter(pairs * state.iterations(), benchmark::Counter::kIsRate);
 }
 
-void BM_PairsStraightforward(benchmark::State& s) { pair_search(s, false, 1); }
-void BM_PairsFast1Thread(benchmark::State& s) { pair_search(s, true, 1); }
-void BM_PairsFastAllThreads(benchmark::State& s) { pair_search(s, true, omp_get_num_procs()); }
+void BM_PairsStraightforward(benchmark::State& s) { time_pairs(s, false, 1); }
+void BM_PairsFast1Thread(benchmark::State& s) { time_pairs(s, true, 1); }
+void BM_PairsFastAllThreads(benchmark::State& s) { time_pairs(s, true, omp_get_num_procs()); }
 BENCHMARK(BM_PairsStraightforward)->Args({2000, 1000})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PairsFast1Thread)->Args({2000, 5000})->Args({10000, 2000})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PairsFastAllThreads)->Args({2000, 5000})->Args({10000, 2000})->Unit(benchmark::kMillisecond)->UseRealTime();

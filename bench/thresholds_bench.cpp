@@ -2,7 +2,7 @@
 // up to cell size 1020, then one binomial tail evaluation per size and class.
 #include <benchmark/benchmark.h>
 
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 namespace {
 
@@ -10,11 +10,8 @@ void BM_BuildThresholds(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const double a = static_cast<double>(state.range(1)) / 100.0;
   for (auto _ : state) {
-    velk::Talpha t;
-    t.init(n, a, 0.05);
-    t.cul_T();
-    benchmark::DoNotOptimize(t.T1[n]);
-    t.destroy();
+    const velk::thresholds t = velk::build_thresholds(n, a, 0.05);
+    benchmark::DoNotOptimize(t.case_min[n]);
   }
   state.SetLabel("n=" + std::to_string(n) + " a=" + std::to_string(a));
 }

@@ -19,14 +19,15 @@
 #include <string>
 
 #include "data/genotype_input.h"
-#include "data/genotype_store.h"
+#include "data/study.h"
 #include "data/plink_fileset.h"
 #include "data/vcf_file.h"
 #include "driver/run.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
-#include "stats/talpha.h"
+#include "search/search_input.h"
+#include "stats/thresholds.h"
 
 namespace {
 
@@ -37,20 +38,20 @@ double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// Runs inputData with its console lines silenced; returns the seconds it took.
-double load_quietly() {
+// Loads the study with its console lines silenced; returns the seconds it took.
+double load_quietly(study& loaded) {
   fflush(stdout);
   const int saved = dup(1);
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
   close(null);
   const auto start = clock_type::now();
-  const int status = inputData(kListFileName);
+  const bool ok = load_study(kListFileName, loaded) == load_status::loaded;
   const double took = seconds_since(start);
   fflush(stdout);
   dup2(saved, 1);
   close(saved);
-  if (status != 0) exit(1);
+  if (!ok) exit(1);
   return took;
 }
 
@@ -70,31 +71,37 @@ double study_megabytes(const char*& kind) {
   return bytes / 1e6;
 }
 
-void prepare_statistics(disModel& model, long top_k) {
-  model.loadparameters(kParameterFileName);
-  apply_bounds(model);
-  model.ndisloci = 4;  // both level lists, whatever the study's own order
-  if (model.mulfactr < 1) model.mulfactr = 30;
-  model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
-  Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), model.alpha_rf);
-  Table_t.cul_T();
-  X2table1 = new double[single_locus_entries()]();
-  cal_single_loci(pgeno, X2table1);
+// The parameters, lists, thresholds and single-locus statistics of a run on the study.
+struct prepared {
+  search_model model;
+  thresholds cells;
+  std::vector<double> single;
+};
+
+void prepare_statistics(const study& loaded, long top_k, prepared& out) {
+  search_model& model = out.model;
+  read_parameters(kParameterFileName, model.params);
+  model.bounds = bounds_of(model.params);
+  model.params.order = 4;  // both level lists, whatever the study's own order
+  if (model.params.mulfactr < 1) model.params.mulfactr = 30;
+  if (create_lists(model, top_k, loaded.shape().snp_ct)) exit(1);
+  const store_shape& shape = loaded.shape();
+  out.cells = build_thresholds(shape.sample_ct(),
+                               static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
+                               model.params.alpha_rf);
+  out.single = single_snp_statistics(loaded.store, out.cells);
 }
 
 // One pair level into the model's pair list; returns the seconds it took.
-double time_pairs(disModel& model, const search_engine* engine) {
-  refresh_top_k_list(model.level_lists[1], 2);
-  disModel view;
-  view.mirror_low(model, 2);
+double time_pairs(const search_model& model, const search_input& in, const search_engine* engine) {
+  top_k_list& pairs = level_list(model, 2);
+  refresh_top_k_list(&pairs, 2);
   const auto start = clock_type::now();
   if (engine != nullptr)
-    fast_pair_search(view, 0, loaded_split(), *engine);
+    fast_pair_search(pairs, false, in, *engine);
   else
-    cal_TList1_major(view, 0, loaded_split());
-  const double took = seconds_since(start);
-  view.mirror_low_pre_exit();
-  return took;
+    pair_search(pairs, false, in);
+  return seconds_since(start);
 }
 
 void report(const char* what, const char* path, int threads, double rate) {
@@ -113,51 +120,55 @@ int main(int argc, char** argv) {
   const long top_k = argc > 3 ? atol(argv[3]) : 10;
   const std::string which = argc > 4 ? argv[4] : "";
   const int all = omp_get_num_procs();
-  fill_wordbits();
   if (mode == "load") {
     const char* kind;
     const double mb = study_megabytes(kind);
-    double best = load_quietly();
-    for (int i = 0; i < 2; ++i) {
-      release_store();
-      best = std::min(best, load_quietly());
+    double best = 0;
+    for (int i = 0; i < 3; ++i) {
+      study loaded;
+      const double took = load_quietly(loaded);
+      best = i == 0 ? took : std::min(best, took);
     }
     report("load", kind, 1, mb / best);
     report("load_seconds", kind, 1, best);
     return 0;
   }
-  load_quietly();
-  disModel model;
-  prepare_statistics(model, top_k);
+  study loaded;
+  load_quietly(loaded);
+  prepared run;
+  prepare_statistics(loaded, top_k, run);
+  const search_model& model = run.model;
+  const search_input in{&loaded, &loaded.store, run.single.data(), &run.cells, model.bounds};
+  const long p = loaded.shape().snp_ct;
   search_engine engine;
-  prepare_engine(engine, best_kernel_level(), {});
+  prepare_engine(engine, best_kernel_level(), {}, in);
   const double pairs = static_cast<double>(p) * (p - 1) / 2;
   if (mode == "pairs") {
     omp_set_num_threads(1);
     if (which != "one" && (p <= 3000 || which == "all"))
-      report("pairs", "straightforward", 1, pairs / time_pairs(model, nullptr));
-    report("pairs", kernel_name(best_kernel_level()), 1, pairs / time_pairs(model, &engine));
+      report("pairs", "straightforward", 1, pairs / time_pairs(model, in, nullptr));
+    report("pairs", kernel_name(best_kernel_level()), 1, pairs / time_pairs(model, in, &engine));
     if (which == "one") return 0;
     omp_set_num_threads(all);
-    report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, &engine));
+    report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, in, &engine));
     return 0;
   }
   // Levels: the pairs as parents of the triples, the triples as parents of the
   // quadruples, each level timed on the same parents by every path.
   omp_set_num_threads(all);
-  time_pairs(model, &engine);
-  sort_top_k_list_asc(model.level_lists[1]);
+  time_pairs(model, in, &engine);
+  sort_top_k_list_asc(&level_list(model, 2));
   for (int order = 3; order <= 4; ++order) {
-    top_k_list& parents = *model.level_lists[order % 2];
-    top_k_list& into = *model.level_lists[(order - 1) % 2];
+    top_k_list& parents = level_list(model, order - 1);
+    top_k_list& into = level_list(model, order);
     const double candidates = static_cast<double>(parents.count) * static_cast<double>(p - (order - 1));
     auto time_level = [&](const search_engine* with) {
       refresh_top_k_list(&into, order);
       const auto start = clock_type::now();
       if (with != nullptr)
-        fast_extend_level(parents, into, order, loaded_split(), *with);
+        fast_extend_level(parents, into, order, in, *with);
       else
-        extend_level_straightforward(parents, into, order, loaded_split());
+        extend_level_straightforward(parents, into, order, in);
       return seconds_since(start);
     };
     const std::string what = "level" + std::to_string(order);

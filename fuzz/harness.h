@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "data/genotype_store.h"
+#include "data/study.h"
 #include "reference_loader.h"
 
 namespace velk::fuzz {
@@ -131,34 +132,37 @@ class captured_output {
 // Checks the loaded store: its counts, and every bitset against the genotypes the
 // reference read. That covers the invariants of any store: no bit at or beyond ncase or
 // nctrl, the three slots of a SNP disjoint, each individual where its value puts it.
-inline void check_store(const ref_study& want) {
-  FUZZ_CHECK(p == want.p && n == want.n && ncase == want.ncase && nctrl == want.nctrl, "counts");
-  FUZZ_CHECK(nlongintcase == (ncase + 63) / 64 && nlongintctrl == (nctrl + 63) / 64, "word counts");
-  std::vector<long> index(static_cast<size_t>(n));
+inline void check_store(const study& got, const ref_study& want) {
+  const store_shape& shape = got.shape();
+  const int snp_ct = shape.snp_ct, sample_ct = shape.sample_ct(), case_ct = shape.case_ct, ctrl_ct = shape.ctrl_ct;
+  const int case_word_ct = shape.case_word_ct, ctrl_word_ct = shape.ctrl_word_ct;
+  FUZZ_CHECK(snp_ct == want.p && sample_ct == want.n && case_ct == want.ncase && ctrl_ct == want.nctrl, "counts");
+  FUZZ_CHECK(case_word_ct == (case_ct + 63) / 64 && ctrl_word_ct == (ctrl_ct + 63) / 64, "word counts");
+  std::vector<long> index(static_cast<size_t>(sample_ct));
   long cases = 0, ctrls = 0;
-  for (long r = 0; r < n; ++r) index[r] = want.is_case[r] ? cases++ : ctrls++;
-  std::vector<uint64_t> case_bits(static_cast<size_t>(nlongintcase));
-  std::vector<uint64_t> ctrl_bits(static_cast<size_t>(nlongintctrl));
-  for (long s = 0; s < p; ++s) {
+  for (long r = 0; r < sample_ct; ++r) index[r] = want.is_case[r] ? cases++ : ctrls++;
+  std::vector<uint64_t> case_bits(static_cast<size_t>(case_word_ct));
+  std::vector<uint64_t> ctrl_bits(static_cast<size_t>(ctrl_word_ct));
+  for (long s = 0; s < snp_ct; ++s) {
     for (int g = 0; g < 3; ++g) {
       std::fill(case_bits.begin(), case_bits.end(), 0);
       std::fill(ctrl_bits.begin(), ctrl_bits.end(), 0);
       int case_count = 0, ctrl_count = 0;
-      for (long r = 0; r < n; ++r) {
-        if (want.genotype[static_cast<size_t>(s * n + r)] != g) continue;
+      for (long r = 0; r < sample_ct; ++r) {
+        if (want.genotype[static_cast<size_t>(s * sample_ct + r)] != g) continue;
         std::vector<uint64_t>& bits = want.is_case[r] ? case_bits : ctrl_bits;
         bits[index[r] / 64] |= uint64_t{1} << (index[r] % 64);
         ++(want.is_case[r] ? case_count : ctrl_count);
       }
-      const genotype_slot got = slot(s, g);
+      const genotype_slot slot_got = slot(got.store, s, g);
       const std::string where = "SNP " + std::to_string(s) + ", genotype " + std::to_string(g);
       bool same = true;
-      for (int w = 0; w < nlongintcase; ++w) same = same && case_bits[w] == got.pcase[w];
+      for (int w = 0; w < case_word_ct; ++w) same = same && case_bits[w] == slot_got.cases[w];
       FUZZ_CHECK(same, "case bits of " + where);
-      for (int w = 0; w < nlongintctrl; ++w) same = same && ctrl_bits[w] == got.pctrl[w];
+      for (int w = 0; w < ctrl_word_ct; ++w) same = same && ctrl_bits[w] == slot_got.ctrls[w];
       FUZZ_CHECK(same, "control bits of " + where);
-      const genotype_slot cell[1] = {got};
-      const cell_count c = count_cell(cell, 1);
+      const genotype_slot cell[1] = {slot_got};
+      const cell_count c = count_cell(cell, 1, got.shape());
       FUZZ_CHECK(c.cases == case_count && c.ctrls == ctrl_count, "cell count of " + where);
     }
   }
@@ -167,28 +171,31 @@ inline void check_store(const ref_study& want) {
 // The checks that hold for any store, for loads the reference cannot predict (a file
 // that starts like a PLINK .bed): counts consistent, no bit at or beyond the class
 // counts, the three slots of a SNP disjoint.
-inline void check_store_shape() {
-  FUZZ_CHECK(ncase >= 0 && nctrl >= 0 && ncase + nctrl == n, "class counts");
-  FUZZ_CHECK(nlongintcase == (ncase + 63) / 64 && nlongintctrl == (nctrl + 63) / 64, "word counts");
+inline void check_store_shape(const study& got) {
+  const store_shape& shape = got.shape();
+  const int snp_ct = shape.snp_ct, case_ct = shape.case_ct, ctrl_ct = shape.ctrl_ct;
+  const int case_word_ct = shape.case_word_ct, ctrl_word_ct = shape.ctrl_word_ct;
+  FUZZ_CHECK(case_ct >= 0 && ctrl_ct >= 0, "class counts");
+  FUZZ_CHECK(case_word_ct == (case_ct + 63) / 64 && ctrl_word_ct == (ctrl_ct + 63) / 64, "word counts");
   auto beyond = [](class_bits bits, int words, int count) {
     if (count % 64 == 0) return false;
     return (bits[words - 1] >> (count % 64)) != 0;
   };
   // The lanes of the last block beyond the last SNP stay zero: the kernels count them.
-  for (long s = p; s < store_blocks() * kLanes; ++s)
+  for (long s = snp_ct; s < got.shape().block_ct() * kLanes; ++s)
     for (int g = 0; g < 3; ++g)
-      for (int w = 0; w < nlongintcase + nlongintctrl; ++w) FUZZ_CHECK(slot(s, g).pcase[w] == 0, "lane beyond p");
-  for (long s = 0; s < p; ++s) {
+      for (int w = 0; w < case_word_ct + ctrl_word_ct; ++w) FUZZ_CHECK(slot(got.store, s, g).cases[w] == 0, "lane beyond snp_ct");
+  for (long s = 0; s < snp_ct; ++s) {
     for (int g = 0; g < 3; ++g) {
-      FUZZ_CHECK(!beyond(slot(s, g).pcase, nlongintcase, ncase), "case bit beyond ncase");
-      FUZZ_CHECK(!beyond(slot(s, g).pctrl, nlongintctrl, nctrl), "control bit beyond nctrl");
+      FUZZ_CHECK(!beyond(slot(got.store, s, g).cases, case_word_ct, case_ct), "case bit beyond case_ct");
+      FUZZ_CHECK(!beyond(slot(got.store, s, g).ctrls, ctrl_word_ct, ctrl_ct), "control bit beyond ctrl_ct");
     }
-    for (int w = 0; w < nlongintcase; ++w) {
-      const uint64_t a = slot(s, 0).pcase[w], b = slot(s, 1).pcase[w], c = slot(s, 2).pcase[w];
+    for (int w = 0; w < case_word_ct; ++w) {
+      const uint64_t a = slot(got.store, s, 0).cases[w], b = slot(got.store, s, 1).cases[w], c = slot(got.store, s, 2).cases[w];
       FUZZ_CHECK((a & b) == 0 && (a & c) == 0 && (b & c) == 0, "case slots overlap");
     }
-    for (int w = 0; w < nlongintctrl; ++w) {
-      const uint64_t a = slot(s, 0).pctrl[w], b = slot(s, 1).pctrl[w], c = slot(s, 2).pctrl[w];
+    for (int w = 0; w < ctrl_word_ct; ++w) {
+      const uint64_t a = slot(got.store, s, 0).ctrls[w], b = slot(got.store, s, 1).ctrls[w], c = slot(got.store, s, 2).ctrls[w];
       FUZZ_CHECK((a & b) == 0 && (a & c) == 0 && (b & c) == 0, "control slots overlap");
     }
   }

@@ -1,9 +1,9 @@
 // Fuzz target: the parameter file, then what its values size and steer: the model's
-// lists (disModel::init) and the threshold tables (Talpha) with the file's tail level.
+// lists (create_lists) and the threshold tables with the file's tail level.
 //
 // Input: the parameter file's bytes. The order and multiplier that would end the run on
 // purpose (no order, an order beyond 4, level lists that cannot be sized) are read but
-// not given to init.
+// not given to create_lists.
 #include <libalglib/ap.h>
 
 #include <cmath>
@@ -15,15 +15,15 @@
 
 #include "base/memory_budget.h"
 #include "harness.h"
-#include "search/dis_model.h"
-#include "stats/talpha.h"
+#include "search/search_model.h"
+#include "stats/thresholds.h"
 
 namespace {
 
 using namespace velk::fuzz;
 
 struct values {
-  int ndisloci = 0, mulfactr = 0;
+  int ndisloci = 0, mulfactr = 0;  // "[DISEASEN]" and "[MULFACTR]"
   double max_pval = 0, maxgwpvl = 0, alpha_rf = 0;
 };
 
@@ -58,20 +58,17 @@ values expected(const std::string& text) {
 }
 
 void check_tables(int n, double a, double alpha) {
-  velk::Talpha t;
-  t.init(n, a, alpha);
+  velk::thresholds t;
   try {
-    t.cul_T();
+    t = velk::build_thresholds(n, a, alpha);
   } catch (const alglib::ap_error&) {
     // The run reports these as a numerical error; the tables are then not used.
-    t.destroy();
     return;
   }
   for (int m = 0; m <= n; ++m) {
-    FUZZ_CHECK(t.T1[m] >= 0 && t.T1[m] <= m + 1, "case threshold out of range");
-    FUZZ_CHECK(t.T2[m] >= 0 && t.T2[m] <= m + 1, "control threshold out of range");
+    FUZZ_CHECK(t.case_min[m] >= 0 && t.case_min[m] <= m + 1, "case threshold out of range");
+    FUZZ_CHECK(t.ctrl_min[m] >= 0 && t.ctrl_min[m] <= m + 1, "control threshold out of range");
   }
-  t.destroy();
 }
 
 const work_dir& folder() {
@@ -87,20 +84,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.write("VELKparameters.txt", text);
   const values want = expected(text);
   {
-    velk::disModel model;
-    FUZZ_CHECK(model.loadparameters(dir.file("VELKparameters.txt").c_str()) == 0, "parameter file not read");
-    FUZZ_CHECK(model.ndisloci == want.ndisloci && model.mulfactr == want.mulfactr, "integer parameters");
-    FUZZ_CHECK(same(model.max_pval, want.max_pval) && same(model.maxgwpvl, want.maxgwpvl) &&
-                   same(model.alpha_rf, want.alpha_rf),
+    velk::search_model model;
+    const velk::search_parameters& got = model.params;
+    FUZZ_CHECK(velk::read_parameters(dir.file("VELKparameters.txt").c_str(), model.params), "parameter file not read");
+    FUZZ_CHECK(got.order == want.ndisloci && got.mulfactr == want.mulfactr, "integer parameters");
+    FUZZ_CHECK(same(got.max_pval, want.max_pval) && same(got.maxgwpvl, want.maxgwpvl) &&
+                   same(got.alpha_rf, want.alpha_rf),
                "real parameters");
 
     constexpr long kTopK = 5;
-    const long level = kTopK * static_cast<long>(model.mulfactr);
-    const bool sizable = model.ndisloci <= 2 || (level >= 0 && level <= 100000);
-    if (model.ndisloci >= 1 && model.ndisloci <= 4 && sizable) {
-      model.init(kTopK, 20, 6, 4, 1, 1);
-      FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == model.ndisloci, "final list");
-      if (model.ndisloci > 2)
+    const long level = kTopK * static_cast<long>(got.mulfactr);
+    const bool sizable = got.order <= 2 || (level >= 0 && level <= 100000);
+    if (got.order >= 1 && got.order <= 4 && sizable && got.permutes >= 0) {
+      FUZZ_CHECK(!velk::create_lists(model, kTopK, 20), "lists refused");
+      FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == got.order, "final list");
+      if (got.order > 2)
         FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
                    "level lists");
       FUZZ_CHECK(velk::memory_claimed() > 0, "lists not claimed");

@@ -72,8 +72,6 @@ bool fits(size_t bytes, size_t limit) { return claimed <= limit && bytes <= limi
 
 size_t memory_limit() { return limit_beside(mapped_beside_claims()); }
 
-bool memory_fits(size_t bytes) { return fits(bytes, memory_limit()); }
-
 bool try_claim_memory(size_t bytes) {
   const size_t mapped = mapped_beside_claims();
   if (!fits(bytes, limit_beside(mapped))) return false;

@@ -1,6 +1,6 @@
 // The memory a run may hold, checked before its large blocks are allocated.
 //
-// The store, its interleaved copy, the lists and the threshold tables are claimed here
+// The store (and a permutation's copy), the lists and the threshold tables are claimed here
 // before they are allocated. The kernel hands out zeroed memory lazily: a calloc far
 // beyond the machine's memory may succeed, and the run would then be killed halfway,
 // when the pages are first touched. Comparing each claim with what the machine has
@@ -17,9 +17,6 @@ namespace velk {
 // address-space limit (RLIMIT_AS) leaves less room beside what the process had mapped
 // before its first claim.
 size_t memory_limit();
-
-// Whether `bytes` more fit beside the bytes claimed so far.
-bool memory_fits(size_t bytes);
 
 // Claims `bytes` when they fit; false, and nothing claimed, when they do not.
 bool try_claim_memory(size_t bytes);

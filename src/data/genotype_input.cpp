@@ -12,6 +12,8 @@
 #include <ctime>
 
 #include "base/fail.h"
+#include "base/text_file.h"
+#include "data/classes.h"
 #include "data/genotype_store.h"
 #include "data/listed_name.h"
 #include "data/phenotype_file.h"
@@ -20,21 +22,7 @@
 
 namespace velk {
 
-bool read_whole(FILE* file, std::string& text) {
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  char block[1 << 16];
-  size_t got;
-  while ((got = fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
-  return !ferror(file);
-}
-
 namespace {
-
-bool is_regular(FILE* file) {
-  struct stat info;
-  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // The value count check of every row of the counting and loading passes; false, and
 // `failed` set, after reporting a row with too many or too few values.
@@ -90,6 +78,7 @@ struct load_sink {
   long expected_values;
   long snp_offset;
   const std::vector<unsigned char>& classes;
+  const genotype_store& store;
   long rows = 0;
   long case_index = -1;
   long ctrl_index = -1;
@@ -99,18 +88,20 @@ struct load_sink {
   long individual = 0;
   bool individual_is_case = false;
 
+  long sample_ct() const { return static_cast<long>(classes.size()); }
+
   bool token(long index, int value) {
     if (index == 0) {
       const unsigned char row_class = value == 0 ? kControl : kCase;
-      row_status_differs = rows < n && row_class != classes[rows];
-      row_usable = rows < n && !row_status_differs;
+      row_status_differs = rows < sample_ct() && row_class != classes[rows];
+      row_usable = rows < sample_ct() && !row_status_differs;
       if (row_usable) {
         individual_is_case = row_class == kCase;
         individual = individual_is_case ? ++case_index : ++ctrl_index;
       }
     } else if (row_usable && index < expected_values && value >= 0 && value <= 2) {
-      const genotype_slot s = slot(snp_offset + index - 1, value);
-      set_individual(individual_is_case ? s.pcase : s.pctrl, individual);
+      const genotype_slot s = slot(store, snp_offset + index - 1, value);
+      set_individual(individual_is_case ? s.cases : s.ctrls, individual);
     }
     return true;
   }
@@ -152,16 +143,16 @@ struct load_sink {
   void flush() {
     if (batch_rows == 0) return;  // batch may be unallocated: no pointer arithmetic on it
     const long snps = expected_values - 1;
-    const size_t stride = slot_words();
+    const size_t stride = store.shape.slot_words();
     size_t word[kBatchRows];
     uint64_t bit[kBatchRows];
     for (int r = 0; r < batch_rows; ++r) {
-      word[r] = static_cast<size_t>(batch_individual[r] / LengthLongType) + (batch_is_case[r] ? 0 : nlongintcase);
-      bit[r] = static_cast<uint64_t>(mask1) << (batch_individual[r] % LengthLongType);
+      word[r] = static_cast<size_t>(batch_individual[r] / kWordBits) + (batch_is_case[r] ? 0 : store.shape.case_word_ct);
+      bit[r] = uint64_t{1} << (batch_individual[r] % kWordBits);
     }
     for (long k = 0; k < snps; ++k) {
       // The SNP's words: genotype g's word w at (g * stride + w) * kLanes.
-      uint64_t* const snp_words = slot(snp_offset + k, 0).pcase.first;
+      uint64_t* const snp_words = slot(store, snp_offset + k, 0).cases.first;
       const unsigned char* digit = batch.data() + k;
       for (int r = 0; r < batch_rows; ++r, digit += snps) {
         const unsigned g = static_cast<unsigned>(*digit - '0');
@@ -181,6 +172,7 @@ bool report_unreadable(const std::string& name) {
 template <class Sink>
 bool scan_file(const std::string& name, bool check_tokens, Sink& sink, bool& sink_failed) {
   FILE* file = open_data_file(name);
+  if (file == nullptr) return false;
   if (!is_regular(file)) {
     fclose(file);
     return report_unreadable(name);
@@ -232,28 +224,9 @@ std::vector<std::string> study_files(const char* list_name) {
   return files;
 }
 
-FILE* open_nonblocking(const char* name) {
-  // Opened without blocking: opening a FIFO that no one writes would otherwise wait
-  // for ever. Regular files are not affected by the flag; anything else is refused
-  // as unreadable once open.
-  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  FILE* file = fdopen(fd, "r");
-  if (file == nullptr) close(fd);
-  return file;
-}
-
-text_file read_text_file(const char* name, std::string& text) {
-  FILE* file = open_nonblocking(name);
-  if (file == nullptr) return text_file::cannot_open;
-  const bool read = read_whole(file, text);
-  fclose(file);
-  return read ? text_file::read : text_file::cannot_read;
-}
-
 FILE* open_data_file(const std::string& name) {
   FILE* file = open_nonblocking(name.c_str());
-  if (file == nullptr) fail(kStatusInputError, "Can't open the input file %s\n", name.c_str());
+  if (file == nullptr) report("Can't open the input file %s\n", name.c_str());
   return file;
 }
 
@@ -274,48 +247,52 @@ bool size_text_file(const std::string& name, bool count_rows, long& rows, long& 
   return true;
 }
 
-int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
-                std::vector<std::optional<plink_fileset>>& filesets, std::vector<std::optional<vcf_file>>& vcfs) {
-  const int k = static_cast<int>(names.size());
-  sizes.assign(2 * static_cast<size_t>(k), 0);
-  filesets.assign(static_cast<size_t>(k), std::nullopt);
+load_status size_study_files(const std::vector<std::string>& names, int& sample_ct, std::vector<int>& snp_cts,
+                             std::vector<std::optional<plink_fileset>>& filesets,
+                             std::vector<std::optional<vcf_file>>& vcfs) {
+  const size_t k = names.size();
+  snp_cts.assign(k, 0);
+  filesets.assign(k, std::nullopt);
   vcfs.clear();  // not copyable: its calls own their claims
-  vcfs.resize(static_cast<size_t>(k));
+  vcfs.resize(k);
   long rows = 0;
-  for (int i = 0; i < k; ++i) {
+  for (size_t i = 0; i < k; ++i) {
+    // A listed file that cannot be opened ends the load with its own message alone,
+    // before anything else is said of it: scripts read that message as it stands.
+    FILE* file = open_data_file(names[i]);
+    if (file == nullptr) return load_status::unopened;
+    fclose(file);
     long file_rows = 0;
     long snp_columns = 0;
     if (starts_as_bed(names[i])) {
       plink_fileset& set = filesets[i].emplace();
-      if (!read_fileset(names[i], set)) return -1;
+      if (!read_fileset(names[i], set)) return load_status::refused;
       file_rows = static_cast<long>(set.classes.size());
       snp_columns = set.snps;
     } else if (starts_as_vcf(names[i])) {
-      if (!read_vcf(names[i], vcfs[i].emplace())) return -1;
+      if (!read_vcf(names[i], vcfs[i].emplace())) return load_status::refused;
       snp_columns = vcfs[i]->snps;  // its individuals are known once its samples are matched
     } else if (!size_text_file(names[i], i == 0, file_rows, snp_columns)) {
-      return -1;
+      return load_status::refused;
     }
     if (i == 0) rows = file_rows;
     // Counts beyond int cannot be held by the store's int counts, nor by memory.
     if (rows > INT_MAX || snp_columns > INT_MAX) fail_out_of_memory();
-    sizes[k + i] = static_cast<int>(snp_columns);
+    snp_cts[i] = static_cast<int>(snp_columns);
   }
-  if (!match_vcf_samples(vcfs)) return -1;
+  if (!match_vcf_samples(vcfs)) return load_status::refused;
   if (vcfs[0]) rows = static_cast<long>(vcfs[0]->classes.size());
-  for (int i = 0; i < k; ++i) sizes[i] = static_cast<int>(rows);
-  return k;
+  sample_ct = static_cast<int>(rows);
+  return load_status::loaded;
 }
 
-int inputData(const char* list_name) { return inputData(list_name, nullptr); }
-
-int inputData(const char* list_name, study_individuals* individuals) {
+load_status load_study(const char* list_name, study& out) {
   FILE* list = open_nonblocking(list_name);
   if (list == nullptr) {
     const int error = errno;
     report("Can't open input file %s\n", list_name);
     hint_list_folder(list_name, error);
-    return 1;
+    return load_status::refused;
   }
   printf("Input Data ............\n");
   std::string list_text;
@@ -323,76 +300,73 @@ int inputData(const char* list_name, study_individuals* individuals) {
   fclose(list);
   if (!list_read) {
     report_unreadable(list_name);
-    return 1;
+    return load_status::refused;
   }
   std::vector<std::string> names = list_names(list_text);
   if (names.empty()) {
     report("The list file %s names no genotype file.\n", list_name);
-    return 1;
+    return load_status::refused;
   }
   for (std::string& name : names) name = resolve_listed_name(name);
 
-  std::vector<int> sizes;
+  int sample_ct = 0;
+  std::vector<int> snp_cts;
   std::vector<std::optional<plink_fileset>> filesets;
   std::vector<std::optional<vcf_file>> vcfs;
-  const int k = GetDataSize(names, sizes, filesets, vcfs);
-  if (k < 0) return 1;
-  n = sizes[0];
+  const load_status sized = size_study_files(names, sample_ct, snp_cts, filesets, vcfs);
+  if (sized != load_status::loaded) return sized;
   long snps = 0;
-  for (int i = 0; i < k; ++i) snps += sizes[k + i];
+  for (int c : snp_cts) snps += c;
   if (snps > INT_MAX) fail_out_of_memory();
-  p = static_cast<int>(snps);
+  const int snp_ct = static_cast<int>(snps);
 
   // Counting pass: the class of every row of the first file (a fileset's .fam has
   // given them already).
-  std::vector<unsigned char> classes(n);
+  std::vector<unsigned char> classes(sample_ct);
   if (filesets[0]) {
     classes = filesets[0]->classes;
   } else if (vcfs[0]) {
     classes = vcfs[0]->classes;
   } else {
-    count_sink sink{names[0].c_str(), 1L + sizes[k], classes};
-    if (!scan_file(names[0], true, sink, sink.failed)) return 1;
+    count_sink sink{names[0].c_str(), 1L + snp_cts[0], classes};
+    if (!scan_file(names[0], true, sink, sink.failed)) return load_status::refused;
   }
-  ncase = nctrl = 0;
-  for (unsigned char c : classes) (c == kCase ? ncase : nctrl) += 1;
-  printf("\t Number of SNPs is %d\n", p);
-  printf("\t Number of individuals: %d (#case = %d; #control = %d).\n", n, ncase, nctrl);
+  int case_ct = 0, ctrl_ct = 0;
+  for (unsigned char c : classes) (c == kCase ? case_ct : ctrl_ct) += 1;
+  printf("\t Number of SNPs is %d\n", snp_ct);
+  printf("\t Number of individuals: %d (#case = %d; #control = %d).\n", sample_ct, case_ct, ctrl_ct);
 
-  create_store();
+  out.store = new_store(make_shape(snp_ct, case_ct, ctrl_ct));
+  const genotype_store& store = out.store;
   const time_t st = time(nullptr);
   long offset = 0;
-  for (int i = 0; i < k; ++i) {
+  for (size_t i = 0; i < names.size(); ++i) {
     if (filesets[i]) {
-      if (!load_fileset(*filesets[i], offset, classes)) return 1;
-      offset += sizes[k + i];
-      continue;
+      if (!load_fileset(*filesets[i], offset, classes, store)) return load_status::refused;
+    } else if (vcfs[i]) {
+      if (!load_vcf(*vcfs[i], offset, classes, store)) return load_status::refused;
+    } else {
+      load_sink sink{names[i].c_str(), 1L + snp_cts[i], offset, classes, store};
+      if (!scan_file(names[i], true, sink, sink.failed)) return load_status::refused;
+      sink.flush();
+      if (sink.rows != sample_ct) {
+        report("File %s holds %ld rows, the first file %ld.\n", names[i].c_str(), sink.rows,
+               static_cast<long>(sample_ct));
+        return load_status::refused;
+      }
     }
-    if (vcfs[i]) {
-      if (!load_vcf(*vcfs[i], offset, classes)) return 1;
-      offset += sizes[k + i];
-      continue;
-    }
-    load_sink sink{names[i].c_str(), 1L + sizes[k + i], offset, classes};
-    if (!scan_file(names[i], true, sink, sink.failed)) return 1;
-    sink.flush();
-    if (sink.rows != n) {
-      report("File %s holds %ld rows, the first file %ld.\n", names[i].c_str(), sink.rows, static_cast<long>(n));
-      return 1;
-    }
-    offset += sizes[k + i];
+    offset += snp_cts[i];
   }
   const time_t ed = time(nullptr);
   printf("End of data input (spending %d seconds).\n", static_cast<int>(ed - st));
-  if (individuals != nullptr) {
-    individuals->classes = classes;
-    if (filesets[0]) fam_ids(*filesets[0], individuals->fid, individuals->iid);
-    if (vcfs[0]) {
-      // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
-      for (int32_t sample : vcfs[0]->sample_of) individuals->sample.push_back(vcfs[0]->samples[sample]);
-    }
+  study_individuals& who = out.individuals;
+  who.classes = classes;
+  if (filesets[0]) fam_ids(*filesets[0], who.fid, who.iid);
+  if (vcfs[0]) {
+    // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
+    for (int32_t sample : vcfs[0]->sample_of) who.sample.push_back(vcfs[0]->samples[sample]);
   }
-  return 0;
+  return load_status::loaded;
 }
 
 }  // namespace velk

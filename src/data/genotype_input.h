@@ -7,38 +7,30 @@
 #include <vector>
 
 #include "data/plink_fileset.h"
+#include "data/study.h"
 #include "data/vcf_file.h"
 
 namespace velk {
 
-// Loads the study named by the list file into the store and sets the counts `n`, `p`,
-// `ncase`, `nctrl`, `nlongintcase` and `nlongintctrl`. Returns 0 when the data are
-// loaded and 1 when they are not (the reason has been reported on standard error).
-// A genotype file that cannot be opened ends the run with status 1 at once.
-int inputData(const char* list_name);
+// How a load ended. A study that cannot be loaded has been reported on standard error;
+// `unopened` (a listed genotype file that cannot be opened) says no more than that,
+// `refused` is followed by the driver's own line.
+enum class load_status { loaded, refused, unopened };
 
-// The study's individuals, in study order (the rows of the first file).
-struct study_individuals {
-  std::vector<unsigned char> classes;  // kCase or kControl
-  // Family and individual IDs, when the first file names them (a fileset's .fam);
-  // the sample names, when the first file is a VCF or BCF file.
-  std::vector<std::string> fid, iid, sample;
-};
-
-// The same, also telling who the individuals are.
-int inputData(const char* list_name, study_individuals* individuals);
+// Loads the study named by the list file, with the loader's console lines.
+load_status load_study(const char* list_name, study& out);
 
 // The names listed in a list file's text, in order: tokens separated by white space,
 // after a UTF-8 byte-order mark at the very start, if any.
 std::vector<std::string> list_names(const std::string& text);
 
-// Sizing pass over the named files: fills `sizes` with k entries n (the individuals of
-// the first file) followed by k SNP column counts, and returns k. Returns -1 after
-// reporting a file without individuals, without SNP column, or unreadable. A name
-// that is a PLINK fileset's .bed gets its .bim and .fam read into `filesets`; a VCF or
-// BCF file is read whole into `vcfs`, and its samples matched to their classes.
-int GetDataSize(const std::vector<std::string>& names, std::vector<int>& sizes,
-                std::vector<std::optional<plink_fileset>>& filesets, std::vector<std::optional<vcf_file>>& vcfs);
+// Sizing pass over the named files: fills `sample_ct` (the individuals of the first
+// file) and one SNP column count per file. A name that is a PLINK fileset's .bed gets
+// its .bim and .fam read into `filesets`; a VCF or BCF file is read whole into `vcfs`,
+// and its samples matched to their classes.
+load_status size_study_files(const std::vector<std::string>& names, int& sample_ct, std::vector<int>& snp_cts,
+                             std::vector<std::optional<plink_fileset>>& filesets,
+                             std::vector<std::optional<vcf_file>>& vcfs);
 
 // Sizing of one text genotype file: its rows (only when `count_rows`; else 1) and the
 // SNP columns of its first row. False after reporting a file without individuals,
@@ -50,19 +42,9 @@ bool size_text_file(const std::string& name, bool count_rows, long& rows, long& 
 // or not). Only the list is read to find them.
 std::vector<std::string> study_files(const char* list_name);
 
-// Opens a file for reading without ever blocking; null when it cannot be opened.
-FILE* open_nonblocking(const char* name);
-
-// Reads a whole file; false when it is not a regular file or a read fails.
-bool read_whole(FILE* file, std::string& text);
-
-// Opens and reads a whole file without blocking: text_read, or why not.
-enum class text_file { read, cannot_open, cannot_read };
-text_file read_text_file(const char* name, std::string& text);
-
-// Opens a listed genotype file for reading; ends the run when it cannot be opened.
-// Anything but a regular file is refused later as unreadable, so that a FIFO or a
-// device can never block the run.
+// Opens a listed genotype file for reading; null after reporting that it cannot be
+// opened. Anything but a regular file is refused later as unreadable, so that a FIFO
+// or a device can never block the run.
 FILE* open_data_file(const std::string& name);
 
 }  // namespace velk

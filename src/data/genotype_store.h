@@ -9,21 +9,44 @@
 // of kLanes, and within a block the words of the kLanes SNPs lie side by side. Word w
 // (case words first, then control words) of genotype g of SNP s is
 //   store[((block * 3 + g) * words + w) * kLanes + lane],  block = s / kLanes, lane = s % kLanes,
-// where words = nlongintcase + nlongintctrl. One vector load then serves kLanes
+// where words = case_word_ct + ctrl_word_ct. One vector load then serves kLanes
 // candidate SNPs, and a cell of one broadcast word against a block is counted for
 // kLanes candidates at once. Lanes beyond the last SNP hold zero words.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
-#include "base/team.h"
-
 namespace velk {
 
-inline constexpr int LengthLongType = 64;  // bits per bitset word
-inline constexpr int64_t mask1 = 1;        // shifted into place to set one individual
-inline constexpr int kLanes = 8;           // SNPs per block of the store
+inline constexpr int kWordBits = 64;  // individuals per bitset word
+inline constexpr int kLanes = 8;      // SNPs per block of the store
+
+// The counts that fix a store's layout. Every split of a study's classes (a
+// permutation's) has the same shape.
+struct store_shape {
+  int snp_ct = 0;
+  int case_ct = 0;
+  int ctrl_ct = 0;
+  int case_word_ct = 0;  // words of a case bitset
+  int ctrl_word_ct = 0;  // words of a control bitset
+
+  int sample_ct() const { return case_ct + ctrl_ct; }
+  // Words of one slot (both classes) and of one block of the store.
+  size_t slot_words() const { return static_cast<size_t>(case_word_ct) + static_cast<size_t>(ctrl_word_ct); }
+  size_t block_words() const { return 3 * slot_words() * kLanes; }
+  long block_ct() const { return (static_cast<long>(snp_ct) + kLanes - 1) / kLanes; }
+  // Bytes of the store, in whole blocks.
+  size_t bytes() const { return static_cast<size_t>(block_ct()) * block_words() * sizeof(uint64_t); }
+};
+
+// Word count of a bitset over `count` individuals: the quotient rounded up in double
+// precision, as the store has always been sized.
+int word_count(int count);
+
+// The shape of a study of `snp_ct` SNPs and the given classes.
+store_shape make_shape(int snp_ct, int case_ct, int ctrl_ct);
 
 // The bitset of one slot and one class, word w at first[w * kLanes].
 struct class_bits {
@@ -32,96 +55,60 @@ struct class_bits {
 };
 
 struct genotype_slot {
-  class_bits pcase;  // nlongintcase words
-  class_bits pctrl;  // nlongintctrl words
+  class_bits cases;  // case_word_ct words
+  class_bits ctrls;  // ctrl_word_ct words
 };
 
-// Process-wide state, set once at start-up and during loading, then only read.
-extern unsigned char wordbits[65536];  // wordbits[v] = set bits of v
-extern int p;                          // SNPs
-extern int n;                          // individuals
-extern int ncase, nctrl;               // cases and controls
-extern int nlongintcase, nlongintctrl; // words per case / control bitset
-extern uint64_t* pgeno;                // the store of the study as loaded, 64-byte aligned
-
-// Parallel bit count of a 64-bit value; only used to fill `wordbits`.
-int bitCount(int64_t x);
-
-// Fills `wordbits`; must run before the first count.
-void fill_wordbits();
-
-// Set bits of a word through the 16-bit table: four lookups, the top chunk unsigned.
-inline int popcount(int64_t x) {
-  const uint64_t u = static_cast<uint64_t>(x);
-  return wordbits[u & 0xFFFF] + wordbits[(u >> 16) & 0xFFFF] + wordbits[(u >> 32) & 0xFFFF] +
-         wordbits[u >> 48];
-}
-
-// Word count of a bitset over `count` individuals: the quotient rounded up in double
-// precision, as the store has always been sized.
-int word_count(int count);
-
-// Words of one slot (both classes) and of one block of the store.
-inline size_t slot_words() { return static_cast<size_t>(nlongintcase) + static_cast<size_t>(nlongintctrl); }
-inline size_t block_words() { return 3 * slot_words() * kLanes; }
-inline long store_blocks() { return (static_cast<long>(p) + kLanes - 1) / kLanes; }
-
-// Bytes of a store of `snps` SNPs with the current word counts, in whole blocks.
-size_t store_bytes(long snps);
-
-// Sizes `nlongintcase` and `nlongintctrl` from `ncase` and `nctrl` and allocates the
-// zeroed store of `p` SNPs as `pgeno`. Ends the run when memory is short.
-void create_store();
-
-// Releases the store.
-void release_store();
-
-// A second zeroed store of the same shape (a permutation's split of the study); ends the
-// run when memory is short. Release with free_store_copy.
-struct store_copy {
+// A store of genotype bitsets, zeroed when made, 64-byte aligned; it owns its memory
+// and gives its claim on the memory budget back when destroyed.
+struct genotype_store {
+  store_shape shape;
   uint64_t* words = nullptr;
-  void* map = nullptr;
+  void* map = nullptr;  // the mapping that holds the words, and its length
   size_t map_bytes = 0;
-  size_t claim = 0;
-};
-store_copy new_store_copy();
-void free_store_copy(store_copy& copy);
+  size_t claim = 0;     // bytes claimed from the memory budget
 
-// Rank 0's loaded study (the counts and the store) on every rank: the others create
-// their store and receive its words.
-void share_store(const team& t);
+  genotype_store() = default;
+  genotype_store(genotype_store&& other) noexcept { *this = static_cast<genotype_store&&>(other); }
+  genotype_store& operator=(genotype_store&& other) noexcept;
+  genotype_store(const genotype_store&) = delete;
+  genotype_store& operator=(const genotype_store&) = delete;
+  ~genotype_store() { release(); }
+  void release();
+};
+
+// A zeroed store of `shape`; ends the run when memory is short.
+genotype_store new_store(const store_shape& shape);
 
 // The first words of block b of a store.
-inline const uint64_t* store_block(const uint64_t* store, long b) {
-  return store + static_cast<size_t>(b) * block_words();
+inline const uint64_t* store_block(const genotype_store& store, long b) {
+  return store.words + static_cast<size_t>(b) * store.shape.block_words();
 }
 
 // Slot (s, g) of a store. Readers and the loaders share the one view; only the loaders
 // write through it.
-inline genotype_slot slot(const uint64_t* store, long s, int g) {
-  uint64_t* first = const_cast<uint64_t*>(store) + (static_cast<size_t>(s / kLanes) * 3 + g) * slot_words() * kLanes +
+inline genotype_slot slot(const genotype_store& store, long s, int g) {
+  const store_shape& sh = store.shape;
+  uint64_t* first = store.words + (static_cast<size_t>(s / kLanes) * 3 + g) * sh.slot_words() * kLanes +
                     static_cast<size_t>(s % kLanes);
-  return {{first}, {first + static_cast<size_t>(nlongintcase) * kLanes}};
+  return {{first}, {first + static_cast<size_t>(sh.case_word_ct) * kLanes}};
 }
-inline genotype_slot slot(long snp, int genotype) { return slot(pgeno, snp, genotype); }
 
 // A SNP's three slots as one run of 3 * slot_words() words (slot g's case words, then
 // its control words), the form the counting kernels take a row in; and back.
-void copy_snp_out(const uint64_t* store, long s, uint64_t* out);
-void copy_snp_in(uint64_t* store, long s, const uint64_t* in);
+void copy_snp_out(const genotype_store& store, long s, uint64_t* out);
+void copy_snp_in(const genotype_store& store, long s, const uint64_t* in);
 
 // Sets the bit of individual `d` in a bitset.
-inline void set_individual(class_bits bits, long d) {
-  bits[d / LengthLongType] |= static_cast<uint64_t>(mask1) << (d % LengthLongType);
-}
+inline void set_individual(class_bits bits, long d) { bits[d / kWordBits] |= uint64_t{1} << (d % kWordBits); }
 
-// Set bits of the AND of `k` bitsets of `nwords` words each.
-inline int count_and(const class_bits* bits, int k, int nwords) {
+// Set bits of the AND of `k` bitsets of `word_ct` words each.
+inline int count_and(const class_bits* bits, int k, int word_ct) {
   int total = 0;
-  for (int w = 0; w < nwords; ++w) {
+  for (int w = 0; w < word_ct; ++w) {
     uint64_t word = bits[0][w];
     for (int i = 1; i < k; ++i) word &= bits[i][w];
-    total += popcount(static_cast<int64_t>(word));
+    total += std::popcount(word);
   }
   return total;
 }
@@ -132,14 +119,14 @@ struct cell_count {
 };
 
 // Cases and controls whose genotypes match the cell given by `k` slots (1 to 4).
-inline cell_count count_cell(const genotype_slot* slots, int k) {
+inline cell_count count_cell(const genotype_slot* slots, int k, const store_shape& shape) {
   class_bits cases[4];
   class_bits ctrls[4];
   for (int i = 0; i < k; ++i) {
-    cases[i] = slots[i].pcase;
-    ctrls[i] = slots[i].pctrl;
+    cases[i] = slots[i].cases;
+    ctrls[i] = slots[i].ctrls;
   }
-  return {count_and(cases, k, nlongintcase), count_and(ctrls, k, nlongintctrl)};
+  return {count_and(cases, k, shape.case_word_ct), count_and(ctrls, k, shape.ctrl_word_ct)};
 }
 
 }  // namespace velk

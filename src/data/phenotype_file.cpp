@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/text_rows.h"
 

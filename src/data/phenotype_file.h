@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/plink_fileset.h"  // kCase, kControl
+#include "data/classes.h"
 
 namespace velk {
 

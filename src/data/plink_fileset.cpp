@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "data/text_rows.h"
@@ -28,10 +29,6 @@ constexpr long kBlockBytes = 1L << 18;     // of .bed read at a time
 constexpr long kParallelBytes = 1L << 20;  // threads pay off from about this much
 constexpr uint64_t kLowBits = 0x5555555555555555ULL;  // the low bit of every 2-bit code
 
-bool is_regular(FILE* file) {
-  struct stat info;
-  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // Reads a companion file whole; false after reporting.
 bool read_companion(const std::string& name, const std::string& listed, const char* kind, std::string& text) {
@@ -222,7 +219,8 @@ struct pext_way {
 }  // namespace
 
 bool starts_as_bed(const std::string& listed) {
-  FILE* file = open_data_file(listed);
+  FILE* file = open_nonblocking(listed.c_str());
+  if (file == nullptr) return false;
   unsigned char magic[2];
   const bool bed =
       is_regular(file) && fread(magic, 1, 2, file) == 2 && magic[0] == kMagic0 && magic[1] == kMagic1;
@@ -247,6 +245,7 @@ bool read_fileset(const std::string& listed, plink_fileset& set) {
   set.bim = companion_name(listed, ".bim");
   set.fam = companion_name(listed, ".fam");
   FILE* bed = open_data_file(listed);
+  if (bed == nullptr) return false;
   bool usable = check_mode(bed, listed);
   if (usable) {
     std::string bim_text;
@@ -276,7 +275,8 @@ void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vecto
   }
 }
 
-bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes) {
+bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
+                  const genotype_store& store) {
   if (set.classes.size() != classes.size()) {
     report("File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(), set.classes.size(),
            classes.size());
@@ -291,9 +291,11 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
   }
   // Opened and checked again: the sizing pass's look may be out of date.
   FILE* bed = open_data_file(set.bed);
+  if (bed == nullptr) return false;
   bool usable = check_mode(bed, set.bed) && check_size(bed, set);
   if (usable) {
-    const bed_decoder decoder(classes, static_cast<size_t>(nlongintcase), static_cast<size_t>(nlongintctrl));
+    const bed_decoder decoder(classes, static_cast<size_t>(store.shape.case_word_ct),
+                              static_cast<size_t>(store.shape.ctrl_word_ct));
     const long snp_bytes = static_cast<long>(decoder.snp_bytes());
     // Blocks of whole SNPs, dealt to the threads as they come free; each thread reads
     // its own blocks at their offsets. SNPs own disjoint words of the store. One
@@ -308,7 +310,7 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
     {
       std::vector<unsigned char> block(static_cast<size_t>(block_snps * snp_bytes));
       // A SNP is decoded into dense words first, then spread into its lane of the store.
-      std::vector<uint64_t> snp_words(3 * slot_words());
+      std::vector<uint64_t> snp_words(3 * store.shape.slot_words());
 #pragma omp for schedule(dynamic, 1)
       for (long b = 0; b < blocks; ++b) {
         const long first = b * block_snps;
@@ -319,7 +321,7 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
         }
         for (long j = 0; j < count; ++j) {
           decoder.decode(block.data() + j * snp_bytes, snp_words.data());
-          copy_snp_in(pgeno, snp_offset + first + j, snp_words.data());
+          copy_snp_in(store, snp_offset + first + j, snp_words.data());
         }
       }
     }
@@ -344,7 +346,7 @@ bed_decoder::bed_decoder(const std::vector<unsigned char>& classes, size_t case_
       q->count = static_cast<unsigned>(__builtin_popcount(q->members));
       for (int b = 1; b < 4; ++b)
         q->before[b] = static_cast<uint8_t>(__builtin_popcount(q->members & ((1u << 8 * b) - 1)));
-      q->all = q->count == 0 ? 0 : ~uint64_t{0} >> (LengthLongType - q->count);
+      q->all = q->count == 0 ? 0 : ~uint64_t{0} >> (kWordBits - q->count);
     }
   }
   // AMD's family 17h (Zen 1 and 2) runs PEXT in microcode, slower than the table.
@@ -376,17 +378,17 @@ inline __attribute__((always_inline)) void put_class(const bed_decoder::class_pa
   w.g1 |= g1 << fill;
   w.g2 |= g2 << fill;
   w.fill = fill + part.count;
-  if (w.fill >= LengthLongType) {
+  if (w.fill >= kWordBits) {
     w.next[0] = w.g0;
     w.next[stride] = w.g1;
     w.next[2 * stride] = w.g2;
     ++w.next;
-    w.fill -= LengthLongType;
+    w.fill -= kWordBits;
     // The bits that did not fit; none when the chunk's members filled the word exactly.
-    const unsigned back = LengthLongType - fill;
-    w.g0 = back < LengthLongType ? g0 >> back : 0;
-    w.g1 = back < LengthLongType ? g1 >> back : 0;
-    w.g2 = back < LengthLongType ? g2 >> back : 0;
+    const unsigned back = kWordBits - fill;
+    w.g0 = back < kWordBits ? g0 >> back : 0;
+    w.g1 = back < kWordBits ? g1 >> back : 0;
+    w.g2 = back < kWordBits ? g2 >> back : 0;
   }
 }
 

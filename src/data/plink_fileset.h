@@ -11,15 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "data/classes.h"
+#include "data/genotype_store.h"
+
 namespace velk {
 
-// The class of an individual, one entry per row of the first file.
-inline constexpr unsigned char kControl = 0;
-inline constexpr unsigned char kCase = 1;
-
-// Whether a listed file starts with the .bed magic bytes 0x6C 0x1B. Ends the run, as
-// for any listed file, when it cannot be opened; anything but a regular file is not a
-// .bed (the text reader then refuses it as unreadable).
+// Whether a listed file starts with the .bed magic bytes 0x6C 0x1B; a file that cannot
+// be opened, or anything but a regular file, is not a .bed (the text reader then
+// refuses it).
 bool starts_as_bed(const std::string& listed);
 
 // A companion of a listed .bed: its name less a ".bed" suffix, plus `extension`.
@@ -56,7 +55,8 @@ void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vecto
 
 // Loading pass: checks the fileset's individuals against the first file's classes and
 // sets the bits of its SNPs, which start at `snp_offset`. False after reporting.
-bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes);
+bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
+                  const genotype_store& store);
 
 // Moves the packed genotypes of .bed SNPs into bitsets laid out as in the store: a
 // SNP's three slots in a row, each its case words then its control words.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/text_rows.h"
 
 namespace velk {

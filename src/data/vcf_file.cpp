@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "base/memory_budget.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
@@ -48,10 +49,6 @@ constexpr int kFixedColumns = 8;                 // CHROM to INFO
 constexpr int kLineSeparator = 2;                // KS_SEP_LINE: a line feed, less a carriage return
 constexpr size_t kShownBytes = 80;               // of a sample name in a message
 
-bool is_regular(FILE* file) {
-  struct stat info;
-  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 std::string shown(const std::string& text) {
   return token_for_message(text.data(), std::min(text.size(), kShownBytes), text.size());
@@ -61,11 +58,12 @@ std::string shown(const std::string& text) {
 // once, in the program's words, instead.
 void silence_htslib() { hts_set_log_level(HTS_LOG_OFF); }
 
-// A listed file opened as htslib's stream, through the listed-file opening every
-// reader shares (which never blocks, and ends the run when the file cannot be opened).
-// Null when it is not a regular file or cannot be handed over.
-hFILE* open_stream(const std::string& listed) {
-  FILE* file = open_data_file(listed);
+// A listed file opened as htslib's stream, without blocking. Null when it cannot be
+// opened (reported when `say_unopened`), is not a regular file or cannot be handed
+// over.
+hFILE* open_stream(const std::string& listed, bool say_unopened = true) {
+  FILE* file = say_unopened ? open_data_file(listed) : open_nonblocking(listed.c_str());
+  if (file == nullptr) return nullptr;
   hFILE* stream = nullptr;
   if (is_regular(file)) {
     const int fd = dup(fileno(file));
@@ -313,7 +311,7 @@ bool read_records(vcf_reader& r, packed_calls* calls, bool fast, long& records, 
 
 bool starts_as_vcf(const std::string& listed) {
   silence_htslib();
-  hFILE* stream = open_stream(listed);
+  hFILE* stream = open_stream(listed, false);
   if (stream == nullptr) return false;
   htsFormat format;
   const bool variant = hts_detect_format(stream, &format) == 0 && (is_variant_format(format) || is_compressed(format));
@@ -379,7 +377,7 @@ bool read_vcf(const std::string& listed, vcf_file& file, bool fast) {
   return true;
 }
 
-bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes) {
+bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes, const genotype_store& store) {
   if (file.classes.size() != classes.size()) {
     report("File %s holds %zu samples with a class, the first file %zu individuals.\n", file.listed.c_str(),
            file.classes.size(), classes.size());
@@ -407,10 +405,10 @@ bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>&
   for (size_t d = 0; d < classes.size(); ++d) by_class[classes[d] == kCase].push_back(file.sample_of[d]);
   for (int is_case = 0; is_case < 2; ++is_case) {
     const std::vector<int32_t>& members = by_class[is_case];
-    const size_t words = (members.size() + LengthLongType - 1) / LengthLongType;
-    for (size_t bit = 0; bit < LengthLongType; ++bit)
+    const size_t words = (members.size() + kWordBits - 1) / kWordBits;
+    for (size_t bit = 0; bit < kWordBits; ++bit)
       for (size_t w = 0; w < words; ++w)
-        if (const size_t i = w * LengthLongType + bit; i < members.size())
+        if (const size_t i = w * kWordBits + bit; i < members.size())
           order.push_back({members[i], static_cast<int64_t>(i) * 2 + is_case});
   }
   // The SNPs of one block of the store at a time (up to kLanes, side by side in its
@@ -429,8 +427,8 @@ bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>&
       const long s = first + std::min<long>(r, count - 1);  // a short block repeats its last SNP
       calls[r] = file.calls.record(s - snp_offset);
       for (int g = 0; g < 3; ++g) {
-        bits[r][g][0] = slot(s, g).pctrl;
-        bits[r][g][1] = slot(s, g).pcase;
+        bits[r][g][0] = slot(store, s, g).ctrls;
+        bits[r][g][1] = slot(store, s, g).cases;
       }
     }
     for (const placement& to : order) {

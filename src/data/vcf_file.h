@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "data/genotype_store.h"
+
 namespace velk {
 
 // Whether a listed file is a VCF or BCF file (plain, bgzip-compressed or BCF) by its
@@ -75,7 +77,7 @@ bool read_vcf(const std::string& listed, vcf_file& file, bool fast = true);
 // Loading pass: checks the file's individuals against the first file's classes, sets
 // the bits of its SNPs, which start at `snp_offset`, and releases its calls. False
 // after reporting.
-bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes);
+bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes, const genotype_store& store);
 
 // A SNP of a VCF or BCF file, for naming it: its ID, or CHROM:POS where the ID is ".".
 struct vcf_snp {

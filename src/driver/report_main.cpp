@@ -13,7 +13,7 @@
 #include "base/atomic_file.h"
 #include "base/fail.h"
 #include "data/genotype_input.h"
-#include "data/genotype_store.h"
+#include "data/study.h"
 #include "driver/run.h"
 #include "ranking/cells_table.h"
 #include "ranking/html_report.h"
@@ -22,8 +22,8 @@
 #include "ranking/result_rows.h"
 #include "ranking/result_writer.h"
 #include "ranking/set_cells.h"
-#include "search/dis_model.h"
-#include "stats/talpha.h"
+#include "search/search_model.h"
+#include "stats/thresholds.h"
 
 namespace {
 
@@ -54,19 +54,19 @@ constexpr const char* kHelp =
 
 // Loads the study without the loader's console lines: velk-report's standard output
 // holds only the names of the files it writes. Problems still reach standard error.
-bool load_study_quietly() {
+bool load_study_quietly(velk::study& loaded) {
   fflush(stdout);
   const int saved = dup(STDOUT_FILENO);
   const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (saved >= 0 && null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
   if (null_fd >= 0) close(null_fd);
-  const bool loaded = velk::inputData(velk::kListFileName) == 0;
+  const bool read = velk::load_study(velk::kListFileName, loaded) == velk::load_status::loaded;
   fflush(stdout);
   if (saved >= 0) {
     dup2(saved, STDOUT_FILENO);
     close(saved);
   }
-  return loaded;
+  return read;
 }
 
 }  // namespace
@@ -86,24 +86,26 @@ int main(int argc, char** argv) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
   if (!read_result_file(result)) return kStatusInputError;
-  disModel model;
-  if (model.loadparameters(kParameterFileName) != 0) return kStatusInputError;
-  apply_bounds(model);
+  search_parameters params;
+  if (!read_parameters(kParameterFileName, params)) return kStatusInputError;
+  const p_value_bounds bounds = bounds_of(params);
 
-  fill_wordbits();
-  if (!load_study_quietly()) return kStatusInputError;
+  study loaded;
+  if (!load_study_quietly(loaded)) return kStatusInputError;
+  const store_shape& shape = loaded.shape();
   study_snp_names names;
   if (!read_snp_names(kListFileName, names)) return kStatusInputError;
-  if (names.snps != p) {
+  if (names.snps != shape.snp_ct) {
     report("The files listed in %s changed while they were read.\n", kListFileName);
     return kStatusInputError;
   }
   std::vector<result_row> rows;
-  if (!read_result_rows(result, kResultFileName, kListFileName, p, rows)) return kStatusInputError;
+  if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, rows)) return kStatusInputError;
 
   // The thresholds exactly as the search builds them.
-  Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), model.alpha_rf);
-  Table_t.cul_T();
+  const thresholds cells_thresholds = build_thresholds(
+      shape.sample_ct(), static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
+      params.alpha_rf);
 
   // Every set is checked before the table is committed: a refused result leaves none.
   output_file cells_file;
@@ -116,8 +118,9 @@ int main(int argc, char** argv) {
   std::vector<set_cells> drawn;
   for (size_t r = 0; r < rows.size(); ++r) {
     const result_row& row = rows[r];
-    set_cells cells = count_set_cells(row.loci.data(), static_cast<int>(row.loci.size()));
-    if (!cells_match_row(cells, row, kResultFileName, model.alpha_rf)) {
+    set_cells cells =
+        count_set_cells(loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
+    if (!cells_match_row(cells, row, kResultFileName, params.alpha_rf, shape)) {
       abandon_output(cells_file);
       return kStatusInputError;
     }
@@ -127,7 +130,7 @@ int main(int argc, char** argv) {
       joined += (joined.empty() ? "" : ",") + sets[r].snps.back();
     }
     sets[r].row = &row;
-    write_cells_rows(cells_file.stream, static_cast<long>(r + 1), joined, cells);
+    write_cells_rows(cells_file.stream, static_cast<long>(r + 1), joined, cells, cells_thresholds);
     if (r < static_cast<size_t>(kPictureSets)) drawn.push_back(std::move(cells));
   }
   if (!commit_output(cells_file)) {
@@ -137,26 +140,26 @@ int main(int argc, char** argv) {
   printf("%s\n", kCellsFileName);
   for (size_t r = 0; r < drawn.size(); ++r) sets[r].cells = &drawn[r];
 
-  report_study study;
-  study.individuals = n;
-  study.cases = ncase;
-  study.controls = nctrl;
-  study.snps = p;
+  report_study shown;
+  shown.individuals = shape.sample_ct();
+  shown.cases = shape.case_ct;
+  shown.controls = shape.ctrl_ct;
+  shown.snps = shape.snp_ct;
   for (const study_snp_names::listed_file& f : names.files)
-    study.files.push_back({f.name, f.first, f.snps, !f.ids.empty()});
-  study.disease_loci = model.ndisloci;
-  study.mulfactr = model.mulfactr;
-  study.max_pval = Max_chi_pv_in;
-  study.max_raw_pval = MAX_Genome_PV;
-  study.alpha_rf = model.alpha_rf;
-  study.result_name = kResultFileName;
+    shown.files.push_back({f.name, f.first, f.snps, !f.ids.empty()});
+  shown.disease_loci = params.order;
+  shown.mulfactr = params.mulfactr;
+  shown.max_pval = bounds.corrected;
+  shown.max_raw_pval = bounds.raw;
+  shown.alpha_rf = params.alpha_rf;
+  shown.result_name = kResultFileName;
   const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows);
   output_file page;
   if (!open_output(kReportFileName, page)) {
     report("Cannot create the file %s\n", kReportFileName);
     return kStatusInputError;
   }
-  write_html_report(page.stream, study, sets, family_wise);
+  write_html_report(page.stream, shown, sets, family_wise);
   if (!commit_output(page)) {
     report("Cannot write the file %s\n", kReportFileName);
     return kStatusInputError;
@@ -166,7 +169,5 @@ int main(int argc, char** argv) {
     report("Cannot write to standard output!\n");
     return kStatusInputError;
   }
-  Table_t.destroy();
-  release_store();
   return 0;
 }

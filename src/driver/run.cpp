@@ -8,25 +8,27 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
 #include "data/genotype_input.h"
-#include "data/genotype_store.h"
+#include "data/study.h"
 #include "data/strata_file.h"
 #include "driver/command_line.h"
 #include "ranking/permutation_files.h"
 #include "ranking/result_writer.h"
 #include "search/checkpoint.h"
-#include "search/dis_model.h"
+#include "search/search_model.h"
 #include "search/dispatch.h"
 #include "search/pair_search.h"
+#include "search/search_input.h"
 #include "search/parameter_advice.h"
 #include "search/permutations.h"
 #include "search/progress.h"
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 
@@ -47,17 +49,17 @@ std::vector<std::string> run_input_files() {
 }
 
 // Where a resumed run goes on, for the console.
-std::string describe_mark(const search_state& state, const disModel& model) {
+std::string describe_mark(const search_state& state, const search_model& model, int snp_ct) {
   const level_mark& mark = state.mark;
   char text[160];
-  if (mark.order == model.ndisloci + 1) {
+  if (mark.order == model.params.order + 1) {
     long done = 0;
     for (double m : state.permutation_maxima) done += !std::isnan(m);
-    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.permutes);
+    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.params.permutes);
   } else if (mark.order == 2) {
-    snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, p);
+    snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, snp_ct);
   } else {
-    const long parents = model.level_lists[mark.order % 2]->count;
+    const long parents = level_list(model, mark.order - 1).count;
     snprintf(text, sizeof text, "the %d-locus level from parent %ld of %ld.", mark.order, parents - mark.next, parents);
   }
   return text;
@@ -71,7 +73,7 @@ struct checkpointing {
   checkpoint_clock clock;
   bool save_failed = false;
 
-  void save(const disModel& model) {
+  void save(const search_model& model) {
     if (!enabled || !clock.due()) return;
     if (save_checkpoint(identity, model, state) || save_failed) return;
     save_failed = true;  // said once; the next interval tries again
@@ -79,27 +81,9 @@ struct checkpointing {
   }
 };
 
-// Parameters, tables, single-locus statistics, the search and the result file.
-void detect(disModel& model, long top_k, checkpointing& saves, const run_options& options) {
+// The search and the result file.
+void detect(search_model& model, const search_input& in, checkpointing& saves, const run_options& options) {
   const team& t = *options.processes;
-  if (leads(t)) {
-    if (model.loadparameters(kParameterFileName) == 0) advise_parameter_file(kParameterFileName, model);
-    apply_bounds(model);
-    model.init(top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
-  }
-  // Only rank 0 reads the parameter file; the others get the model's parameters, and
-  // size their lists as rank 0 did (it has checked them).
-  share_parameters(t, model);
-  if (!leads(t)) model.init(model.top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
-
-  Table_t.init(n, static_cast<double>(ncase) / static_cast<double>(ncase + nctrl), model.alpha_rf);
-  if (leads(t)) Table_t.cul_T();  // the tables live until the process ends
-  share_thresholds(t, Table_t);
-
-  X2table1 = static_cast<double*>(calloc(single_locus_entries(), sizeof(double)));
-  if (X2table1 == nullptr) fail_to(stdout, kStatusFatal, "Cannot allocate memory!\n");
-  cal_single_loci(pgeno, X2table1);
-
   search_context context;
   context.path = options.path;
   context.tuning = options.tuning;
@@ -107,9 +91,10 @@ void detect(disModel& model, long top_k, checkpointing& saves, const run_options
   // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
   if (leads(t) && saves.enabled) {
-    saves.identity = identify_run(top_k, run_input_files());
-    resumed = load_checkpoint(saves.identity, model, saves.state);
-    if (resumed) printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(saves.state, model).c_str());
+    saves.identity = identify_run(model.top_k, run_input_files());
+    resumed = load_checkpoint(saves.identity, in.snp_ct(), model, saves.state);
+    if (resumed)
+      printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(saves.state, model, in.snp_ct()).c_str());
   }
   share(t, resumed);
   share(t, saves.state.mark);
@@ -120,31 +105,29 @@ void detect(disModel& model, long top_k, checkpointing& saves, const run_options
       saves.save(model);
     };
   }
-  srDisLociV2(model, model.ndisloci, context);
-  if (leads(t)) warn_if_no_set(model);
-
-  if (leads(t)) {
-    // Opened only now, and replaced whole, so that a failed run leaves an earlier
-    // result file untouched.
-    output_file out;
-    if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
-    print_top_k_list(model.result_list, out.stream, model.ndisloci);
-    if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
-  }
+  run_search(model, in, context);
+  if (!leads(t)) return;
+  warn_if_no_set(model, in.snp_ct());
+  // Opened only now, and replaced whole, so that a failed run leaves an earlier
+  // result file untouched.
+  output_file out;
+  if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
+  print_top_k_list(model.result_list, out.stream, model.params.order);
+  if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
 }
 
 // The whole search repeated on permuted classes, and the files of family-wise p-values.
-void permute(disModel& model, const study_individuals& study, checkpointing& saves, const run_options& options) {
+void permute(const search_model& model, const search_input& in, checkpointing& saves, const run_options& options) {
   const team& t = *options.processes;
   permutation_setup setup;
-  setup.count = model.permutes;
-  setup.seed = static_cast<uint64_t>(model.permseed);
+  setup.count = model.params.permutes;
+  setup.seed = static_cast<uint64_t>(model.params.permseed);
   int strata = 1;
   if (leads(t)) {
-    setup.classes = study.classes;
+    setup.classes = in.loaded->individuals.classes;
     struct stat info;
     if (lstat(kStrataFileName, &info) == 0) {
-      if (!read_strata(kStrataFileName, study, setup.stratum, strata)) end_run(kStatusInputError);
+      if (!read_strata(kStrataFileName, in.loaded->individuals, setup.stratum, strata)) end_run(kStatusInputError);
       printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
     }
   }
@@ -159,21 +142,45 @@ void permute(disModel& model, const study_individuals& study, checkpointing& sav
   context.tuning = options.tuning;
   context.processes = &t;
   level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t));
-  saves.state.mark = {model.ndisloci + 1, 0, 0.0};
-  run_permutations(setup, model, context, maxima, [&] {
+  saves.state.mark = {model.params.order + 1, 0, 0.0};
+  run_permutations(setup, model, in, context, maxima, [&] {
     done = 0;
     for (double m : maxima) done += !std::isnan(m);
     progress.advance(static_cast<double>(done));
     saves.save(model);
   });
   if (!leads(t)) return;
-  if (!write_permutation_table(*model.result_list, model.ndisloci, maxima) || !write_permutation_maxima(maxima))
+  if (!write_permutation_table(*model.result_list, model.params.order, maxima) || !write_permutation_maxima(maxima))
     fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
   printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
          static_cast<long long>(setup.count), static_cast<int>(time(nullptr) - start), kPermutationsFileName);
 }
 
 }  // namespace
+
+// Under MPI, rank 0's inputs on every rank, in one place: the study's counts, store and
+// classes, the parameters with TOP_K and the bounds, and the thresholds. The others
+// make their store and lists as rank 0 made its own (it has checked them).
+void share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells) {
+  if (t.size == 1) return;
+  store_shape shape = loaded.shape();
+  share(t, shape);
+  share(t, model.params);
+  share(t, model.bounds);
+  share(t, model.top_k);
+  if (!leads(t)) {
+    loaded.store = new_store(shape);
+    loaded.individuals.classes.resize(static_cast<size_t>(shape.sample_ct()));
+    cells.case_min.resize(static_cast<size_t>(shape.sample_ct()) + 1);
+    cells.ctrl_min.resize(cells.case_min.size());
+    if (const std::optional<refusal> refused = create_lists(model, model.top_k, shape.snp_ct))
+      fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+  }
+  share_bytes(t, loaded.store.words, shape.bytes());
+  share_bytes(t, loaded.individuals.classes.data(), loaded.individuals.classes.size());
+  share_bytes(t, cells.case_min.data(), cells.case_min.size() * sizeof(int));
+  share_bytes(t, cells.ctrl_min.data(), cells.ctrl_min.size() * sizeof(int));
+}
 
 int run(int argc, char** argv, const run_options& options) {
   const team& t = *options.processes;
@@ -184,9 +191,9 @@ int run(int argc, char** argv, const run_options& options) {
     if (leads(t)) print_help();
     return 0;
   }
-  long top_k = 0;
-  study_individuals study;
-  fill_wordbits();
+  study loaded;
+  search_model model;
+  thresholds cells;
   if (leads(t)) {
     print_banner();
     if (line.kind == command_kind::usage_error) {
@@ -194,36 +201,43 @@ int run(int argc, char** argv, const run_options& options) {
       hint("velk TOP_K searches for the TOP_K best sets, e.g. velk 10; velk --help says what it reads and writes.");
       return kStatusFatal;
     }
-    top_k = line.top_k;
-    if (inputData(kListFileName, &study) != 0) {
-      report("The data have not been input correctly!\n");
-      return kStatusInputError;
-    }
+    const load_status status = load_study(kListFileName, loaded);
+    if (status == load_status::refused) report("The data have not been input correctly!\n");
+    if (status != load_status::loaded) return kStatusInputError;
   }
-  share_store(t);
-
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
   const time_t st = time(nullptr);
-  disModel model;
   checkpointing saves;
   saves.enabled = options.path != search_path::straightforward;
   try {
-    detect(model, top_k, saves, options);
+    // Only rank 0 reads the parameter file and checks the configuration.
+    if (leads(t)) {
+      if (read_parameters(kParameterFileName, model.params)) advise_parameter_file(kParameterFileName, model.params);
+      model.bounds = bounds_of(model.params);
+      if (const std::optional<refusal> refused = create_lists(model, line.top_k, loaded.shape().snp_ct))
+        fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+      const store_shape& shape = loaded.shape();
+      cells = build_thresholds(shape.sample_ct(),
+                               static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
+                               model.params.alpha_rf);
+    }
+    share_run_inputs(t, loaded, model, cells);
+    const std::vector<double> single = single_snp_statistics(loaded.store, cells);
+    const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds};
+    detect(model, in, saves, options);
     const time_t ed = time(nullptr);
     if (leads(t))
       printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
-    if (model.permutes > 0)
-      permute(model, study, saves, options);
+    if (model.params.permutes > 0)
+      permute(model, in, saves, options);
     else if (leads(t))
       remove_permutation_files();  // none may describe another result
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
-    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg).c_str(), "Numerical error: %s\n", e.msg.c_str());
+    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct).c_str(),
+                   "Numerical error: %s\n", e.msg.c_str());
   }
   if (leads(t)) remove_checkpoint();
-  free(X2table1);
-  X2table1 = nullptr;
-  release_store();
   return 0;
 }
 

@@ -1,10 +1,13 @@
 // The run sequence: load the study, read the parameters, build the tables, search,
-// write the result file. Returns the process's exit status (fatal errors end the
-// process from where they are found, through base/fail.h).
+// write the result file. Returns the process's exit status; the readers and checks
+// below return their refusals here, where the run ends with the message and status.
 #pragma once
 
 #include "base/team.h"
+#include "data/study.h"
 #include "search/dispatch.h"
+#include "search/search_model.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 
@@ -19,5 +22,10 @@ struct run_options {
 };
 
 int run(int argc, char** argv, const run_options& options = {});
+
+// Under MPI, rank 0's inputs on every rank, in one place: the study's counts, store and
+// classes, the parameters with TOP_K and the bounds, and the thresholds. The other
+// ranks make their store and lists as rank 0 made its own (it has checked them).
+void share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells);
 
 }  // namespace velk

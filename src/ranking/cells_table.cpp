@@ -1,6 +1,5 @@
 #include "ranking/cells_table.h"
 
-#include "stats/talpha.h"
 
 namespace velk {
 
@@ -24,7 +23,7 @@ void write_cells_header(FILE* stream) {
   fputs("rank\tsnps\tgenotypes\tcases\tcontrols\tcase_threshold\tcontrol_threshold\tclass\n", stream);
 }
 
-void write_cells_rows(FILE* stream, long rank, const std::string& snps, const set_cells& s) {
+void write_cells_rows(FILE* stream, long rank, const std::string& snps, const set_cells& s, const thresholds& th) {
   char genotypes[2 * kLargestSet];
   for (int c = 0; c < static_cast<int>(s.cells.size()); ++c) {
     for (int i = 0; i < s.width; ++i) {
@@ -34,7 +33,7 @@ void write_cells_rows(FILE* stream, long rank, const std::string& snps, const se
     const cell_count& count = s.cells[c];
     const int m = count.cases + count.ctrls;
     fprintf(stream, "%ld\t%s\t%s\t%d\t%d\t%d\t%d\t%s\n", rank, snps.c_str(), genotypes, count.cases, count.ctrls,
-            Table_t.T1[m], Table_t.T2[m], class_name(classify(count)));
+            th.case_min[m], th.ctrl_min[m], class_name(s.kinds[c]));
   }
   // The missing individuals form no cell: no thresholds (NA, as R reads a missing
   // value), and they stand in the major-cell table's middle row.

@@ -134,8 +134,8 @@ const char* class_label(cell_class c) {
 }
 
 // One cell: shaded by its share of cases, framed when major, its counts inside.
-void add_cell(std::string& out, int x, int y, const cell_count& c, const std::string& genotypes, double study_share) {
-  const cell_class kind = classify(c);
+void add_cell(std::string& out, int x, int y, const cell_count& c, cell_class kind, const std::string& genotypes,
+              double study_share) {
   const bool empty = c.cases + c.ctrls == 0;
   const double offset = empty ? 0.0 : share_offset(c, study_share);
   const std::string fill = empty ? "#ffffff" : colour(offset);
@@ -224,7 +224,7 @@ void add_picture(std::string& out, const report_set& set, double study_share) {
     const int outer_col = k == 3 ? g[0] : k == 4 ? g[1] : 0;
     const int x = left + outer_col * (grid_w + kGap) + inner_col * kPitch;
     const int y = top + outer_row * (grid_h + kGap) + inner_row * kPitch;
-    add_cell(out, x, y, s.cells[c], genotypes, study_share);
+    add_cell(out, x, y, s.cells[c], s.kinds[c], genotypes, study_share);
   }
 
   // The missing individuals, beside the cells.

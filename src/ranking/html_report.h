@@ -45,7 +45,7 @@ struct report_set {
 };
 
 // Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for
-// a page without that column. Cells are classified by the thresholds of Table_t.
+// a page without that column.
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
                        const std::optional<std::vector<std::string>>& family_wise);
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "ranking/top_k_list.h"
+#include "search/top_k_list.h"
 
 namespace velk {
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/genotype_input.h"
 
 namespace velk {

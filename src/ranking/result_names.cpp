@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/listed_name.h"
 #include "data/plink_fileset.h"
@@ -115,6 +116,9 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
     // The same file velk loaded for the name (a fileset listed by its stem).
     const std::string name = resolve_listed_name(listed_name);
     study_snp_names::listed_file file{name, names.snps, 0, {}, {}};
+    FILE* opened = open_data_file(name);  // the loader's message for a file that is not there
+    if (opened == nullptr) return false;
+    fclose(opened);
     if (starts_as_bed(name)) {
       if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids, with_places ? &file.places : nullptr))
         return false;

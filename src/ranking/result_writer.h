@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "ranking/top_k_list.h"
+#include "search/top_k_list.h"
 
 namespace velk {
 

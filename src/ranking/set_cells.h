@@ -12,6 +12,7 @@
 
 #include "data/genotype_store.h"
 #include "ranking/result_rows.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 
@@ -20,6 +21,7 @@ enum class cell_class { other, case_major, control_major };
 struct set_cells {
   int width = 0;                  // SNPs in the set
   std::vector<cell_count> cells;  // 3^width cells in genotype order
+  std::vector<cell_class> kinds;  // each cell's class, as the searches classify it
   cell_count missing = {0, 0};    // individuals with a missing genotype at any of the SNPs
   cell_count present = {0, 0};    // individuals with all genotypes, counted apart from the cells
   int nmajor = 0;                 // case-major cells
@@ -32,17 +34,17 @@ int cell_total(int width);
 // The genotype of SNP `snp` (0-based within the set) in cell `cell`.
 int cell_genotype(int cell, int snp, int width);
 
-// The class of a cell by the thresholds of Table_t, as the searches classify it.
-cell_class classify(const cell_count& c);
+// The class of a cell by the thresholds, as the searches classify it.
+cell_class classify(const thresholds& th, const cell_count& c);
 
-// Counts the cells of the `width` SNPs `loci` from the store and scores them, with the
-// thresholds of Table_t.
-set_cells count_set_cells(const int64_t* loci, int width);
+// Counts the cells of the `width` SNPs `loci` from the store and scores them.
+set_cells count_set_cells(const genotype_store& store, const thresholds& th, const int64_t* loci, int width);
 
 // Whether the cells give the result row: they and the missing individuals sum to the
-// study's cases and controls, they hold the row's #Major_cells case-major cells, and
+// study's cases and controls (of `shape`), they hold the row's #Major_cells case-major cells, and
 // their statistic and its p-value print as the row's. False after reporting the first
 // difference with the line of `result_name`; `alpha_rf` names the thresholds' level.
-bool cells_match_row(const set_cells& cells, const result_row& row, const char* result_name, double alpha_rf);
+bool cells_match_row(const set_cells& cells, const result_row& row, const char* result_name, double alpha_rf,
+                     const store_shape& shape);
 
 }  // namespace velk

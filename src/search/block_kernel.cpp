@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 
 #include "data/genotype_store.h"
 
@@ -18,7 +19,17 @@ namespace {
 
 // ---- The plain kernel, compiled once per popcount flavour ----------------------------
 
-inline __attribute__((always_inline)) int pop_table(uint64_t x) { return popcount(static_cast<int64_t>(x)); }
+// Set bits of every 16-bit value, for CPUs without a population count instruction:
+// four lookups a word. Built by the compiler; nothing is filled at run time.
+constexpr auto kBitsOf16 = [] {
+  std::array<uint8_t, 65536> t{};
+  for (int v = 1; v < 65536; ++v) t[v] = static_cast<uint8_t>(t[v >> 1] + (v & 1));
+  return t;
+}();
+
+inline __attribute__((always_inline)) int pop_table(uint64_t x) {
+  return kBitsOf16[x & 0xFFFF] + kBitsOf16[(x >> 16) & 0xFFFF] + kBitsOf16[(x >> 32) & 0xFFFF] + kBitsOf16[x >> 48];
+}
 inline __attribute__((always_inline)) int pop_builtin(uint64_t x) { return __builtin_popcountll(x); }
 
 // The kLanes counts of one cell, with the subtraction that derive_cells takes.
@@ -33,8 +44,8 @@ inline __attribute__((always_inline)) lane_counts operator-(const lane_counts& a
 }
 
 // Words lo ... hi - 1 of class k: the case words, then the control words.
-inline int class_begin(const block_job& job, int k) { return k == 0 ? 0 : job.nlc; }
-inline int class_end(const block_job& job, int k) { return k == 0 ? job.nlc : job.nlc + job.nlt; }
+inline int class_begin(const block_job& job, int k) { return k == 0 ? 0 : job.case_word_ct; }
+inline int class_end(const block_job& job, int k) { return k == 0 ? job.case_word_ct : job.case_word_ct + job.ctrl_word_ct; }
 
 // Derives the cells of class k of the row group at row c that were not counted.
 inline __attribute__((always_inline)) void derive_lanes(const block_job& job, int c, int k, lane_counts* cell) {
@@ -119,7 +130,7 @@ inline __attribute__((always_inline)) bool below_everywhere_lanes(const block_jo
 // kernel, which stays the plain reference of the others).
 template <int (*Pop)(uint64_t), bool Bound>
 inline __attribute__((always_inline)) void plain_block(const block_job& job, block_result& out) {
-  const int words = job.nlc + job.nlt;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t tab[6][kLanes] = {};
   int64_t nmajor[kLanes] = {};
   for (int c = 0; c < job.nrows; c += 3) {
@@ -200,7 +211,7 @@ VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64
 }
 
 VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
-  const int words = job.nlc + job.nlt;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t tab[6][kLanes] = {};
   int64_t nmajor[kLanes] = {};
   for (int c = 0; c < job.nrows; c += 3) {
@@ -278,7 +289,7 @@ VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_
 template <bool Lanes, bool Rows>
 VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_job& job, int c, int k, int lo,
                                                                     int hi, __m512i* cell) {
-  count_cells<counted_genotypes(Lanes), counted_rows(Rows)>(job.rows + c, job.block, job.nlc + job.nlt, lo, hi,
+  count_cells<counted_genotypes(Lanes), counted_rows(Rows)>(job.rows + c, job.block, job.case_word_ct + job.ctrl_word_ct, lo, hi,
                                                              cell);
   if constexpr (Lanes || Rows) {
     __m512i row_total[3], genotype_total[3];
@@ -363,7 +374,7 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
 }
 
 VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
-  const int words = job.nlc + job.nlt;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
   const __m512i one = _mm512_set1_epi64(1);
   const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFFLL);
   const __m512i sign_low = _mm512_set1_epi64(0x80000000LL);
@@ -376,8 +387,8 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   const __m512d cutoff = _mm512_sub_pd(_mm512_mul_pd(level, _mm512_set1_pd(1.0 - 1e-9)), _mm512_set1_pd(1e-9));
   for (int c = 0; c < job.nrows; c += 3) {
     __m512i x[9], y[9];
-    class_cells(job, c, 0, 0, job.nlc, x);
-    class_cells(job, c, 1, job.nlc, words, y);
+    class_cells(job, c, 0, 0, job.case_word_ct, x);
+    class_cells(job, c, 1, job.case_word_ct, words, y);
     // A parent's many cells would give a bound far above its statistic: pairs only.
     if (job.nrows == 3 && below_everywhere(job, x, y, cutoff)) {
       out.survivors = 0;

@@ -18,10 +18,10 @@
 namespace velk {
 
 struct block_job {
-  const uint64_t* const* rows;  // nrows bitsets of nlc case words then nlt control words
+  const uint64_t* const* rows;  // nrows bitsets of case_word_ct case words then ctrl_word_ct control words
   int nrows;                    // a multiple of 3
   const uint64_t* block;        // a lane-store block
-  int nlc, nlt;
+  int case_word_ct, ctrl_word_ct;
   const int* T1;                // thresholds by cell size
   const int* T2;
   const uint64_t* T12;          // T1 | T2 << 32 by cell size: one gather for both

@@ -12,15 +12,15 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
   while (i < width) out[o++] = parent[i++];
 }
 
-void fill_combined_cells(const uint64_t* store, const int64_t* parent, int width, uint64_t* out) {
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* out) {
   int cells = 1;
   for (int i = 0; i < width; ++i) cells *= 3;
-  const long words = static_cast<long>(slot_words());
+  const long words = static_cast<long>(store.shape.slot_words());
   for (int c = 0; c < cells; ++c) {
     int code = c;
     class_bits bits[3];
     for (int i = 0; i < width; ++i) {
-      bits[i] = slot(store, parent[i], code % 3).pcase;  // the control words follow the case words
+      bits[i] = slot(store, parent[i], code % 3).cases;  // the control words follow the case words
       code /= 3;
     }
     uint64_t* cell = out + static_cast<size_t>(c) * words;

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "ranking/top_k_list.h"
+#include "data/genotype_store.h"
+#include "search/top_k_list.h"
 
 namespace velk {
 
@@ -42,6 +43,6 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
 // of the smallest index varying fastest. Each cell is slot_words() words, its case
 // words then its control words, at out + c * slot_words(). Built once per parent, so
 // that each candidate SNP costs one AND per word and cell.
-void fill_combined_cells(const uint64_t* store, const int64_t* parent, int width, uint64_t* out);
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* out);
 
 }  // namespace velk

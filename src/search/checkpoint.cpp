@@ -9,10 +9,10 @@
 #include "base/atomic_file.h"
 #include "base/byte_io.h"
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "base/version.h"
 #include "data/genotype_input.h"
-#include "data/genotype_store.h"
-#include "ranking/list_image.h"
+#include "search/list_image.h"
 
 namespace velk {
 
@@ -43,7 +43,7 @@ void put_identity(std::string& out, const run_identity& identity) {
 }
 
 // The lists, in the model's order: the final list and the two level lists (when made).
-top_k_list* model_list(const disModel& model, int k) { return k == 0 ? model.result_list : model.level_lists[k - 1]; }
+top_k_list* model_list(const search_model& model, int k) { return k == 0 ? model.result_list : model.level_lists[k - 1]; }
 
 // ---- Reading ---------------------------------------------------------------------------
 
@@ -98,17 +98,17 @@ bool read_identity(reader& in, const run_identity& identity, std::string& differ
 
 // Whether a mark names a position this run's search can resume at: a band of the
 // search, or (one order past the search) its permutations.
-bool mark_fits(const level_mark& mark, const disModel& model, size_t maxima) {
+bool mark_fits(const level_mark& mark, const search_model& model, int snp_ct, size_t maxima) {
   if (std::isnan(mark.bound)) return false;
-  if (mark.order == model.ndisloci + 1) return maxima == static_cast<size_t>(model.permutes) && mark.next == 0;
-  if (maxima != 0 && maxima != static_cast<size_t>(model.permutes)) return false;
-  if (mark.order < 2 || mark.order > model.ndisloci) return false;
-  if (mark.order == 2) return mark.next >= 0 && mark.next <= p;
+  if (mark.order == model.params.order + 1) return maxima == static_cast<size_t>(model.params.permutes) && mark.next == 0;
+  if (maxima != 0 && maxima != static_cast<size_t>(model.params.permutes)) return false;
+  if (mark.order < 2 || mark.order > model.params.order) return false;
+  if (mark.order == 2) return mark.next >= 0 && mark.next <= snp_ct;
   const top_k_list* parents = model.level_lists[mark.order % 2];
   return parents != nullptr && mark.next >= -1 && mark.next < parents->count;
 }
 
-void empty_lists(disModel& model) {
+void empty_lists(search_model& model) {
   for (int k = 0; k < 3; ++k)
     if (top_k_list* list = model_list(model, k)) refresh_top_k_list(list, list->nloci);
 }
@@ -122,7 +122,7 @@ run_identity identify_run(long top_k, const std::vector<std::string>& input_file
   return identity;
 }
 
-bool save_checkpoint(const run_identity& identity, const disModel& model, const search_state& state) {
+bool save_checkpoint(const run_identity& identity, const search_model& model, const search_state& state) {
   std::string out(kMagic, sizeof kMagic);
   put_value(out, kFormat);
   put_identity(out, identity);
@@ -146,7 +146,7 @@ bool save_checkpoint(const run_identity& identity, const disModel& model, const 
   return write_whole_file(kCheckpointFileName, out, created);
 }
 
-bool load_checkpoint(const run_identity& identity, disModel& model, search_state& state) {
+bool load_checkpoint(const run_identity& identity, int snp_ct, search_model& model, search_state& state) {
   std::string text;
   const text_file outcome = read_text_file(kCheckpointFileName, text);
   if (outcome == text_file::cannot_open) return false;
@@ -187,14 +187,14 @@ bool load_checkpoint(const run_identity& identity, disModel& model, search_state
     if (list == nullptr) continue;
     if (!in.take(bytes) || static_cast<uint64_t>(in.end - in.at) < bytes) return ignore("is damaged");
     const unsigned char* at = in.at;
-    if (!read_list_image(*list, at, in.at + bytes, p) || at != in.at + bytes) return ignore("is damaged");
+    if (!read_list_image(*list, at, in.at + bytes, snp_ct) || at != in.at + bytes) return ignore("is damaged");
     in.at += bytes;
   }
   uint64_t maxima;
   if (!in.take(maxima) || maxima > static_cast<uint64_t>(in.end - in.at) / sizeof(double)) return ignore("is damaged");
   got.permutation_maxima.resize(maxima);
   for (double& m : got.permutation_maxima) in.take(m);
-  if (in.at != in.end || !mark_fits(got.mark, model, got.permutation_maxima.size())) return ignore("is damaged");
+  if (in.at != in.end || !mark_fits(got.mark, model, snp_ct, got.permutation_maxima.size())) return ignore("is damaged");
   state = got;
   return true;
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/file_fingerprint.h"
-#include "search/dis_model.h"
+#include "search/search_model.h"
 #include "search/fast_search.h"
 
 namespace velk {
@@ -39,12 +39,12 @@ struct search_state {
 };
 
 // Writes the checkpoint (a new file renamed into place). False when it cannot be written.
-bool save_checkpoint(const run_identity& identity, const disModel& model, const search_state& state);
+bool save_checkpoint(const run_identity& identity, const search_model& model, const search_state& state);
 
-// Reads a checkpoint into `model`'s lists and `state`. True when the run resumes from
+// Reads a checkpoint of a search over `snp_ct` SNPs into `model`'s lists and `state`. True when the run resumes from
 // it. False when there is none, or after a "Warning: " line when it is stale, damaged
 // or unreadable; the lists are then empty, as the search would find them.
-bool load_checkpoint(const run_identity& identity, disModel& model, search_state& state);
+bool load_checkpoint(const run_identity& identity, int snp_ct, search_model& model, search_state& state);
 
 // Removes the checkpoint once the result file is written.
 void remove_checkpoint();
@@ -54,7 +54,6 @@ void remove_checkpoint();
 class checkpoint_clock {
  public:
   checkpoint_clock();
-  bool enabled() const { return interval_ > 0; }
   // True once per interval; the next interval starts now.
   bool due();
 

@@ -1,13 +1,16 @@
 #include "search/complete_cells.h"
 
+#include <bit>
+
 #include "base/memory_budget.h"
 
 namespace velk {
 
 split_completeness::~split_completeness() { release_memory(claimed); }
 
-void find_completeness(const uint64_t* store, bool with_counts, split_completeness& out) {
-  const long blocks = store_blocks();
+void find_completeness(const genotype_store& store, bool with_counts, split_completeness& out) {
+  const store_shape& shape = store.shape;
+  const long blocks = shape.block_ct();
   const size_t count_bytes = static_cast<size_t>(blocks) * 3 * kClasses * kLanes * sizeof(int32_t);
   // The counts weigh about 1 / (words per slot) of the store. Without room for them the
   // searches only lose the row SNP's rule: a study that fits keeps fitting.
@@ -19,18 +22,20 @@ void find_completeness(const uint64_t* store, bool with_counts, split_completene
     out.claimed += count_bytes;
     out.genotype_counts.assign(count_bytes / sizeof(int32_t), 0);
   }
-  const int class_size[kClasses] = {ncase, nctrl};
+  out.class_size[0] = shape.case_ct;
+  out.class_size[1] = shape.ctrl_ct;
+  const int* class_size = out.class_size;
   // Small stores stay on one thread, where starting the others would cost more.
-  const bool threaded = static_cast<double>(p) * static_cast<double>(slot_words()) >= 1 << 22;
+  const bool threaded = static_cast<double>(shape.snp_ct) * static_cast<double>(shape.slot_words()) >= 1 << 22;
 #pragma omp parallel for schedule(static) if (threaded)
   for (long b = 0; b < blocks; ++b) {
     unsigned complete[kClasses] = {0, 0};
-    for (int l = 0; l < kLanes && b * kLanes + l < p; ++l) {
+    for (int l = 0; l < kLanes && b * kLanes + l < shape.snp_ct; ++l) {
       const long s = b * kLanes + l;
       int total[kClasses] = {0, 0};
       for (int g = 0; g < 3; ++g) {
         const genotype_slot cell[1] = {slot(store, s, g)};
-        const cell_count c = count_cell(cell, 1);
+        const cell_count c = count_cell(cell, 1, shape);
         total[0] += c.cases;
         total[1] += c.ctrls;
         if (!out.genotype_counts.empty()) {
@@ -50,11 +55,11 @@ void find_completeness(const uint64_t* store, bool with_counts, split_completene
   }
 }
 
-void count_rows(const uint64_t* const* rows, int nrows, int nlc, int nlt, int32_t* row_total) {
+void count_rows(const uint64_t* const* rows, int nrows, int case_word_ct, int ctrl_word_ct, int32_t* row_total) {
   for (int r = 0; r < nrows; ++r) {
     int32_t cases = 0, ctrls = 0;
-    for (int w = 0; w < nlc; ++w) cases += popcount(static_cast<int64_t>(rows[r][w]));
-    for (int w = nlc; w < nlc + nlt; ++w) ctrls += popcount(static_cast<int64_t>(rows[r][w]));
+    for (int w = 0; w < case_word_ct; ++w) cases += std::popcount(rows[r][w]);
+    for (int w = case_word_ct; w < case_word_ct + ctrl_word_ct; ++w) ctrls += std::popcount(rows[r][w]);
     row_total[r * kClasses + 0] = cases;
     row_total[r * kClasses + 1] = ctrls;
   }

@@ -25,7 +25,7 @@
 
 namespace velk {
 
-// Class k of a job: 0 the cases (the first nlc words), 1 the controls.
+// Class k of a job: 0 the cases (the first case_word_ct words), 1 the controls.
 inline constexpr int kClasses = 2;
 
 // Cells counted in a group of three rows: genotypes 0 ... counted_genotypes - 1 of the
@@ -61,6 +61,7 @@ struct split_completeness {
   // Per block, [(g * kClasses + k) * kLanes + lane]: set bits of genotype g in class k.
   // Empty when the memory budget had no room for it; rows then never count as complete.
   std::vector<int32_t> genotype_counts;
+  int class_size[kClasses] = {0, 0};  // the cases and the controls of the split
   size_t claimed = 0;  // bytes claimed from the memory budget
 
   split_completeness() = default;
@@ -69,10 +70,9 @@ struct split_completeness {
   ~split_completeness();
 };
 
-// Finds the completeness of a store of the current shape (p SNPs, the current word
-// counts and class sizes), with the genotype counts when `with_counts` (the pair search
+// Finds the completeness of a store, with the genotype counts when `with_counts` (the pair search
 // needs them; the extension, whose rows are no SNP, does not). Call on the main thread.
-void find_completeness(const uint64_t* store, bool with_counts, split_completeness& out);
+void find_completeness(const genotype_store& store, bool with_counts, split_completeness& out);
 
 // The block's genotype counts, or null when the split has none.
 inline const int32_t* block_genotype_counts(const split_completeness& c, long b) {
@@ -83,11 +83,11 @@ inline const int32_t* block_genotype_counts(const split_completeness& c, long b)
 // row SNP's rule in class k: the SNP is complete in it and the split has the counts.
 inline bool rows_take_rule(const split_completeness& c, const int32_t* row_total, int k) {
   const int32_t size = row_total[k] + row_total[kClasses + k] + row_total[2 * kClasses + k];
-  return !c.genotype_counts.empty() && size == (k == 0 ? ncase : nctrl);
+  return !c.genotype_counts.empty() && size == c.class_size[k];
 }
 
-// Set bits of each of `nrows` row bitsets (nlc case words, then nlt control words) in
+// Set bits of each of `nrows` row bitsets (case words, then control words) in
 // each class, into row_total[r * kClasses + k].
-void count_rows(const uint64_t* const* rows, int nrows, int nlc, int nlt, int32_t* row_total);
+void count_rows(const uint64_t* const* rows, int nrows, int case_word_ct, int ctrl_word_ct, int32_t* row_total);
 
 }  // namespace velk

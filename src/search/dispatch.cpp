@@ -2,7 +2,6 @@
 
 #include <libalglib/specialfunctions.h>
 
-#include "data/genotype_store.h"
 #include "search/extension.h"
 #include "search/pair_search.h"
 
@@ -29,21 +28,19 @@ kernel_level kernel_of(search_path path) {
   return kernel_supported(wanted) ? wanted : best_kernel_level();
 }
 
-void srDisLociV2(disModel& model, int order) { srDisLociV2(model, order, search_context{}); }
-
-void srDisLociV2(disModel& model, int order, const search_context& context) {
-  const class_split split = context.split.store != nullptr ? context.split : loaded_split();
+void run_search(const search_model& model, const search_input& in, const search_context& context) {
+  const int order = model.params.order;
   // A run that resumes after its search (its permutations stood unfinished) has its
   // lists back as the search left them; the lower levels still announce themselves.
   const bool searched_before = context.resume && context.resume->order > order;
   if (order == 1) {
-    if (leads(*context.processes) && !searched_before) find_top_k_single_loci_2(model, split);
+    if (leads(*context.processes) && !searched_before) single_snp_search(*model.result_list, in);
     return;
   }
   search_engine engine;
   const bool fast = context.path != search_path::straightforward;
   if (fast) {
-    prepare_engine(engine, kernel_of(context.path), context.tuning);
+    prepare_engine(engine, kernel_of(context.path), context.tuning, in);
     engine.processes = context.processes;
     engine.show_progress = leads(*context.processes);
     engine.after_band = context.after_band;
@@ -53,25 +50,20 @@ void srDisLociV2(disModel& model, int order, const search_context& context) {
     if (searched_before)
       return;
     else if (fast)
-      fast_pair_search(model, 1, split, engine);
+      fast_pair_search(*model.result_list, true, in, engine);
     else
-      cal_TList1_major(model, 1, split);
+      pair_search(*model.result_list, true, in);
     return;
   }
-  Recur_srDisLoci_2(model, order, split, fast ? &engine : nullptr);
+  search_levels(model, order, in, fast ? &engine : nullptr);
   if (searched_before) return;
-  // The number of locus sets of the order, in floating point, for the corrected bound.
-  double sets = 1;
-  for (int i = 0; i < order; ++i) {
-    sets = sets * (p - i);
-    sets = sets / (order - i);
-  }
-  const top_k_list& level = *model.level_lists[(order - 1) % 2];
+  const double sets = locus_set_count(in.snp_ct(), order);
+  const top_k_list& level = level_list(model, order);
   // In the level list's own array order: ties in the final list depend on it.
   for (int i = 0; i < level.count; ++i) {
     const multi_locus_node& node = level.nodes[i];
     const double raw = alglib::chisquarecdistribution(2, node.chisq);
-    if (raw <= MAX_Genome_PV || raw * sets <= Max_chi_pv_in) insert_top_k_list(model.result_list, &node);
+    if (raw <= in.bounds.raw || raw * sets <= in.bounds.corrected) insert_top_k_list(model.result_list, &node);
   }
 }
 

@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "base/team.h"
-#include "search/class_split.h"
-#include "search/dis_model.h"
 #include "search/fast_search.h"
+#include "search/search_input.h"
+#include "search/search_model.h"
 
 namespace velk {
 
@@ -21,7 +21,6 @@ struct search_context {
   search_path path = search_path::fast;
   search_tuning tuning;
   const team* processes = &single_process();
-  class_split split;  // the study as loaded when its store is null
   // Rank 0, after each band's offers (fast path only): where the level stands.
   std::function<void(const level_mark&)> after_band;
   // The level to resume (fast path only), its lists restored by the caller.
@@ -32,8 +31,8 @@ struct search_context {
 // straightforward path: the best one).
 kernel_level kernel_of(search_path path);
 
-void srDisLociV2(disModel& model, int order);
-// With a team of several ranks every rank calls it; only rank 0's lists fill.
-void srDisLociV2(disModel& model, int order, const search_context& context);
+// Runs the search of the model's order on `in`. With a team of several ranks every
+// rank calls it; only rank 0's lists fill.
+void run_search(const search_model& model, const search_input& in, const search_context& context = {});
 
 }  // namespace velk

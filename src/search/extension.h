@@ -3,26 +3,21 @@
 // alone and reaches the level's running bound.
 #pragma once
 
-#include <cstdint>
-
-#include "search/class_split.h"
-#include "search/dis_model.h"
+#include "search/search_input.h"
+#include "search/search_model.h"
 
 namespace velk {
 
 struct search_engine;
 
-// Completes the level list of `order` (2, 3 or 4), running the lower levels first,
-// with the straightforward searches on the study as loaded.
-void Recur_srDisLoci_2(disModel& model, int order);
-
 // Extends every parent of `from` (sorted worst first, walked best first) into `into`,
 // one candidate at a time: the reference the fast extension is measured against.
-void extend_level_straightforward(const top_k_list& from, top_k_list& into, int order, const class_split& split);
+void extend_level_straightforward(const top_k_list& from, top_k_list& into, int order, const search_input& in);
 
-// The same with the fast searches of `engine` (the straightforward ones when null).
-// With a team of several ranks every rank calls it; each level's parents go from rank
-// 0 to every rank before the level starts.
-void Recur_srDisLoci_2(disModel& model, int order, const class_split& split, const search_engine* engine);
+// Completes the level list of `order` (2, 3 or 4), running the lower levels first,
+// with the fast searches of `engine` (the straightforward ones when null). With a team
+// of several ranks every rank calls it; each level's parents go from rank 0 to every
+// rank before the level starts.
+void search_levels(const search_model& model, int order, const search_input& in, const search_engine* engine);
 
 }  // namespace velk

@@ -20,8 +20,8 @@
 
 #include "base/team.h"
 #include "search/block_kernel.h"
-#include "search/class_split.h"
-#include "search/dis_model.h"
+#include "search/search_input.h"
+#include "search/top_k_list.h"
 
 namespace velk {
 
@@ -67,15 +67,15 @@ struct search_engine {
   band_traffic* traffic = nullptr;  // counted on rank 0 when set
 };
 
-// Picks the kernel and derives the lookup tables; needs the threshold tables.
-void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning);
+// Picks the kernel and derives the lookup tables of the input's thresholds.
+void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning, const search_input& in);
 
-// Same contract as cal_TList1_major; every rank calls it, only rank 0's list fills.
-void fast_pair_search(disModel& model, int final_mode, const class_split& split, const search_engine& engine);
+// Same contract as pair_search; every rank calls it, only rank 0's list fills.
+void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_engine& engine);
 
 // Extends every parent of `from` (sorted worst first, walked best first) into `into`;
 // every rank calls it with the same parents, only rank 0's `into` fills.
-void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const class_split& split,
+void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_input& in,
                        const search_engine& engine);
 
 }  // namespace velk

@@ -7,23 +7,12 @@
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
-#include "data/genotype_store.h"
 #include "stats/major_cell_table.h"
 
 namespace velk {
 
 namespace {
 
-// The keys disModel::loadparameters reads, each from the first column of a line.
-struct parameter_key {
-  const char* name;
-  bool integer;
-};
-constexpr parameter_key kKeys[] = {
-    {"[DISEASEN]", true},  {"[MULFACTR]", true}, {"[MAX_PVAL]", false}, {"[MAXGWPVL]", false},
-    {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true},
-};
-constexpr size_t kKeyLength = 10;
 constexpr size_t kShownCharacters = 40;
 
 std::string printf_string(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -60,32 +49,21 @@ size_t trimmed_length(const char* text) {
 
 std::string key_list() {
   std::string keys;
-  for (const parameter_key& key : kKeys) keys += std::string(keys.empty() ? "" : ", ") + key.name;
+  for (const parameter_key& key : kParameterKeys) keys += std::string(keys.empty() ? "" : ", ") + key.name;
   return keys;
 }
 
-// The number of locus sets of `order` among the study's SNPs, computed as the final
-// filter of orders 3 and 4 computes it.
-double locus_sets_of_order(int order) {
-  double sets = 1;
-  for (int i = 0; i < order; ++i) {
-    sets = sets * (p - i);
-    sets = sets / (order - i);
-  }
-  return sets;
-}
+double pairs_of_study(int snp_ct) { return static_cast<double>(snp_ct) * static_cast<double>(snp_ct - 1) / 2; }
 
-double pairs_of_study() { return static_cast<double>(p) * static_cast<double>(p - 1) / 2; }
-
-std::string raw_bound_text() { return MAX_Genome_PV < 0 ? "none" : printf_string("%g", MAX_Genome_PV); }
+std::string raw_bound_text(double raw) { return raw < 0 ? "none" : printf_string("%g", raw); }
 
 }  // namespace
 
-void advise_parameter_file(const char* path, const disModel& model) {
+void advise_parameter_file(const char* path, const search_parameters& params) {
   bool alpha_given = false;
   read_parameter_lines(path, [&](long number, const char* line) {
     const parameter_key* key = nullptr;
-    for (const parameter_key& k : kKeys)
+    for (const parameter_key& k : kParameterKeys)
       if (strncmp(line, k.name, kKeyLength) == 0) key = &k;
     if (key == nullptr) {
       if (line[0] == '[')
@@ -96,7 +74,7 @@ void advise_parameter_file(const char* path, const disModel& model) {
     if (strcmp(key->name, "[ALPHA_RF]") == 0) alpha_given = true;
     const char* end = nullptr;
     std::string read;
-    if (key->integer)
+    if (key->count)
       read = strncmp(key->name, "[PERM", 5) == 0 ? std::to_string(parameter_long(line, &end))
                                                 : std::to_string(parameter_int(line, &end));
     else
@@ -110,8 +88,8 @@ void advise_parameter_file(const char* path, const disModel& model) {
          shown(value, trimmed_length(value)).c_str(), read.c_str(), shown(rest, trimmed_length(rest)).c_str());
   });
   // The checks of the values only for a run that will search; init refuses the others.
-  if (model.ndisloci < 1 || model.ndisloci > 4) return;
-  const double alpha = model.alpha_rf;
+  if (params.order < 1 || params.order > 4) return;
+  const double alpha = params.alpha_rf;
   if (!alpha_given)
     warn("%s sets no [ALPHA_RF]: the tail level of the major cells is then 0, at which next to no cell can be "
          "major; add a line \"[ALPHA_RF] 0.05\" (a level between 0 and 1).", path);
@@ -119,44 +97,46 @@ void advise_parameter_file(const char* path, const disModel& model) {
     warn("[ALPHA_RF] is %g: %s; give a tail level between 0 and 1, e.g. 0.05.", alpha,
          alpha >= 1 ? "at 1 or more next to every cell is case-major, so no set can stand out"
                     : "at 0 or below next to no cell can be major");
-  if (model.ndisloci > 2 && model.mulfactr < 1)
+  if (params.order > 2 && params.mulfactr < 1)
     warn("[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
-         "neither will the result; give [MULFACTR] 1 or more, e.g. 10.", model.mulfactr, model.ndisloci);
+         "neither will the result; give [MULFACTR] 1 or more, e.g. 10.", params.mulfactr, params.order);
 }
 
-void warn_if_no_set(const disModel& model) {
+void warn_if_no_set(const search_model& model, int snp_ct) {
+  const double max_corrected = model.bounds.corrected;
+  const double max_raw = model.bounds.raw;
   if (model.result_list == nullptr || model.result_list->count > 0) return;
-  const int order = model.ndisloci;
+  const int order = model.params.order;
   const char* const kNone = "the result holds no set";
   if (model.top_k == 0) {
     warn("%s: TOP_K is 0; ask for the number of sets to report, e.g. velk 10.", kNone);
     return;
   }
-  if (order > 2 && model.mulfactr < 1) {
+  if (order > 2 && model.params.mulfactr < 1) {
     warn("%s: [MULFACTR] is %d, so the level lists hold nothing; give [MULFACTR] 1 or more, e.g. 10.", kNone,
-         model.mulfactr);
+         model.params.mulfactr);
     return;
   }
-  if (!(model.alpha_rf > 0 && model.alpha_rf < 1)) {
-    warn("%s: the tail level [ALPHA_RF] is %g; give one between 0 and 1, e.g. 0.05.", kNone, model.alpha_rf);
+  if (!(model.params.alpha_rf > 0 && model.params.alpha_rf < 1)) {
+    warn("%s: the tail level [ALPHA_RF] is %g; give one between 0 and 1, e.g. 0.05.", kNone, model.params.alpha_rf);
     return;
   }
   if (order <= 2) {
     // The final-mode searches admit only what reaches the larger of the two bounds.
-    const double corrected = 2 * Max_chi_pv_in / (static_cast<double>(p) * static_cast<double>(p - 1));
-    if (MAX_Genome_PV >= 1 && order == 2) {
+    const double corrected = 2 * max_corrected / (static_cast<double>(snp_ct) * static_cast<double>(snp_ct - 1));
+    if (max_raw >= 1 && order == 2) {
       warn("%s: no pair scored above both of its SNPs alone.", kNone);
       return;
     }
     const char* const candidates = order == 1 ? "SNP" : "pair";
-    if (MAX_Genome_PV < corrected)
+    if (max_raw < corrected)
       warn("%s: no %s reached the bound on the corrected p-value, [MAX_PVAL] %g divided by the %.0f pairs of %d "
            "SNPs (a raw p-value of %g); loosen [MAX_PVAL] (at most %.0f) or set [MAXGWPVL], a bound on the raw "
-           "p-value.", kNone, candidates, Max_chi_pv_in, pairs_of_study(), p, corrected, pairs_of_study());
+           "p-value.", kNone, candidates, max_corrected, pairs_of_study(snp_ct), snp_ct, corrected, pairs_of_study(snp_ct));
     else
       warn("%s: no %s reached the bound on the raw p-value, [MAXGWPVL] %g; loosen it (at most 1), or [MAX_PVAL] "
-           "(now %g, divided by the %.0f pairs of %d SNPs).", kNone, candidates, MAX_Genome_PV, Max_chi_pv_in,
-           pairs_of_study(), p);
+           "(now %g, divided by the %.0f pairs of %d SNPs).", kNone, candidates, max_raw, max_corrected,
+           pairs_of_study(snp_ct), snp_ct);
     return;
   }
   const top_k_list& level = *model.level_lists[(order - 1) % 2];
@@ -166,7 +146,7 @@ void warn_if_no_set(const disModel& model) {
     const top_k_list& parents = *model.level_lists[order % 2];
     if (has_full_root(parents))
       warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
-           "extend more than the %d sets of %d kept.", kNone, order, order - 1, model.mulfactr, parents.count,
+           "extend more than the %d sets of %d kept.", kNone, order, order - 1, model.params.mulfactr, parents.count,
            order - 1);
     else if (parents.count == 0)
       warn("%s: no set of %d SNPs was kept to extend; a lower order ([DISEASEN] %d) may find sets.", kNone,
@@ -180,41 +160,41 @@ void warn_if_no_set(const disModel& model) {
   double best = 0;
   for (int i = 0; i < level.count; ++i)
     if (level.nodes[i].chisq > best) best = level.nodes[i].chisq;
-  const double sets = locus_sets_of_order(order);
+  const double sets = locus_set_count(snp_ct, order);
   const double best_raw = p_value_chisq(2, best);
   warn("%s: no set of %d SNPs passed the p-value bounds (%d kept); the best has a raw p-value of %g, %g "
        "corrected for the %.0f sets of %d SNPs. Raise [MAX_PVAL] (now %g) above %g or set [MAXGWPVL] (now %s) "
-       "above %g.", kNone, order, level.count, best_raw, best_raw * sets, sets, order, Max_chi_pv_in,
-       best_raw * sets, raw_bound_text().c_str(), best_raw);
+       "above %g.", kNone, order, level.count, best_raw, best_raw * sets, sets, order, max_corrected,
+       best_raw * sets, raw_bound_text(max_raw).c_str(), best_raw);
 }
 
-std::string disease_loci_hint(int ndisloci) {
+std::string disease_loci_hint(int order) {
   FILE* file = fopen(kParameterFileName, "r");
   if (file == nullptr)
     return printf_string("velk reads its parameters from %s in the folder it runs in; write one there with a line "
                          "\"[DISEASEN] 2\" (the order of the sets sought, 1 to 4) and one \"[ALPHA_RF] 0.05\".",
                          kParameterFileName);
   fclose(file);
-  if (ndisloci == 0)
+  if (order == 0)
     return printf_string("%s sets no order: it needs a line that starts, in its first column, with [DISEASEN] and "
                          "the order of the sets sought, 1 to 4, e.g. \"[DISEASEN] 2\".", kParameterFileName);
-  return printf_string("[DISEASEN] in %s is %d; the order of the sets sought is 1 to 4.", kParameterFileName, ndisloci);
+  return printf_string("[DISEASEN] in %s is %d; the order of the sets sought is 1 to 4.", kParameterFileName, order);
 }
 
-std::string list_size_hint(long top_k, int ndisloci, int mulfactr, size_t bytes) {
+std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes) {
   if (top_k < 0) return printf_string("TOP_K, the number of sets to report, is %ld; give 1 or more, e.g. velk 10.", top_k);
   if (top_k > INT_MAX) return printf_string("TOP_K is %ld; velk reports at most %d sets.", top_k, INT_MAX);
   const long long level = static_cast<long long>(top_k) * mulfactr;
-  if (ndisloci > 2 && mulfactr < 0)
+  if (order > 2 && mulfactr < 0)
     return printf_string("[MULFACTR] in %s is %d; the level lists hold TOP_K x [MULFACTR] sets, so give 1 or more, "
                          "e.g. 10.", kParameterFileName, mulfactr);
-  if (ndisloci > 2 && level > INT_MAX)
+  if (order > 2 && level > INT_MAX)
     return printf_string("the level lists would hold TOP_K x [MULFACTR] = %ld x %d = %lld sets each, more than %d; "
                          "lower TOP_K or [MULFACTR].", top_k, mulfactr, level, INT_MAX);
   if (bytes == 0) return "";
   const size_t room = memory_limit() > memory_claimed() ? memory_limit() - memory_claimed() : 0;
   constexpr double kMB = 1 << 20;
-  if (ndisloci > 2)
+  if (order > 2)
     return printf_string("the lists of TOP_K = %ld and TOP_K x [MULFACTR] = %lld sets need %.0f MB, more than the "
                          "%.0f MB left to this run; lower TOP_K or [MULFACTR].", top_k, level,
                          static_cast<double>(bytes) / kMB, static_cast<double>(room) / kMB);
@@ -222,17 +202,19 @@ std::string list_size_hint(long top_k, int ndisloci, int mulfactr, size_t bytes)
                        "lower TOP_K.", top_k, static_cast<double>(bytes) / kMB, static_cast<double>(room) / kMB);
 }
 
-std::string numerical_error_hint(const std::string& library_message) {
+std::string numerical_error_hint(const std::string& library_message, const p_value_bounds& bounds, int snp_ct) {
+  const double max_corrected = bounds.corrected;
+  const double max_raw = bounds.raw;
   // Only the corrected bound of orders 1 and 2 asks the library for an inverse; the
   // other domain errors come from degenerate studies, not from a bound.
   if (library_message.find("InvChiSquareDistribution") == std::string::npos) return "";
-  if (p < 2)
+  if (snp_ct < 2)
     return printf_string("orders 1 and 2 correct [MAX_PVAL] for the number of pairs of SNPs, and a study of %d SNP "
-                         "has none; list at least 2 SNPs.", p);
-  if (!(MAX_Genome_PV <= 1))
-    return printf_string("[MAXGWPVL] is %g; a bound on the raw p-value lies between 0 and 1.", MAX_Genome_PV);
+                         "has none; list at least 2 SNPs.", snp_ct);
+  if (!(max_raw <= 1))
+    return printf_string("[MAXGWPVL] is %g; a bound on the raw p-value lies between 0 and 1.", max_raw);
   return printf_string("[MAX_PVAL] is %g; orders 1 and 2 divide it by the %.0f pairs of %d SNPs, p(p-1)/2, so it "
-                       "must lie above 0 and at most %.0f.", Max_chi_pv_in, pairs_of_study(), p, pairs_of_study());
+                       "must lie above 0 and at most %.0f.", max_corrected, pairs_of_study(snp_ct), snp_ct, pairs_of_study(snp_ct));
 }
 
 }  // namespace velk

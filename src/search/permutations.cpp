@@ -1,13 +1,14 @@
 #include "search/permutations.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 
+#include "data/classes.h"
 #include "data/genotype_store.h"
-#include "data/plink_fileset.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
@@ -58,7 +59,8 @@ std::vector<unsigned char> permuted_classes(const permutation_setup& setup, long
 }
 
 void split_store(const std::vector<unsigned char>& loaded, const std::vector<unsigned char>& classes,
-                 const uint64_t* from, uint64_t* to) {
+                 const genotype_store& from, const genotype_store& to) {
+  const store_shape& shape = from.shape;
   // Where each individual of the loaded split goes: a word of its new class's bitset
   // (control words follow the case words) and a bit.
   std::vector<size_t> word[2];
@@ -67,24 +69,24 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
   for (size_t d = 0; d < loaded.size(); ++d) {
     const int now = classes[d] == kCase ? 1 : 0;
     const long index = next[now]++;
-    word[loaded[d] == kCase ? 1 : 0].push_back(static_cast<size_t>(index / LengthLongType) +
-                                               (now == 1 ? 0 : static_cast<size_t>(nlongintcase)));
-    bit[loaded[d] == kCase ? 1 : 0].push_back(uint64_t{1} << (index % LengthLongType));
+    word[loaded[d] == kCase ? 1 : 0].push_back(static_cast<size_t>(index / kWordBits) +
+                                               (now == 1 ? 0 : static_cast<size_t>(shape.case_word_ct)));
+    bit[loaded[d] == kCase ? 1 : 0].push_back(uint64_t{1} << (index % kWordBits));
   }
   // SNPs own their lanes: the threads write disjoint words. Small studies stay on one
   // thread, where starting the others would cost more than the work.
-  const bool threaded = static_cast<double>(p) * static_cast<double>(n) >= 1 << 22;
+  const bool threaded = static_cast<double>(shape.snp_ct) * static_cast<double>(shape.sample_ct()) >= 1 << 22;
 #pragma omp parallel for schedule(static) if (threaded)
-  for (long s = 0; s < p; ++s) {
+  for (long s = 0; s < shape.snp_ct; ++s) {
     for (int g = 0; g < 3; ++g) {
       const genotype_slot src = slot(from, s, g);
-      uint64_t* const dst = slot(to, s, g).pcase.first;
+      uint64_t* const dst = slot(to, s, g).cases.first;
       for (int c = 0; c < 2; ++c) {
-        const class_bits bits = c == 1 ? src.pcase : src.pctrl;
-        const int words = c == 1 ? nlongintcase : nlongintctrl;
+        const class_bits bits = c == 1 ? src.cases : src.ctrls;
+        const int words = c == 1 ? shape.case_word_ct : shape.ctrl_word_ct;
         for (int w = 0; w < words; ++w) {
           for (uint64_t x = bits[w]; x != 0; x &= x - 1) {
-            const size_t i = static_cast<size_t>(w) * LengthLongType + static_cast<size_t>(__builtin_ctzll(x));
+            const size_t i = static_cast<size_t>(w) * kWordBits + static_cast<size_t>(__builtin_ctzll(x));
             dst[word[c][i] * kLanes] |= bit[c][i];
           }
         }
@@ -93,39 +95,41 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
   }
 }
 
-double search_maximum(const disModel& model, const class_split& split, const search_context& context) {
-  const int order = model.ndisloci;
+double search_maximum(const search_model& model, const search_input& in, const search_context& context) {
+  const int order = model.params.order;
   if (order == 1) {
     double best = 0;
-    for (long s = 0; s < p; ++s) best = std::max(best, split.X2table1[s]);
+    for (long s = 0; s < in.snp_ct(); ++s) best = std::max(best, in.single[s]);
     return best;
   }
-  disModel repeat;
-  repeat.ndisloci = order;
-  repeat.mulfactr = model.mulfactr;
-  // A pair search needs the best pair only: a list of one.
-  repeat.init(order == 2 ? 1 : model.top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
+  search_model repeat;
+  repeat.params = model.params;
+  // A pair search needs the best pair only: a list of one. The run's own lists were
+  // made with these parameters, so these can be made too.
+  [[maybe_unused]] const std::optional<refusal> refused = create_lists(repeat, order == 2 ? 1 : model.top_k, in.snp_ct());
+  assert(!refused);
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
-  prepare_engine(engine, kernel_of(context.path), context.tuning);
+  prepare_engine(engine, kernel_of(context.path), context.tuning, in);
   engine.show_progress = false;
   engine.announce_levels = false;
   double best = 0;
   if (order == 2) {
     // Before the p-value bounds: the pair search starts from row 0 with a bound of 0.
     engine.resume = level_mark{2, 0, 0.0};
-    fast_pair_search(repeat, 1, split, engine);
+    fast_pair_search(*repeat.result_list, true, in, engine);
     if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
   } else {
-    Recur_srDisLoci_2(repeat, order, split, &engine);
-    const top_k_list& level = *repeat.level_lists[(order - 1) % 2];
+    search_levels(repeat, order, in, &engine);
+    const top_k_list& level = level_list(repeat, order);
     for (int i = 0; i < level.count; ++i) best = std::max(best, level.nodes[i].chisq);
   }
   return best;
 }
 
-void run_permutations(const permutation_setup& setup, const disModel& model, const search_context& context,
-                      std::vector<double>& maxima, const std::function<void()>& after_round) {
+void run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
+                      const search_context& context, std::vector<double>& maxima,
+                      const std::function<void()>& after_round) {
   const team& t = *context.processes;
   // Every rank deals the permutations still to do alike: rank 0's maxima (a resumed
   // run's) decide which.
@@ -133,8 +137,9 @@ void run_permutations(const permutation_setup& setup, const disModel& model, con
   std::vector<long> pending;
   for (long b = 1; b <= setup.count; ++b)
     if (std::isnan(maxima[b - 1])) pending.push_back(b);
-  store_copy store = new_store_copy();
-  std::vector<double> single(single_locus_entries(), 0.0);
+  genotype_store store = new_store(loaded.shape());
+  search_input permuted = loaded;
+  permuted.store = &store;
   search_context alone = context;
   alone.processes = &single_process();  // each rank runs whole permutations of its own
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
@@ -143,11 +148,12 @@ void run_permutations(const permutation_setup& setup, const disModel& model, con
     double found[2] = {0, kNotDone};  // the permutation's number and its maximum
     if (mine < pending.size()) {
       const long b = pending[mine];
-      memset(store.words, 0, store_bytes(p));
-      split_store(setup.classes, permuted_classes(setup, b), pgeno, store.words);
-      cal_single_loci(store.words, single.data());
+      memset(store.words, 0, store.shape.bytes());
+      split_store(setup.classes, permuted_classes(setup, b), *loaded.store, store);
+      const std::vector<double> single = single_snp_statistics(store, *loaded.cells);
+      permuted.single = single.data();
       found[0] = static_cast<double>(b);
-      found[1] = search_maximum(model, {store.words, single.data()}, alone);
+      found[1] = search_maximum(model, permuted, alone);
     }
     std::vector<unsigned char> bytes(sizeof found), all;
     memcpy(bytes.data(), found, sizeof found);
@@ -163,7 +169,6 @@ void run_permutations(const permutation_setup& setup, const disModel& model, con
     }
     after_round();
   }
-  free_store_copy(store);
 }
 
 void share_setup(const team& t, permutation_setup& setup) {

@@ -15,7 +15,8 @@
 
 #include "base/team.h"
 #include "search/dispatch.h"
-#include "search/dis_model.h"
+#include "search/search_input.h"
+#include "search/search_model.h"
 
 namespace velk {
 
@@ -34,19 +35,21 @@ std::vector<unsigned char> permuted_classes(const permutation_setup& setup, long
 // Writes into `to` (a zeroed store of the loaded store's shape) the study as split by
 // `classes` instead of the loaded classes.
 void split_store(const std::vector<unsigned char>& loaded, const std::vector<unsigned char>& classes,
-                 const uint64_t* from, uint64_t* to);
+                 const genotype_store& from, const genotype_store& to);
 
-// The largest statistic the search of `model`'s order finds on `split`, before the
+// The largest statistic the search of `model`'s order finds on `in`, before the
 // p-value bounds (0 when it finds no set): the best SNP alone; the best pair that beats
 // both its SNPs (a list of one, so the bound climbs at once); or the best set in the
 // level list of the order, whose lists keep their sizes (their selection is part of
 // what is calibrated).
-double search_maximum(const disModel& model, const class_split& split, const search_context& context);
+double search_maximum(const search_model& model, const search_input& in, const search_context& context);
 
-// Runs the permutations whose maximum is still NaN in `maxima` (B entries), each rank
+// Runs the permutations of the input `loaded` (the study as loaded) whose maximum is
+// still NaN in `maxima` (B entries), each rank
 // of the team taking whole permutations, with all of its threads. After each round of
 // one permutation per rank, rank 0 holds the round's maxima and calls `after_round`.
-void run_permutations(const permutation_setup& setup, const disModel& model, const search_context& context,
+void run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
+                      const search_context& context,
                       std::vector<double>& maxima, const std::function<void()>& after_round);
 
 // Rank 0's setup on every rank.

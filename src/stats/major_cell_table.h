@@ -1,12 +1,13 @@
 // The major-cell table of a locus set and its chi-square statistic.
 //
-// Each genotype cell with x cases and y controls is case-major when x reaches T1[x + y],
-// otherwise control-major when y reaches T2[x + y], otherwise neither. The table sums
+// Each genotype cell with x cases and y controls is case-major when x reaches
+// case_min[x + y], otherwise control-major when y reaches ctrl_min[x + y], otherwise
+// neither. The table sums
 // the individuals of the case-major cells (row 0) and of the control-major cells
 // (row 2); row 1 is the rest of the population, missing genotypes included.
 #pragma once
 
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 
@@ -17,13 +18,13 @@ struct major_cell_table {
 };
 
 // Adds one cell. The case test comes first: a cell reaching both thresholds is case-major.
-inline void classify_cell(major_cell_table& t, int x, int y) {
+inline void classify_cell(major_cell_table& t, const thresholds& th, int x, int y) {
   const int m = x + y;
-  if (x >= Table_t.T1[m]) {
+  if (x >= th.case_min[m]) {
     t.cell[0] += x;
     t.cell[1] += y;
     ++t.nmajor;
-  } else if (y >= Table_t.T2[m]) {
+  } else if (y >= th.ctrl_min[m]) {
     t.cell[4] += x;
     t.cell[5] += y;
   }

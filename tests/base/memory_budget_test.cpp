@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "data/genotype_store.h"
-#include "search/dis_model.h"
-#include "stats/talpha.h"
+#include "search/search_model.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 namespace {
@@ -17,33 +17,28 @@ namespace {
 // outlived its block would make later loads in the same process (the fuzz targets load
 // millions of studies) refuse studies that fit.
 TEST(MemoryBudget, ClaimsAreGivenBackWithTheirBlocks) {
-  p = 100;
-  ncase = 70;
-  nctrl = 65;
+  const store_shape shape = make_shape(100, 70, 65);
   const size_t start = memory_claimed();
   const struct {
     const char* what;
     std::function<void()> use;  // makes the block, checks its claim, releases it
   } blocks[] = {
       {"store",
-       [] {
-         create_store();
-         EXPECT_GE(memory_claimed(), store_bytes(p));
-         release_store();
+       [&shape, start] {
+         genotype_store store = new_store(shape);
+         EXPECT_GE(memory_claimed() - start, shape.bytes());
        }},
       {"threshold tables",
-       [start] {
-         Talpha t;
-         t.init(1000, 0.5, 0.05);
-         EXPECT_GE(memory_claimed() - start, 1001 * (3 * sizeof(double) + 2 * sizeof(int)));
-         t.destroy();
+       [] {
+         // Claimed while they are built only.
+         EXPECT_EQ(build_thresholds(1000, 0.5, 0.05).case_min.size(), 1001u);
        }},
       {"lists",
-       [start] {
-         disModel model;
-         model.ndisloci = 4;
-         model.mulfactr = 1000;
-         model.init(100, p, ncase, nctrl, 2, 2);
+       [&shape, start] {
+         search_model model;
+         model.params.order = 4;
+         model.params.mulfactr = 1000;
+         ASSERT_FALSE(create_lists(model, 100, shape.snp_ct));
          // Three node arrays: the final list's and two level lists' of 100 000 nodes.
          EXPECT_GE(memory_claimed() - start, 200100 * sizeof(multi_locus_node));
        }},

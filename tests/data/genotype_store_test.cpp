@@ -10,37 +10,6 @@
 namespace velk {
 namespace {
 
-// The shifts of the parallel count are arithmetic, so negative values are where a
-// missing mask would smear the sign bit into the sums.
-TEST(BitCount, MatchesTheNumberOfSetBits) {
-  const int64_t values[] = {0, 1, 3, 0xFFFF, -1, -2, INT64_MIN, INT64_MAX, 0x5555555555555555LL,
-                            0x0123456789ABCDEFLL, static_cast<int64_t>(0xFFFF000000000000ULL),
-                            static_cast<int64_t>(0x8000000000000001ULL)};
-  for (int64_t v : values) EXPECT_EQ(bitCount(v), __builtin_popcountll(static_cast<uint64_t>(v))) << v;
-}
-
-TEST(Popcount, TableAndWordEdgeValues) {
-  fill_wordbits();
-  EXPECT_EQ(wordbits[0], 0);
-  EXPECT_EQ(wordbits[1], 1);
-  EXPECT_EQ(wordbits[3], 2);
-  EXPECT_EQ(wordbits[0x8000], 1);
-  EXPECT_EQ(wordbits[65535], 16);
-
-  const struct {
-    int64_t value;
-    int bits;
-  } cases[] = {{0, 0},
-               {-1, 64},
-               {INT64_MIN, 1},  // the top chunk is taken unsigned
-               {0xFFFF, 16},
-               {static_cast<int64_t>(0xFFFF000000000000ULL), 16},
-               {0x0000FFFF00000000LL, 16},
-               {0x0001000100010001LL, 4},
-               {INT64_MAX, 63}};
-  for (const auto& c : cases) EXPECT_EQ(popcount(c.value), c.bits) << c.value;
-}
-
 TEST(WordCount, RoundsUpToWholeWords) {
   const struct {
     int individuals, words;
@@ -48,68 +17,50 @@ TEST(WordCount, RoundsUpToWholeWords) {
   for (const auto& c : cases) EXPECT_EQ(word_count(c.individuals), c.words) << c.individuals;
 }
 
-// Builds a store in-process and puts the globals back afterwards, since other tests
-// share them.
+// A store built in-process, written and counted through the slot views.
 class StoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = {p, n, ncase, nctrl, nlongintcase, nlongintctrl};
-    fill_wordbits();
-  }
-  void TearDown() override {
-    release_store();
-    p = saved_[0];
-    n = saved_[1];
-    ncase = saved_[2];
-    nctrl = saved_[3];
-    nlongintcase = saved_[4];
-    nlongintctrl = saved_[5];
-  }
-  void make(int snps, int cases, int ctrls) {
-    p = snps;
-    ncase = cases;
-    nctrl = ctrls;
-    n = cases + ctrls;
-    create_store();
-  }
+  void make(int snps, int cases, int ctrls) { store_ = new_store(make_shape(snps, cases, ctrls)); }
+  const store_shape& shape() const { return store_.shape; }
+  genotype_slot slot_of(int s, int g) const { return slot(store_, s, g); }
   // Sets individual d's genotype g at SNP s; g outside 0..2 is a missing genotype.
-  static void put(int s, bool is_case, int d, int g) {
+  void put(int s, bool is_case, int d, int g) {
     if (g < 0 || g > 2) return;
-    set_individual(is_case ? slot(s, g).pcase : slot(s, g).pctrl, d);
+    set_individual(is_case ? slot_of(s, g).cases : slot_of(s, g).ctrls, d);
   }
-  static cell_count cell(const std::vector<std::pair<int, int>>& snp_genotypes) {
+  cell_count cell(const std::vector<std::pair<int, int>>& snp_genotypes) const {
     genotype_slot slots[4];
     int k = 0;
-    for (auto [s, g] : snp_genotypes) slots[k++] = slot(s, g);
-    return count_cell(slots, k);
+    for (auto [s, g] : snp_genotypes) slots[k++] = slot_of(s, g);
+    return count_cell(slots, k, store_.shape);
   }
 
  private:
-  std::array<int, 6> saved_{};
+  genotype_store store_;
 };
 
 TEST_F(StoreTest, BitLayoutAndSlotsDoNotOverlap) {
   make(2, 65, 64);
-  EXPECT_EQ(nlongintcase, 2);
-  EXPECT_EQ(nlongintctrl, 1);
+  EXPECT_EQ(shape().case_word_ct, 2);
+  EXPECT_EQ(shape().ctrl_word_ct, 1);
   put(0, true, 64, 1);   // case 64: bit 0 of word 1
   put(0, false, 63, 1);  // control 63: bit 63 of word 0
   put(1, true, 0, 2);
-  EXPECT_EQ(slot(0, 1).pcase[0], 0u);
-  EXPECT_EQ(slot(0, 1).pcase[1], 1u);
-  EXPECT_EQ(slot(0, 1).pctrl[0], uint64_t{1} << 63);
-  EXPECT_EQ(slot(1, 2).pcase[0], 1u);
+  EXPECT_EQ(slot_of(0, 1).cases[0], 0u);
+  EXPECT_EQ(slot_of(0, 1).cases[1], 1u);
+  EXPECT_EQ(slot_of(0, 1).ctrls[0], uint64_t{1} << 63);
+  EXPECT_EQ(slot_of(1, 2).cases[0], 1u);
   // The other slots start zeroed and nothing leaked into them.
   for (int s = 0; s < 2; ++s)
     for (int g = 0; g < 3; ++g)
       if ((s != 0 || g != 1) && (s != 1 || g != 2)) {
-        EXPECT_EQ(slot(s, g).pcase[0] | slot(s, g).pcase[1] | slot(s, g).pctrl[0], 0u) << s << g;
+        EXPECT_EQ(slot_of(s, g).cases[0] | slot_of(s, g).cases[1] | slot_of(s, g).ctrls[0], 0u) << s << g;
       }
 }
 
 TEST_F(StoreTest, NoCasesMeansNoCaseWordsAndZeroCounts) {
   make(1, 0, 3);
-  EXPECT_EQ(nlongintcase, 0);
+  EXPECT_EQ(shape().case_word_ct, 0);
   put(0, false, 2, 0);
   const cell_count c = cell({{0, 0}});
   EXPECT_EQ(c.cases, 0);
@@ -173,8 +124,8 @@ TEST_F(StoreTest, CellCounts) {
       a += cell({{s, g}}).cases;
       b += cell({{s, g}}).ctrls;
     }
-    EXPECT_EQ(a, ncase - missing_cases[s]) << s;
-    EXPECT_EQ(b, nctrl - missing_ctrls[s]) << s;
+    EXPECT_EQ(a, shape().case_ct - missing_cases[s]) << s;
+    EXPECT_EQ(b, shape().ctrl_ct - missing_ctrls[s]) << s;
   }
 
   // Adding a SNP to a cell can only narrow it.

@@ -14,7 +14,7 @@
 #include "e2e.h"
 #include "plink_study.h"
 #include "stats/major_cell_table.h"
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 namespace velk::testing {
 namespace {
@@ -67,9 +67,7 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
   long cases = 0;
   for (bool c : s.is_case) cases += c;
   const long n = s.individuals();
-  Talpha t;
-  t.init(static_cast<int>(n), static_cast<double>(cases) / static_cast<double>(n), alpha);
-  t.cul_T();
+  const thresholds t = build_thresholds(static_cast<int>(n), static_cast<double>(cases) / static_cast<double>(n), alpha);
   std::string out = "rank\tsnps\tgenotypes\tcases\tcontrols\tcase_threshold\tcontrol_threshold\tclass\n";
   for (size_t r = 0; r < lines.size(); ++r) {
     const std::vector<long>& loci = lines[r].loci;
@@ -91,8 +89,8 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
         if (in_cell) (s.is_case[d] ? x : y) += 1;
       }
       const int m = x + y;
-      const char* kind = x >= t.T1[m] ? "case-major" : y >= t.T2[m] ? "control-major" : "other";
-      const int row = x >= t.T1[m] ? 0 : y >= t.T2[m] ? 2 : 1;
+      const char* kind = x >= t.case_min[m] ? "case-major" : y >= t.ctrl_min[m] ? "control-major" : "other";
+      const int row = x >= t.case_min[m] ? 0 : y >= t.ctrl_min[m] ? 2 : 1;
       if (row != 1) {
         table[2 * row] += x;
         table[2 * row + 1] += y;
@@ -101,7 +99,7 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
       std::string genotypes;
       for (int i = 0; i < width; ++i) genotypes += (i ? "," : "") + std::to_string(g[i]);
       out += prefix + genotypes + "\t" + std::to_string(x) + "\t" + std::to_string(y) + "\t" +
-             std::to_string(t.T1[m]) + "\t" + std::to_string(t.T2[m]) + "\t" + kind + "\n";
+             std::to_string(t.case_min[m]) + "\t" + std::to_string(t.ctrl_min[m]) + "\t" + kind + "\n";
     }
     int missing_cases = 0, missing_ctrls = 0;
     for (long d = 0; d < n; ++d) {
@@ -118,7 +116,6 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
     EXPECT_EQ(chisq, lines[r].chisq) << "rank " << r + 1;
     EXPECT_EQ(nmajor, lines[r].nmajor) << "rank " << r + 1;
   }
-  t.destroy();
   return out;
 }
 

@@ -12,7 +12,7 @@
 
 #include "data/genotype_store.h"
 #include "search/complete_cells.h"
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 namespace velk {
 namespace {
@@ -41,9 +41,9 @@ struct completeness {
 // except where `complete` says that the lanes, or the three rows, miss nobody of a
 // class (the job tells the kernel so). Some jobs put (nearly) everyone in row 0 and
 // genotype 0, so that the AVX2 kernel's byte counts reach their limit between flushes.
-void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nrows, const Talpha& table,
+void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctrl_word_ct, int nrows, const thresholds& table,
               const completeness& complete) {
-  const int words = nlc + nlt;
+  const int words = case_word_ct + ctrl_word_ct;
   const double missing = std::uniform_real_distribution<double>(0.0, 0.5)(rng);
   const double skew = std::array<double, 3>{0.0, 0.9, 1.0}[rng() % 3];
   auto unit = [&] { return std::uniform_real_distribution<double>(0, 1)(rng); };
@@ -54,7 +54,7 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nro
   f.rows.assign(static_cast<size_t>(nrows) * words, 0);
   f.block.assign(static_cast<size_t>(3) * words * kLanes + 8, 0);
   for (int w = 0; w < words; ++w) {
-    const int k = w < nlc ? 0 : 1;
+    const int k = w < case_word_ct ? 0 : 1;
     for (int bit = 0; bit < 64; ++bit) {
       const int r = pick(nrows, complete.rows[k]);
       if (r >= 0) f.rows[static_cast<size_t>(r) * words + w] |= 1ULL << bit;
@@ -67,18 +67,18 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nro
   f.row_ptrs.clear();
   for (int r = 0; r < nrows; ++r) f.row_ptrs.push_back(f.rows.data() + static_cast<size_t>(r) * words);
   f.row_total.assign(static_cast<size_t>(nrows) * kClasses, 0);
-  count_rows(f.row_ptrs.data(), nrows, nlc, nlt, f.row_total.data());
+  count_rows(f.row_ptrs.data(), nrows, case_word_ct, ctrl_word_ct, f.row_total.data());
   f.genotype_total.assign(3 * kClasses * kLanes, 0);
   for (int g = 0; g < 3; ++g)
     for (int w = 0; w < words; ++w)
       for (int l = 0; l < kLanes; ++l)
-        f.genotype_total[(g * kClasses + (w < nlc ? 0 : 1)) * kLanes + l] +=
+        f.genotype_total[(g * kClasses + (w < case_word_ct ? 0 : 1)) * kLanes + l] +=
             __builtin_popcountll(f.block[(static_cast<size_t>(g) * words + w) * kLanes + l]);
-  const int n_all = table.size - 1;
-  f.packed.resize(table.size);
-  f.inv.assign(table.size, 0.0);
+  const int n_all = static_cast<int>(table.case_min.size()) - 1;
+  f.packed.resize(table.case_min.size());
+  f.inv.assign(table.case_min.size(), 0.0);
   for (int m = 0; m <= n_all; ++m) {
-    f.packed[m] = static_cast<uint32_t>(table.T1[m]) | static_cast<uint64_t>(static_cast<uint32_t>(table.T2[m])) << 32;
+    f.packed[m] = static_cast<uint32_t>(table.case_min[m]) | static_cast<uint64_t>(static_cast<uint32_t>(table.ctrl_min[m])) << 32;
     if (m > 0) f.inv[m] = 1.0 / m;
   }
   f.floors.resize(kLanes);
@@ -88,15 +88,15 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nro
   job.rows = f.row_ptrs.data();
   job.nrows = nrows;
   job.block = f.block.data();
-  job.nlc = nlc;
-  job.nlt = nlt;
-  job.T1 = table.T1;
-  job.T2 = table.T2;
+  job.case_word_ct = case_word_ct;
+  job.ctrl_word_ct = ctrl_word_ct;
+  job.T1 = table.case_min.data();
+  job.T2 = table.ctrl_min.data();
   job.T12 = f.packed.data();
-  job.ncase = 64 * nlc;
-  job.nctrl = 64 * nlt;
+  job.ncase = 64 * case_word_ct;
+  job.nctrl = 64 * ctrl_word_ct;
   job.inv_size = f.inv.data();
-  job.inv_case_ctrl = (nlc > 0 && nlt > 0) ? 1.0 / (double(job.ncase) * double(job.nctrl)) : 0.0;
+  job.inv_case_ctrl = (case_word_ct > 0 && ctrl_word_ct > 0) ? 1.0 / (double(job.ncase) * double(job.nctrl)) : 0.0;
   job.snp_floor = f.floors.data();
   job.level = std::uniform_real_distribution<double>(0, 20)(rng);
   job.excluded = static_cast<unsigned>(rng() & 0xFF);
@@ -109,18 +109,15 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int nlc, int nlt, int nro
 }
 
 TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
-  fill_wordbits();
   // Two flushes of the AVX2 byte accumulators (every 31 words) and a few words past.
   constexpr int kMaxWords = 65;
   // Thresholds over every cell size the largest job can produce.
-  Talpha table;
-  table.init(64 * 2 * kMaxWords, 0.5, 0.05);
-  table.cul_T();
+  const thresholds table = build_thresholds(64 * 2 * kMaxWords, 0.5, 0.05);
   std::mt19937_64 rng(12345);
   kernel_fixture f;
   int compared = 0;
-  for (int nlc = 0; nlc <= kMaxWords; ++nlc) {
-    for (int nlt : {0, 1, nlc, kMaxWords - nlc}) {
+  for (int case_word_ct = 0; case_word_ct <= kMaxWords; ++case_word_ct) {
+    for (int ctrl_word_ct : {0, 1, case_word_ct, kMaxWords - case_word_ct}) {
       for (int nrows : {3, 9, 27}) {
         // Each class meets every way at every word count: the cases way `way`, the
         // controls the next one. Only a SNP's three rows can be complete rows.
@@ -132,7 +129,7 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
             complete.lanes[k] = (w & 1) != 0;
             complete.rows[k] = (w & 2) != 0;
           }
-          make_job(f, rng, nlc, nlt, nrows, table, complete);
+          make_job(f, rng, case_word_ct, ctrl_word_ct, nrows, table, complete);
           // The reference counts every cell. A kernel gives the survivors and their
           // tables; with no cutoff and no exclusion every lane survives, so that every
           // lane's table is compared too.
@@ -154,8 +151,8 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
               if (!kernel_supported(level)) continue;
               block_result got{};
               kernel_for(level)(f.job, got);
-              SCOPED_TRACE(std::string(kernel_name(level)) + " nlc=" + std::to_string(nlc) + " nlt=" +
-                           std::to_string(nlt) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way) +
+              SCOPED_TRACE(std::string(kernel_name(level)) + " case_word_ct=" + std::to_string(case_word_ct) + " ctrl_word_ct=" +
+                           std::to_string(ctrl_word_ct) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way) +
                            (everyone ? " everyone" : ""));
               EXPECT_EQ(got.survivors, want.survivors);
               for (unsigned mask = want.survivors; mask != 0; mask &= mask - 1) {
@@ -171,7 +168,6 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
     }
   }
   EXPECT_GT(compared, 0);
-  table.destroy();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "e2e.h"
-#include "search/dis_model.h"
+#include "search/search_model.h"
 
 namespace velk {
 namespace {
@@ -26,9 +26,9 @@ std::ostream& operator<<(std::ostream& out, const parameters& v) {
 parameters load(const std::string& text) {
   testing::study_dir dir;
   dir.write("VELKparameters.txt", text);
-  disModel model;
-  EXPECT_EQ(model.loadparameters((dir.path() / "VELKparameters.txt").c_str()), 0);
-  return {model.ndisloci, model.mulfactr, model.max_pval, model.maxgwpvl, model.alpha_rf};
+  search_parameters read;
+  EXPECT_TRUE(read_parameters((dir.path() / "VELKparameters.txt").c_str(), read));
+  return {read.order, read.mulfactr, read.max_pval, read.maxgwpvl, read.alpha_rf};
 }
 
 TEST(Parameters, ReadsEachKey) {
@@ -75,11 +75,11 @@ TEST(Parameters, ReadsEachKey) {
 TEST(Parameters, MissingFileIsReported) {
   testing::study_dir dir;
   const std::string path = (dir.path() / "no such file.txt").string();
-  disModel model;
+  search_parameters read;
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(model.loadparameters(path.c_str()), -1);
+  EXPECT_FALSE(read_parameters(path.c_str(), read));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Cannot open the parameter file \"" + path + "\"\n");
-  EXPECT_EQ(model.ndisloci, 0);
+  EXPECT_EQ(read.order, 0);
 }
 
 }  // namespace

@@ -46,42 +46,24 @@ TEST(PValue, UpperTailWithTwoDegreesOfFreedom) {
     EXPECT_NEAR(p_value_chisq(2, x) / std::exp(-x / 2), 1.0, 1e-12) << x;
 }
 
-// Builds Table_t for one test and releases it afterwards.
-class MajorCells : public ::testing::Test {
- protected:
-  void build(int n, double a, double alpha) {
-    TearDown();
-    Table_t.init(n, a, alpha);
-    Table_t.cul_T();
-    built_ = true;
-  }
-  void TearDown() override {
-    if (built_) Table_t.destroy();
-    built_ = false;
-  }
-
- private:
-  bool built_ = false;
-};
-
-TEST_F(MajorCells, WorkedSnp) {
-  build(10, 0.5, 0.05);
+TEST(MajorCells, WorkedSnp) {
+  const thresholds th = build_thresholds(10, 0.5, 0.05);
   major_cell_table t;
-  classify_cell(t, 4, 0);  // 4 >= T1[4] = 4: case-major
-  classify_cell(t, 1, 2);  // 1 < 3 and 2 < 3: neither
-  classify_cell(t, 0, 3);  // 3 >= T2[3] = 3: control-major
+  classify_cell(t, th, 4, 0);  // 4 >= T1[4] = 4: case-major
+  classify_cell(t, th, 1, 2);  // 1 < 3 and 2 < 3: neither
+  classify_cell(t, th, 0, 3);  // 3 >= T2[3] = 3: control-major
   complete_table(t, 5, 5);
   EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), std::vector<int>({4, 0, 1, 2, 0, 3}));
   EXPECT_EQ(t.nmajor, 1);
   EXPECT_EQ(chi_square(t.cell, 3, 2), 7.333333333333334);
 }
 
-TEST_F(MajorCells, CellReachingBothThresholdsIsCaseMajor) {
-  build(10, 0.5, 0.6);
-  ASSERT_EQ(Table_t.T1[4], 2);
-  ASSERT_EQ(Table_t.T2[4], 2);
+TEST(MajorCells, CellReachingBothThresholdsIsCaseMajor) {
+  const thresholds th = build_thresholds(10, 0.5, 0.6);
+  ASSERT_EQ(th.case_min[4], 2);
+  ASSERT_EQ(th.ctrl_min[4], 2);
   major_cell_table t;
-  classify_cell(t, 2, 2);
+  classify_cell(t, th, 2, 2);
   complete_table(t, 5, 5);
   EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), std::vector<int>({2, 2, 3, 3, 0, 0}));
   EXPECT_EQ(t.nmajor, 1);
@@ -89,11 +71,11 @@ TEST_F(MajorCells, CellReachingBothThresholdsIsCaseMajor) {
 
 // Cells of 0 or 1 individuals are never major; two cases are, unless alpha is 0.
 // Individuals outside every cell (missing genotypes) end in the middle row.
-TEST_F(MajorCells, SmallCellsAndMissingGenotypes) {
+TEST(MajorCells, SmallCellsAndMissingGenotypes) {
   for (double alpha : {0.05, 0.0}) {
-    build(10, 0.5, alpha);
+    const thresholds th = build_thresholds(10, 0.5, alpha);
     major_cell_table t;
-    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 0}, {0, 2}}) classify_cell(t, x, y);
+    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 0}, {0, 2}}) classify_cell(t, th, x, y);
     complete_table(t, 6, 4);
     const std::vector<int> expected = alpha > 0 ? std::vector<int>{2, 0, 4, 2, 0, 2} : std::vector<int>{0, 0, 6, 4, 0, 0};
     EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), expected) << alpha;

@@ -1,4 +1,4 @@
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 #include <libalglib/specialfunctions.h>
 
@@ -8,30 +8,21 @@
 
 namespace velk {
 
-Talpha Table_t;
+namespace {
 
-void Talpha::init(int n, double a, double alpha_in) {
-  row = 1;
-  size = n + 1;
-  // Five arrays of n + 1 entries: a tall study needs more for them than for its store.
-  claimed = (3 * sizeof(double) + 2 * sizeof(int)) * static_cast<size_t>(size);
-  claim_memory(claimed);
-  binom = new double[size];
-  case_pow = new double[size];
-  ctrl_pow = new double[size];
-  T1 = new int[size];
-  T2 = new int[size];
-  binom[0] = ctrl_pow[0] = case_pow[0] = 1.0;
-  alpha = alpha_in;
-  const double b = 1.0 - a;
-  for (int i = 0; i < n; ++i) {
-    binom[i + 1] = 1.0;  // row 1 at indices 0 and 1; untouched entries stay 1.0
-    case_pow[i + 1] = a * case_pow[i];
-    ctrl_pow[i + 1] = ctrl_pow[i] * b;
-  }
-}
+// The working arrays of one build: a row of binomial coefficients and the powers of
+// the two class fractions, each of n + 1 entries.
+struct binomial_terms {
+  std::vector<double> binom;     // binom[j] = C(row, j) for j = 0 ... row
+  std::vector<double> case_pow;  // case_pow[i] = a^i
+  std::vector<double> ctrl_pow;  // ctrl_pow[i] = (1 - a)^i
+  int row = 1;                   // the binomial row that binom holds
 
-void Talpha::cal_ch_t(int m) {
+  void advance_to_row(int m);
+};
+
+// Makes binom hold row m of the binomial coefficients.
+void binomial_terms::advance_to_row(int m) {
   const int h = (m - 1) / 2;
   if (row == m - 1) {
     // Downward, so that binom[k - 1] still holds C(m - 1, k - 1) when it is read.
@@ -44,8 +35,6 @@ void Talpha::cal_ch_t(int m) {
   }
   row = m;
 }
-
-namespace {
 
 // P(X > j) for X ~ Binomial(m, q).
 double upper_tail(int j, int m, double q) { return alglib::binomialcdistribution(j, m, q); }
@@ -82,17 +71,40 @@ int binomial_threshold_by_bisection(int m, double q, double alpha) {
   return lo;
 }
 
-void Talpha::cul_T() {
+thresholds build_thresholds(int sample_ct, double a, double alpha) {
+  const int n = sample_ct;
+  const size_t size = static_cast<size_t>(n) + 1;
+  // Five arrays of n + 1 entries: a tall study needs more for them than for its store.
+  const size_t claimed = (3 * sizeof(double) + 2 * sizeof(int)) * size;
+  claim_memory(claimed);
+  binomial_terms terms;
+  // Row 1 at indices 0 and 1; entries not yet derived stay 1.0.
+  terms.binom.assign(size, 1.0);
+  terms.case_pow.resize(size);
+  terms.ctrl_pow.resize(size);
+  terms.ctrl_pow[0] = terms.case_pow[0] = 1.0;
+  const double b = 1.0 - a;
+  for (int i = 0; i < n; ++i) {
+    terms.case_pow[i + 1] = a * terms.case_pow[i];
+    terms.ctrl_pow[i + 1] = terms.ctrl_pow[i] * b;
+  }
+  const std::vector<double>& binom = terms.binom;
+  const std::vector<double>& case_pow = terms.case_pow;
+  const std::vector<double>& ctrl_pow = terms.ctrl_pow;
+  thresholds out;
+  out.case_min.resize(size);
+  out.ctrl_min.resize(size);
+  int* T1 = out.case_min.data();
+  int* T2 = out.ctrl_min.data();
   T1[0] = 1;
   T2[0] = 1;
-  if (size > 1) {
+  if (n > 0) {
     T1[1] = 2;
     T2[1] = 2;
   }
-  const int n = size - 1;
   const int last_summed = std::min(n, kLargestSummedCell);
   for (int m = 2; m <= last_summed; ++m) {
-    cal_ch_t(m);
+    terms.advance_to_row(m);
     const double bar = 1.0 - alpha;
     // The sums run in this order and this grouping; a NaN sum never passes the bar.
     double s = 0.0;
@@ -115,32 +127,14 @@ void Talpha::cul_T() {
     }
   }
   if (n > kLargestSummedCell) {
-    // case_pow[1] and ctrl_pow[1] are exactly a and 1.0 - a as init computed them.
-    const double a = case_pow[1];
-    const double b = ctrl_pow[1];
     fill_large_cells(T1, kLargestSummedCell + 1, n, a, alpha);
     if (b == a)
       std::copy(T1 + kLargestSummedCell + 1, T1 + n + 1, T2 + kLargestSummedCell + 1);
     else
       fill_large_cells(T2, kLargestSummedCell + 1, n, b, alpha);
   }
-}
-
-void share_thresholds(const team& t, Talpha& table) {
-  share_bytes(t, table.T1, sizeof(int) * static_cast<size_t>(table.size));
-  share_bytes(t, table.T2, sizeof(int) * static_cast<size_t>(table.size));
-}
-
-void Talpha::destroy() {
-  delete[] binom;
-  delete[] case_pow;
-  delete[] ctrl_pow;
-  delete[] T1;
-  delete[] T2;
-  binom = case_pow = ctrl_pow = nullptr;
-  T1 = T2 = nullptr;
   release_memory(claimed);
-  claimed = 0;
+  return out;
 }
 
 }  // namespace velk

@@ -1,4 +1,4 @@
-#include "ranking/list_image.h"
+#include "search/list_image.h"
 
 #include "base/byte_io.h"
 

@@ -1,4 +1,4 @@
-#include "ranking/top_k_list.h"
+#include "search/top_k_list.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "stats/talpha.h"
+#include "stats/thresholds.h"
 
 #include <gtest/gtest.h>
 #include <libalglib/specialfunctions.h>
@@ -13,14 +13,9 @@ struct tables {
   std::vector<int> t1, t2;
 };
 
-// Builds the tables for n individuals in a local Talpha and copies them out.
 tables build(int n, double a, double alpha) {
-  Talpha t;
-  t.init(n, a, alpha);
-  t.cul_T();
-  tables out{std::vector<int>(t.T1, t.T1 + n + 1), std::vector<int>(t.T2, t.T2 + n + 1)};
-  t.destroy();
-  return out;
+  thresholds t = build_thresholds(n, a, alpha);
+  return {t.case_min, t.ctrl_min};
 }
 
 TEST(Thresholds, WorkedTablesForTenIndividuals) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/team.h"
-#include "ranking/top_k_list.h"
+#include "search/top_k_list.h"
 
 namespace velk {
 

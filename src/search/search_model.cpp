@@ -1,0 +1,172 @@
+#include "search/search_model.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/fail.h"
+#include "base/memory_budget.h"
+#include "search/parameter_advice.h"
+
+namespace velk {
+
+namespace {
+
+// The value of a parameter line starts right after its key, past blanks and tabs.
+const char* value_text(const char* line) {
+  const char* v = line + kKeyLength;
+  while (*v == ' ' || *v == '\t') ++v;
+  return v;
+}
+
+// A capacity that cannot be held in an int is sized as -1, which the list refuses.
+int list_capacity(long long requested) {
+  return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
+}
+
+refusal list_refusal(const std::string& hint_text) { return {"Cannot alloc memory for top_k_list!\n", hint_text}; }
+
+// No list holds more than the sets there are.
+double possible_sets(int snp_ct, int k) { return std::max(0.0, locus_set_count(snp_ct, k)); }
+
+top_k_list* new_list(int capacity, int width) {
+  auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
+  if (list == nullptr) fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n");
+  init_top_k_list(list, capacity, width);
+  return list;
+}
+
+void delete_list(top_k_list*& list) {
+  if (list == nullptr) return;
+  destroy_top_k_list(list);
+  free(list);
+  list = nullptr;
+}
+
+}  // namespace
+
+int parameter_int(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const long v = strtol(start, &stop, 10);
+  if (end != nullptr) *end = stop;
+  // Clamped to int, so that an absurdly large count is refused by the checks, not wrapped.
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+long long parameter_long(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const long long v = strtoll(start, &stop, 10);
+  if (end != nullptr) *end = stop;
+  return v;
+}
+
+double parameter_real(const char* line, const char** end) {
+  const char* start = value_text(line);
+  char* stop = nullptr;
+  const double v = strtod(start, &stop);
+  if (end != nullptr) *end = stop;
+  return v;
+}
+
+bool read_parameter_lines(const char* path, const std::function<void(long, const char*)>& visit) {
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) return false;
+  // Lines longer than 999 characters are read as several lines, as they always were.
+  char line[1000];
+  long number = 1;
+  bool first = true;
+  while (fgets(line, sizeof line, file) != nullptr) {
+    // Editors on some systems start a UTF-8 file with a byte-order mark; it is no part
+    // of the first key.
+    const bool mark = first && strncmp(line, "\xEF\xBB\xBF", 3) == 0;
+    first = false;
+    visit(number, mark ? line + 3 : line);
+    if (strchr(line, '\n') != nullptr) ++number;
+  }
+  fclose(file);
+  return true;
+}
+
+double locus_set_count(int snp_ct, int k) {
+  double sets = 1;
+  for (int i = 0; i < k; ++i) {
+    sets = sets * (snp_ct - i);
+    sets = sets / (k - i);
+  }
+  return sets;
+}
+
+search_model::~search_model() {
+  delete_list(result_list);
+  delete_list(level_lists[0]);
+  delete_list(level_lists[1]);
+  release_memory(claimed);
+}
+
+bool read_parameters(const char* path, search_parameters& params) {
+  // The keys of kParameterKeys; the advice warns about lines that name none of them.
+  const bool read = read_parameter_lines(path, [&params](long, const char* line) {
+    search_parameters& p = params;
+    if (strncmp(line, "[DISEASEN]", kKeyLength) == 0)
+      p.order = parameter_int(line);
+    else if (strncmp(line, "[MULFACTR]", kKeyLength) == 0)
+      p.mulfactr = parameter_int(line);
+    else if (strncmp(line, "[MAX_PVAL]", kKeyLength) == 0)
+      p.max_pval = parameter_real(line);
+    else if (strncmp(line, "[MAXGWPVL]", kKeyLength) == 0)
+      p.maxgwpvl = parameter_real(line);
+    else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
+      p.alpha_rf = parameter_real(line);
+    else if (strncmp(line, "[PERMUTES]", kKeyLength) == 0)
+      p.permutes = parameter_long(line);
+    else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
+      p.permseed = parameter_long(line);
+  });
+  if (!read) report("Cannot open the parameter file \"%s\"\n", path);
+  return read;
+}
+
+p_value_bounds bounds_of(const search_parameters& params) {
+  p_value_bounds bounds;
+  if (params.max_pval != 0) bounds.corrected = params.max_pval;
+  if (params.maxgwpvl != 0) bounds.raw = params.maxgwpvl;
+  return bounds;
+}
+
+std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_ct) {
+  const search_parameters& params = model.params;
+  const int order = params.order;
+  const int final_capacity = list_capacity(top_k_in);
+  model.top_k = final_capacity;
+  if (order <= 0) return refusal{"Please Input the number of disease loci of the model before!\n", disease_loci_hint(order)};
+  if (order > 4) return refusal{"The number of disease loci is at most 4!\n", ""};
+  if (params.permutes < 0) return refusal{"The number of permutations [PERMUTES] cannot be negative!\n", ""};
+  const int level_capacity = order > 2 ? list_capacity(static_cast<long long>(model.top_k) * params.mulfactr) : 0;
+  // Refused here, before anything is allocated, with the same message as the list would
+  // give, so that the hint can say which count is wrong.
+  if (final_capacity < 0 || level_capacity < 0)
+    return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, 0));
+  // All lists are weighed before any is made: calloc grants a node array beyond the
+  // machine lazily, and the run would be killed halfway through the search. Level list
+  // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
+  size_t bytes = top_k_list_bytes(final_capacity, possible_sets(snp_ct, order));
+  if (order > 2) {
+    bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, 3));
+    bytes += top_k_list_bytes(level_capacity, std::max(possible_sets(snp_ct, 2), possible_sets(snp_ct, order)));
+  }
+  if (!try_claim_memory(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes));
+  model.claimed = bytes;
+  model.result_list = new_list(final_capacity, order);
+  if (order > 2) {
+    model.level_lists[0] = new_list(level_capacity, 1);
+    model.level_lists[1] = new_list(level_capacity, 2);
+  }
+  return std::nullopt;
+}
+
+}  // namespace velk

@@ -17,6 +17,7 @@ namespace velk {
 // Exit statuses of the program.
 inline constexpr int kStatusInputError = 1;   // an input file could not be read
 inline constexpr int kStatusFatal = -1;       // seen by the shell as 255
+inline constexpr int kStatusUsage = 2;        // velk-names and velk-report: a wrong command line
 
 // Writes a message to standard error; the caller goes on (or unwinds) itself.
 void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -7,6 +7,10 @@
 
 namespace velk {
 
+// A blank between the fields of the program's own files (result, permutation and
+// parameter files): a space or a tab.
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
 // Opens a file for reading without ever blocking; null when it cannot be opened.
 FILE* open_nonblocking(const char* name);
 

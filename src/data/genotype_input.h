@@ -12,6 +12,8 @@
 
 namespace velk {
 
+inline constexpr const char* kListFileName = "VELKinputfiles.txt";
+
 // How a load ended. A study that cannot be loaded has been reported on standard error;
 // `unopened` (a listed genotype file that cannot be opened) says no more than that,
 // `refused` is followed by the driver's own line.

@@ -113,6 +113,13 @@ inline int count_and(const class_bits* bits, int k, int word_ct) {
   return total;
 }
 
+// The genotype cells of a set of `width` SNPs: 3^width.
+constexpr int cell_total(int width) {
+  int total = 1;
+  for (int i = 0; i < width; ++i) total *= 3;
+  return total;
+}
+
 struct cell_count {
   int cases;
   int ctrls;

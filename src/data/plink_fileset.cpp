@@ -282,11 +282,9 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
            classes.size());
     return false;
   }
-  const auto differs = std::mismatch(classes.begin(), classes.end(), set.classes.begin());
-  if (differs.first != classes.end()) {
-    const size_t d = static_cast<size_t>(differs.first - classes.begin());
+  if (const long d = first_class_difference(classes, set.classes); d >= 0) {
     report("File %s, %s: the phenotype differs from the first file.\n", set.fam.c_str(),
-           fam_individual(set.fam_text, set.fam_rows[d]).c_str());
+           fam_individual(set.fam_text, set.fam_rows[static_cast<size_t>(d)]).c_str());
     return false;
   }
   // Opened and checked again: the sizing pass's look may be out of date.

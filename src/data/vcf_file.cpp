@@ -383,11 +383,9 @@ bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>&
            file.classes.size(), classes.size());
     return false;
   }
-  const auto differs = std::mismatch(classes.begin(), classes.end(), file.classes.begin());
-  if (differs.first != classes.end()) {
-    const size_t d = static_cast<size_t>(differs.first - classes.begin());
+  if (const long d = first_class_difference(classes, file.classes); d >= 0) {
     report("File %s, sample %s: the class differs from the first file.\n", file.listed.c_str(),
-           shown(file.samples[static_cast<size_t>(file.sample_of[d])]).c_str());
+           shown(file.samples[static_cast<size_t>(file.sample_of[static_cast<size_t>(d)])]).c_str());
     return false;
   }
   // Where each individual's call goes: its index among the cases or among the

@@ -103,7 +103,7 @@ bool match_vcf_samples(std::vector<std::optional<vcf_file>>& files) {
   if (first == files.end()) {
     // Kept out of the checked output: a warning line is advice, not a result.
     if (present(phenotype_name))
-      report("Warning: %s is not read: the study lists no VCF or BCF file.\n", phenotype_name);
+      warn("%s is not read: the study lists no VCF or BCF file.", phenotype_name);
     return true;
   }
   phenotype_table table;

@@ -7,13 +7,11 @@
 
 #include "base/fail.h"
 #include "data/genotype_input.h"
-#include "driver/run.h"
 #include "ranking/result_names.h"
 #include "ranking/result_writer.h"
 
 namespace {
 
-constexpr int kStatusUsage = 2;
 
 constexpr const char* kHelp =
     "Usage: velk-names [--positions] [--help]\n"

@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr int kStatusUsage = 2;
 
 constexpr const char* kHelp =
     "Usage: velk-report [--help]\n"

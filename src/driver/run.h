@@ -11,8 +11,6 @@
 
 namespace velk {
 
-inline constexpr const char* kListFileName = "VELKinputfiles.txt";
-
 struct run_options {
   search_path path = search_path::fast;
   search_tuning tuning;

@@ -55,7 +55,7 @@ std::optional<std::vector<std::string>> read_family_wise_p_values(const char* na
   const text_file read = read_text_file(name, text);
   if (read == text_file::cannot_open && errno == ENOENT) return left_out();
   if (read != text_file::read) {
-    report("Warning: can't read %s; the family-wise p-values are left out.\n", name);
+    warn("can't read %s; the family-wise p-values are left out.", name);
     return left_out();
   }
   std::vector<std::string> lines;
@@ -69,13 +69,13 @@ std::optional<std::vector<std::string>> read_family_wise_p_values(const char* na
   const std::vector<std::string> header = lines.empty() ? std::vector<std::string>() : split_fields(lines[0]);
   const size_t width = rows.empty() ? header.size() - std::min(header.size(), kTrailingFields) : rows[0].loci.size();
   if (!is_header(header, width) || width < 1 || width > static_cast<size_t>(kLargestSet)) {
-    report("Warning: %s, line 1: not the header of a permutation file for the sets of %s; the family-wise p-values "
-           "are left out.\n",
+    warn("%s, line 1: not the header of a permutation file for the sets of %s; the family-wise p-values "
+           "are left out.",
            name, result_name);
     return left_out();
   }
   if (lines.size() - 1 != rows.size()) {
-    report("Warning: %s holds %zu sets, %s %zu; the family-wise p-values are left out.\n", name, lines.size() - 1,
+    warn("%s holds %zu sets, %s %zu; the family-wise p-values are left out.", name, lines.size() - 1,
            result_name, rows.size());
     return left_out();
   }
@@ -83,15 +83,15 @@ std::optional<std::vector<std::string>> read_family_wise_p_values(const char* na
   for (size_t r = 0; r < rows.size(); ++r) {
     const std::vector<std::string> fields = split_fields(lines[r + 1]);
     if (!row_matches(fields, rows[r])) {
-      report("Warning: %s, line %zu: not the SNPs and chi_SQ of %s, line %ld; the family-wise p-values are left "
-             "out.\n",
+      warn("%s, line %zu: not the SNPs and chi_SQ of %s, line %ld; the family-wise p-values are left "
+             "out.",
              name, r + 2, result_name, rows[r].line);
       return left_out();
     }
     const size_t at = rows[r].loci.size() + 2;
     if (!is_probability(fields[at]) || !is_count(fields[at + 1])) {
-      report("Warning: %s, line %zu: not a family-wise p-value and a count; the family-wise p-values are left "
-             "out.\n",
+      warn("%s, line %zu: not a family-wise p-value and a count; the family-wise p-values are left "
+             "out.",
              name, r + 2);
       return left_out();
     }

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "ranking/permutation_files.h"
 #include "ranking/result_rows.h"
 
 namespace velk {
 
-inline constexpr const char* kPermutationsFileName = "VELKpermutations.txt";
 
 // The family-wise p-value of every row of `rows`, as the permutation file `name` writes
 // it. Nothing, silently, when there is no such file. Nothing, after a line starting

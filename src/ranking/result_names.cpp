@@ -11,40 +11,15 @@
 #include "data/plink_fileset.h"
 #include "data/text_rows.h"
 #include "data/vcf_file.h"
+#include "ranking/result_rows.h"
 #include "ranking/result_writer.h"
 
 namespace velk {
 
 namespace {
 
-// The header line as print_top_k_list writes it, and the statistic columns' names.
-constexpr std::string_view kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells";
+// The names of the statistic columns, as the result file has them.
 constexpr std::string_view kStatisticNames = "chi_SQ\tP_value\t#Major_cells\n";
-constexpr size_t kStatisticFields = 3;  // statistic, p-value, case-major cells
-
-// The fields of a row: runs of characters other than blanks and tabs.
-std::vector<std::string_view> fields_of(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
-    const size_t start = at;
-    while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
-    if (at > start) fields.push_back(line.substr(start, at - start));
-  }
-  return fields;
-}
-
-// A SNP index: decimal digits only, as the result writer writes them; -1 otherwise.
-long index_of(std::string_view field) {
-  if (field.empty() || field.size() > 18) return -1;
-  long value = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
 
 // One column per SNP (and its place), so that a spreadsheet or R's read.table(header
 // = TRUE) lines the names up with the values.
@@ -145,56 +120,19 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
 
 bool name_result(const std::string& result, const char* result_name, const char* list_name,
                  const study_snp_names& names, std::string& out, bool with_places) {
-  out.clear();
-  const std::string_view text(result);
-  long line = 0;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view row = text.substr(at, end - at);
-    at = end + 1;
-    ++line;
-    if (line == 1) {
-      if (row != kHeader) {
-        report("File %s, line 1: not the header of a VELK result file.\n", result_name);
-        return false;
-      }
-      continue;  // its columns are known with the first row
-    }
-    const std::vector<std::string_view> fields = fields_of(row);
-    if (fields.size() <= kStatisticFields) {
-      report("File %s, line %ld: not a row of a VELK result file.\n", result_name, line);
-      return false;
-    }
-    const size_t loci = fields.size() - kStatisticFields;
-    if (line == 2) out = named_header(loci, with_places);
-    for (size_t i = 0; i < loci; ++i) {
-      const long index = index_of(fields[i]);
-      if (index < 0) {
-        report("File %s, line %ld: \"%s\" is not a SNP index.\n", result_name, line,
-               token_for_message(fields[i].data(), std::min<size_t>(fields[i].size(), 40), fields[i].size()).c_str());
-        return false;
-      }
-      if (index >= names.snps) {
-        report("File %s, line %ld: SNP index %ld is beyond the %ld SNPs of the files listed in %s.\n", result_name,
-               line, index, names.snps, list_name);
-        return false;
-      }
+  std::vector<result_row> rows;
+  if (!read_result_rows(result, result_name, list_name, names.snps, rows, row_checks::indices)) return false;
+  // The columns follow the first row; a result without rows names the statistic
+  // columns only.
+  out = named_header(rows.empty() ? 0 : rows[0].loci.size(), with_places);
+  for (const result_row& row : rows) {
+    for (int64_t index : row.loci) {
       out += names.name(index);
       out.push_back('\t');
       if (with_places) out += names.place(index) + "\t";
     }
-    for (size_t i = loci; i < fields.size(); ++i) {
-      out.append(fields[i]);
-      out.push_back(i + 1 < fields.size() ? '\t' : '\n');
-    }
+    out += row.chisq_text + "\t" + row.p_value_text + "\t" + row.nmajor_text + "\n";
   }
-  if (line == 0) {
-    report("File %s is empty; it is not a VELK result file.\n", result_name);
-    return false;
-  }
-  // A result without rows: its width is not known, only the statistic columns are.
-  if (line == 1) out = named_header(0, with_places);
   return true;
 }
 

@@ -3,14 +3,13 @@
 #include <algorithm>
 
 #include "base/fail.h"
+#include "base/text_file.h"
 #include "data/text_rows.h"
 
 namespace velk {
 
 namespace {
 
-// The header line as print_top_k_list writes it.
-constexpr const char* kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells";
 constexpr size_t kStatisticFields = 3;  // statistic, p-value, case-major cells
 
 // A count as the result writer writes it: decimal digits only; -1 otherwise.
@@ -39,16 +38,17 @@ std::vector<std::string> split_fields(const std::string& line) {
   std::vector<std::string> fields;
   size_t at = 0;
   while (at < line.size()) {
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    while (at < line.size() && is_blank(line[at])) ++at;
     const size_t start = at;
-    while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
+    while (at < line.size() && !is_blank(line[at])) ++at;
     if (at > start) fields.push_back(line.substr(start, at - start));
   }
   return fields;
 }
 
 bool read_result_rows(const std::string& text, const char* result_name, const char* list_name, long snps,
-                      std::vector<result_row>& rows) {
+                      std::vector<result_row>& rows, row_checks checks) {
+  const bool all = checks == row_checks::all;
   rows.clear();
   long line = 0;
   for (size_t at = 0; at < text.size();) {
@@ -58,7 +58,7 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
     at = end + 1;
     ++line;
     if (line == 1) {
-      if (row_text != kHeader) {
+      if (row_text != kResultHeader) {
         report("File %s, line 1: not the header of a VELK result file.\n", result_name);
         return false;
       }
@@ -66,7 +66,7 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
     }
     const std::vector<std::string> fields = split_fields(row_text);
     const long nmajor = fields.size() > kStatisticFields ? digits_value(fields.back(), 9) : -1;
-    if (nmajor < 0 || fields.size() > kStatisticFields + kLargestSet) {
+    if (fields.size() <= kStatisticFields || (all && (nmajor < 0 || fields.size() > kStatisticFields + kLargestSet))) {
       report("File %s, line %ld: not a row of a VELK result file.\n", result_name, line);
       return false;
     }
@@ -85,19 +85,20 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
                line, index, snps, list_name);
         return false;
       }
-      if (!row.loci.empty() && index <= row.loci.back()) {
+      if (all && !row.loci.empty() && index <= row.loci.back()) {
         report("File %s, line %ld: the SNP indices are not in ascending order.\n", result_name, line);
         return false;
       }
       row.loci.push_back(index);
     }
-    if (!rows.empty() && row.loci.size() != rows[0].loci.size()) {
+    if (all && !rows.empty() && row.loci.size() != rows[0].loci.size()) {
       report("File %s, line %ld: %zu SNP indices where line %ld has %zu.\n", result_name, line, row.loci.size(),
              rows[0].line, rows[0].loci.size());
       return false;
     }
     row.chisq_text = fields[width];
     row.p_value_text = fields[width + 1];
+    row.nmajor_text = fields[width + 2];
     row.nmajor = static_cast<int>(nmajor);
     rows.push_back(std::move(row));
   }

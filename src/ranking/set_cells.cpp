@@ -46,12 +46,6 @@ std::string shown(const std::string& field) {
 
 }  // namespace
 
-int cell_total(int width) {
-  int total = 1;
-  for (int i = 0; i < width; ++i) total *= 3;
-  return total;
-}
-
 int cell_genotype(int cell, int snp, int width) { return cell / cell_total(width - 1 - snp) % 3; }
 
 cell_class classify(const thresholds& th, const cell_count& c) {

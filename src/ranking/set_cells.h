@@ -28,9 +28,6 @@ struct set_cells {
   double chisq = 0.0;             // the statistic of the major-cell table
 };
 
-// 3^width.
-int cell_total(int width);
-
 // The genotype of SNP `snp` (0-based within the set) in cell `cell`.
 int cell_genotype(int cell, int snp, int width);
 

@@ -13,8 +13,7 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
 }
 
 void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* out) {
-  int cells = 1;
-  for (int i = 0; i < width; ++i) cells *= 3;
+  const int cells = cell_total(width);
   const long words = static_cast<long>(store.shape.slot_words());
   for (int c = 0; c < cells; ++c) {
     int code = c;

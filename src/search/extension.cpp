@@ -27,8 +27,7 @@ void extend_level_straightforward(const top_k_list& from, top_k_list& into, int 
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
   const int width = order - 1;
-  int cells = 1;
-  for (int i = 0; i < width; ++i) cells *= 3;
+  const int cells = cell_total(width);
   const long words = static_cast<long>(shape.slot_words());
   std::vector<uint64_t> combined(static_cast<size_t>(cells) * words);
   std::vector<int64_t> loci(order);

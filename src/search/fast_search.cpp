@@ -294,8 +294,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
   const int width = order - 1;
-  int cells = 1;
-  for (int i = 0; i < width; ++i) cells *= 3;
+  const int cells = cell_total(width);
   const size_t cell_words = shape.slot_words();
   const search_tuning& tuning = engine.tuning;
   // No band holds more parents than the list.

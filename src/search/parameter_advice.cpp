@@ -7,6 +7,7 @@
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
+#include "base/text_file.h"
 #include "stats/major_cell_table.h"
 
 namespace velk {
@@ -25,7 +26,7 @@ std::string printf_string(const char* fmt, ...) {
   return text;
 }
 
-bool is_line_end_or_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_line_end_or_blank(char c) { return is_blank(c) || c == '\r' || c == '\n'; }
 
 // A piece of a line for a message: at most kShownCharacters, a tab as a blank and
 // anything else but printable ASCII as "?", so that a binary file cannot garble the
@@ -83,7 +84,7 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
     while (is_line_end_or_blank(*rest)) ++rest;
     if (*rest == '\0') return;
     const char* value = line + kKeyLength;
-    while (*value == ' ' || *value == '\t') ++value;
+    while (is_blank(*value)) ++value;
     warn("%s, line %ld: %s \"%s\" is read as %s; \"%s\" is ignored.", path, number, key->name,
          shown(value, trimmed_length(value)).c_str(), read.c_str(), shown(rest, trimmed_length(rest)).c_str());
   });

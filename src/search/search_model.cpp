@@ -9,6 +9,7 @@
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
+#include "base/text_file.h"
 #include "search/parameter_advice.h"
 
 namespace velk {
@@ -18,7 +19,7 @@ namespace {
 // The value of a parameter line starts right after its key, past blanks and tabs.
 const char* value_text(const char* line) {
   const char* v = line + kKeyLength;
-  while (*v == ' ' || *v == '\t') ++v;
+  while (is_blank(*v)) ++v;
   return v;
 }
 

@@ -181,6 +181,32 @@ level_mark level_start(const search_engine& engine, int order, long first, doubl
   return start;
 }
 
+// The band loop of the pair search and the levels. A search walks its units (rows of
+// the pair search upwards, parents of a level downwards) from its start; `walk_ct`
+// units remain. Each band of units is split among the ranks by `part`, screened by
+// `screen_units` (this rank's units [u0, u1) of the band starting at walk position w0,
+// with the screening bound), gathered on rank 0 and offered there unit by unit, in
+// walk order, by `offer_unit`; `after_band` then gets the walk position reached.
+template <class Part, class Screen, class Offer, class After>
+void walk_in_bands(const search_engine& engine, long walk_ct, long full_band, double& bound, Part part,
+                   Screen screen_units, Offer offer_unit, After after_band) {
+  const team& t = *engine.processes;
+  band_survivors kept(full_band);
+  double screen = bound;  // the bound this rank screens with
+  long band = std::min(engine.tuning.first_band_rows * t.size, full_band);
+  for (long w0 = 0; w0 < walk_ct; w0 += band, band = next_band(band, full_band)) {
+    const long units = std::min(band, walk_ct - w0);
+    long u0, u1;
+    part(w0, units, t.rank, t.size, u0, u1);
+    screen_units(w0, u0, u1, screen, kept);
+    exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
+    if (!leads(t)) continue;
+    for (long u = 0; u < units; ++u) offer_unit(w0 + u, kept[u]);
+    screen = bound;
+    after_band(w0 + units);
+  }
+}
+
 }  // namespace
 
 void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning, const search_input& in) {
@@ -208,13 +234,11 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   // Only rank 0 computes the corrected bound: a domain error is then reported once.
   const level_mark start =
       level_start(engine, 2, 0, lead ? (final_mode ? corrected_bound(in.bounds, shape.snp_ct) : 2.0) : 0.0);
-  double bound = start.bound;   // the running bound, as rank 0 holds it
-  double screen = start.bound;  // the bound this rank screens with
+  double bound = start.bound;  // the running bound, as rank 0 holds it
   const search_tuning& tuning = engine.tuning;
   // No band holds more rows than the study: the buffers below are sized by it.
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size, std::max(snp_ct, 1L));
-  band_survivors kept(full_band);
   const size_t row_words = 3 * shape.slot_words();
   std::vector<uint64_t> rows(static_cast<size_t>(full_band) * row_words);
   std::vector<int32_t> row_totals(static_cast<size_t>(full_band) * 3 * kClasses);
@@ -229,11 +253,17 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   int64_t loci[2];
   level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2, lead && engine.show_progress);
   double done = static_cast<double>(start.next) * (static_cast<double>(snp_ct) - 1 - 0.5 * (start.next - 1));
-  long band = std::min(tuning.first_band_rows * t.size, full_band);
-  for (long i0 = start.next; i0 + 1 < snp_ct; i0 += band, band = next_band(band, full_band)) {
-    const long i1 = std::min<long>(i0 + band, snp_ct - 1);
+  // Walk position w is row start.next + w; the last row with a pair is snp_ct - 2.
+  const long first_row = start.next;
+  const auto part = [&](long w0, long units, int rank, int parts, long& u0, long& u1) {
     long r0, r1;
-    pair_part(snp_ct, i0, i1, t.rank, t.size, r0, r1);
+    pair_part(snp_ct, first_row + w0, first_row + w0 + units, rank, parts, r0, r1);
+    u0 = r0 - first_row - w0;
+    u1 = r1 - first_row - w0;
+  };
+  const auto screen_rows = [&](long w0, long u0, long u1, double screen, band_survivors& kept) {
+    const long i0 = first_row + w0;
+    const long r0 = i0 + u0, r1 = i0 + u1;
     const bool threaded = worth_threads(static_cast<double>(r1 - r0) * static_cast<double>(snp_ct - r0), 9, shape);
 #pragma omp parallel if (threaded)
     {
@@ -270,21 +300,23 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
         }
       }
     }
-    exchange_band(t, kept, r0 - i0, r1 - i0, i1 - i0, bound, screen, engine.traffic);
-    if (!lead) continue;
-    for (long i = i0; i < i1; ++i) {
-      for (const survivor& s : kept[i - i0]) {
-        if (!admitted(s.chisq, bound, in.single[i], in.single[s.snp])) continue;
-        loci[0] = i;
-        loci[1] = s.snp;
-        offer(into, bound, s.chisq, loci, s.nmajor);
-      }
-      done += static_cast<double>(snp_ct - 1 - i);
+  };
+  const auto offer_row = [&](long w, const std::vector<survivor>& kept) {
+    const long i = first_row + w;
+    for (const survivor& s : kept) {
+      if (!admitted(s.chisq, bound, in.single[i], in.single[s.snp])) continue;
+      loci[0] = i;
+      loci[1] = s.snp;
+      offer(into, bound, s.chisq, loci, s.nmajor);
     }
-    screen = bound;
+    done += static_cast<double>(snp_ct - 1 - i);
+  };
+  const auto after_band = [&](long w) {
     progress.advance(done);
-    if (engine.after_band) engine.after_band({2, i1, bound});
-  }
+    if (engine.after_band) engine.after_band({2, first_row + w, bound});
+  };
+  walk_in_bands(engine, std::max(0L, snp_ct - 1 - first_row), full_band, bound, part, screen_rows, offer_row,
+                after_band);
 }
 
 void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_input& in,
@@ -301,7 +333,6 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size,
       std::max(from.count, 1));
-  band_survivors kept(full_band);
   std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * cells * cell_words);
   std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
   const block_job base = base_job(engine, in);
@@ -309,23 +340,22 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   find_completeness(*in.store, false, complete);
   const long blocks = shape.block_ct();
   int64_t loci[4];
-  // Parents best first: positions count - 1 down to 0. The bound is set once per level
-  // and only rises.
+  // Parents best first: positions count - 1 down to 0; walk position w is the parent at
+  // start.next - w. The bound is set once per level and only rises.
   const level_mark start = level_start(engine, order, from.count - 1, 2.0);
   double bound = start.bound;
-  double screen = start.bound;
+  const long first_parent = start.next;
   const double per_parent = static_cast<double>(snp_ct - width);
   level_progress progress(order, from.count * per_parent, lead && engine.show_progress);
-  long band = std::min(tuning.first_band_rows * t.size, full_band);
-  for (long hi = start.next; hi >= 0; hi -= band, band = next_band(band, full_band)) {
-    // Unit u of the band is the parent at position hi - u.
-    const long units = std::min(band, hi + 1);
-    const long u0 = part_start(units, t.rank, t.size);
-    const long u1 = part_start(units, t.rank + 1, t.size);
+  const auto part = [](long, long units, int rank, int parts, long& u0, long& u1) {
+    u0 = part_start(units, rank, parts);
+    u1 = part_start(units, rank + 1, parts);
+  };
+  const auto screen_parents = [&](long w0, long u0, long u1, double screen, band_survivors& kept) {
     const bool threaded = worth_threads(static_cast<double>(u1 - u0) * static_cast<double>(snp_ct), 3 * cells, shape);
 #pragma omp parallel for schedule(dynamic, 1) if (threaded)
     for (long u = u0; u < u1; ++u) {
-      const multi_locus_node& parent = from.nodes[hi - u];
+      const multi_locus_node& parent = from.nodes[first_parent - w0 - u];
       std::vector<survivor>& out = kept[u];
       out.clear();
       uint64_t* mine = combined.data() + static_cast<size_t>(omp_get_thread_num()) * cells * cell_words;
@@ -347,20 +377,21 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       };
       screen_row(job, in, complete, 0, blocks, std::max(screen, parent.chisq), excluded, engine, out);
     }
-    exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
-    if (!lead) continue;
-    for (long u = 0; u < units; ++u) {
-      const multi_locus_node& parent = from.nodes[hi - u];
-      for (const survivor& s : kept[u]) {
-        if (!admitted(s.chisq, bound, parent.chisq, in.single[s.snp])) continue;
-        insert_sorted(parent.loci, width, s.snp, loci);
-        offer(into, bound, s.chisq, loci, s.nmajor);
-      }
+  };
+  const auto offer_parent = [&](long w, const std::vector<survivor>& kept) {
+    const multi_locus_node& parent = from.nodes[first_parent - w];
+    for (const survivor& s : kept) {
+      if (!admitted(s.chisq, bound, parent.chisq, in.single[s.snp])) continue;
+      insert_sorted(parent.loci, width, s.snp, loci);
+      offer(into, bound, s.chisq, loci, s.nmajor);
     }
-    screen = bound;
-    progress.advance((from.count - (hi - units + 1)) * per_parent);
-    if (engine.after_band) engine.after_band({order, hi - units, bound});
-  }
+  };
+  const auto after_band = [&](long w) {
+    const long next = first_parent - w;  // the next parent's position, -1 after the last
+    progress.advance((from.count - (next + 1)) * per_parent);
+    if (engine.after_band) engine.after_band({order, next, bound});
+  };
+  walk_in_bands(engine, first_parent + 1, full_band, bound, part, screen_parents, offer_parent, after_band);
 }
 
 }  // namespace velk

@@ -42,7 +42,7 @@ struct store_shape {
 };
 
 // Word count of a bitset over `count` individuals: the quotient rounded up in double
-// precision, as the store has always been sized.
+// precision (exact for every int count), the size checkpoints and kernels expect.
 int word_count(int count);
 
 // The shape of a study of `snp_ct` SNPs and the given classes.

@@ -24,15 +24,17 @@ constexpr const char* kHelp =
     "\n"
     "The identifiers come from the files listed in VELKinputfiles.txt, in list order:\n"
     "  PLINK fileset (a .bed)  the SNP's ID in the .bim beside it, e.g. rs1042522\n"
+    "  VCF or BCF file         the record's ID, or CHROM:POS where the ID is \".\"\n"
     "  text genotype file      NAME:COLUMN, the name as listed and the 1-based SNP\n"
     "                          column, e.g. chr17.txt:12\n"
     "--positions adds two columns after each SNP, CHRk and POSk: its chromosome and\n"
-    "base-pair position from the .bim (NA for a SNP of a text file).\n"
-    "The genotypes are never read: only the list, the .bim files, the first row of\n"
-    "each text file and the first bytes of each .bed (to tell it from text).\n"
+    "base-pair position from the .bim or the VCF record (NA for a SNP of a text file).\n"
+    "No genotype of a text file or a .bed is read: only the list, the .bim files,\n"
+    "the first row of each text file, the first bytes of each file (to tell its\n"
+    "kind) and the records of each VCF or BCF file.\n"
     "\n"
     "Two p-values: P_value is the chi-square tail of the statistic with 2 degrees of\n"
-    "freedom, as VELKResult.txt has always given it. It does not hold as a p-value: the\n"
+    "freedom, as VELKResult.txt gives it. It does not hold as a p-value: the\n"
     "major cells are chosen from the same data, and the three- and four-locus levels\n"
     "select again, so searches on shuffled case/control labels still report sets. With\n"
     "[PERMUTES] B in VELKparameters.txt, velk repeats the search B times on permuted\n"
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
       with_places = true;
       continue;
     }
-    // The usage line as it always was: scripts may read it.
+    // Kept in this wording, which names no --positions, because scripts read it.
     report("Usage: velk-names [--help]\n");
     hint("velk-names --help says more; --positions adds each SNP's chromosome and position.");
     return kStatusUsage;

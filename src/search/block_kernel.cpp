@@ -319,8 +319,8 @@ VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_j
 
 // T[index] lane by lane, from a table of 64-bit entries. The indices are moved to
 // scalar registers and the entries loaded one by one: on the development machine (AMD
-// EPYC) this takes a quarter of the time of the gather instruction, which had cost
-// about a third of a block at n = 500 (vpgatherqq is slow on AMD cores, and on Intel
+// EPYC, 2 cores, December 2026) this took a quarter of the time of the gather
+// instruction, which had cost about a third of a block at n = 500 (vpgatherqq is slow on AMD cores, and on Intel
 // cores under the microcode that mitigates Gather Data Sampling).
 VELK_AVX512 inline __attribute__((always_inline)) __m128i lookup_pair(const uint64_t* table, __m128i index) {
   const __m128i low = _mm_cvtsi64_si128(static_cast<long long>(table[_mm_cvtsi128_si64(index)]));

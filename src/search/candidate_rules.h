@@ -14,8 +14,9 @@ namespace velk {
 // Whether a candidate with statistic `s` is offered: it reaches the running bound and
 // strictly beats both floors (a pair: each of its SNPs alone; an extension: its parent
 // and its added SNP alone). A statistic equal to the bound passes; one equal to a floor
-// does not. Written as the negation of the refusals, so that the comparisons are the
-// ones the search has always made.
+// does not. Written as the negation of the refusals, the form of the reference search:
+// the two forms differ only for a NaN statistic, which the chi-square of a table never
+// gives, and even there every search path must decide alike.
 inline bool admitted(double s, double bound, double floor_a, double floor_b) {
   return !(s < bound || s <= floor_a || s <= floor_b);
 }

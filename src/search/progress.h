@@ -3,8 +3,9 @@
 //
 // On a terminal the line is redrawn in place at most four times a second and erased
 // when the level ends. Elsewhere (a script, a pipe, a file, or mpirun, which forwards
-// standard error through a pipe) nothing is written, so scripts and the tests see
-// exactly the console output they always did, unless VELK_PROGRESS=1 asks for it: then
+// standard error through a pipe) nothing is written, so that scripts which compare a
+// run's standard error with an expected one keep working, unless VELK_PROGRESS=1 asks
+// for it: then
 // whole lines, one every ten seconds, which a log or mpirun keeps intact.
 // VELK_PROGRESS=0 turns the line off on a terminal too. Only the thread that offers
 // candidates reports (on rank 0), never an OpenMP worker; the searches pay one

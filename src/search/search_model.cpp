@@ -77,7 +77,8 @@ double parameter_real(const char* line, const char** end) {
 bool read_parameter_lines(const char* path, const std::function<void(long, const char*)>& visit) {
   FILE* file = fopen(path, "r");
   if (file == nullptr) return false;
-  // Lines longer than 999 characters are read as several lines, as they always were.
+  // Lines longer than 999 characters are read as several lines: parameter files written
+  // for that reading (a key after 999 characters of padding) must keep their meaning.
   char line[1000];
   long number = 1;
   bool first = true;

@@ -42,8 +42,6 @@ inline bool ranks_above(const multi_locus_node& a, const multi_locus_node& b) {
   return a.chisq > b.chisq || (a.chisq == b.chisq && a.nmajor < b.nmajor);
 }
 
-inline bool is_full(const top_k_list& list) { return list.count == list.capacity; }
-
 // A full list with a root: the running bounds of the searches rise to its root.
 inline bool has_full_root(const top_k_list& list) { return list.capacity >= 1 && list.count == list.capacity; }
 

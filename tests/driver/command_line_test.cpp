@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
+#include "driver/command_line.h"
 #include "e2e.h"
 
 namespace velk::testing {
@@ -14,6 +17,39 @@ TEST(CommandLine, WrongArgumentCountPrintsUsage) {
     EXPECT_EQ(r.out.rfind("VELK: ", 0), 0u);
     EXPECT_EQ(without_banner(r.out), "");
     EXPECT_FALSE(dir.exists("VELKResult.txt"));
+  }
+}
+
+// TOP_K is read as strtol reads it; scripts rely on each of these.
+TEST(CommandLine, TopKIsReadLikeStrtol) {
+  const struct {
+    const char* arg;
+    command_kind kind;
+    long top_k;
+  } cases[] = {
+      {"10", command_kind::search, 10},
+      {"  10", command_kind::search, 10},     // leading blanks
+      {"\t+7", command_kind::search, 7},      // one sign
+      {"-3", command_kind::search, -3},        // refused later, with its own message
+      {"10abc", command_kind::search, 10},     // digits up to the first other character
+      {"010", command_kind::search, 10},       // base 10, no octal
+      {"0x10", command_kind::search, 0},       // base 10, no hexadecimal
+      {"0", command_kind::search, 0},
+      {"99999999999999999999", command_kind::search, LONG_MAX},  // clamped as strtol clamps
+      {"abc", command_kind::usage_error, 0},   // no digit read
+      {"top10", command_kind::usage_error, 0},
+      {"", command_kind::usage_error, 0},
+      {"+", command_kind::usage_error, 0},
+      {"-h", command_kind::help, 0},
+      {"--help", command_kind::help, 0},
+  };
+  for (const auto& c : cases) {
+    char* argv[] = {const_cast<char*>("velk"), const_cast<char*>(c.arg), nullptr};
+    const command_line line = parse_command_line(2, argv);
+    EXPECT_EQ(line.kind, c.kind) << '"' << c.arg << '"';
+    if (c.kind == command_kind::search) {
+      EXPECT_EQ(line.top_k, c.top_k) << '"' << c.arg << '"';
+    }
   }
 }
 

@@ -4,8 +4,8 @@
 // the individuals, keeps its lists as plain vectors with a linear duplicate scan, and
 // writes the result file itself. What it shares with the program is only what fixes the
 // output bit for bit: the order of the floating-point operations of the thresholds and
-// of the chi-square, the level rules, and the sift rules of the bounded lists, which
-// decide the order of tied rows. The statistics' tails come from ALGLIB, as in the
+// of the chi-square, the level rules, and the bounded list itself, whose heap
+// positions decide the order of tied rows. The statistics' tails come from ALGLIB, as in the
 // program. Meant for small studies: binomial coefficients are built by Pascal's rule,
 // which gives the same (exact) doubles as long as the study has at most 50 individuals.
 #pragma once
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "search/top_k_list.h"
 
 namespace velk::reference {
 
@@ -57,8 +58,10 @@ inline bool ranks_above(const node& a, const node& b) {
   return a.chisq > b.chisq || (a.chisq == b.chisq && a.nmajor < b.nmajor);
 }
 
-// The bounded list: a heap with the worst node at the root, sifted exactly as the
-// program's list is, since the position of a node decides where its ties are written.
+// The bounded list. Where a node sits decides where its ties are written, and that is
+// the program's heap's own rule (pinned by tests/search/top_k_list_test.cpp): so the
+// reference does not write the sift rules again but lets the program's list place each
+// offer, and keeps a plain copy of the positions.
 struct bounded_list {
   int capacity = 0;
   std::vector<node> nodes;  // the held nodes, positions 0 ... count - 1
@@ -69,30 +72,21 @@ struct bounded_list {
   void offer(const node& x) {
     for (const node& held : nodes)
       if (held.loci == x.loci) return;
-    if (count() < capacity) {
-      int hole = count();
-      nodes.push_back(x);
-      while (hole > 0) {
-        const int parent = (hole - 1) / 2;
-        if (!ranks_above(nodes[parent], x)) break;
-        nodes[hole] = nodes[parent];
-        hole = parent;
-      }
-      nodes[hole] = x;
-      return;
+    const int width = static_cast<int>(x.loci.size());
+    velk::top_k_list list;
+    velk::init_top_k_list(&list, capacity, width);
+    for (node& held : nodes) {
+      const velk::multi_locus_node as_held{held.chisq, held.loci.data(), held.nmajor};
+      velk::append_top_k_list_node(&list, &as_held);
     }
-    if (capacity == 0 || !ranks_above(x, nodes[0])) return;
-    int hole = 0;
-    for (;;) {
-      const int left = 2 * hole + 1;
-      if (left >= count()) break;
-      int child = left;
-      if (left + 1 < count() && ranks_above(nodes[left], nodes[left + 1])) child = left + 1;
-      if (!ranks_above(x, nodes[child])) break;
-      nodes[hole] = nodes[child];
-      hole = child;
-    }
-    nodes[hole] = x;
+    std::vector<int64_t> loci = x.loci;
+    const velk::multi_locus_node offered{x.chisq, loci.data(), x.nmajor};
+    velk::insert_top_k_list(&list, &offered);
+    nodes.clear();
+    for (int i = 0; i < list.count; ++i)
+      nodes.push_back({list.nodes[i].chisq, std::vector<int64_t>(list.nodes[i].loci, list.nodes[i].loci + width),
+                       list.nodes[i].nmajor});
+    velk::destroy_top_k_list(&list);
   }
 
   // Insertion sort into ascending rank order; ties keep their order.

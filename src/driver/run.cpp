@@ -22,6 +22,7 @@
 #include "search/checkpoint.h"
 #include "search/dis_model.h"
 #include "search/dispatch.h"
+#include "search/exhaustive_search.h"
 #include "search/pair_search.h"
 #include "search/parameter_advice.h"
 #include "search/permutations.h"
@@ -54,6 +55,9 @@ std::string describe_mark(const search_state& state, const disModel& model) {
     long done = 0;
     for (double m : state.permutation_maxima) done += !std::isnan(m);
     snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.permutes);
+  } else if (model.ndisloci > 2 && model.exhaustv == 1) {
+    snprintf(text, sizeof text, "the exhaustive %d-locus search from parent %ld of %ld.", mark.order, mark.next + 1,
+             exhaustive_parent_count(p, mark.order));
   } else if (mark.order == 2) {
     snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, p);
   } else {

@@ -13,6 +13,7 @@
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "ranking/list_image.h"
+#include "search/exhaustive_search.h"
 
 namespace velk {
 
@@ -102,6 +103,10 @@ bool mark_fits(const level_mark& mark, const disModel& model, size_t maxima) {
   if (std::isnan(mark.bound)) return false;
   if (mark.order == model.ndisloci + 1) return maxima == static_cast<size_t>(model.permutes) && mark.next == 0;
   if (maxima != 0 && maxima != static_cast<size_t>(model.permutes)) return false;
+  // An exhaustive search's position is the number of its parents done.
+  if (model.ndisloci > 2 && model.exhaustv == 1)
+    return mark.order == model.ndisloci && mark.next >= 0 &&
+           mark.next <= exhaustive_parent_count(p, model.ndisloci);
   if (mark.order < 2 || mark.order > model.ndisloci) return false;
   if (mark.order == 2) return mark.next >= 0 && mark.next <= p;
   const top_k_list* parents = model.level_lists[mark.order % 2];

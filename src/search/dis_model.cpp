@@ -128,6 +128,8 @@ int disModel::loadparameters(const char* path) {
       permutes = parameter_long(line);
     else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
       permseed = parameter_long(line);
+    else if (strncmp(line, "[EXHAUSTV]", kKeyLength) == 0)
+      exhaustv = parameter_int(line);
   });
   if (!read) {
     report("Cannot open the parameter file \"%s\"\n", path);
@@ -150,6 +152,7 @@ void share_parameters(const team& t, disModel& model) {
   share(t, model.alpha_rf);
   share(t, model.permutes);
   share(t, model.permseed);
+  share(t, model.exhaustv);
   share(t, Max_chi_pv_in);
   share(t, MAX_Genome_PV);
 }
@@ -166,8 +169,12 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
     fail_with_hint(kStatusFatal, disease_loci_hint(ndisloci).c_str(),
                    "Please Input the number of disease loci of the model before!\n");
   if (ndisloci > 4) fail(kStatusFatal, "The number of disease loci is at most 4!\n");
+  if (exhaustv != 0 && exhaustv != 1) fail(kStatusFatal, "The value of [EXHAUSTV] must be 0 or 1!\n");
   if (permutes < 0) fail(kStatusFatal, "The number of permutations [PERMUTES] cannot be negative!\n");
-  const int level_capacity = ndisloci > 2 ? list_capacity(static_cast<long long>(top_k) * mulfactr) : 0;
+  // An exhaustive search keeps its sets in one list of top_k, in the slot of the order.
+  const bool exhaustive = ndisloci > 2 && exhaustv == 1;
+  const int level_capacity =
+      ndisloci > 2 ? (exhaustive ? final_capacity : list_capacity(static_cast<long long>(top_k) * mulfactr)) : 0;
   // Refused here, before anything is allocated, with the same message as the list would
   // give, so that the hint can say which count is wrong.
   if (final_capacity < 0 || level_capacity < 0) fail_lists(list_size_hint(top_k_in, ndisloci, mulfactr, 0));
@@ -175,14 +182,18 @@ void disModel::init(long top_k_in, int p_in, int ncase_in, int nctrl_in, int nlo
   // machine lazily, and the run would be killed halfway through the search. Level list
   // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
   size_t bytes = top_k_list_bytes(final_capacity, locus_sets(p, ndisloci));
-  if (ndisloci > 2) {
+  if (exhaustive) {
+    bytes += top_k_list_bytes(level_capacity, locus_sets(p, ndisloci));
+  } else if (ndisloci > 2) {
     bytes += top_k_list_bytes(level_capacity, locus_sets(p, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(locus_sets(p, 2), locus_sets(p, ndisloci)));
   }
   if (!try_claim_memory(bytes)) fail_lists(list_size_hint(top_k_in, ndisloci, mulfactr, bytes));
   claimed = bytes;
   result_list = new_list(final_capacity, ndisloci);
-  if (ndisloci > 2) {
+  if (exhaustive) {
+    level_lists[(ndisloci - 1) % 2] = new_list(level_capacity, ndisloci);
+  } else if (ndisloci > 2) {
     level_lists[0] = new_list(level_capacity, 1);
     level_lists[1] = new_list(level_capacity, 2);
   }

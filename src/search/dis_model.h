@@ -25,7 +25,9 @@ class disModel {
   int64_t ncase = 0;
   int64_t nctrl = 0;
   top_k_list* result_list = nullptr;               // the final list
-  top_k_list* level_lists[2] = {nullptr, nullptr}; // for three and four loci
+  // For three and four loci. With [EXHAUSTV] 1 only the list of the order is made, of
+  // capacity top_k: the exhaustive search's list, which the p-value filter reads.
+  top_k_list* level_lists[2] = {nullptr, nullptr};
   int top_k = 0;
   int mulfactr = 0;       // level lists hold top_k * mulfactr locus sets
   double max_pval = 0.0;  // "[MAX_PVAL]"
@@ -33,6 +35,7 @@ class disModel {
   double alpha_rf = 0.0;  // "[ALPHA_RF]"
   long long permutes = 0; // "[PERMUTES]": searches repeated on permuted classes
   long long permseed = 0; // "[PERMSEED]": the seed of the permutations
+  int exhaustv = 0;       // "[EXHAUSTV]": 1 searches every set of order 3 or 4
   size_t claimed = 0;     // bytes claimed from the memory budget for the lists
 
   disModel() = default;

@@ -2,7 +2,10 @@
 
 #include <libalglib/specialfunctions.h>
 
+#include <cstdio>
+
 #include "data/genotype_store.h"
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/pair_search.h"
 
@@ -58,7 +61,20 @@ void srDisLociV2(disModel& model, int order, const search_context& context) {
       cal_TList1_major(model, 1, split);
     return;
   }
-  Recur_srDisLoci_2(model, order, split, fast ? &engine : nullptr);
+  if (model.exhaustv == 1) {
+    if (!searched_before) {
+      split_completeness complete;
+      const exhaustive_input in = exhaustive_input_of(split, complete);
+      top_k_list& list = *model.level_lists[(order - 1) % 2];
+      if (fast)
+        fast_exhaustive_search(in, order, 2.0, engine, list);
+      else
+        exhaustive_search_straightforward(in, order, 2.0, list);
+    }
+    printf("\t All %d-locus sets searched!\n", order);
+  } else {
+    Recur_srDisLoci_2(model, order, split, fast ? &engine : nullptr);
+  }
   if (searched_before) return;
   // The number of locus sets of the order, in floating point, for the corrected bound.
   double sets = 1;

@@ -20,17 +20,6 @@ namespace {
 
 constexpr unsigned kAllLanes = (1u << kLanes) - 1u;
 
-// A candidate that passed the screen, with its exact statistic and case-major count.
-struct survivor {
-  long snp;
-  double chisq;
-  int nmajor;
-};
-
-// The survivors of one band, per unit (a row of the pair search, a parent of a level)
-// in the order the units are offered.
-using band_survivors = std::vector<std::vector<survivor>>;
-
 block_job base_job(const search_engine& engine) {
   block_job job{};
   job.nlc = nlongintcase;
@@ -130,9 +119,8 @@ void unpack(const std::vector<unsigned char>& in, long units, band_survivors& ke
   }
 }
 
-// After every rank has screened its units [first, end) of a band of `units` units:
-// rank 0 receives all survivors in unit order, and shares its bound as it stands
-// before the band's offers; the other ranks screen the next band with it.
+}  // namespace
+
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
                    double& screen, band_traffic* traffic) {
   if (t.size == 1) return;
@@ -147,6 +135,8 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
   share(t, bound);
   if (!leads(t)) screen = bound;
 }
+
+namespace {
 
 // Rows [r0, r1) of the band [i0, i1) that rank `r` of `parts` screens: consecutive
 // parts holding about equal numbers of pairs (row i holds p - 1 - i of them).

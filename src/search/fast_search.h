@@ -67,6 +67,23 @@ struct search_engine {
   band_traffic* traffic = nullptr;  // counted on rank 0 when set
 };
 
+// A candidate that passed the screen, with its exact statistic and case-major count.
+struct survivor {
+  long snp;
+  double chisq;
+  int nmajor;
+};
+
+// The survivors of one band, per unit (a row of the pair search, a parent of a level)
+// in the order the units are offered.
+using band_survivors = std::vector<std::vector<survivor>>;
+
+// After every rank has screened its units [first, end) of a band of `units` units:
+// rank 0 receives all survivors in unit order, and shares its bound as it stands
+// before the band's offers; the other ranks screen the next band with it.
+void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
+                   double& screen, band_traffic* traffic);
+
 // Picks the kernel and derives the lookup tables; needs the threshold tables.
 void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning);
 

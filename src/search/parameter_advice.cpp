@@ -21,7 +21,7 @@ struct parameter_key {
 };
 constexpr parameter_key kKeys[] = {
     {"[DISEASEN]", true},  {"[MULFACTR]", true}, {"[MAX_PVAL]", false}, {"[MAXGWPVL]", false},
-    {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true},
+    {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true}, {"[EXHAUSTV]", true},
 };
 constexpr size_t kKeyLength = 10;
 constexpr size_t kShownCharacters = 40;
@@ -119,7 +119,8 @@ void advise_parameter_file(const char* path, const disModel& model) {
     warn("[ALPHA_RF] is %g: %s; give a tail level between 0 and 1, e.g. 0.05.", alpha,
          alpha >= 1 ? "at 1 or more next to every cell is case-major, so no set can stand out"
                     : "at 0 or below next to no cell can be major");
-  if (model.ndisloci > 2 && model.mulfactr < 1)
+  // An exhaustive search has no level lists.
+  if (model.ndisloci > 2 && model.mulfactr < 1 && model.exhaustv != 1)
     warn("[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
          "neither will the result; give [MULFACTR] 1 or more, e.g. 10.", model.mulfactr, model.ndisloci);
 }
@@ -132,7 +133,7 @@ void warn_if_no_set(const disModel& model) {
     warn("%s: TOP_K is 0; ask for the number of sets to report, e.g. velk 10.", kNone);
     return;
   }
-  if (order > 2 && model.mulfactr < 1) {
+  if (order > 2 && model.mulfactr < 1 && model.exhaustv != 1) {
     warn("%s: [MULFACTR] is %d, so the level lists hold nothing; give [MULFACTR] 1 or more, e.g. 10.", kNone,
          model.mulfactr);
     return;
@@ -160,6 +161,10 @@ void warn_if_no_set(const disModel& model) {
     return;
   }
   const top_k_list& level = *model.level_lists[(order - 1) % 2];
+  if (level.count == 0 && model.exhaustv == 1) {
+    warn("%s: no set of %d SNPs, of all of them, scored above each of its SNPs alone.", kNone, order);
+    return;
+  }
   if (level.count == 0) {
     // The sets of the order below that were extended; more of them can only help when
     // their list was full.

@@ -8,6 +8,7 @@
 
 #include "data/genotype_store.h"
 #include "data/plink_fileset.h"
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
@@ -103,8 +104,10 @@ double search_maximum(const disModel& model, const class_split& split, const sea
   disModel repeat;
   repeat.ndisloci = order;
   repeat.mulfactr = model.mulfactr;
-  // A pair search needs the best pair only: a list of one.
-  repeat.init(order == 2 ? 1 : model.top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
+  repeat.exhaustv = model.exhaustv;
+  // A pair search and an exhaustive one need their best set only: a list of one.
+  const bool exhaustive = order > 2 && model.exhaustv == 1;
+  repeat.init(order == 2 || exhaustive ? 1 : model.top_k, p, ncase, nctrl, nlongintcase, nlongintctrl);
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
   prepare_engine(engine, kernel_of(context.path), context.tuning);
@@ -116,6 +119,12 @@ double search_maximum(const disModel& model, const class_split& split, const sea
     engine.resume = level_mark{2, 0, 0.0};
     fast_pair_search(repeat, 1, split, engine);
     if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
+  } else if (exhaustive) {
+    // Every set that beats its SNPs counts, from a bound of 0 as for pairs.
+    split_completeness complete;
+    top_k_list& list = *repeat.level_lists[(order - 1) % 2];
+    fast_exhaustive_search(exhaustive_input_of(split, complete), order, 0.0, engine, list);
+    if (list.count > 0) best = list.nodes[0].chisq;
   } else {
     Recur_srDisLoci_2(repeat, order, split, &engine);
     const top_k_list& level = *repeat.level_lists[(order - 1) % 2];

@@ -1,8 +1,10 @@
 // velk_timing: times loading and the searches of one study folder, in one process, so
 // that the straightforward and fast paths and the thread counts are measured alike.
-//   velk_timing DIR load|pairs|levels [TOP_K [all|one]]
+//   velk_timing DIR load|pairs|levels|exhaustive [TOP_K [all|one [QUAD_SNPS]]]
 // Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
-// for the three- and four-locus levels (parents x candidate SNPs per second). "all"
+// for the three- and four-locus levels (parents x candidate SNPs per second), sets/s
+// for the exhaustive searches (every triple of the study, every quadruple of its first
+// QUAD_SNPS SNPs, default 150). "all"
 // adds the straightforward pair search on large studies too; "one" times the fast path
 // on one thread only. Load also prints "load_seconds KIND 1 SECONDS"; KIND is text,
 // fileset when the list names a PLINK .bed (its MB/s are then of the .bed), or vcf
@@ -23,6 +25,7 @@
 #include "data/plink_fileset.h"
 #include "data/vcf_file.h"
 #include "driver/run.h"
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
@@ -106,7 +109,7 @@ void report(const char* what, const char* path, int threads, double rate) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || chdir(argv[1]) != 0) {
-    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels [TOP_K [all|one]]\n");
+    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels|exhaustive [TOP_K [all|one [QUAD_SNPS]]]\n");
     return 2;
   }
   const std::string mode = argv[2];
@@ -140,6 +143,35 @@ int main(int argc, char** argv) {
     if (which == "one") return 0;
     omp_set_num_threads(all);
     report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, &engine));
+    return 0;
+  }
+  if (mode == "exhaustive") {
+    // Every triple, and every quadruple of the first `quad_snps` SNPs (a study of p = 2000
+    // holds 6.6 x 10^11 quadruples), into a list of TOP_K from a bound of 2.0.
+    const long quad_snps = std::min<long>(p, argc > 5 ? atol(argv[5]) : 150);
+    for (int order = 3; order <= 4; ++order) {
+      const long snps = order == 3 ? p : quad_snps;
+      double sets = 1;
+      for (int i = 0; i < order; ++i) sets = sets * static_cast<double>(snps - i) / (i + 1);
+      const auto time_sets = [&] {
+        split_completeness complete;
+        exhaustive_input in = exhaustive_input_of(loaded_split(), complete);
+        in.snp_ct = snps;  // the first SNPs of the store: its blocks and statistics serve as they are
+        top_k_list list{};
+        init_top_k_list(&list, static_cast<int>(top_k), order);
+        const auto start = clock_type::now();
+        fast_exhaustive_search(in, order, 2.0, engine, list);
+        const double took = seconds_since(start);
+        destroy_top_k_list(&list);
+        return took;
+      };
+      const std::string what = "exhaustive" + std::to_string(order);
+      omp_set_num_threads(1);
+      report(what.c_str(), kernel_name(best_kernel_level()), 1, sets / time_sets());
+      if (which == "one") continue;
+      omp_set_num_threads(all);
+      report(what.c_str(), kernel_name(best_kernel_level()), all, sets / time_sets());
+    }
     return 0;
   }
   // Levels: the pairs as parents of the triples, the triples as parents of the

@@ -35,18 +35,31 @@ long block_ct(const exhaustive_input& in) { return (in.snp_ct + kLanes - 1) / kL
 
 // The 3^width combined cells of a parent, cell g0 + 3 g1 (+ 9 g2) the AND of its
 // slots, each slot_word_ct words (case words, then control words) at out + c * words.
-void fill_cells(const exhaustive_input& in, const int64_t* parent, int width, uint64_t* out) {
+// The parent's slots are first copied out of the store's interleaved blocks, so that
+// every AND runs over contiguous words; `scratch` holds 3 * width slots.
+void fill_cells(const exhaustive_input& in, const int64_t* parent, int width, uint64_t* scratch, uint64_t* out) {
   const long words = slot_word_ct(in);
-  int cells = 1;
-  for (int i = 0; i < width; ++i) cells *= 3;
-  for (int c = 0; c < cells; ++c) {
-    const uint64_t* bits[3];
-    for (int i = 0, code = c; i < width; ++i, code /= 3) bits[i] = slot_words_of(in, parent[i], code % 3);
+  const auto slot_copy = [&](int i, int g) { return scratch + static_cast<size_t>(3 * i + g) * words; };
+  for (int i = 0; i < width; ++i)
+    for (int g = 0; g < 3; ++g) {
+      const uint64_t* from = slot_words_of(in, parent[i], g);
+      uint64_t* to = slot_copy(i, g);
+      for (long w = 0; w < words; ++w) to[w] = from[w * kLanes];
+    }
+  for (int c = 0; c < 9; ++c) {
+    const uint64_t* a = slot_copy(0, c % 3);
+    const uint64_t* b = slot_copy(1, c / 3);
     uint64_t* cell = out + static_cast<size_t>(c) * words;
-    for (long w = 0; w < words; ++w) {
-      uint64_t word = bits[0][w * kLanes];
-      for (int i = 1; i < width; ++i) word &= bits[i][w * kLanes];
-      cell[w] = word;
+    for (long w = 0; w < words; ++w) cell[w] = a[w] & b[w];
+  }
+  if (width < 3) return;
+  // Cells 9 g2 + c from the pair's cell c, genotype 0 last since it overwrites it.
+  for (int g2 = 2; g2 >= 0; --g2) {
+    const uint64_t* b = slot_copy(2, g2);
+    for (int c = 0; c < 9; ++c) {
+      const uint64_t* a = out + static_cast<size_t>(c) * words;
+      uint64_t* cell = out + static_cast<size_t>(9 * g2 + c) * words;
+      for (long w = 0; w < words; ++w) cell[w] = a[w] & b[w];
     }
   }
 }
@@ -151,14 +164,14 @@ void exhaustive_search_straightforward(const exhaustive_input& in, int order, do
   for (int i = 0; i < width; ++i) cells *= 3;
   const long words = slot_word_ct(in);
   const long parents = exhaustive_parent_count(in.snp_ct, order);
-  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words);
+  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words), scratch(9 * static_cast<size_t>(words));
   int64_t loci[4];
   double bound = first_bound;
   double done = 0;
   level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(in.snp_ct, order));
   if (parents > 0) unrank_parent(0, width, in.snp_ct - 1, loci);
   for (long r = 0; r < parents; ++r, next_parent(loci, width, in.snp_ct - 1)) {
-    fill_cells(in, loci, width, combined.data());
+    fill_cells(in, loci, width, scratch.data(), combined.data());
     const double floor = parent_floor(in, loci, width);
     for (long x = loci[width - 1] + 1; x < in.snp_ct; ++x) {
       major_cell_table t;
@@ -219,7 +232,9 @@ void fast_exhaustive_search(const exhaustive_input& in, int order, double first_
   std::vector<int64_t> band_parents(static_cast<size_t>(full_band) * width);
   std::vector<double> sets_upto(static_cast<size_t>(full_band) + 1);  // sets of the band's first u parents
   const int threads = omp_get_max_threads();
-  std::vector<uint64_t> combined(static_cast<size_t>(threads) * cells * words);
+  // Per thread: the combined cells, then room for the parent's slots.
+  const size_t thread_words = static_cast<size_t>(cells + 9) * words;
+  std::vector<uint64_t> combined(static_cast<size_t>(threads) * thread_words);
   std::vector<int32_t> cell_totals(static_cast<size_t>(threads) * cells * kClasses);
   block_job base{};
   base.nrows = cells;
@@ -265,12 +280,12 @@ void fast_exhaustive_search(const exhaustive_input& in, int order, double first_
       std::vector<survivor>& out = kept[u];
       out.clear();
       const int me = omp_get_thread_num();
-      uint64_t* mine = combined.data() + static_cast<size_t>(me) * cells * words;
-      fill_cells(in, parent, width, mine);
+      uint64_t* mine = combined.data() + static_cast<size_t>(me) * thread_words;
+      fill_cells(in, parent, width, mine + static_cast<size_t>(cells) * words, mine);
       const uint64_t* rows[27];
       for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * words;
       int32_t* totals = cell_totals.data() + static_cast<size_t>(me) * cells * kClasses;
-      count_rows(rows, cells, in.case_word_ct, in.ctrl_word_ct, totals);
+      bool counted = false;  // the rows' sizes, needed only against blocks of complete SNPs
       block_job job = base;
       job.rows = rows;
       job.row_total = totals;
@@ -286,6 +301,10 @@ void fast_exhaustive_search(const exhaustive_input& in, int order, double first_
         job.block = block_of(in, b);
         job.snp_floor = in.snp_statistic + b * kLanes;
         for (int k = 0; k < kClasses; ++k) job.lanes_complete[k] = (in.complete->complete_blocks[b] >> k & 1u) != 0;
+        if (!counted && in.complete->complete_blocks[b] != 0) {
+          count_rows(rows, cells, in.case_word_ct, in.ctrl_word_ct, totals);
+          counted = true;
+        }
         engine.kernel(job, result);
         for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
           const int l = __builtin_ctz(mask);

@@ -4,7 +4,7 @@
 // Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
 // for the three- and four-locus levels (parents x candidate SNPs per second), sets/s
 // for the exhaustive searches (every triple of the study, every quadruple of its first
-// QUAD_SNPS SNPs, default 150). "all"
+// QUAD_SNPS SNPs, default 160). "all"
 // adds the straightforward pair search on large studies too; "one" times the fast path
 // on one thread only. Load also prints "load_seconds KIND 1 SECONDS"; KIND is text,
 // fileset when the list names a PLINK .bed (its MB/s are then of the .bed), or vcf
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
   if (mode == "exhaustive") {
     // Every triple, and every quadruple of the first `quad_snps` SNPs (a study of p = 2000
     // holds 6.6 x 10^11 quadruples), into a list of TOP_K from a bound of 2.0.
-    const long quad_snps = std::min<long>(p, argc > 5 ? atol(argv[5]) : 150);
+    const long quad_snps = std::min<long>(p, argc > 5 ? atol(argv[5]) : 160);
     for (int order = 3; order <= 4; ++order) {
       const long snps = order == 3 ? p : quad_snps;
       double sets = 1;

@@ -2,8 +2,8 @@
 // lists (disModel::init) and the threshold tables (Talpha) with the file's tail level.
 //
 // Input: the parameter file's bytes. The order and multiplier that would end the run on
-// purpose (no order, an order beyond 4, level lists that cannot be sized) are read but
-// not given to init.
+// purpose (no order, an order beyond 4, level lists that cannot be sized, an [EXHAUSTV]
+// other than 0 and 1) are read but not given to init.
 #include <libalglib/ap.h>
 
 #include <cmath>
@@ -23,7 +23,7 @@ namespace {
 using namespace velk::fuzz;
 
 struct values {
-  int ndisloci = 0, mulfactr = 0;
+  int ndisloci = 0, mulfactr = 0, exhaustv = 0;
   double max_pval = 0, maxgwpvl = 0, alpha_rf = 0;
 };
 
@@ -53,6 +53,7 @@ values expected(const std::string& text) {
     else if (strncmp(s, "[MAX_PVAL]", 10) == 0) v.max_pval = strtod(value, nullptr);
     else if (strncmp(s, "[MAXGWPVL]", 10) == 0) v.maxgwpvl = strtod(value, nullptr);
     else if (strncmp(s, "[ALPHA_RF]", 10) == 0) v.alpha_rf = strtod(value, nullptr);
+    else if (strncmp(s, "[EXHAUSTV]", 10) == 0) v.exhaustv = clamped(strtol(value, nullptr, 10));
   }
   return v;
 }
@@ -89,18 +90,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     velk::disModel model;
     FUZZ_CHECK(model.loadparameters(dir.file("VELKparameters.txt").c_str()) == 0, "parameter file not read");
-    FUZZ_CHECK(model.ndisloci == want.ndisloci && model.mulfactr == want.mulfactr, "integer parameters");
+    FUZZ_CHECK(model.ndisloci == want.ndisloci && model.mulfactr == want.mulfactr && model.exhaustv == want.exhaustv,
+               "integer parameters");
     FUZZ_CHECK(same(model.max_pval, want.max_pval) && same(model.maxgwpvl, want.maxgwpvl) &&
                    same(model.alpha_rf, want.alpha_rf),
                "real parameters");
 
     constexpr long kTopK = 5;
     const long level = kTopK * static_cast<long>(model.mulfactr);
-    const bool sizable = model.ndisloci <= 2 || (level >= 0 && level <= 100000);
-    if (model.ndisloci >= 1 && model.ndisloci <= 4 && sizable) {
+    const bool exhaustive = model.exhaustv == 1 && model.ndisloci > 2;
+    const bool sizable = model.ndisloci <= 2 || exhaustive || (level >= 0 && level <= 100000);
+    if (model.ndisloci >= 1 && model.ndisloci <= 4 && sizable && (model.exhaustv == 0 || model.exhaustv == 1)) {
       model.init(kTopK, 20, 6, 4, 1, 1);
       FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == model.ndisloci, "final list");
-      if (model.ndisloci > 2)
+      // An exhaustive search has one list of TOP_K, in the slot of its order.
+      const velk::top_k_list* own = model.level_lists[(model.ndisloci - 1) % 2];
+      if (exhaustive)
+        FUZZ_CHECK(own->capacity == kTopK && own->nloci == model.ndisloci &&
+                       model.level_lists[model.ndisloci % 2] == nullptr,
+                   "exhaustive list");
+      else if (model.ndisloci > 2)
         FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
                    "level lists");
       FUZZ_CHECK(velk::memory_claimed() > 0, "lists not claimed");

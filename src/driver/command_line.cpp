@@ -25,6 +25,7 @@ constexpr const char* kHelp =
     "                      [MULFACTR] sets kept per level for orders 3 and 4, x TOP_K\n"
     "                      [MAX_PVAL] bound on the corrected p-value (default 0.08)\n"
     "                      [MAXGWPVL] bound on the raw p-value (default none)\n"
+    "                      [EXHAUSTV] 1: orders 3 and 4 score every set, not greedily\n"
     "Writes VELKResult.txt there: the sets found, best first, with their statistic,\n"
     "p-value and number of case-major cells (velk-names prints them with SNP names).\n"
     "A failed run leaves an earlier VELKResult.txt as it was.\n"

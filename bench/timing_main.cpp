@@ -1,8 +1,10 @@
 // velk_timing: times loading and the searches of one study folder, in one process, so
 // that the straightforward and fast paths and the thread counts are measured alike.
-//   velk_timing DIR load|pairs|levels [TOP_K [all|one]]
+//   velk_timing DIR load|pairs|levels|exhaustive [TOP_K [all|one [QUAD_SNPS]]]
 // Prints "WHAT PATH THREADS RATE" lines: MB/s for load, pairs/s for pairs, candidates/s
-// for the three- and four-locus levels (parents x candidate SNPs per second). "all"
+// for the three- and four-locus levels (parents x candidate SNPs per second), sets/s
+// for the exhaustive searches (every triple of the study, every quadruple of its first
+// QUAD_SNPS SNPs, default 160). "all"
 // adds the straightforward pair search on large studies too; "one" times the fast path
 // on one thread only. Load also prints "load_seconds KIND 1 SECONDS"; KIND is text,
 // fileset when the list names a PLINK .bed (its MB/s are then of the .bed), or vcf
@@ -23,6 +25,7 @@
 #include "data/plink_fileset.h"
 #include "data/vcf_file.h"
 #include "driver/run.h"
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
@@ -113,7 +116,7 @@ void report(const char* what, const char* path, int threads, double rate) {
 
 int main(int argc, char** argv) {
   if (argc < 3 || chdir(argv[1]) != 0) {
-    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels [TOP_K [all|one]]\n");
+    fprintf(stderr, "usage: velk_timing DIR load|pairs|levels|exhaustive [TOP_K [all|one [QUAD_SNPS]]]\n");
     return 2;
   }
   const std::string mode = argv[2];
@@ -151,6 +154,41 @@ int main(int argc, char** argv) {
     if (which == "one") return 0;
     omp_set_num_threads(all);
     report("pairs", kernel_name(best_kernel_level()), all, pairs / time_pairs(model, in, &engine));
+    return 0;
+  }
+  if (mode == "exhaustive") {
+    // Every triple, and every quadruple of the first `quad_snps` SNPs (a study of p = 2000
+    // holds 6.6 x 10^11 quadruples), into a list of TOP_K from a bound of 2.0.
+    const long quad_snps = std::min<long>(p, argc > 5 ? atol(argv[5]) : 160);
+    for (int order = 3; order <= 4; ++order) {
+      const long snps = order == 3 ? p : quad_snps;
+      double sets = 1;
+      for (int i = 0; i < order; ++i) sets = sets * static_cast<double>(snps - i) / (i + 1);
+      const auto time_sets = [&] {
+        // The first SNPs of the store, through a view that owns nothing: the layout of its
+        // blocks does not depend on the number of SNPs, and the statistics serve as they are.
+        genotype_store first;
+        first.shape = loaded.shape();
+        first.shape.snp_ct = static_cast<int>(snps);
+        first.words = loaded.store.words;
+        search_input part = in;
+        part.store = &first;
+        top_k_list list{};
+        init_top_k_list(&list, static_cast<int>(top_k), order);
+        const auto start = clock_type::now();
+        fast_exhaustive_search(part, order, 2.0, engine, list);
+        const double took = seconds_since(start);
+        destroy_top_k_list(&list);
+        first.words = nullptr;
+        return took;
+      };
+      const std::string what = "exhaustive" + std::to_string(order);
+      omp_set_num_threads(1);
+      report(what.c_str(), kernel_name(best_kernel_level()), 1, sets / time_sets());
+      if (which == "one") continue;
+      omp_set_num_threads(all);
+      report(what.c_str(), kernel_name(best_kernel_level()), all, sets / time_sets());
+    }
     return 0;
   }
   // Levels: the pairs as parents of the triples, the triples as parents of the

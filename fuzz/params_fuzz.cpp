@@ -2,8 +2,8 @@
 // lists (create_lists) and the threshold tables with the file's tail level.
 //
 // Input: the parameter file's bytes. The order and multiplier that would end the run on
-// purpose (no order, an order beyond 4, level lists that cannot be sized) are read but
-// not given to create_lists.
+// purpose (no order, an order beyond 4, level lists that cannot be sized, an [EXHAUSTV]
+// other than 0 and 1) are read but not given to create_lists.
 #include <libalglib/ap.h>
 
 #include <cmath>
@@ -23,7 +23,7 @@ namespace {
 using namespace velk::fuzz;
 
 struct values {
-  int ndisloci = 0, mulfactr = 0;  // "[DISEASEN]" and "[MULFACTR]"
+  int ndisloci = 0, mulfactr = 0, exhaustv = 0;  // "[DISEASEN]", "[MULFACTR]", "[EXHAUSTV]"
   double max_pval = 0, maxgwpvl = 0, alpha_rf = 0;
 };
 
@@ -53,6 +53,7 @@ values expected(const std::string& text) {
     else if (strncmp(s, "[MAX_PVAL]", 10) == 0) v.max_pval = strtod(value, nullptr);
     else if (strncmp(s, "[MAXGWPVL]", 10) == 0) v.maxgwpvl = strtod(value, nullptr);
     else if (strncmp(s, "[ALPHA_RF]", 10) == 0) v.alpha_rf = strtod(value, nullptr);
+    else if (strncmp(s, "[EXHAUSTV]", 10) == 0) v.exhaustv = clamped(strtol(value, nullptr, 10));
   }
   return v;
 }
@@ -87,18 +88,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velk::search_model model;
     const velk::search_parameters& got = model.params;
     FUZZ_CHECK(velk::read_parameters(dir.file("VELKparameters.txt").c_str(), model.params), "parameter file not read");
-    FUZZ_CHECK(got.order == want.ndisloci && got.mulfactr == want.mulfactr, "integer parameters");
+    FUZZ_CHECK(got.order == want.ndisloci && got.mulfactr == want.mulfactr && got.exhaustv == want.exhaustv,
+               "integer parameters");
     FUZZ_CHECK(same(got.max_pval, want.max_pval) && same(got.maxgwpvl, want.maxgwpvl) &&
                    same(got.alpha_rf, want.alpha_rf),
                "real parameters");
 
     constexpr long kTopK = 5;
     const long level = kTopK * static_cast<long>(got.mulfactr);
-    const bool sizable = got.order <= 2 || (level >= 0 && level <= 100000);
-    if (got.order >= 1 && got.order <= 4 && sizable && got.permutes >= 0) {
+    const bool exhaustive = velk::is_exhaustive(got);
+    const bool sizable = got.order <= 2 || exhaustive || (level >= 0 && level <= 100000);
+    if (got.order >= 1 && got.order <= 4 && sizable && got.permutes >= 0 && (got.exhaustv == 0 || got.exhaustv == 1)) {
       FUZZ_CHECK(!velk::create_lists(model, kTopK, 20), "lists refused");
       FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == got.order, "final list");
-      if (got.order > 2)
+      // An exhaustive search has one list of TOP_K, in the slot of its order.
+      const velk::top_k_list* own = model.level_lists[(got.order - 1) % 2];
+      if (exhaustive)
+        FUZZ_CHECK(own->capacity == kTopK && own->nloci == got.order && model.level_lists[got.order % 2] == nullptr,
+                   "exhaustive list");
+      else if (got.order > 2)
         FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
                    "level lists");
       FUZZ_CHECK(velk::memory_claimed() > 0, "lists not claimed");

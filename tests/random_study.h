@@ -31,12 +31,14 @@ struct random_study {
 // What a caller may fix instead of drawing it: the order (0: drawn), the number of
 // individuals (0: drawn), whether the last file is a PLINK fileset, and a long result
 // (TOP_K 500 and a raw bound of 1, so that every set that reaches a list is reported,
-// down to the weakest: where a lost candidate shows).
+// down to the weakest: where a lost candidate shows), and whether orders 3 and 4 search
+// every set ([EXHAUSTV] 1).
 struct study_shape {
   int order = 0;
   int individuals = 0;
   bool fileset = false;
   bool long_result = false;
+  bool exhaustive = false;
 };
 
 // The SNP-major .bed of `snps` (rows of genotypes by individual; 9 is missing).
@@ -121,6 +123,7 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
   params << "[MAX_PVAL]\t" << (chance(0.5) ? "0.9" : "1e-3") << "\n";
   if (chance(0.4)) params << "[MAXGWPVL]\t" << (chance(0.5) ? "0.5" : "1e-4") << "\n";
   if (shape.long_result) params << "[MAXGWPVL]\t1\n";
+  if (shape.exhaustive) params << "[EXHAUSTV]\t1\n";
   out.parameters = params.str();
   out.top_k = std::to_string(chance(0.2) ? uniform(0, 1) : uniform(2, 60));
   if (shape.long_result) out.top_k = "500";

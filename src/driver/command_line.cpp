@@ -31,6 +31,7 @@ constexpr const char* kHelp =
     "    [MAXGWPVL]  bound on the raw p-value (default none)\n"
     "    [PERMUTES]  searches repeated on permuted classes, for family-wise p-values\n"
     "    [PERMSEED]  the seed of the permutations\n"
+    "    [EXHAUSTV]  1: orders 3 and 4 score every set instead of growing them\n"
     "Writes there:\n"
     "  VELKResult.txt       the sets found, best first, with their statistic, p-value\n"
     "                       and case-major cells (velk-names prints it with SNP names);\n"

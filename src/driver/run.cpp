@@ -23,6 +23,8 @@
 #include "search/checkpoint.h"
 #include "search/search_model.h"
 #include "search/dispatch.h"
+#include "search/exhaustive_search.h"
+#include "search/exhaustive_search.h"
 #include "search/pair_search.h"
 #include "search/search_input.h"
 #include "search/parameter_advice.h"
@@ -56,6 +58,9 @@ std::string describe_mark(const search_state& state, const search_model& model, 
     long done = 0;
     for (double m : state.permutation_maxima) done += !std::isnan(m);
     snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.params.permutes);
+  } else if (is_exhaustive(model.params)) {
+    snprintf(text, sizeof text, "the exhaustive %d-locus search from parent %ld of %ld.", mark.order, mark.next + 1,
+             exhaustive_parent_count(snp_ct, mark.order));
   } else if (mark.order == 2) {
     snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, snp_ct);
   } else {

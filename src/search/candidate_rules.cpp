@@ -1,5 +1,7 @@
 #include "search/candidate_rules.h"
 
+#include <algorithm>
+
 #include "data/genotype_store.h"
 
 namespace velk {
@@ -12,21 +14,28 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
   while (i < width) out[o++] = parent[i++];
 }
 
-void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* out) {
-  const int cells = cell_total(width);
-  const long words = static_cast<long>(store.shape.slot_words());
-  for (int c = 0; c < cells; ++c) {
-    int code = c;
-    class_bits bits[3];
-    for (int i = 0; i < width; ++i) {
-      bits[i] = slot(store, parent[i], code % 3).cases;  // the control words follow the case words
-      code /= 3;
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* scratch,
+                         uint64_t* out) {
+  const size_t words = store.shape.slot_words();
+  const auto slot_copy = [&](int i, int g) { return scratch + static_cast<size_t>(3 * i + g) * words; };
+  for (int i = 0; i < width; ++i)
+    for (int g = 0; g < 3; ++g) {
+      const class_bits from = slot(store, parent[i], g).cases;  // the control words follow the case words
+      uint64_t* to = slot_copy(i, g);
+      for (size_t w = 0; w < words; ++w) to[w] = from[static_cast<long>(w)];
     }
-    uint64_t* cell = out + static_cast<size_t>(c) * words;
-    for (long w = 0; w < words; ++w) {
-      uint64_t word = bits[0][w];
-      for (int i = 1; i < width; ++i) word &= bits[i][w];
-      cell[w] = word;
+  for (int g = 0; g < 3; ++g) std::copy(slot_copy(0, g), slot_copy(0, g) + words, out + g * words);
+  // SNP i multiplies the cells so far by its three genotypes: cell 3^i g + c is cell c
+  // AND (a_i, g), written for g = 2 and 1 before genotype 0 overwrites cell c itself.
+  int cells = 3;
+  for (int i = 1; i < width; ++i, cells *= 3) {
+    for (int g = 2; g >= 0; --g) {
+      const uint64_t* b = slot_copy(i, g);
+      for (int c = 0; c < cells; ++c) {
+        const uint64_t* a = out + static_cast<size_t>(c) * words;
+        uint64_t* cell = out + static_cast<size_t>(cells * g + c) * words;
+        for (size_t w = 0; w < words; ++w) cell[w] = a[w] & b[w];
+      }
     }
   }
 }

@@ -43,7 +43,10 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
 // slots: cell g0 + 3 g1 (+ 9 g2) is (a0, g0) AND (a1, g1) (AND (a2, g2)), the genotype
 // of the smallest index varying fastest. Each cell is slot_words() words, its case
 // words then its control words, at out + c * slot_words(). Built once per parent, so
-// that each candidate SNP costs one AND per word and cell.
-void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* out);
+// that each candidate SNP costs one AND per word and cell. `scratch` holds 3 * width
+// slots: the parent's slots are copied out of the store's interleaved blocks first, so
+// that every AND runs over contiguous words.
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* scratch,
+                         uint64_t* out);
 
 }  // namespace velk

@@ -12,6 +12,7 @@
 #include "base/text_file.h"
 #include "base/version.h"
 #include "data/genotype_input.h"
+#include "search/exhaustive_search.h"
 #include "search/list_image.h"
 
 namespace velk {
@@ -102,6 +103,10 @@ bool mark_fits(const level_mark& mark, const search_model& model, int snp_ct, si
   if (std::isnan(mark.bound)) return false;
   if (mark.order == model.params.order + 1) return maxima == static_cast<size_t>(model.params.permutes) && mark.next == 0;
   if (maxima != 0 && maxima != static_cast<size_t>(model.params.permutes)) return false;
+  // An exhaustive search's position is the number of its parents done.
+  if (is_exhaustive(model.params))
+    return mark.order == model.params.order && mark.next >= 0 &&
+           mark.next <= exhaustive_parent_count(snp_ct, model.params.order);
   if (mark.order < 2 || mark.order > model.params.order) return false;
   if (mark.order == 2) return mark.next >= 0 && mark.next <= snp_ct;
   const top_k_list* parents = model.level_lists[mark.order % 2];

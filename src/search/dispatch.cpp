@@ -2,6 +2,9 @@
 
 #include <libalglib/specialfunctions.h>
 
+#include <cstdio>
+
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/pair_search.h"
 
@@ -55,7 +58,18 @@ void run_search(const search_model& model, const search_input& in, const search_
       pair_search(*model.result_list, true, in);
     return;
   }
-  search_levels(model, order, in, fast ? &engine : nullptr);
+  if (is_exhaustive(model.params)) {
+    if (!searched_before) {
+      top_k_list& list = level_list(model, order);
+      if (fast)
+        fast_exhaustive_search(in, order, 2.0, engine, list);
+      else
+        exhaustive_search_straightforward(in, order, 2.0, list);
+    }
+    printf("\t All %d-locus sets searched!\n", order);
+  } else {
+    search_levels(model, order, in, fast ? &engine : nullptr);
+  }
   if (searched_before) return;
   const double sets = locus_set_count(in.snp_ct(), order);
   const top_k_list& level = level_list(model, order);

@@ -29,14 +29,14 @@ void extend_level_straightforward(const top_k_list& from, top_k_list& into, int 
   const int width = order - 1;
   const int cells = cell_total(width);
   const long words = static_cast<long>(shape.slot_words());
-  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words);
+  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words), scratch(3 * static_cast<size_t>(width) * words);
   std::vector<int64_t> loci(order);
   double bound = 2.0;  // set once per level; it only rises
   const double per_parent = static_cast<double>(snp_ct - width);
   level_progress progress(order, from.count * per_parent);
   for (int j = from.count - 1; j >= 0; --j) {
     const multi_locus_node& parent = from.nodes[j];
-    fill_combined_cells(*in.store, parent.loci, width, combined.data());
+    fill_combined_cells(*in.store, parent.loci, width, scratch.data(), combined.data());
     for (long x = 0; x < snp_ct; ++x) {
       if (is_parent_locus(parent.loci, width, x)) continue;
       major_cell_table t;

@@ -8,6 +8,7 @@
 #include "base/byte_io.h"
 #include "data/genotype_store.h"
 #include "search/candidate_rules.h"
+#include "search/band_walk.h"
 #include "search/complete_cells.h"
 #include "search/pair_search.h"
 #include "search/progress.h"
@@ -16,80 +17,6 @@
 namespace velk {
 
 namespace {
-
-constexpr unsigned kAllLanes = (1u << kLanes) - 1u;
-
-// A candidate that passed the screen, with its exact statistic and case-major count.
-struct survivor {
-  long snp;
-  double chisq;
-  int nmajor;
-};
-
-// The survivors of one band, per unit (a row of the pair search, a parent of a level)
-// in the order the units are offered.
-using band_survivors = std::vector<std::vector<survivor>>;
-
-block_job base_job(const search_engine& engine, const search_input& in) {
-  block_job job{};
-  job.case_word_ct = in.shape().case_word_ct;
-  job.ctrl_word_ct = in.shape().ctrl_word_ct;
-  job.T1 = in.cells->case_min.data();
-  job.T2 = in.cells->ctrl_min.data();
-  job.T12 = engine.thresholds.data();
-  job.ncase = in.shape().case_ct;
-  job.nctrl = in.shape().ctrl_ct;
-  job.inv_size = engine.inv_size.data();
-  job.inv_case_ctrl = engine.inv_case_ctrl;
-  return job;
-}
-
-// Screens one row set against the blocks first_block ... end_block - 1 and appends the
-// survivors in increasing SNP order. `excluded(b)` gives the lanes of block b that are
-// no candidates; `level` is the larger of the screening bound and the statistic a
-// candidate must exceed besides its SNP's own. The exact statistic of a survivor comes
-// from its exact table, as the straightforward search computes it. Blocks of complete
-// SNPs are counted in fewer cells.
-template <class Excluded>
-void screen_row(block_job job, const search_input& in, const split_completeness& complete, long first_block,
-                long end_block, double level, Excluded excluded, const search_engine& engine,
-                std::vector<survivor>& out) {
-  job.level = level;
-  block_result result;
-  for (long b = first_block; b < end_block; ++b) {
-    job.excluded = excluded(b);
-    if (job.excluded == kAllLanes) continue;
-    job.block = store_block(*in.store, b);
-    job.snp_floor = in.single + b * kLanes;
-    for (int k = 0; k < kClasses; ++k) job.lanes_complete[k] = (complete.complete_blocks[b] >> k & 1u) != 0;
-    job.genotype_total = block_genotype_counts(complete, b);
-    engine.kernel(job, result);
-    for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
-      const int l = __builtin_ctz(mask);
-      int table[6];
-      for (int c = 0; c < 6; ++c) table[c] = static_cast<int>(result.table[c][l]);
-      out.push_back({b * kLanes + l, chi_square(table, 3, 2), static_cast<int>(result.nmajor[l])});
-    }
-  }
-}
-
-// Lanes of block b that lie at or beyond the last SNP.
-unsigned lanes_beyond_snps(long b, long snp_ct) {
-  const long valid = snp_ct - b * kLanes;
-  return valid >= kLanes ? 0u : kAllLanes & ~((1u << valid) - 1u);
-}
-
-// Threads pay off once a band holds this many word operations (about a millisecond
-// of work); smaller bands, as in small studies, run on the calling thread alone.
-constexpr double kParallelWork = 1 << 22;
-
-bool worth_threads(double candidates, int cells, const store_shape& shape) {
-  return candidates * cells * static_cast<double>(shape.slot_words()) >= kParallelWork;
-}
-
-// Bands start small, while the list fills and the bound climbs fastest, and double up
-// to the size that holds about band_candidates candidates per rank.
-long next_band(long band, long full_band) { return std::min(full_band, band * 2); }
 
 size_t block_bytes(const store_shape& shape) { return sizeof(uint64_t) * shape.block_words(); }
 
@@ -129,9 +56,22 @@ void unpack(const std::vector<unsigned char>& in, long units, band_survivors& ke
   }
 }
 
-// After every rank has screened its units [first, end) of a band of `units` units:
-// rank 0 receives all survivors in unit order, and shares its bound as it stands
-// before the band's offers; the other ranks screen the next band with it.
+}  // namespace
+
+block_job base_job(const search_engine& engine, const search_input& in) {
+  block_job job{};
+  job.case_word_ct = in.shape().case_word_ct;
+  job.ctrl_word_ct = in.shape().ctrl_word_ct;
+  job.T1 = in.cells->case_min.data();
+  job.T2 = in.cells->ctrl_min.data();
+  job.T12 = engine.thresholds.data();
+  job.ncase = in.shape().case_ct;
+  job.nctrl = in.shape().ctrl_ct;
+  job.inv_size = engine.inv_size.data();
+  job.inv_case_ctrl = engine.inv_case_ctrl;
+  return job;
+}
+
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
                    double& screen, band_traffic* traffic) {
   if (t.size == 1) return;
@@ -146,6 +86,18 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
   share(t, bound);
   if (!leads(t)) screen = bound;
 }
+
+// The level's starting point: where rank 0 resumes it, or its start; every rank
+// learns it.
+level_mark level_start(const search_engine& engine, int order, long first, double bound) {
+  level_mark start{order, first, bound};
+  if (leads(*engine.processes) && engine.resume && engine.resume->order == order) start = *engine.resume;
+  share(*engine.processes, start.next);
+  share(*engine.processes, start.bound);
+  return start;
+}
+
+namespace {
 
 // Rows [r0, r1) of the band [i0, i1) that rank `r` of `parts` screens: consecutive
 // parts holding about equal numbers of pairs (row i holds snp_ct - 1 - i of them).
@@ -169,42 +121,6 @@ void pair_part(long snp_ct, long i0, long i1, int r, int parts, long& r0, long& 
   };
   r0 = boundary(r);
   r1 = boundary(r + 1);
-}
-
-// The level's starting point: where rank 0 resumes it, or its start; every rank
-// learns it.
-level_mark level_start(const search_engine& engine, int order, long first, double bound) {
-  level_mark start{order, first, bound};
-  if (leads(*engine.processes) && engine.resume && engine.resume->order == order) start = *engine.resume;
-  share(*engine.processes, start.next);
-  share(*engine.processes, start.bound);
-  return start;
-}
-
-// The band loop of the pair search and the levels. A search walks its units (rows of
-// the pair search upwards, parents of a level downwards) from its start; `walk_ct`
-// units remain. Each band of units is split among the ranks by `part`, screened by
-// `screen_units` (this rank's units [u0, u1) of the band starting at walk position w0,
-// with the screening bound), gathered on rank 0 and offered there unit by unit, in
-// walk order, by `offer_unit`; `after_band` then gets the walk position reached.
-template <class Part, class Screen, class Offer, class After>
-void walk_in_bands(const search_engine& engine, long walk_ct, long full_band, double& bound, Part part,
-                   Screen screen_units, Offer offer_unit, After after_band) {
-  const team& t = *engine.processes;
-  band_survivors kept(full_band);
-  double screen = bound;  // the bound this rank screens with
-  long band = std::min(engine.tuning.first_band_rows * t.size, full_band);
-  for (long w0 = 0; w0 < walk_ct; w0 += band, band = next_band(band, full_band)) {
-    const long units = std::min(band, walk_ct - w0);
-    long u0, u1;
-    part(w0, units, t.rank, t.size, u0, u1);
-    screen_units(w0, u0, u1, screen, kept);
-    exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
-    if (!leads(t)) continue;
-    for (long u = 0; u < units; ++u) offer_unit(w0 + u, kept[u]);
-    screen = bound;
-    after_band(w0 + units);
-  }
 }
 
 }  // namespace
@@ -333,7 +249,9 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size,
       std::max(from.count, 1));
-  std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * cells * cell_words);
+  // Per thread: the combined cells, then room for the parent's slots.
+  const size_t thread_words = static_cast<size_t>(cells + 3 * width) * cell_words;
+  std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * thread_words);
   std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
   const block_job base = base_job(engine, in);
   split_completeness complete;
@@ -358,8 +276,8 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       const multi_locus_node& parent = from.nodes[first_parent - w0 - u];
       std::vector<survivor>& out = kept[u];
       out.clear();
-      uint64_t* mine = combined.data() + static_cast<size_t>(omp_get_thread_num()) * cells * cell_words;
-      fill_combined_cells(*in.store, parent.loci, width, mine);
+      uint64_t* mine = combined.data() + static_cast<size_t>(omp_get_thread_num()) * thread_words;
+      fill_combined_cells(*in.store, parent.loci, width, mine + static_cast<size_t>(cells) * cell_words, mine);
       const uint64_t* rows[27];
       for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * cell_words;
       int32_t* totals = cell_totals.data() + static_cast<size_t>(omp_get_thread_num()) * cells * kClasses;

@@ -98,7 +98,8 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
     warn("[ALPHA_RF] is %g: %s; give a tail level between 0 and 1, e.g. 0.05.", alpha,
          alpha >= 1 ? "at 1 or more next to every cell is case-major, so no set can stand out"
                     : "at 0 or below next to no cell can be major");
-  if (params.order > 2 && params.mulfactr < 1)
+  // An exhaustive search has no level lists.
+  if (params.order > 2 && params.mulfactr < 1 && !is_exhaustive(params))
     warn("[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
          "neither will the result; give [MULFACTR] 1 or more, e.g. 10.", params.mulfactr, params.order);
 }
@@ -113,7 +114,7 @@ void warn_if_no_set(const search_model& model, int snp_ct) {
     warn("%s: TOP_K is 0; ask for the number of sets to report, e.g. velk 10.", kNone);
     return;
   }
-  if (order > 2 && model.params.mulfactr < 1) {
+  if (order > 2 && model.params.mulfactr < 1 && !is_exhaustive(model.params)) {
     warn("%s: [MULFACTR] is %d, so the level lists hold nothing; give [MULFACTR] 1 or more, e.g. 10.", kNone,
          model.params.mulfactr);
     return;
@@ -140,11 +141,15 @@ void warn_if_no_set(const search_model& model, int snp_ct) {
            pairs_of_study(snp_ct), snp_ct);
     return;
   }
-  const top_k_list& level = *model.level_lists[(order - 1) % 2];
+  const top_k_list& level = level_list(model, order);
+  if (level.count == 0 && is_exhaustive(model.params)) {
+    warn("%s: no set of %d SNPs, of all of them, scored above each of its SNPs alone.", kNone, order);
+    return;
+  }
   if (level.count == 0) {
     // The sets of the order below that were extended; more of them can only help when
     // their list was full.
-    const top_k_list& parents = *model.level_lists[order % 2];
+    const top_k_list& parents = level_list(model, order - 1);
     if (has_full_root(parents))
       warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
            "extend more than the %d sets of %d kept.", kNone, order, order - 1, model.params.mulfactr, parents.count,

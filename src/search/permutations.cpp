@@ -9,6 +9,7 @@
 
 #include "data/classes.h"
 #include "data/genotype_store.h"
+#include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
@@ -104,9 +105,11 @@ double search_maximum(const search_model& model, const search_input& in, const s
   }
   search_model repeat;
   repeat.params = model.params;
-  // A pair search needs the best pair only: a list of one. The run's own lists were
-  // made with these parameters, so these can be made too.
-  [[maybe_unused]] const std::optional<refusal> refused = create_lists(repeat, order == 2 ? 1 : model.top_k, in.snp_ct());
+  // A pair search and an exhaustive one need their best set only: a list of one. The
+  // run's own lists were made with these parameters, so these can be made too.
+  const bool exhaustive = is_exhaustive(model.params);
+  [[maybe_unused]] const std::optional<refusal> refused =
+      create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct());
   assert(!refused);
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
@@ -119,6 +122,11 @@ double search_maximum(const search_model& model, const search_input& in, const s
     engine.resume = level_mark{2, 0, 0.0};
     fast_pair_search(*repeat.result_list, true, in, engine);
     if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
+  } else if (exhaustive) {
+    // Every set that beats its SNPs counts, from a bound of 0 as for pairs.
+    top_k_list& list = level_list(repeat, order);
+    fast_exhaustive_search(in, order, 0.0, engine, list);
+    if (list.count > 0) best = list.nodes[0].chisq;
   } else {
     search_levels(repeat, order, in, &engine);
     const top_k_list& level = level_list(repeat, order);

@@ -128,6 +128,8 @@ bool read_parameters(const char* path, search_parameters& params) {
       p.permutes = parameter_long(line);
     else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
       p.permseed = parameter_long(line);
+    else if (strncmp(line, "[EXHAUSTV]", kKeyLength) == 0)
+      p.exhaustv = parameter_int(line);
   });
   if (!read) report("Cannot open the parameter file \"%s\"\n", path);
   return read;
@@ -147,8 +149,12 @@ std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_
   model.top_k = final_capacity;
   if (order <= 0) return refusal{"Please Input the number of disease loci of the model before!\n", disease_loci_hint(order)};
   if (order > 4) return refusal{"The number of disease loci is at most 4!\n", ""};
+  if (params.exhaustv != 0 && params.exhaustv != 1) return refusal{"The value of [EXHAUSTV] must be 0 or 1!\n", ""};
   if (params.permutes < 0) return refusal{"The number of permutations [PERMUTES] cannot be negative!\n", ""};
-  const int level_capacity = order > 2 ? list_capacity(static_cast<long long>(model.top_k) * params.mulfactr) : 0;
+  const bool exhaustive = is_exhaustive(params);
+  const int level_capacity =
+      order > 2 ? (exhaustive ? final_capacity : list_capacity(static_cast<long long>(model.top_k) * params.mulfactr))
+                : 0;
   // Refused here, before anything is allocated, with the same message as the list would
   // give, so that the hint can say which count is wrong.
   if (final_capacity < 0 || level_capacity < 0)
@@ -157,14 +163,18 @@ std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_
   // machine lazily, and the run would be killed halfway through the search. Level list
   // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
   size_t bytes = top_k_list_bytes(final_capacity, possible_sets(snp_ct, order));
-  if (order > 2) {
+  if (exhaustive) {
+    bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, order));
+  } else if (order > 2) {
     bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(possible_sets(snp_ct, 2), possible_sets(snp_ct, order)));
   }
   if (!try_claim_memory(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes));
   model.claimed = bytes;
   model.result_list = new_list(final_capacity, order);
-  if (order > 2) {
+  if (exhaustive) {
+    model.level_lists[(order - 1) % 2] = new_list(level_capacity, order);
+  } else if (order > 2) {
     model.level_lists[0] = new_list(level_capacity, 1);
     model.level_lists[1] = new_list(level_capacity, 2);
   }

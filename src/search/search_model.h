@@ -21,7 +21,7 @@ struct parameter_key {
 };
 inline constexpr parameter_key kParameterKeys[] = {
     {"[DISEASEN]", true},  {"[MULFACTR]", true}, {"[MAX_PVAL]", false}, {"[MAXGWPVL]", false},
-    {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true},
+    {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true}, {"[EXHAUSTV]", true},
 };
 inline constexpr int kKeyLength = 10;
 
@@ -34,7 +34,12 @@ struct search_parameters {
   double alpha_rf = 0.0;   // "[ALPHA_RF]": the tail level of the thresholds
   long long permutes = 0;  // "[PERMUTES]": searches repeated on permuted classes
   long long permseed = 0;  // "[PERMSEED]": the seed of the permutations
+  int exhaustv = 0;        // "[EXHAUSTV]": 1 searches every set of order 3 or 4
 };
+
+// Whether the search of these parameters scores every set of its order (3 or 4) rather
+// than growing them level by level.
+inline bool is_exhaustive(const search_parameters& params) { return params.order > 2 && params.exhaustv == 1; }
 
 // The p-value bounds of a run: the defaults, or the parameter file's non-zero values.
 struct p_value_bounds {
@@ -58,7 +63,9 @@ struct search_model {
   p_value_bounds bounds;
   int top_k = 0;
   top_k_list* result_list = nullptr;                // the final list
-  top_k_list* level_lists[2] = {nullptr, nullptr};  // for three and four loci
+  // For three and four loci. An exhaustive search makes only the list of its order, of
+  // capacity top_k, which the p-value filter reads as it reads a level.
+  top_k_list* level_lists[2] = {nullptr, nullptr};
   size_t claimed = 0;                               // bytes claimed from the memory budget
 
   search_model() = default;

@@ -20,8 +20,8 @@ const char* const kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
 // Every SNP passes the raw bound of 1, so the result holds rows.
 const std::string kParameters = "[DISEASEN] 1\n[ALPHA_RF] 0.1\n[MAXGWPVL] 1\n";
 const std::string kNoKey =
-    " is no key velk reads ([DISEASEN], [MULFACTR], [MAX_PVAL], [MAXGWPVL], [ALPHA_RF], [PERMUTES], [PERMSEED], each "
-    "from the first column); the line is ignored.\n";
+    " is no key velk reads ([DISEASEN], [MULFACTR], [MAX_PVAL], [MAXGWPVL], [ALPHA_RF], [PERMUTES], [PERMSEED], "
+    "[EXHAUSTV], each from the first column); the line is ignored.\n";
 const std::string kNotLoaded = "The data have not been input correctly!\n";
 const std::string kNoLoci = "Please Input the number of disease loci of the model before!\n";
 const std::string kNoListMemory = "Cannot alloc memory for top_k_list!\n";

@@ -153,6 +153,8 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
   } studies[] = {
       {"pair search", 1000, 8000, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n", "100"},
       {"three-locus level", 600, 2500, "[DISEASEN]\t3\n[MULFACTR]\t60\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
+      {"exhaustive three-locus search", 600, 500,
+       "[DISEASEN]\t3\n[EXHAUSTV]\t1\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
       {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n", "20"},
   };
   // What a run writes besides its console; the permutation files only where asked for.

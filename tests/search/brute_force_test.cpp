@@ -54,10 +54,13 @@ random_case draw(std::mt19937& rng, int order) {
 TEST(BruteForce, RandomStudiesMatchTheReferenceSearch) {
   std::mt19937 rng(20261207);
   constexpr int kRunsPerOrder = 40;
-  int nonempty[5] = {0, 0, 0, 0, 0};
-  for (int run = 0; run < 4 * kRunsPerOrder; ++run) {
-    const int order = 1 + run % 4;
-    const random_case c = draw(rng, order);
+  // Orders 1 to 4, then the exhaustive orders 3 and 4 (kinds 5 and 6).
+  int nonempty[7] = {0, 0, 0, 0, 0, 0, 0};
+  for (int run = 0; run < 6 * kRunsPerOrder; ++run) {
+    const int kind = run < 4 * kRunsPerOrder ? 1 + run % 4 : 5 + run % 2;
+    const int order = kind <= 4 ? kind : kind - 2;
+    random_case c = draw(rng, order);
+    c.cfg.exhaustive = kind > 4;
     searcher ref(c.data, c.cfg);
     ref.run();
 
@@ -65,16 +68,17 @@ TEST(BruteForce, RandomStudiesMatchTheReferenceSearch) {
     reference::write_study(dir, c.data, c.split);
     dir.write("VELKparameters.txt", reference::parameter_file(c.cfg));
     const run_result r = dir.run({std::to_string(c.cfg.top_k)});
-    SCOPED_TRACE("run " + std::to_string(run) + ", order " + std::to_string(order) + ", top_k " +
+    SCOPED_TRACE("run " + std::to_string(run) + ", order " + std::to_string(order) +
+                 (c.cfg.exhaustive ? " exhaustive" : "") + ", top_k " +
                  std::to_string(c.cfg.top_k) + "\n" + reference::parameter_file(c.cfg));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(without_advice(r.err), "");
     EXPECT_EQ(without_banner(r.out), ref.console());
     ASSERT_EQ(dir.read("VELKResult.txt"), ref.result_file());
-    nonempty[order] += ref.result.count() > 0;
+    nonempty[kind] += ref.result.count() > 0;
   }
   // The draws must exercise the searches, not only produce empty tables.
-  for (int order = 1; order <= 4; ++order) EXPECT_GT(nonempty[order], kRunsPerOrder / 3) << "order " << order;
+  for (int kind = 1; kind <= 6; ++kind) EXPECT_GT(nonempty[kind], kRunsPerOrder / 3) << "kind " << kind;
 }
 
 }  // namespace

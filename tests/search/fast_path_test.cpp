@@ -1,6 +1,6 @@
 // The fast searches against the straightforward one, byte for byte: random studies
-// (missing genotypes, duplicated SNPs for ties, several files, every order, small and
-// large lists), every kernel this CPU runs, one and several threads, and tiny work
+// (missing genotypes, duplicated SNPs for ties, several files, every order, greedy and
+// exhaustive, small and large lists), every kernel this CPU runs, one and several threads, and tiny work
 // units so that the bound lags across many bands and tiles.
 #include <gtest/gtest.h>
 
@@ -19,8 +19,12 @@ TEST(FastPath, GivesTheBytesOfTheStraightforwardSearch) {
       {"avx512:300:2:3000", 2}, {"fast", 1}, {"fast", 2},
   };
   int compared = 0;
-  for (int round = 0; round < 60; ++round) {
-    const random_study s = make_random_study(rng);
+  // The last rounds search every set of order 3 or 4.
+  constexpr int kRounds = 60, kExhaustiveRounds = 24;
+  for (int round = 0; round < kRounds + kExhaustiveRounds; ++round) {
+    study_shape shape;
+    if (round >= kRounds) shape = {.order = 3 + round % 2, .long_result = round % 3 == 0, .exhaustive = true};
+    const random_study s = make_random_study(rng, shape);
     study_dir dir;
     s.write(dir);
     const run_result want = dir.run({"straightforward", s.top_k}, VELK_REFERENCE_BINARY);
@@ -39,7 +43,7 @@ TEST(FastPath, GivesTheBytesOfTheStraightforwardSearch) {
       ++compared;
     }
   }
-  EXPECT_EQ(compared, 60 * 7);
+  EXPECT_EQ(compared, (kRounds + kExhaustiveRounds) * 7);
 }
 
 }  // namespace

@@ -102,41 +102,45 @@ std::string parameters(int order, int permutations, unsigned seed) {
 }
 
 TEST(Permutations, SameFilesForAnyThreadsAndRanksAndNothingChangesWithout) {
-  study_dir dir;
-  write_study(dir, {}, 5, parameters(3, 30, 11));
-  dir.run({"8"}, VELK_BINARY, {"OMP_NUM_THREADS=1"});
-  const std::string table = dir.read("VELKpermutations.txt"), maxima = dir.read("VELKpermutation_maxima.txt");
-  const std::string result = dir.read("VELKResult.txt");
-  EXPECT_EQ(std::count(maxima.begin(), maxima.end(), '\n'), 30);
-  std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> runs = {
-      {{"8"}, {"OMP_NUM_THREADS=2", "OMP_WAIT_POLICY=passive"}}};
-  std::string mpirun;
-#ifdef VELK_MPI_BINARY
-  mpirun = VELK_MPIRUN;
-  runs.push_back({{"-n", "2", "--oversubscribe", VELK_MPI_BINARY, "8"},
-                  {"OMP_NUM_THREADS=1", "OMPI_MCA_btl=self,vader", "OMPI_MCA_oob_tcp_if_include=lo",
-                   "OMPI_MCA_btl_tcp_if_include=lo", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
-                   "OMP_WAIT_POLICY=passive"}});
-#endif
-  for (size_t r = 0; r < runs.size(); ++r) {
-    std::filesystem::remove(dir.path() / "VELKpermutations.txt");
-    const run_result got = dir.run(runs[r].first, r == 0 ? VELK_BINARY : mpirun, runs[r].second);
-    EXPECT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(dir.read("VELKpermutations.txt"), table) << r;
-    EXPECT_EQ(dir.read("VELKpermutation_maxima.txt"), maxima) << r;
-    EXPECT_EQ(dir.read("VELKResult.txt"), result) << r;
+  // The greedy three-locus search, and the exhaustive one.
+  for (const std::string extra : {"", "[EXHAUSTV]\t1\n"}) {
+    SCOPED_TRACE(extra);
+    study_dir dir;
+    write_study(dir, {}, 5, parameters(3, 30, 11) + extra);
+    dir.run({"8"}, VELK_BINARY, {"OMP_NUM_THREADS=1"});
+    const std::string table = dir.read("VELKpermutations.txt"), maxima = dir.read("VELKpermutation_maxima.txt");
+    const std::string result = dir.read("VELKResult.txt");
+    EXPECT_EQ(std::count(maxima.begin(), maxima.end(), '\n'), 30);
+    std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> runs = {
+        {{"8"}, {"OMP_NUM_THREADS=2", "OMP_WAIT_POLICY=passive"}}};
+    std::string mpirun;
+  #ifdef VELK_MPI_BINARY
+    mpirun = VELK_MPIRUN;
+    runs.push_back({{"-n", "2", "--oversubscribe", VELK_MPI_BINARY, "8"},
+                    {"OMP_NUM_THREADS=1", "OMPI_MCA_btl=self,vader", "OMPI_MCA_oob_tcp_if_include=lo",
+                     "OMPI_MCA_btl_tcp_if_include=lo", "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
+                     "OMP_WAIT_POLICY=passive"}});
+  #endif
+    for (size_t r = 0; r < runs.size(); ++r) {
+      std::filesystem::remove(dir.path() / "VELKpermutations.txt");
+      const run_result got = dir.run(runs[r].first, r == 0 ? VELK_BINARY : mpirun, runs[r].second);
+      EXPECT_EQ(got.status, 0) << got.err;
+      EXPECT_EQ(dir.read("VELKpermutations.txt"), table) << r;
+      EXPECT_EQ(dir.read("VELKpermutation_maxima.txt"), maxima) << r;
+      EXPECT_EQ(dir.read("VELKResult.txt"), result) << r;
+    }
+    // Without permutations: the same result and console but for the permutation line, and
+    // no file that would describe another result.
+    const run_result with = dir.run({"8"});
+    dir.write("VELKparameters.txt", parameters(3, 0, 11) + extra);
+    const run_result without = dir.run({"8"});
+    EXPECT_EQ(dir.read("VELKResult.txt"), result);
+    std::string expected = testing::without_banner(with.out);
+    expected.erase(expected.find("Permutations: "));
+    EXPECT_EQ(testing::without_banner(without.out), expected);
+    EXPECT_FALSE(dir.exists("VELKpermutations.txt"));
+    EXPECT_FALSE(dir.exists("VELKpermutation_maxima.txt"));
   }
-  // Without permutations: the same result and console but for the permutation line, and
-  // no file that would describe another result.
-  const run_result with = dir.run({"8"});
-  dir.write("VELKparameters.txt", parameters(3, 0, 11));
-  const run_result without = dir.run({"8"});
-  EXPECT_EQ(dir.read("VELKResult.txt"), result);
-  std::string expected = testing::without_banner(with.out);
-  expected.erase(expected.find("Permutations: "));
-  EXPECT_EQ(testing::without_banner(without.out), expected);
-  EXPECT_FALSE(dir.exists("VELKpermutations.txt"));
-  EXPECT_FALSE(dir.exists("VELKpermutation_maxima.txt"));
 }
 
 TEST(Permutations, APlantedPairBeatsEveryPermutation) {

@@ -46,6 +46,7 @@ struct settings {
   double alpha = 0.05;
   double max_pval = 0;
   double maxgwpvl = 0;
+  bool exhaustive = false;  // [EXHAUSTV] 1: every set of order 3 or 4
 };
 
 struct node {
@@ -136,10 +137,13 @@ inline std::string opening_text(const study& data) {
   return std::string(buf) + "Begin Epistasis Detecting, please wait ...... \n";
 }
 
-// The whole standard output of a complete run after the banner.
+// The whole standard output of a complete run after the banner; a negative entry of
+// `completed` is the line of an exhaustive search of that order.
 inline std::string console_text(const study& data, const std::vector<int>& completed) {
   std::string text = opening_text(data);
-  for (int k : completed) text += "\t " + std::to_string(k) + " loci interaction detecting completed!\n";
+  for (int k : completed)
+    text += k < 0 ? "\t All " + std::to_string(-k) + "-locus sets searched!\n"
+                  : "\t " + std::to_string(k) + " loci interaction detecting completed!\n";
   return text + "The time used in detecting multi-loci interactions is: N seconds!\n";
 }
 
@@ -279,10 +283,37 @@ struct searcher {
     }
   }
 
+  // Every set of the order, one at a time in lexicographic order, scored from all of
+  // its cells and offered when it reaches the bound and beats each of its SNPs alone.
+  void every_set(std::vector<int64_t>& loci, int from, bounded_list& into, double& bound) const {
+    if (static_cast<int>(loci.size()) == cfg.order) {
+      const node x = score(loci);
+      for (int64_t l : loci)
+        if (x.chisq <= single[l]) return;
+      if (x.chisq < bound) return;
+      into.offer(x);
+      if (into.full_with_root() && into.nodes[0].chisq > bound) bound = into.nodes[0].chisq;
+      return;
+    }
+    for (int s = from; s < p; ++s) {
+      loci.push_back(s);
+      every_set(loci, s + 1, into, bound);
+      loci.pop_back();
+    }
+  }
+
   void run() {
     result.capacity = cfg.top_k;
     if (cfg.order == 1) return singles(result);
     if (cfg.order == 2) return pairs(result, corrected_bound());
+    if (cfg.exhaustive) {
+      level.capacity = cfg.top_k;
+      std::vector<int64_t> loci;
+      double bound = 2.0;
+      every_set(loci, 0, level, bound);
+      completed.push_back(-cfg.order);
+      return filter_level();
+    }
     bounded_list lower;
     lower.capacity = level.capacity = cfg.top_k * cfg.mulfactr;
     pairs(lower, 2.0);
@@ -293,6 +324,11 @@ struct searcher {
       extend(lower, level);
       if (order < cfg.order) std::swap(lower, level);
     }
+    filter_level();
+  }
+
+  // The sets of the level list that pass a p-value bound, in its array order.
+  void filter_level() {
     double sets = 1;
     for (int i = 0; i < cfg.order; ++i) {
       sets = sets * (p - i);
@@ -359,6 +395,7 @@ inline std::string parameter_file(const settings& cfg) {
   real("[ALPHA_RF]\t%.17g\n", cfg.alpha);
   if (cfg.max_pval != 0) real("[MAX_PVAL]\t%.17g\n", cfg.max_pval);
   if (cfg.maxgwpvl != 0) real("[MAXGWPVL]  %.17g\n", cfg.maxgwpvl);
+  if (cfg.exhaustive) text += "[EXHAUSTV] 1\n";
   return text;
 }
 

@@ -21,6 +21,7 @@ const std::string kCannotAlloc = "Cannot alloc memory for top_k_list!\n";
 const std::string kNoLoci = "Please Input the number of disease loci of the model before!\n";
 const std::string kAtMostFour = "The number of disease loci is at most 4!\n";
 const std::string kInverseDomain = "Numerical error: Domain error in InvChiSquareDistribution\n";
+const std::string kNotExhaustive = "The value of [EXHAUSTV] must be 0 or 1!\n";
 
 // A study written column by column: '1' a case, '0' a control; a genotype digit, or
 // '9' for a missing genotype.
@@ -269,6 +270,37 @@ TEST(Search, UnusualConfigurationsThatComplete) {
   }
 }
 
+// The case made for [EXHAUSTV]: 2000 individuals, 200 SNPs, cases at risk 0.65 when the
+// genotypes of SNPs 17, 88 and 150 add up to an odd number and 0.35 otherwise, so that
+// no SNP and no pair of them carries a signal. The greedy levels never extend a pair
+// of them and report noise; the exhaustive search reports the triple first.
+TEST(Search, AParityTripleIsFoundOnlyByTheExhaustiveSearch) {
+  study data;
+  uint64_t state = 17;
+  const auto unit = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(state >> 11) * 0x1p-53;
+  };
+  data.genotype.assign(200, std::vector<int>(2000));
+  for (int d = 0; d < 2000; ++d) {
+    for (auto& snp : data.genotype) {
+      const double u = unit();
+      snp[d] = u < 0.25 ? 0 : u < 0.75 ? 1 : 2;
+    }
+    const bool odd = (data.genotype[17][d] + data.genotype[88][d] + data.genotype[150][d]) % 2 == 1;
+    data.status.push_back(unit() < (odd ? 0.65 : 0.35) ? 1 : 0);
+  }
+  const std::string greedy = "[DISEASEN]\t3\n[MULFACTR]\t10\n[ALPHA_RF]\t0.05\n";
+  const outcome missed = run_velk(data, greedy, "10");
+  const outcome found = run_velk(data, greedy + "[EXHAUSTV]\t1\n", "10");
+  ASSERT_EQ(missed.run.status, 0);
+  ASSERT_EQ(found.run.status, 0);
+  EXPECT_EQ(missed.result->find("17 88 150 "), std::string::npos) << *missed.result;
+  EXPECT_EQ(found.result->substr(kHeader.size(), 10), "17 88 150 ") << *found.result;
+  EXPECT_NE(found.run.out.find("\t All 3-locus sets searched!\n"), std::string::npos);
+  EXPECT_EQ(found.run.out.find("loci interaction detecting completed"), std::string::npos);
+}
+
 // Runs that end before writing a result: status 255, the message, no result file and no
 // time line.
 TEST(Search, FailuresEndWithoutResult) {
@@ -289,6 +321,11 @@ TEST(Search, FailuresEndWithoutResult) {
       {"order beyond int clamps", worked(), "[DISEASEN] 4294967298\n", "5", kAtMostFour},
       {"last occurrence of the order counts", worked(), "[DISEASEN] 3\n[MULFACTR] 2\n[DISEASEN] 7\n", "5",
        kAtMostFour},
+      {"exhaustive 2", worked(), "[DISEASEN] 3\n[EXHAUSTV] 2\n", "5", kNotExhaustive},
+      {"exhaustive -1, at order 1", worked(), "[DISEASEN] 1\n[EXHAUSTV] -1\n", "5", kNotExhaustive},
+      {"order 5 before the exhaustive value", worked(), "[DISEASEN] 5\n[EXHAUSTV] 2\n", "5", kAtMostFour},
+      {"exhaustive value before the lists", worked(), "[DISEASEN] 3\n[MULFACTR] -1\n[EXHAUSTV] 7\n", "-1",
+       kNotExhaustive},
       {"negative top_k", worked(), "[DISEASEN] 1\n", "-1", kCannotAlloc},
       {"top_k beyond int", worked(), "[DISEASEN] 2\n", "4294967296", kCannotAlloc},
       {"top_k beyond int, wrapping to 1", worked(), "[DISEASEN] 1\n", "4294967297", kCannotAlloc},

@@ -197,19 +197,24 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
       const uint64_t* rows[27];
       for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * words;
       int32_t* totals = cell_totals.data() + static_cast<size_t>(me) * cells * kClasses;
-      count_rows(rows, cells, shape.case_word_ct, shape.ctrl_word_ct, totals);
+      const long last = parent[width - 1];
+      // The rows' sizes serve only against blocks of complete SNPs; a parent near the
+      // end meets few blocks, and counting its 27 rows would cost as much as they do.
+      const long first_block = (last + 1) / kLanes;
+      if (std::any_of(complete.complete_blocks.begin() + first_block, complete.complete_blocks.end(),
+                      [](uint8_t c) { return c != 0; }))
+        count_rows(rows, cells, shape.case_word_ct, shape.ctrl_word_ct, totals);
       block_job job = base;
       job.rows = rows;
       job.nrows = cells;
       job.row_total = totals;
       // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
-      const long last = parent[width - 1];
       const auto excluded = [last, snp_ct](long b) {
         const long below = last + 1 - b * kLanes;
         const unsigned low = below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u;
         return low | lanes_beyond_snps(b, snp_ct);
       };
-      screen_row(job, in, complete, (last + 1) / kLanes, blocks, std::max(screen, parent_floor(in, parent, width)),
+      screen_row(job, in, complete, first_block, blocks, std::max(screen, parent_floor(in, parent, width)),
                  excluded, engine, out);
     }
   };

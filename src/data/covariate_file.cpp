@@ -181,4 +181,19 @@ covariate_status read_covariates(const char* name, const study_individuals& stud
   return parse_covariates(text, name, study, table);
 }
 
+std::string covariate_use(const covariate_table& table, long individuals) {
+  if (!table.found) return std::string("No ") + kCovariateFileName + ": the interaction models hold no covariates";
+  const size_t covariate_ct = table.names.size();
+  long complete = 0;
+  for (long d = 0; d < individuals; ++d) {
+    bool all = true;
+    for (size_t c = 0; c < covariate_ct; ++c) all = all && !std::isnan(table.values[d * covariate_ct + c]);
+    complete += all;
+  }
+  std::string listed;
+  for (const std::string& name : table.names) listed += (listed.empty() ? "" : " ") + name;
+  return std::string(kCovariateFileName) + ": " + std::to_string(covariate_ct) + " covariates (" + listed +
+         "), all present for " + std::to_string(complete) + " of the " + std::to_string(individuals) + " individuals";
+}
+
 }  // namespace velk

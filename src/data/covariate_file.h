@@ -44,4 +44,8 @@ covariate_status parse_covariates(const std::string& text, const char* name, con
 // status ok.
 covariate_status read_covariates(const char* name, const study_individuals& study, covariate_table& table);
 
+// The line that says what the models hold: "VELKcovariates.txt: 2 covariates (PC1
+// age), all present for 990 of the 1000 individuals", or that there is no such file.
+std::string covariate_use(const covariate_table& table, long individuals);
+
 }  // namespace velk

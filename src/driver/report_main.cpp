@@ -56,8 +56,8 @@ constexpr const char* kHelp =
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
     "Exit status: 0 when the three files were written; 1 when a file is missing,\n"
-    "unreadable or cannot be written, VELKcovariates.txt is refused, or the result does\n"
-    "not match the study; 2 for a wrong command line.\n";
+    "unreadable or cannot be written, VELKcovariates.txt is refused or the result\n"
+    "does not match the study; 2 for a wrong command line.\n";
 
 // Loads the study without the loader's console lines: velk-report's standard output
 // holds only the names of the files it writes. Problems still reach standard error.

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -55,15 +54,17 @@ std::string ref_shown(const std::string& field) {
 
 std::string at_line(long line) { return std::string("File ") + kName + ", line " + std::to_string(line) + ": "; }
 
+// A number is what strtod reads whole from the characters of decimal numbers alone
+// (which leaves out "inf", "nan" and hexadecimal).
 bool ref_value(const std::string& field, double& value) {
-  static const std::regex decimal("[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][+-]?[0-9]+)?");
   if (field == "NA") {
     value = NAN;
     return true;
   }
-  if (!std::regex_match(field, decimal)) return false;
-  value = strtod(field.c_str(), nullptr);
-  if (!std::isfinite(value)) return false;
+  if (field.empty() || field.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+  char* end = nullptr;
+  value = strtod(field.c_str(), &end);
+  if (end != field.c_str() + field.size() || !std::isfinite(value)) return false;
   if (value == -9.0) value = NAN;
   return true;
 }

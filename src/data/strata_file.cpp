@@ -7,6 +7,7 @@
 
 #include "base/fail.h"
 #include "base/text_file.h"
+#include "data/individual_lookup.h"
 #include "data/text_rows.h"
 
 namespace velk {
@@ -54,24 +55,7 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
            name, lines[0].number);
     return false;
   }
-  // A fileset's individuals by FID and IID; a VCF sample by its name, as the IID or as
-  // FID_IID (the name PLINK gives a sample when it writes a VCF).
-  std::map<std::pair<std::string_view, std::string_view>, long> who;
-  std::map<std::string_view, long> sample_of;
-  if (width == 3)
-    for (long d = 0; d < individuals; ++d) {
-      if (!study.iid.empty()) who[{study.fid[d], study.iid[d]}] = d;
-      if (!study.sample.empty()) sample_of[study.sample[d]] = d;
-    }
-  const auto individual = [&](std::string_view fid, std::string_view iid) -> long {
-    if (!study.iid.empty()) {
-      const auto found = who.find({fid, iid});
-      return found == who.end() ? -1 : found->second;
-    }
-    auto found = sample_of.find(iid);
-    if (found == sample_of.end()) found = sample_of.find(std::string(fid) + "_" + std::string(iid));
-    return found == sample_of.end() ? -1 : found->second;
-  };
+  const individual_lookup ids = make_individual_lookup(study);
   long next = 0;
   for (const strata_line& line : lines) {
     if (line.count != width || (width != 1 && width != 3)) {
@@ -87,7 +71,7 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
       }
       d = next++;
     } else {
-      d = individual(line.fields[0], line.fields[1]);
+      d = find_individual(ids, line.fields[0], line.fields[1]);
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
         report("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, line.number,

@@ -1,6 +1,6 @@
 // velk-report: the genotype cells of every set of a search's result, counted again from
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
-// of pictures (VELKReport.html).
+// of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,11 +12,12 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
+#include "data/covariate_file.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
-#include "driver/run.h"
 #include "ranking/cells_table.h"
 #include "ranking/html_report.h"
+#include "ranking/interaction_tests.h"
 #include "ranking/permutation_p_values.h"
 #include "ranking/result_names.h"
 #include "ranking/result_rows.h"
@@ -39,17 +40,22 @@ constexpr const char* kHelp =
     "  VELKReport.html  the study, the SNPs that occur in the sets with their number\n"
     "                   of sets, and the sets in rank order with a picture of the cells\n"
     "                   of each of the first 200; one file, nothing fetched\n"
+    "  VELKinteractions.tsv  per set, likelihood-ratio tests of logistic regressions\n"
+    "                   for interaction beyond the SNPs' main effects: additive (the\n"
+    "                   products of the allele counts) and genotypic (the cells)\n"
     "and prints their names. It reads VELKinputfiles.txt and the files it lists,\n"
     "VELKparameters.txt ([ALPHA_RF] sets the thresholds as in the search) and, when\n"
-    "present, VELKpermutations.txt for family-wise p-values.\n"
+    "present, VELKpermutations.txt for family-wise p-values and VELKcovariates.txt\n"
+    "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; a line\n"
+    "on standard output says what the models hold.\n"
     "\n"
     "A result that the study does not give (other genotype files, another [ALPHA_RF],\n"
     "an edited row) is refused: every set's cells must hold the study's cases and\n"
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
-    "Exit status: 0 when both files were written; 1 when a file is missing, unreadable\n"
-    "or cannot be written, or the result does not match the study; 2 for a wrong\n"
-    "command line.\n";
+    "Exit status: 0 when the three files were written; 1 when a file is missing,\n"
+    "unreadable or cannot be written, VELKcovariates.txt is refused or the result\n"
+    "does not match the study; 2 for a wrong command line.\n";
 
 // Loads the study without the loader's console lines: velk-report's standard output
 // holds only the names of the files it writes. Problems still reach standard error.
@@ -66,6 +72,24 @@ bool load_study_quietly(velk::study& loaded) {
     close(saved);
   }
   return read;
+}
+
+// A SNP's genotypes in study order (-1 when missing), read back from the store: the
+// study's d-th case is bit d of the case words, its d-th control bit d of the control
+// words.
+std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp, const std::vector<uint8_t>& is_case) {
+  std::vector<int8_t> genotypes(is_case.size(), -1);
+  const velk::genotype_slot slots[3] = {velk::slot(store, snp, 0), velk::slot(store, snp, 1),
+                                        velk::slot(store, snp, 2)};
+  long cases = 0, controls = 0;
+  for (size_t d = 0; d < is_case.size(); ++d) {
+    const long i = is_case[d] ? cases++ : controls++;
+    for (int g = 0; g < 3; ++g) {
+      const velk::class_bits bits = is_case[d] ? slots[g].cases : slots[g].ctrls;
+      if (bits[i / velk::kWordBits] >> (i % velk::kWordBits) & 1) genotypes[d] = static_cast<int8_t>(g);
+    }
+  }
+  return genotypes;
 }
 
 }  // namespace
@@ -100,6 +124,13 @@ int main(int argc, char** argv) {
   }
   std::vector<result_row> rows;
   if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, rows)) return kStatusInputError;
+
+  covariate_table covariates;
+  const covariate_status covariates_read = read_covariates(kCovariateFileName, loaded.individuals, covariates);
+  if (!covariates_read.ok) {
+    report("%s", covariates_read.message.c_str());
+    return kStatusInputError;
+  }
 
   // The thresholds exactly as the search builds them.
   const thresholds cells_thresholds = build_thresholds(
@@ -138,6 +169,35 @@ int main(int argc, char** argv) {
   }
   printf("%s\n", kCellsFileName);
   for (size_t r = 0; r < drawn.size(); ++r) sets[r].cells = &drawn[r];
+
+  // Each set's interaction tests, the sets spread over the threads.
+  const std::vector<unsigned char>& classes = loaded.individuals.classes;
+  std::vector<uint8_t> is_case(classes.size());
+  for (size_t d = 0; d < is_case.size(); ++d) is_case[d] = classes[d] == kCase;
+  const int covariate_ct = static_cast<int>(covariates.names.size());
+  printf("%s\n", covariate_use(covariates, static_cast<long>(is_case.size())).c_str());
+  std::vector<interaction_result> interactions(rows.size());
+#pragma omp parallel for schedule(dynamic)
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::vector<std::vector<int8_t>> genotypes;
+    for (int64_t locus : rows[r].loci) genotypes.push_back(study_genotypes(loaded.store, locus, is_case));
+    interactions[r] = test_interaction(is_case, genotypes, covariates.values, covariate_ct);
+  }
+  output_file interactions_file;
+  if (!open_output(kInteractionsFileName, interactions_file)) {
+    report("Cannot create the file %s\n", kInteractionsFileName);
+    return kStatusInputError;
+  }
+  write_interactions_header(interactions_file.stream, rows.empty() ? 0 : static_cast<int>(rows[0].loci.size()));
+  for (size_t r = 0; r < rows.size(); ++r) {
+    write_interactions_row(interactions_file.stream, sets[r].snps, interactions[r]);
+    sets[r].interaction = &interactions[r];
+  }
+  if (!commit_output(interactions_file)) {
+    report("Cannot write the file %s\n", kInteractionsFileName);
+    return kStatusInputError;
+  }
+  printf("%s\n", kInteractionsFileName);
 
   report_study shown;
   shown.individuals = shape.sample_ct();

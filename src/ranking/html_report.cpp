@@ -1,6 +1,7 @@
 #include "ranking/html_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <map>
 
@@ -89,6 +90,7 @@ td.num{white-space:nowrap}
 .bar{display:inline-block;height:.75em;background:#e66101}
 .axes{font-size:12px;color:#555;max-width:34em}
 .note{color:#555;margin:.3em 0 .6em}
+.weak{color:#a33;font-size:12px}
 svg text{font:11px system-ui,sans-serif;fill:#333}
 svg text.n{font:10px ui-monospace,monospace;text-anchor:middle}
 svg text.n.light{fill:#fff}
@@ -325,6 +327,27 @@ void add_legend(std::string& out, double study_share) {
          "<text x=\"110\" y=\"134\">the counted allele</text></svg></section>";
 }
 
+// A p-value or odds ratio as VELKinteractions.tsv writes it.
+std::string number(double value) {
+  if (std::isnan(value)) return "NA";
+  char text[32];
+  snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// A set's two interaction p-values and its product term's odds ratio; a set whose
+// additive test finds nothing beyond the SNPs' own effects is marked.
+void add_interaction(std::string& out, const interaction_result& t) {
+  out += "<td class=\"num\">" + number(t.additive.p);
+  if (t.additive.p > kMainEffectsLevel) out += "<br><span class=\"weak\">main effects may explain it</span>";
+  out += "</td><td class=\"num\">" + number(t.genotypic.p) + "</td><td class=\"num\">" + number(t.odds_ratio);
+  if (!std::isnan(t.odds_ratio))
+    out += " (" + number(t.odds_ratio_low) + "&ndash;" + number(t.odds_ratio_high) + ")";
+  const std::string note = interaction_note(t);
+  if (!note.empty()) out += "<br><span class=\"weak\">" + note + "</span>";
+  out += "</td>";
+}
+
 void add_sets(std::string& out, const report_study& study, const std::vector<report_set>& sets,
               const std::optional<std::vector<std::string>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
@@ -334,9 +357,17 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
     add(out, "The first %d sets are drawn; VELKcells.tsv holds the cells of all %zu.", kPictureSets, sets.size());
   else
     out += "VELKcells.tsv holds the same cells as numbers.";
+  if (!sets.empty() && sets[0].interaction != nullptr)
+    out += " The interaction p-values are likelihood-ratio tests of logistic regressions that hold the SNPs' "
+           "main effects and the covariates (VELKinteractions.tsv): additive, the products of the allele counts; "
+           "genotypic, the cells.";
   out += "</p><table><tr><th class=\"num\">rank</th><th>SNPs</th><th class=\"num\">chi_SQ</th>"
          "<th class=\"num\">P_value</th>";
   if (family_wise) out += "<th class=\"num\">family-wise P_value</th>";
+  const bool tested = !sets.empty() && sets[0].interaction != nullptr;
+  if (tested)
+    out += "<th class=\"num\">interaction P, additive</th><th class=\"num\">interaction P, genotypic</th>"
+           "<th class=\"num\">interaction OR (95 % CI)</th>";
   out += "<th class=\"num\">case-major cells</th><th>cells</th></tr>";
   for (size_t r = 0; r < sets.size(); ++r) {
     const report_set& set = sets[r];
@@ -345,6 +376,7 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
     out += "</td><td class=\"num\">" + esc(set.row->chisq_text) + "</td><td class=\"num\">" +
            esc(set.row->p_value_text) + "</td>";
     if (family_wise) out += "<td class=\"num\">" + esc((*family_wise)[r]) + "</td>";
+    if (tested) add_interaction(out, *set.interaction);
     add(out, "<td class=\"num\">%d</td><td>", set.row->nmajor);
     if (set.cells != nullptr) add_picture(out, set, study_share);
     out += "</td></tr>\n";

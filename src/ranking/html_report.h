@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ranking/interaction_tests.h"
 #include "ranking/result_rows.h"
 #include "ranking/set_cells.h"
 
@@ -42,6 +43,7 @@ struct report_set {
   const result_row* row = nullptr;
   std::vector<std::string> snps;      // the identifiers of row->loci
   const set_cells* cells = nullptr;   // the counted cells; null for a set without picture
+  const interaction_result* interaction = nullptr;  // its interaction tests; null for none
 };
 
 // Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for

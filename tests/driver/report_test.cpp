@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -13,13 +14,16 @@
 
 #include "e2e.h"
 #include "plink_study.h"
+#include "ranking/interaction_tests.h"
 #include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
 
 namespace velk::testing {
 namespace {
 
-const std::string kWritten = "VELKcells.tsv\nVELKReport.html\n";
+const std::string kWritten =
+    "VELKcells.tsv\nNo VELKcovariates.txt: the interaction models hold no covariates\nVELKinteractions.tsv\n"
+    "VELKReport.html\n";
 
 struct result_line {
   std::vector<long> loci;
@@ -226,7 +230,170 @@ TEST(Report, RefusesAResultTheStudyDoesNotGive) {
       EXPECT_EQ(r.err.substr(r.err.size() - c.err_end.size()), c.err_end) << r.err;
     }
     EXPECT_FALSE(dir.exists("VELKcells.tsv"));
+    EXPECT_FALSE(dir.exists("VELKinteractions.tsv"));
     EXPECT_FALSE(dir.exists("VELKReport.html"));
+  }
+}
+
+// Covariates `age` (NA for every 9th individual) and `pc` (-9 for every 11th).
+double age_of(long d) { return d % 9 == 4 ? NAN : 20.0 + static_cast<double>(d * 7 % 50); }
+double pc_of(long d) { return d % 11 == 3 ? NAN : static_cast<double>(d % 13) / 8.0 - 0.75; }
+std::string covariate_line(long d, bool ids) {
+  char line[96];
+  const std::string age = std::isnan(age_of(d)) ? "NA" : std::to_string(static_cast<int>(age_of(d)));
+  const std::string id = ids ? "fam" + std::to_string(d) + "\tind" + std::to_string(d) : "x\tx";
+  if (std::isnan(pc_of(d))) snprintf(line, sizeof line, "%s %s -9\n", id.c_str(), age.c_str());
+  else snprintf(line, sizeof line, "%s %s %.17g\n", id.c_str(), age.c_str(), pc_of(d));
+  return line;
+}
+
+// VELKinteractions.tsv as the tests of the study's own genotypes and covariates give it.
+std::string expected_interactions(const genotype_study& s, const std::vector<result_line>& lines, long text_snps) {
+  std::vector<uint8_t> is_case(s.is_case.begin(), s.is_case.end());
+  std::vector<double> covariates;
+  for (long d = 0; d < s.individuals(); ++d) covariates.insert(covariates.end(), {age_of(d), pc_of(d)});
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* stream = open_memstream(&text, &size);
+  write_interactions_header(stream, 2);
+  for (const result_line& line : lines) {
+    std::vector<std::vector<int8_t>> genotypes;
+    std::vector<std::string> snps;
+    for (long locus : line.loci) {
+      genotypes.emplace_back();
+      for (long d = 0; d < s.individuals(); ++d) genotypes.back().push_back(static_cast<int8_t>(s.genotypes[d][locus]));
+      snps.push_back(snp_name(locus, text_snps));
+    }
+    write_interactions_row(stream, snps, test_interaction(is_case, genotypes, covariates, 2));
+  }
+  fclose(stream);
+  const std::string out(text, size);
+  free(text);
+  return out;
+}
+
+// The interaction tests of the search's own pairs with covariates, matched by FID and
+// IID (lines in another order, one for someone else) or, for a study of text files,
+// by order; the same file with one thread and with two.
+TEST(Report, InteractionTestsWithCovariates) {
+  const genotype_study s = genotype_study::random(300, 8, 21);
+  for (const bool fileset : {true, false}) {
+    SCOPED_TRACE(fileset ? "fileset" : "text");
+    study_dir dir;
+    const long text_snps = fileset ? 0 : 8;
+    if (fileset) {
+      dir.write("VELKinputfiles.txt", "s.bed\n");
+      dir.write("s.bed", s.bed(0, 8));
+      dir.write("s.bim", s.bim(0, 8));
+      dir.write("s.fam", s.fam());
+    } else {
+      dir.write("VELKinputfiles.txt", "a.txt\n");
+      dir.write("a.txt", s.text(0, 8));
+    }
+    dir.write("VELKparameters.txt", "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+    std::string covariates = "FID\tIID\tage\tpc\n";
+    for (long d = 0; d < s.individuals(); ++d) {
+      const long who = fileset ? s.individuals() - 1 - d : d;
+      covariates += covariate_line(who, fileset);
+      if (fileset && d == 100) covariates += "famX indX 1 2\n";
+    }
+    dir.write("VELKcovariates.txt", covariates);
+    ASSERT_EQ(dir.run({"12"}).status, 0);
+    const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), 2);
+    ASSERT_EQ(lines.size(), 12u);
+    long complete = 0;
+    for (long d = 0; d < s.individuals(); ++d) complete += !std::isnan(age_of(d)) && !std::isnan(pc_of(d));
+    std::string tables[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+      const run_result r = dir.run({}, VELK_REPORT_BINARY, {"OMP_NUM_THREADS=" + std::to_string(threads)});
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.out, "VELKcells.tsv\nVELKcovariates.txt: 2 covariates (age pc), all present for " +
+                           std::to_string(complete) + " of the 300 individuals\nVELKinteractions.tsv\nVELKReport.html\n");
+      tables[threads - 1] = dir.read("VELKinteractions.tsv");
+    }
+    EXPECT_EQ(tables[0], expected_interactions(s, lines, text_snps));
+    EXPECT_EQ(tables[1], tables[0]);
+    // The page marks the sets whose additive interaction p-value is above 0.05.
+    size_t weak = 0;
+    std::istringstream rows(tables[0]);
+    std::string row;
+    std::getline(rows, row);
+    while (std::getline(rows, row)) {
+      std::vector<std::string> f;
+      std::istringstream fields(row);
+      for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+      weak += f[5] != "NA" && std::stod(f[5]) > 0.05;
+    }
+    EXPECT_EQ(occurrences(dir.read("VELKReport.html"), "main effects may explain it"), weak);
+  }
+}
+
+// Every refusal of VELKcovariates.txt names the file and the line (or column), ends
+// with status 1 and leaves no file written.
+TEST(Report, RefusesCovariateFiles) {
+  const genotype_study s = genotype_study::random(40, 6, 9);
+  study_dir by_id, by_order;
+  by_id.write("VELKinputfiles.txt", "s.bed\n");
+  by_id.write("s.bed", s.bed(0, 6));
+  by_id.write("s.bim", s.bim(0, 6));
+  by_id.write("s.fam", s.fam());
+  by_order.write("VELKinputfiles.txt", "a.txt\n");
+  by_order.write("a.txt", s.text(0, 6));
+  for (const study_dir* dir : {&by_id, &by_order}) {
+    dir->write("VELKparameters.txt", "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+    ASSERT_EQ(dir->run({"3"}).status, 0);
+  }
+  const auto lines = [](long from, long to, bool ids) {
+    std::string out;
+    for (long d = from; d < to; ++d) out += covariate_line(d, ids);
+    return out;
+  };
+  const std::string header = "FID IID age pc\n";
+  const std::string file = "File VELKcovariates.txt, ";
+  const struct {
+    const char* name;
+    bool ids;
+    std::string text, err;
+  } cases[] = {
+      {"empty", true, "", file + "line 1: the header is not FID, IID and the names of the covariates.\n"},
+      {"no FID", true, "IID FID age pc\n" + lines(0, 40, true),
+       file + "line 1: the header is not FID, IID and the names of the covariates.\n"},
+      {"no covariate", true, "\nFID IID\n", file + "line 2: the header is not FID, IID and the names of the covariates.\n"},
+      {"not a number", true, header + lines(0, 3, true) + "fam3 ind3 1O 0.5\n" + lines(4, 40, true),
+       file + "line 5: covariate age is \"1O\", not a number (NA or -9 when missing).\n"},
+      {"not finite", true, header + lines(0, 3, true) + "fam3 ind3 10 nan\n" + lines(4, 40, true),
+       file + "line 5: covariate pc is \"nan\", not a number (NA or -9 when missing).\n"},
+      {"fields", true, header + lines(0, 2, true) + "fam2 ind2 33\n" + lines(3, 40, true),
+       file + "line 4: found 3 fields, expected 4 (FID, IID and the 2 covariates of the header).\n"},
+      {"named twice", true, header + lines(0, 40, true) + lines(2, 3, true),
+       file + "line 42: FID fam2, IID ind2 is named twice (first on line 4).\n"},
+      {"not named", true, header + lines(0, 7, true) + lines(8, 40, true),
+       file + "line 41: the file ends; no line for FID fam7, IID ind7.\n"},
+      {"constant", true, "FID IID age pc\n" + std::string("fam0 ind0 NA 1\n") + [&] {
+         std::string out;
+         for (long d = 1; d < 40; ++d) out += "fam" + std::to_string(d) + " ind" + std::to_string(d) + " 3 " +
+                                              std::to_string(d) + "\n";
+         return out;
+       }(),
+       file + "column 3: covariate age is constant over the study's individuals; leave it out.\n"},
+      {"fewer lines", false, header + lines(0, 39, false),
+       file + "line 41: the file ends after 39 individuals, the study has 40 (a study of text genotype files takes "
+              "one line per individual, in its order).\n"},
+      {"more lines", false, header + lines(0, 41, false),
+       file + "line 42: more individuals than the study's 40 (a study of text genotype files takes one line per "
+              "individual, in its order).\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const study_dir& dir = c.ids ? by_id : by_order;
+    dir.write("VELKcovariates.txt", c.text);
+    const run_result r = dir.run({}, VELK_REPORT_BINARY);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    for (const char* written : {"VELKcells.tsv", "VELKinteractions.tsv", "VELKReport.html"})
+      EXPECT_FALSE(dir.exists(written)) << written;
   }
 }
 

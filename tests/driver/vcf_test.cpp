@@ -167,10 +167,20 @@ TEST(Vcf, SameBytesAsTheFileset) {
   EXPECT_EQ(names.err, "");
   EXPECT_EQ(names.out, reference.run({"--positions"}, VELK_NAMES_BINARY).out);
   EXPECT_NE(names.out.find("rs1001\t1\t200\t"), std::string::npos) << names.out;
-  // velk-report counts the VCF study's cells as the fileset's.
+  // velk-report counts the VCF study's cells as the fileset's, and matches covariates
+  // given by FID IID to the samples as to the .fam (the left-out samples' lines ignored).
+  std::string covariates_all = "FID IID score\n", covariates_kept = covariates_all;
+  for (long d = 0, k = 0; d < all.individuals(); ++d) {
+    const std::string value = " " + std::to_string(d % 7) + (all.is_case[d] ? ".5\n" : "\n");
+    covariates_all += "fam" + std::to_string(d) + " ind" + std::to_string(d) + value;
+    if (!left_out[d]) covariates_kept += "fam" + std::to_string(k) + " ind" + std::to_string(k) + value, ++k;
+  }
+  dir.write("VELKcovariates.txt", covariates_all);
+  reference.write("VELKcovariates.txt", covariates_kept);
   ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
   ASSERT_EQ(reference.run({}, VELK_REPORT_BINARY).status, 0);
   EXPECT_EQ(dir.read("VELKcells.tsv"), reference.read("VELKcells.tsv"));
+  EXPECT_EQ(dir.read("VELKinteractions.tsv"), reference.read("VELKinteractions.tsv"));
   dir.write("VELKparameters.txt", kParameters);
   std::filesystem::remove(dir.path() / "VELKstrata.txt");
 

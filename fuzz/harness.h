@@ -1,9 +1,9 @@
 // What the fuzz targets share: a working folder, the capture of the program's output,
 // and the checks of a loaded store.
 //
-// The targets drive the functions that return (the scanner, inputData, loadparameters,
-// disModel::init, Talpha): inputs that would end the process on purpose (a listed name
-// that cannot be opened, an unusable order of the model) are not run, because libFuzzer
+// The targets drive the functions that return a status (the scanner, load_study,
+// read_parameters, create_lists, build_thresholds); the few paths that still end the
+// process (memory exhausted) are not reached by the inputs they make, because libFuzzer
 // takes any exit of the process for a crash.
 #pragma once
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/text_file.h"
 #include "data/individual_lookup.h"
 #include "data/text_rows.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/genotype_input.h"
+#include "data/study.h"
 
 namespace velk {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "data/genotype_input.h"
+#include "data/study.h"
 
 namespace velk {
 

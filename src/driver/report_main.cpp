@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   shown.max_raw_pval = bounds.raw;
   shown.alpha_rf = params.alpha_rf;
   shown.result_name = kResultFileName;
-  const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows);
+  const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
   output_file page;
   if (!open_output(kReportFileName, page)) {
     report("Cannot create the file %s\n", kReportFileName);

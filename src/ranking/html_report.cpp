@@ -326,7 +326,7 @@ void add_legend(std::string& out, double study_share) {
 }
 
 void add_sets(std::string& out, const report_study& study, const std::vector<report_set>& sets,
-              const std::optional<std::vector<std::string>>& family_wise) {
+              const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
   add(out, "<section id=\"sets\"><h2>Sets</h2><p class=\"note\">In rank order, as in %s. ",
       esc(study.result_name).c_str());
@@ -344,7 +344,7 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
     for (size_t i = 0; i < set.snps.size(); ++i) out += (i ? "<br>" : "") + esc(set.snps[i]);
     out += "</td><td class=\"num\">" + esc(set.row->chisq_text) + "</td><td class=\"num\">" +
            esc(set.row->p_value_text) + "</td>";
-    if (family_wise) out += "<td class=\"num\">" + esc((*family_wise)[r]) + "</td>";
+    if (family_wise) out += "<td class=\"num\">" + esc((*family_wise)[r].text) + "</td>";
     add(out, "<td class=\"num\">%d</td><td>", set.row->nmajor);
     if (set.cells != nullptr) add_picture(out, set, study_share);
     out += "</td></tr>\n";
@@ -355,7 +355,7 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
 }  // namespace
 
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
-                       const std::optional<std::vector<std::string>>& family_wise) {
+                       const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
   std::string out;
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ranking/permutation_p_values.h"
 #include "ranking/result_rows.h"
 #include "ranking/set_cells.h"
 
@@ -47,6 +48,6 @@ struct report_set {
 // Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for
 // a page without that column.
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
-                       const std::optional<std::vector<std::string>>& family_wise);
+                       const std::optional<std::vector<family_wise_value>>& family_wise);
 
 }  // namespace velk

@@ -47,13 +47,21 @@ constexpr const char* kHelp =
     "VELKparameters.txt ([ALPHA_RF] sets the thresholds as in the search) and, when\n"
     "present, VELKpermutations.txt for family-wise p-values.\n"
     "\n"
+    "The page names each SNP's position and counted allele (A1 of a fileset, ALT of a\n"
+    "VCF), draws cells of fewer than 20 individuals paler, and is titled with the\n"
+    "folder, the date and the version. Family-wise p-values are shown when the\n"
+    "permutation file has the result's sets and chi_SQ and the p-values of B =\n"
+    "[PERMUTES]; then B, [PERMSEED] and the strata of VELKstrata.txt stand beside\n"
+    "them, and a p-value no permutation reached is written <= 1/(B + 1). P_value is\n"
+    "the chi-square tail of chi_SQ, not family-wise.\n"
+    "\n"
     "A result that the study does not give (other genotype files, another [ALPHA_RF],\n"
     "an edited row) is refused: every set's cells must hold the study's cases and\n"
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
     "Exit status: 0 when both files were written; 1 when a file is missing, unreadable\n"
-    "or cannot be written, or the result does not match the study; 2 for a wrong\n"
-    "command line.\n";
+    "or cannot be written (VELKstrata.txt too, when the page shows permutations), or\n"
+    "the result does not match the study; 2 for a wrong command line.\n";
 
 std::string current_folder() {
   char path[4096];

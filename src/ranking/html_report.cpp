@@ -401,7 +401,7 @@ void write_html_report(FILE* stream, const report_study& study, const std::vecto
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          // An empty icon: a browser would otherwise fetch one beside the page.
          "<link rel=\"icon\" href=\"data:,\"><title>VELK report: " +
-         esc(study.folder) + ", " + esc(study.written) + "</title><style>";
+         esc(study.folder) + ", " + esc(study.written) + ", " + esc(study.version) + "</title><style>";
   out += kStyle;
   out += "</style></head><body>\n";
   add(out, "<h1>VELK report: %zu sets", sets.size());

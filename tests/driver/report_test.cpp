@@ -164,6 +164,7 @@ TEST(Report, CellsOfTheSearchsOwnResult) {
     // The title says where, when and by which version.
     EXPECT_NE(page.find("<title>VELK report: " + std::filesystem::canonical(dir.path()).string() + ", 20"),
               std::string::npos);
+    EXPECT_NE(page.find(std::string(", ") + kVersion + "</title>"), std::string::npos);
     EXPECT_NE(page.find(std::string(", ") + kVersion + "</p>"), std::string::npos);
     // Self-contained: nothing to run and nothing to fetch.
     for (const char* outside : {"<script", "src=", "@import", "http:", "https:"})

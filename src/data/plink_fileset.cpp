@@ -97,7 +97,7 @@ bool parse_bim(const std::string& text, const std::string& bim, long& snps, std:
   snps = 0;
   return for_each_row(text, bim, [&](long, size_t, const std::string_view* fields) {
     if (ids != nullptr) ids->emplace_back(fields[1]);
-    if (places != nullptr) places->push_back({std::string(fields[0]), std::string(fields[3])});
+    if (places != nullptr) places->push_back({std::string(fields[0]), std::string(fields[3]), std::string(fields[4])});
     ++snps;
     return true;
   });

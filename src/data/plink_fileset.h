@@ -40,10 +40,12 @@ struct plink_fileset {
 bool read_fileset(const std::string& listed, plink_fileset& set);
 
 // Where a .bim puts a SNP: its chromosome and base-pair position (first and fourth
-// fields), as written.
+// fields), as written; and its A1 (fifth field), the allele whose copies the genotype
+// counts, which a report names beside the position.
 struct bim_place {
   std::string chromosome;
   std::string position;
+  std::string allele;
 };
 
 // The SNP identifiers of a .bim, in order (its second field), and their places when

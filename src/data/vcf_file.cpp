@@ -454,6 +454,7 @@ bool read_vcf_snps(const std::string& listed, std::vector<vcf_snp>& snps) {
     snp.pos = static_cast<long long>(r.record->pos) + 1;
     const char* id = r.record->d.id;
     snp.name = id != nullptr && strcmp(id, ".") != 0 ? std::string(id) : snp.chrom + ":" + std::to_string(snp.pos);
+    snp.alt = r.record->n_allele > 1 ? r.record->d.allele[1] : ".";
     snps.push_back(std::move(snp));
   });
 }

@@ -84,6 +84,7 @@ struct vcf_snp {
   std::string name;
   std::string chrom;
   long long pos = 0;  // 1-based, as in the file
+  std::string alt;    // the allele the genotype counts; "." for a record without ALT
 };
 
 // The SNPs a VCF or BCF file contributes to a study (its kept records, in order),

@@ -8,43 +8,38 @@ namespace velk {
 
 namespace {
 
+// After the usage lines, which name the program. One line per key, file and variable.
 constexpr const char* kHelp =
-    "Usage: velk TOP_K\n"
-    "       velk --help\n"
     "\n"
     "Searches a case/control study for the TOP_K best sets of one to four SNPs whose\n"
     "joint genotypes separate cases from controls (major-cell chi-square statistics).\n"
     "\n"
     "Reads from the folder it runs in:\n"
-    "  VELKinputfiles.txt   the genotype files, in order: text files (status, then one\n"
-    "                       genotype 0/1/2 per SNP on each line), PLINK .bed files (with\n"
-    "                       their .bim and .fam beside them), VCF and BCF files\n"
-    "  VELKphenotypes.txt   the classes of VCF/BCF samples: IID STATUS or FID IID STATUS,\n"
-    "                       2 case, 1 control, 0 or -9 none\n"
-    "  VELKstrata.txt       optional: a stratum per individual; permutations shuffle the\n"
-    "                       classes within strata\n"
-    "  VELKparameters.txt   one key per line, in the first column:\n"
+    "  VELKinputfiles.txt   the genotype files in order: text, PLINK .bed, VCF, BCF\n"
+    "  VELKphenotypes.txt   VCF/BCF classes: [FID] IID STATUS (2 case, 1 control)\n"
+    "  VELKstrata.txt       optional, with [PERMUTES]: the strata to permute within\n"
+    "  VELKparameters.txt   one key per line, from the first column, then its value:\n"
     "    [DISEASEN]  order of the sets, 1 to 4 (required)\n"
-    "    [ALPHA_RF]  tail level of the major cells, e.g. 0.05\n"
-    "    [MULFACTR]  sets kept per level for orders 3 and 4, x TOP_K\n"
+    "    [ALPHA_RF]  tail level of the major-cell thresholds, e.g. 0.05\n"
+    "    [MULFACTR]  orders 3 and 4: sets kept per level, x TOP_K\n"
     "    [MAX_PVAL]  bound on the corrected p-value (default 0.08)\n"
     "    [MAXGWPVL]  bound on the raw p-value (default none)\n"
-    "    [PERMUTES]  searches repeated on permuted classes, for family-wise p-values\n"
+    "    [PERMUTES]  B searches on permuted classes, for family-wise p-values\n"
     "    [PERMSEED]  the seed of the permutations\n"
     "    [EXHAUSTV]  1: orders 3 and 4 score every set instead of growing them\n"
+    "  VELKcheckpoint       left by a stopped run: the same command resumes from it\n"
     "Writes there:\n"
-    "  VELKResult.txt       the sets found, best first, with their statistic, p-value\n"
-    "                       and case-major cells (velk-names prints it with SNP names);\n"
-    "                       a failed run leaves an earlier one as it was\n"
-    "  VELKpermutations.txt each set's family-wise p-value, with [PERMUTES]\n"
-    "  VELKpermutation_maxima.txt  each permutation's largest statistic\n"
-    "  VELKcheckpoint       the state of a long run, removed when it ends; a run started\n"
-    "                       again with the same inputs resumes from it\n"
+    "  VELKResult.txt       the sets: SNP indices, chi_SQ, P_value, #Major_cells\n"
+    "  VELKpermutations.txt with [PERMUTES]: each set's family-wise p-value\n"
+    "  VELKpermutation_maxima.txt  with [PERMUTES]: each permutation's maximum\n"
+    "  VELKcheckpoint       a long run's state; removed when it ends\n"
     "Environment:\n"
     "  VELK_CHECKPOINT_SECONDS  seconds between checkpoints (default 600; 0: none)\n"
     "  VELK_PROGRESS            1: progress lines on standard error; 0: none\n"
     "  OMP_NUM_THREADS          threads of the search (default: every core)\n"
     "\n"
+    "A failed run leaves an earlier VELKResult.txt as it was. velk-names prints the\n"
+    "result with SNP names, velk-report draws the cells of its sets.\n"
     "Exit status: 0 complete run; 1 input files not loaded; 255 wrong command line,\n"
     "unusable parameters, memory exhausted or numerical error.\n"
     "\n"
@@ -67,6 +62,16 @@ command_line parse_command_line(int argc, char** argv) {
   return line;
 }
 
-void print_help() { fputs(kHelp, stdout); }
+void print_help(const char* program) {
+  // velk-mpi runs under a launcher; its help says so in its first line.
+  if (strcmp(program, "velk-mpi") == 0)
+    printf("Usage: mpirun -n RANKS velk-mpi TOP_K\n"
+           "       velk-mpi --help\n"
+           "\n"
+           "velk on the ranks of an MPI job: the same files, console and result as velk.\n");
+  else
+    printf("Usage: %s TOP_K\n       %s --help\n", program, program);
+  fputs(kHelp, stdout);
+}
 
 }  // namespace velk

@@ -16,7 +16,8 @@ struct command_line {
 // usage error.
 command_line parse_command_line(int argc, char** argv);
 
-// The short help on standard output: what velk reads and writes, where the manual is.
-void print_help();
+// The short help on standard output: what velk reads and writes, where the manual is;
+// its usage lines name `program` ("velk" or "velk-mpi").
+void print_help(const char* program);
 
 }  // namespace velk

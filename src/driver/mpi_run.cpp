@@ -18,6 +18,7 @@ int run_under_mpi(int argc, char** argv, run_options options) {
   // Ranks that share a machine share its memory.
   set_memory_share(processes.local_size);
   options.processes = &processes;
+  options.program = "velk-mpi";
   const int status = run(argc, argv, options);
   if (status != 0) {
     // Without ending MPI: the launcher then ends the other ranks, which may be waiting

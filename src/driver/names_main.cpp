@@ -1,14 +1,22 @@
 // velk-names: prints the result file of a search with SNP identifiers in place of the
 // SNP indices, for reading it next to the study's annotation or in a spreadsheet.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/fail.h"
 #include "data/genotype_input.h"
+#include "ranking/permutation_files.h"
+#include "ranking/permutation_p_values.h"
 #include "ranking/result_names.h"
+#include "ranking/result_rows.h"
 #include "ranking/result_writer.h"
+#include "search/search_model.h"
 
 namespace {
 
@@ -19,7 +27,8 @@ constexpr const char* kHelp =
     "Run in a study folder after velk: prints VELKResult.txt to standard output with\n"
     "each SNP index replaced by the SNP's identifier, and every field separated by a\n"
     "tab, for spreadsheets and R. The header names one column per SNP, SNP1 ... SNPk,\n"
-    "then chi_SQ, P_value and #Major_cells; the values of those three are unchanged.\n"
+    "then chi_SQ, P_value and #Major_cells as the result has them, and FW_P_value\n"
+    "when the family-wise p-values are known (below).\n"
     "In R: read.delim(pipe(\"velk-names\")).\n"
     "\n"
     "The identifiers come from the files listed in VELKinputfiles.txt, in list order:\n"
@@ -31,7 +40,8 @@ constexpr const char* kHelp =
     "base-pair position from the .bim or the VCF record (NA for a SNP of a text file).\n"
     "No genotype of a text file or a .bed is read: only the list, the .bim files,\n"
     "the first row of each text file, the first bytes of each file (to tell its\n"
-    "kind) and the records of each VCF or BCF file.\n"
+    "kind), the records of each VCF or BCF file, and for the last column\n"
+    "VELKparameters.txt and VELKpermutations.txt.\n"
     "\n"
     "Two p-values: P_value is the chi-square tail of the statistic with 2 degrees of\n"
     "freedom, as VELKResult.txt gives it. It does not hold as a p-value: the\n"
@@ -39,7 +49,10 @@ constexpr const char* kHelp =
     "select again, so searches on shuffled case/control labels still report sets. With\n"
     "[PERMUTES] B in VELKparameters.txt, velk repeats the search B times on permuted\n"
     "classes and writes each set's family-wise p-value, (1 + #{b : max_b >= chi_SQ}) /\n"
-    "(B + 1), to VELKpermutations.txt: that is the p-value to report.\n"
+    "(B + 1), to VELKpermutations.txt: that is the p-value to report. When that file\n"
+    "belongs to the result (the same sets and chi_SQ, and p-values of the B that\n"
+    "[PERMUTES] sets now), it is added as a last column, FW_P_value; otherwise a\n"
+    "Warning: line says why not. The smallest, 1/(B + 1), means at most 1/(B + 1).\n"
     "\n"
     "Exit status: 0 when the table was printed; 1 when a file is missing or unreadable,\n"
     "or the result file does not match the list (a SNP index beyond the study's SNPs,\n"
@@ -70,8 +83,16 @@ int main(int argc, char** argv) {
   if (!read_result_file(result)) return kStatusInputError;
   study_snp_names names;
   if (!read_snp_names(kListFileName, names, with_places)) return kStatusInputError;
-  std::string named;
-  if (!name_result(result, kResultFileName, kListFileName, names, named, with_places)) return kStatusInputError;
+  std::vector<result_row> rows;
+  if (!read_result_rows(result, kResultFileName, kListFileName, names.snps, rows, row_checks::indices))
+    return kStatusInputError;
+  // The family-wise p-values exactly when velk-report shows them. [PERMUTES] ties the
+  // permutation file to its run; a folder without a parameter file has none to check.
+  search_parameters params;
+  if (access(kParameterFileName, R_OK) == 0) read_parameters(kParameterFileName, params);
+  const std::optional<std::vector<family_wise_value>> family_wise =
+      read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
+  const std::string named = name_rows(rows, names, with_places, family_wise ? &*family_wise : nullptr);
   // Printed only once whole, so that a refused file prints nothing.
   if (fwrite(named.data(), 1, named.size(), stdout) != named.size() || fflush(stdout) != 0) {
     report("Cannot write to standard output!\n");

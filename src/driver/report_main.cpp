@@ -2,10 +2,12 @@
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
 // of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,7 +15,9 @@
 #include "base/atomic_file.h"
 #include "base/fail.h"
 #include "data/covariate_file.h"
+#include "base/version.h"
 #include "data/genotype_input.h"
+#include "data/strata_file.h"
 #include "data/study.h"
 #include "ranking/cells_table.h"
 #include "ranking/html_report.h"
@@ -49,13 +53,36 @@ constexpr const char* kHelp =
     "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; a line\n"
     "on standard output says what the models hold.\n"
     "\n"
+    "The page names each SNP's position and counted allele (A1 of a fileset, ALT of a\n"
+    "VCF), draws cells of fewer than 20 individuals paler, and is titled with the\n"
+    "folder, the date and the version. Family-wise p-values are shown when the\n"
+    "permutation file has the result's sets and chi_SQ and the p-values of B =\n"
+    "[PERMUTES]; then B, [PERMSEED] and the strata of VELKstrata.txt stand beside\n"
+    "them, and a p-value no permutation reached is written <= 1/(B + 1). P_value is\n"
+    "the chi-square tail of chi_SQ, not family-wise.\n"
+    "\n"
     "A result that the study does not give (other genotype files, another [ALPHA_RF],\n"
     "an edited row) is refused: every set's cells must hold the study's cases and\n"
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
     "Exit status: 0 when the three files were written; 1 when a file is missing,\n"
-    "unreadable or cannot be written, VELKcovariates.txt is refused or the result\n"
-    "does not match the study; 2 for a wrong command line.\n";
+    "unreadable or cannot be written (VELKstrata.txt too, when the page shows\n"
+    "permutations), VELKcovariates.txt is refused or the result does not match the\n"
+    "study; 2 for a wrong command line.\n";
+
+std::string current_folder() {
+  char path[4096];
+  return getcwd(path, sizeof path) != nullptr ? path : ".";
+}
+
+// The local date, for the page's title.
+std::string today() {
+  const time_t now = time(nullptr);
+  struct tm local;
+  char text[32];
+  if (localtime_r(&now, &local) == nullptr || strftime(text, sizeof text, "%Y-%m-%d", &local) == 0) return "";
+  return text;
+}
 
 // Loads the study without the loader's console lines: velk-report's standard output
 // holds only the names of the files it writes. Problems still reach standard error.
@@ -117,7 +144,7 @@ int main(int argc, char** argv) {
   if (!load_study_quietly(loaded)) return kStatusInputError;
   const store_shape& shape = loaded.shape();
   study_snp_names names;
-  if (!read_snp_names(kListFileName, names)) return kStatusInputError;
+  if (!read_snp_names(kListFileName, names, true)) return kStatusInputError;
   if (names.snps != shape.snp_ct) {
     report("The files listed in %s changed while they were read.\n", kListFileName);
     return kStatusInputError;
@@ -157,6 +184,8 @@ int main(int argc, char** argv) {
     std::string joined;
     for (int64_t locus : row.loci) {
       sets[r].snps.push_back(names.name(locus));
+      sets[r].positions.push_back(names.position(locus));
+      sets[r].alleles.push_back(names.counted_allele(locus));
       joined += (joined.empty() ? "" : ",") + sets[r].snps.back();
     }
     sets[r].row = &row;
@@ -205,14 +234,30 @@ int main(int argc, char** argv) {
   shown.controls = shape.ctrl_ct;
   shown.snps = shape.snp_ct;
   for (const study_snp_names::listed_file& f : names.files)
-    shown.files.push_back({f.name, f.first, f.snps, !f.ids.empty()});
+    shown.files.push_back({f.name, f.first, f.snps,
+                           f.kind == genotype_file_kind::fileset ? "fileset"
+                           : f.kind == genotype_file_kind::vcf   ? "VCF/BCF"
+                                                                 : "text"});
   shown.disease_loci = params.order;
   shown.mulfactr = params.mulfactr;
   shown.max_pval = bounds.corrected;
   shown.max_raw_pval = bounds.raw;
   shown.alpha_rf = params.alpha_rf;
   shown.result_name = kResultFileName;
-  const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows);
+  shown.folder = current_folder();
+  shown.written = today();
+  shown.version = kVersion;
+  const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
+  if (family_wise) {
+    // B and the seed as the parameter file holds them, B checked against the p-values
+    // themselves; the strata as velk counted them, when it read the file.
+    shown.permutes = params.permutes;
+    shown.permseed = params.permseed;
+    struct stat info;
+    std::vector<int> stratum;
+    if (lstat(kStrataFileName, &info) == 0 && !read_strata(kStrataFileName, loaded.individuals, stratum, shown.strata))
+      return kStatusInputError;
+  }
   output_file page;
   if (!open_output(kReportFileName, page)) {
     report("Cannot create the file %s\n", kReportFileName);

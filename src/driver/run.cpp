@@ -193,7 +193,7 @@ int run(int argc, char** argv, const run_options& options) {
   // the help.
   const command_line line = parse_command_line(argc, argv);
   if (line.kind == command_kind::help) {
-    if (leads(t)) print_help();
+    if (leads(t)) print_help(options.program);
     return 0;
   }
   study loaded;
@@ -203,7 +203,10 @@ int run(int argc, char** argv, const run_options& options) {
     print_banner();
     if (line.kind == command_kind::usage_error) {
       report("Usage: VELK.exe top_k.\n");
-      hint("velk TOP_K searches for the TOP_K best sets, e.g. velk 10; velk --help says what it reads and writes.");
+      const std::string name = options.program;
+      hint((name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
+            " --help says what it reads and writes.")
+               .c_str());
       return kStatusFatal;
     }
     const load_status status = load_study(kListFileName, loaded);

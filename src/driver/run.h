@@ -17,6 +17,7 @@ struct run_options {
   // Under MPI every rank runs the sequence: rank 0 reads the inputs and hands them to
   // the others, every rank searches, rank 0 prints and writes.
   const team* processes = &single_process();
+  const char* program = "velk";  // as the help and the hints name it
 };
 
 int run(int argc, char** argv, const run_options& options = {});

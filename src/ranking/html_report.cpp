@@ -100,6 +100,8 @@ rect.cm{stroke:#000;stroke-width:3}
 rect.tm{stroke:#000;stroke-width:3;stroke-dasharray:5 3}
 path.span{stroke:#888;stroke-width:1}
 rect.miss{fill:#e0e0e0;stroke:#c8c8c8;stroke-width:1}
+.sub{color:#555;margin:-.4em 0 1em}
+@media print{.hubs{max-height:none;overflow:visible}}
 )";
 
 // The geometry of a set's picture, in pixels.
@@ -135,11 +137,18 @@ const char* class_label(cell_class c) {
   return c == cell_class::case_major ? "case-major" : c == cell_class::control_major ? "control-major" : "neither";
 }
 
-// One cell: shaded by its share of cases, framed when major, its counts inside.
+// A small cell's share of cases says little (1 case and no control is "only cases"):
+// its shade grows with its size, to full strength at this many individuals.
+constexpr int kFullShadeSize = 20;
+
+// One cell: shaded by its share of cases and its size, framed when major, its counts
+// inside.
 void add_cell(std::string& out, int x, int y, const cell_count& c, cell_class kind, const std::string& genotypes,
               double study_share) {
-  const bool empty = c.cases + c.ctrls == 0;
-  const double offset = empty ? 0.0 : share_offset(c, study_share);
+  const int size = c.cases + c.ctrls;
+  const bool empty = size == 0;
+  const double offset =
+      empty ? 0.0 : share_offset(c, study_share) * std::min(1.0, static_cast<double>(size) / kFullShadeSize);
   const std::string fill = empty ? "#ffffff" : colour(offset);
   // A frame's stroke lies inside the cell, so that neighbouring frames never touch.
   const double inset = kind == cell_class::other ? 0.5 : 1.5;
@@ -255,7 +264,7 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
   out += "<tr><th>Files</th><td>";
   for (const report_study::listed_file& f : study.files) {
     out += esc(f.name);
-    add(out, " (%s, SNPs %ld&ndash;%ld)<br>", f.fileset ? "fileset" : "text", f.first, f.first + f.snps - 1);
+    add(out, " (%s, SNPs %ld&ndash;%ld)<br>", f.kind, f.first, f.first + f.snps - 1);
   }
   out += "</td></tr>";
   add(out, "<tr><th>[DISEASEN]</th><td class=\"num\">%d</td></tr>", study.disease_loci);
@@ -267,38 +276,57 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
     add(out, "<tr><th>[MAXGWPVL]</th><td class=\"num\">%g</td></tr>", study.max_raw_pval);
   add(out, "<tr><th>[ALPHA_RF]</th><td class=\"num\">%g</td></tr>", study.alpha_rf);
   add(out, "<tr><th>Sets in %s</th><td class=\"num\">%zu</td></tr>", esc(study.result_name).c_str(), sets);
+  if (study.permutes > 0) {
+    add(out, "<tr><th>Permutations B ([PERMUTES])</th><td class=\"num\">%lld</td></tr>", study.permutes);
+    add(out, "<tr><th>[PERMSEED]</th><td class=\"num\">%lld</td></tr>", study.permseed);
+    add(out, "<tr><th>Strata permuted within</th><td class=\"num\">%d</td></tr>", study.strata);
+    add(out, "<tr><th>Smallest family-wise p-value, 1/(B+1)</th><td class=\"num\">%g</td></tr>",
+        1.0 / (static_cast<double>(study.permutes) + 1.0));
+  }
   out += "</table></section>";
 }
 
 // Every SNP of the sets with the number of sets it is in, most first: a SNP whose own
 // effect carries many sets stands at the top.
+// With its position and counted allele, which a conversion may have swapped (a
+// fileset's A1, a VCF's ALT); a text file's genotypes count what the file counts.
 void add_hubs(std::string& out, const std::vector<report_set>& sets) {
-  std::map<int64_t, std::pair<long, const std::string*>> count;
+  struct hub {
+    long sets = 0;
+    const report_set* set = nullptr;  // one set it is in, and where
+    size_t at = 0;
+  };
+  std::map<int64_t, hub> count;
   for (const report_set& set : sets)
     for (size_t i = 0; i < set.row->loci.size(); ++i) {
-      auto& entry = count[set.row->loci[i]];
-      ++entry.first;
-      entry.second = &set.snps[i];
+      hub& entry = count[set.row->loci[i]];
+      ++entry.sets;
+      entry.set = &set;
+      entry.at = i;
     }
-  std::vector<std::pair<int64_t, std::pair<long, const std::string*>>> order(count.begin(), count.end());
+  std::vector<std::pair<int64_t, hub>> order(count.begin(), count.end());
   std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.second.first > b.second.first; });
-  out += "<section><h2>SNPs in the sets</h2><div class=\"hubs\"><table><tr><th>SNP</th><th class=\"num\">index</th>"
+                   [](const auto& a, const auto& b) { return a.second.sets > b.second.sets; });
+  out += "<section><h2>SNPs in the sets</h2><div class=\"hubs\"><table><tr><th>SNP</th><th>position</th>"
+         "<th title=\"A1 of a fileset, ALT of a VCF\">counted allele</th><th class=\"num\">index</th>"
          "<th class=\"num\">sets</th><th></th></tr>";
-  const long most = order.empty() ? 1 : order[0].second.first;
+  const long most = order.empty() ? 1 : order[0].second.sets;
   for (const auto& [index, entry] : order) {
-    out += "<tr><td>" + esc(*entry.second) + "</td>";
+    const std::string& position = entry.set->positions[entry.at];
+    const std::string& allele = entry.set->alleles[entry.at];
+    out += "<tr><td>" + esc(entry.set->snps[entry.at]) + "</td><td>" + (position.empty() ? "none" : esc(position)) +
+           "</td><td>" + (allele.empty() ? "the file's genotype" : esc(allele)) + "</td>";
     add(out,
         "<td class=\"num\">%ld</td><td class=\"num\">%ld</td>"
         "<td><span class=\"bar\" style=\"width:%ldpx\"></span></td></tr>",
-        static_cast<long>(index), entry.first, std::max(1L, 120 * entry.first / most));
+        static_cast<long>(index), entry.sets, std::max(1L, 120 * entry.sets / most));
   }
   out += "</table></div></section>";
 }
 
 // One legend for every picture: the colour scale, the frames and the counts.
 void add_legend(std::string& out, double study_share) {
-  out += "<section><h2>Legend</h2><svg class=\"legend\" width=\"340\" height=\"150\" viewBox=\"0 0 340 150\" "
+  out += "<section><h2>Legend</h2><svg class=\"legend\" width=\"340\" height=\"168\" viewBox=\"0 0 340 168\" "
          "role=\"img\" aria-label=\"Legend\"><defs><linearGradient id=\"share\">";
   add(out, "<stop offset=\"0\" stop-color=\"%s\"/><stop offset=\"%g\" stop-color=\"%s\"/>"
            "<stop offset=\"1\" stop-color=\"%s\"/>",
@@ -324,7 +352,9 @@ void add_legend(std::string& out, double study_share) {
   out += "<rect class=\"o\" x=\"0.5\" y=\"104.5\" width=\"37\" height=\"37\" fill=\"none\"/>"
          "<text x=\"44\" y=\"120\">cases</text><text x=\"44\" y=\"134\">controls</text>"
          "<text x=\"110\" y=\"120\">genotypes 0, 1, 2: copies of</text>"
-         "<text x=\"110\" y=\"134\">the counted allele</text></svg></section>";
+         "<text x=\"110\" y=\"134\">the counted allele</text>";
+  add(out, "<text x=\"0\" y=\"162\">fewer than %d individuals: paler, by cell size</text></svg></section>",
+      kFullShadeSize);
 }
 
 // A p-value or odds ratio as VELKinteractions.tsv writes it.
@@ -349,7 +379,7 @@ void add_interaction(std::string& out, const interaction_result& t) {
 }
 
 void add_sets(std::string& out, const report_study& study, const std::vector<report_set>& sets,
-              const std::optional<std::vector<std::string>>& family_wise) {
+              const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
   add(out, "<section id=\"sets\"><h2>Sets</h2><p class=\"note\">In rank order, as in %s. ",
       esc(study.result_name).c_str());
@@ -357,13 +387,19 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
     add(out, "The first %d sets are drawn; VELKcells.tsv holds the cells of all %zu.", kPictureSets, sets.size());
   else
     out += "VELKcells.tsv holds the same cells as numbers.";
+  // The result's P_value is no p-value of the search; say which column is.
+  out += " P_value is the chi-square tail of chi_SQ (2 degrees of freedom), not family-wise: the search chose "
+         "the set.";
+  if (family_wise)
+    add(out, " The family-wise p-value is that of %lld searches on permuted classes; where none reached the set, "
+             "it is at most 1/(B+1), written &le;.", study.permutes);
   if (!sets.empty() && sets[0].interaction != nullptr)
     out += " The interaction p-values are likelihood-ratio tests of logistic regressions that hold the SNPs' "
            "main effects and the covariates (VELKinteractions.tsv): additive, the products of the allele counts; "
            "genotypic, the cells.";
   out += "</p><table><tr><th class=\"num\">rank</th><th>SNPs</th><th class=\"num\">chi_SQ</th>"
-         "<th class=\"num\">P_value</th>";
-  if (family_wise) out += "<th class=\"num\">family-wise P_value</th>";
+         "<th class=\"num\">P_value (chi-square tail)</th>";
+  if (family_wise) out += "<th class=\"num\">family-wise p-value</th>";
   const bool tested = !sets.empty() && sets[0].interaction != nullptr;
   if (tested)
     out += "<th class=\"num\">interaction P, additive</th><th class=\"num\">interaction P, genotypic</th>"
@@ -375,7 +411,10 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
     for (size_t i = 0; i < set.snps.size(); ++i) out += (i ? "<br>" : "") + esc(set.snps[i]);
     out += "</td><td class=\"num\">" + esc(set.row->chisq_text) + "</td><td class=\"num\">" +
            esc(set.row->p_value_text) + "</td>";
-    if (family_wise) out += "<td class=\"num\">" + esc((*family_wise)[r]) + "</td>";
+    if (family_wise) {
+      const family_wise_value& fw = (*family_wise)[r];
+      out += "<td class=\"num\">" + std::string(fw.exceeding == 0 ? "\u2264 " : "") + esc(fw.text) + "</td>";
+    }
     if (tested) add_interaction(out, *set.interaction);
     add(out, "<td class=\"num\">%d</td><td>", set.row->nmajor);
     if (set.cells != nullptr) add_picture(out, set, study_share);
@@ -387,18 +426,20 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
 }  // namespace
 
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
-                       const std::optional<std::vector<std::string>>& family_wise) {
+                       const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
   std::string out;
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          // An empty icon: a browser would otherwise fetch one beside the page.
-         "<link rel=\"icon\" href=\"data:,\"><title>VELK report</title><style>";
+         "<link rel=\"icon\" href=\"data:,\"><title>VELK report: " +
+         esc(study.folder) + ", " + esc(study.written) + ", " + esc(study.version) + "</title><style>";
   out += kStyle;
   out += "</style></head><body>\n";
   add(out, "<h1>VELK report: %zu sets", sets.size());
   if (!sets.empty()) add(out, " of %zu SNP%s", sets[0].snps.size(), sets[0].snps.size() == 1 ? "" : "s");
-  out += "</h1>\n<div class=\"top\">";
+  out += "</h1>\n<p class=\"sub\">" + esc(study.folder) + ", " + esc(study.written) + ", " + esc(study.version) +
+         "</p>\n<div class=\"top\">";
   add_study(out, study, sets.size());
   add_hubs(out, sets);
   add_legend(out, study_share);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ranking/interaction_tests.h"
+#include "ranking/permutation_p_values.h"
 #include "ranking/result_rows.h"
 #include "ranking/set_cells.h"
 
@@ -27,7 +28,7 @@ struct report_study {
     std::string name;
     long first = 0;  // index of its first SNP
     long snps = 0;
-    bool fileset = false;
+    const char* kind = "text";  // "text", "fileset" or "VCF/BCF"
   };
   std::vector<listed_file> files;
   // The parameters as the search used them.
@@ -37,11 +38,21 @@ struct report_study {
   double max_raw_pval = 0.0; // the bound on the raw p-value; negative for none
   double alpha_rf = 0.0;
   std::string result_name;   // where the sets come from
+  // The permutations that gave the family-wise p-values (shown only with them).
+  long long permutes = 0;    // B
+  long long permseed = 0;
+  int strata = 1;
+  // The title: where, when and by what the page was written.
+  std::string folder;
+  std::string written;       // the date
+  std::string version;
 };
 
 struct report_set {
   const result_row* row = nullptr;
   std::vector<std::string> snps;      // the identifiers of row->loci
+  std::vector<std::string> positions; // of the same SNPs, "CHROM:POS"; empty for a text file's
+  std::vector<std::string> alleles;   // the counted alleles; empty for a text file's
   const set_cells* cells = nullptr;   // the counted cells; null for a set without picture
   const interaction_result* interaction = nullptr;  // its interaction tests; null for none
 };
@@ -49,6 +60,6 @@ struct report_set {
 // Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for
 // a page without that column.
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
-                       const std::optional<std::vector<std::string>>& family_wise);
+                       const std::optional<std::vector<family_wise_value>>& family_wise);
 
 }  // namespace velk

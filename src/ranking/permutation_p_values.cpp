@@ -8,6 +8,7 @@
 #include "base/fail.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
+#include "search/search_model.h"
 
 namespace velk {
 
@@ -15,7 +16,7 @@ namespace {
 
 constexpr size_t kTrailingFields = 4;  // chi_SQ, P_value, FW_P_value, Exceeding
 
-std::optional<std::vector<std::string>> left_out() { return std::nullopt; }
+std::optional<std::vector<family_wise_value>> left_out() { return std::nullopt; }
 
 bool is_header(const std::vector<std::string>& fields, size_t width) {
   if (fields.size() != width + kTrailingFields) return false;
@@ -39,6 +40,13 @@ bool is_count(const std::string& field) {
   return true;
 }
 
+// The p-value as the permutation file of B permutations writes it, for `exceeding`.
+std::string written_p_value(long exceeding, long long permutes) {
+  char text[32];
+  snprintf(text, sizeof text, "%g", (1.0 + static_cast<double>(exceeding)) / (static_cast<double>(permutes) + 1.0));
+  return text;
+}
+
 bool row_matches(const std::vector<std::string>& fields, const result_row& row) {
   const size_t width = row.loci.size();
   if (fields.size() != width + kTrailingFields) return false;
@@ -49,8 +57,10 @@ bool row_matches(const std::vector<std::string>& fields, const result_row& row) 
 
 }  // namespace
 
-std::optional<std::vector<std::string>> read_family_wise_p_values(const char* name, const char* result_name,
-                                                                  const std::vector<result_row>& rows) {
+std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const char* name,
+                                                                        const char* result_name,
+                                                                        const std::vector<result_row>& rows,
+                                                                        long long permutes) {
   std::string text;
   const text_file read = read_text_file(name, text);
   if (read == text_file::cannot_open && errno == ENOENT) return left_out();
@@ -79,7 +89,12 @@ std::optional<std::vector<std::string>> read_family_wise_p_values(const char* na
            result_name, rows.size());
     return left_out();
   }
-  std::vector<std::string> p_values;
+  if (permutes <= 0) {
+    warn("%s sets no [PERMUTES] above 0, so %s is not of its run; the family-wise p-values are left out.",
+         kParameterFileName, name);
+    return left_out();
+  }
+  std::vector<family_wise_value> p_values;
   for (size_t r = 0; r < rows.size(); ++r) {
     const std::vector<std::string> fields = split_fields(lines[r + 1]);
     if (!row_matches(fields, rows[r])) {
@@ -95,7 +110,14 @@ std::optional<std::vector<std::string>> read_family_wise_p_values(const char* na
              name, r + 2);
       return left_out();
     }
-    p_values.push_back(fields[at]);
+    const long exceeding = strtol(fields[at + 1].c_str(), nullptr, 10);
+    if (fields[at] != written_p_value(exceeding, permutes)) {
+      warn("%s, line %zu: FW_P_value %s is not (1 + Exceeding) / (B + 1) for [PERMUTES] %lld of %s; the "
+           "family-wise p-values are left out.",
+           name, r + 2, fields[at].c_str(), permutes, kParameterFileName);
+      return left_out();
+    }
+    p_values.push_back({fields[at], exceeding});
   }
   return p_values;
 }

@@ -19,18 +19,19 @@ namespace velk {
 namespace {
 
 // The names of the statistic columns, as the result file has them.
-constexpr std::string_view kStatisticNames = "chi_SQ\tP_value\t#Major_cells\n";
+constexpr std::string_view kStatisticNames = "chi_SQ\tP_value\t#Major_cells";
 
 // One column per SNP (and its place), so that a spreadsheet or R's read.table(header
-// = TRUE) lines the names up with the values.
-std::string named_header(size_t loci, bool with_places) {
+// = TRUE) lines the names up with the values; the family-wise p-value last, so that
+// scripts that read the columns before it by position read them as before.
+std::string named_header(size_t loci, bool with_places, bool family_wise) {
   std::string header;
   for (size_t i = 1; i <= loci; ++i) {
     const std::string k = std::to_string(i);
     header += "SNP" + k + "\t";
     if (with_places) header += "CHR" + k + "\tPOS" + k + "\t";
   }
-  return header.append(kStatisticNames);
+  return header.append(kStatisticNames).append(family_wise ? "\tFW_P_value\n" : "\n");
 }
 
 // The file whose SNPs hold the index: the last one that starts at or before it.
@@ -54,6 +55,18 @@ std::string study_snp_names::place(long index) const {
   if (file.places.empty()) return "NA\tNA";
   const bim_place& at = file.places[index - file.first];
   return at.chromosome + "\t" + at.position;
+}
+
+std::string study_snp_names::position(long index) const {
+  const listed_file& file = file_of(files, index);
+  if (file.places.empty()) return "";
+  const bim_place& at = file.places[index - file.first];
+  return at.chromosome + ":" + at.position;
+}
+
+std::string study_snp_names::counted_allele(long index) const {
+  const listed_file& file = file_of(files, index);
+  return file.places.empty() ? "" : file.places[index - file.first].allele;
 }
 
 bool read_result_file(std::string& text) {
@@ -90,21 +103,23 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
   for (const std::string& listed_name : listed) {
     // The same file velk loaded for the name (a fileset listed by its stem).
     const std::string name = resolve_listed_name(listed_name);
-    study_snp_names::listed_file file{name, names.snps, 0, {}, {}};
+    study_snp_names::listed_file file{name, names.snps, 0, genotype_file_kind::text, {}, {}};
     FILE* opened = open_data_file(name);  // the loader's message for a file that is not there
     if (opened == nullptr) return false;
     fclose(opened);
     if (starts_as_bed(name)) {
+      file.kind = genotype_file_kind::fileset;
       if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids, with_places ? &file.places : nullptr))
         return false;
       file.snps = static_cast<long>(file.ids.size());
     } else if (starts_as_vcf(name)) {
       // A VCF or BCF SNP by its ID, or CHROM:POS where the ID is ".".
+      file.kind = genotype_file_kind::vcf;
       std::vector<vcf_snp> snps;
       if (!read_vcf_snps(name, snps)) return false;
       for (vcf_snp& snp : snps) {
         file.ids.push_back(std::move(snp.name));
-        if (with_places) file.places.push_back({std::move(snp.chrom), std::to_string(snp.pos)});
+        if (with_places) file.places.push_back({std::move(snp.chrom), std::to_string(snp.pos), std::move(snp.alt)});
       }
       file.snps = static_cast<long>(file.ids.size());
     } else {
@@ -118,22 +133,23 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
   return true;
 }
 
-bool name_result(const std::string& result, const char* result_name, const char* list_name,
-                 const study_snp_names& names, std::string& out, bool with_places) {
-  std::vector<result_row> rows;
-  if (!read_result_rows(result, result_name, list_name, names.snps, rows, row_checks::indices)) return false;
+std::string name_rows(const std::vector<result_row>& rows, const study_snp_names& names, bool with_places,
+                      const std::vector<family_wise_value>* family_wise) {
   // The columns follow the first row; a result without rows names the statistic
   // columns only.
-  out = named_header(rows.empty() ? 0 : rows[0].loci.size(), with_places);
-  for (const result_row& row : rows) {
+  std::string out = named_header(rows.empty() ? 0 : rows[0].loci.size(), with_places, family_wise != nullptr);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const result_row& row = rows[r];
     for (int64_t index : row.loci) {
       out += names.name(index);
       out.push_back('\t');
       if (with_places) out += names.place(index) + "\t";
     }
-    out += row.chisq_text + "\t" + row.p_value_text + "\t" + row.nmajor_text + "\n";
+    out += row.chisq_text + "\t" + row.p_value_text + "\t" + row.nmajor_text;
+    if (family_wise != nullptr) out += "\t" + (*family_wise)[r].text;
+    out += "\n";
   }
-  return true;
+  return out;
 }
 
 }  // namespace velk

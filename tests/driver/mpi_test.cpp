@@ -103,6 +103,15 @@ TEST(Mpi, FailuresOnRankZeroAreReportedOnce) {
   }
 }
 
+// The help names the program it came from, and only rank 0 prints it.
+TEST(Mpi, HelpNamesVelkMpi) {
+  study_dir dir;
+  const run_result got = mpirun(dir, 2, 1, VELK_MPI_BINARY, {"--help"});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out.rfind("Usage: mpirun -n RANKS velk-mpi TOP_K\n       velk-mpi --help\n", 0), 0u) << got.out;
+  EXPECT_EQ(got.out.find("Usage:", 1), std::string::npos);
+}
+
 // Rank 1 alone cannot hold the store: an address-space limit below the store plus the
 // room the memory budget keeps aside, whatever MPI itself maps. Every rank ends; the
 // message is printed once, by rank 1.

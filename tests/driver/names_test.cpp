@@ -84,6 +84,47 @@ TEST(Names, AfterARealRun) {
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
 }
 
+// The family-wise p-value as a last column exactly when velk-report would show it: the
+// permutation file of these sets, with p-values of the B that [PERMUTES] sets.
+TEST(Names, FamilyWiseColumn) {
+  const std::string result = std::string(kHeader) + "1 7 12.000000 0.00247875 1\n5 6 7.000000 0.0301974 0\n";
+  const std::string permutations = "SNP1\tSNP2\tchi_SQ\tP_value\tFW_P_value\tExceeding\n"
+                                   "1\t7\t12.000000\t0.00247875\t0.01\t0\n"
+                                   "5\t6\t7.000000\t0.0301974\t0.34\t33\n";
+  const std::string rows = "a.txt:2\trs1007\t12.000000\t0.00247875\t1\nb.txt:1\trs1006\t7.000000\t0.0301974\t0\n";
+  const std::string plain = "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\n" + rows;
+  const struct {
+    const char* name;
+    std::optional<std::string> parameters, permutations;
+    std::string out, err;
+  } cases[] = {
+      {"no permutation file", "[PERMUTES] 99\n", {}, plain, ""},
+      {"the result's permutations", "[PERMUTES] 99\n", permutations,
+       "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\tFW_P_value\n"
+       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\t0.01\n"
+       "b.txt:1\trs1006\t7.000000\t0.0301974\t0\t0.34\n",
+       ""},
+      {"another B", "[PERMUTES] 999\n", permutations, plain,
+       "Warning: VELKpermutations.txt, line 2: FW_P_value 0.01 is not (1 + Exceeding) / (B + 1) for [PERMUTES] 999 "
+       "of VELKparameters.txt; the family-wise p-values are left out.\n"},
+      {"no parameter file", {}, permutations, plain,
+       "Warning: VELKparameters.txt sets no [PERMUTES] above 0, so VELKpermutations.txt is not of its run; the "
+       "family-wise p-values are left out.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    study_dir dir;
+    write_mixed_study(dir);
+    dir.write("VELKResult.txt", result);
+    if (c.parameters) dir.write("VELKparameters.txt", *c.parameters);
+    if (c.permutations) dir.write("VELKpermutations.txt", *c.permutations);
+    const run_result r = dir.run({}, VELK_NAMES_BINARY);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
 TEST(Names, Refusals) {
   const std::string header = kHeader;
   const struct {

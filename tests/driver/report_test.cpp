@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "base/version.h"
 #include "plink_study.h"
 #include "ranking/interaction_tests.h"
 #include "stats/major_cell_table.h"
@@ -154,6 +155,21 @@ TEST(Report, CellsOfTheSearchsOwnResult) {
     EXPECT_EQ(dir.read("VELKcells.tsv"), expected_cells(s, lines, c.text_snps, c.alpha));
     const std::string page = dir.read("VELKReport.html");
     EXPECT_EQ(occurrences(page, "<svg class=\"cells\""), lines.size());
+    // Each SNP of the sets with its position and counted allele: the .bim's A1 (its
+    // fifth field, not the sixth, G), or the text file's own genotype.
+    for (const result_line& line : lines)
+      for (long locus : line.loci) {
+        const std::string place = locus < c.text_snps
+                                      ? "<td>none</td><td>the file's genotype</td>"
+                                      : "<td>1:" + std::to_string(100 * (locus + 1)) + "</td><td>A</td>";
+        EXPECT_NE(page.find("<tr><td>" + snp_name(locus, c.text_snps) + "</td>" + place), std::string::npos)
+            << locus;
+      }
+    // The title says where, when and by which version.
+    EXPECT_NE(page.find("<title>VELK report: " + std::filesystem::canonical(dir.path()).string() + ", 20"),
+              std::string::npos);
+    EXPECT_NE(page.find(std::string(", ") + kVersion + "</title>"), std::string::npos);
+    EXPECT_NE(page.find(std::string(", ") + kVersion + "</p>"), std::string::npos);
     // Self-contained: nothing to run and nothing to fetch.
     for (const char* outside : {"<script", "src=", "@import", "http:", "https:"})
       EXPECT_EQ(page.find(outside), std::string::npos) << outside;
@@ -400,15 +416,21 @@ TEST(Report, RefusesCovariateFiles) {
 TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
   const genotype_study s = genotype_study::random(200, 8, 11);
   study_dir dir;
-  write_study(dir, s, 8, 4, "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+  const std::string params = "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n";
+  write_study(dir, s, 8, 4, params);
   ASSERT_EQ(dir.run({"3"}).status, 0);
   const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), 2);
   ASSERT_EQ(lines.size(), 3u);
+  // B = 99: row i reached by i maxima, so the first is at the floor 1/(B+1).
+  dir.write("VELKparameters.txt", params + "[PERMUTES]\t99\n[PERMSEED]\t4242\n");
+  std::string strata;
+  for (int d = 0; d < 200; ++d) strata += d % 3 ? "north\n" : "south\n";
+  dir.write("VELKstrata.txt", strata);
   const std::string header = "SNP1\tSNP2\tchi_SQ\tP_value\tFW_P_value\tExceeding\n";
   const auto row = [&](size_t i, const std::string& chisq) {
     const result_line& l = lines[i];
     return std::to_string(l.loci[0]) + "\t" + std::to_string(l.loci[1]) + "\t" + chisq + "\t" + l.p_value +
-           "\t0.00" + std::to_string(i + 1) + "7\t" + std::to_string(i) + "\n";
+           "\t0.0" + std::to_string(i + 1) + "\t" + std::to_string(i) + "\n";
   };
   const std::string matching = header + row(0, lines[0].chisq) + row(1, lines[1].chisq) + row(2, lines[2].chisq);
   const struct {
@@ -434,9 +456,13 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
     EXPECT_EQ(r.out, kWritten);
     const std::string page = dir.read("VELKReport.html");
     const bool shown = c.name == std::string("matching");
-    EXPECT_EQ(page.find("family-wise P_value") != std::string::npos, shown);
-    for (const char* p_value : {">0.0017<", ">0.0027<", ">0.0037<"})
-      EXPECT_EQ(page.find(p_value) != std::string::npos, shown) << p_value;
+    // The p-values, the first at its floor; B, the seed and the strata beside them.
+    for (const char* part : {"<th class=\"num\">family-wise p-value</th>", ">\u2264 0.01<", ">0.02<", ">0.03<",
+                             "Permutations B ([PERMUTES])</th><td class=\"num\">99<",
+                             "[PERMSEED]</th><td class=\"num\">4242<", "Strata permuted within</th><td class=\"num\">2<"})
+      EXPECT_EQ(page.find(part) != std::string::npos, shown) << part;
+    // The result's own P_value is named for what it is, with or without them.
+    EXPECT_NE(page.find("P_value (chi-square tail)"), std::string::npos);
   }
 }
 

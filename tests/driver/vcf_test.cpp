@@ -181,6 +181,14 @@ TEST(Vcf, SameBytesAsTheFileset) {
   ASSERT_EQ(reference.run({}, VELK_REPORT_BINARY).status, 0);
   EXPECT_EQ(dir.read("VELKcells.tsv"), reference.read("VELKcells.tsv"));
   EXPECT_EQ(dir.read("VELKinteractions.tsv"), reference.read("VELKinteractions.tsv"));
+  // And names the counted allele, ALT there and A1 here, the same allele.
+  const auto snps_in_sets = [](const std::string& page) {
+    const size_t from = page.find("<h2>SNPs in the sets</h2>");
+    return from == std::string::npos ? "" : page.substr(from, page.find("</section>", from) - from);
+  };
+  const std::string hubs = snps_in_sets(dir.read("VELKReport.html"));
+  EXPECT_NE(hubs.find("</td><td>A</td>"), std::string::npos) << hubs;
+  EXPECT_EQ(hubs, snps_in_sets(reference.read("VELKReport.html")));
   dir.write("VELKparameters.txt", kParameters);
   std::filesystem::remove(dir.path() / "VELKstrata.txt");
 

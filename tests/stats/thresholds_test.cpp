@@ -36,6 +36,18 @@ TEST(Thresholds, WorkedTablesForTenIndividuals) {
   }
 }
 
+// The README's table for a balanced study at 0.05, beyond the ten individuals above and
+// past the 1020 of the summed terms: a user quotes it in a Methods section.
+TEST(Thresholds, TableOfTheReadme) {
+  const tables t = build(2000, 0.5, 0.05);
+  const int sizes[][2] = {{15, 11},   {20, 14},   {30, 19},   {50, 31},     {100, 58},
+                          {200, 112}, {500, 268}, {1000, 526}, {1020, 536}, {2000, 1037}};
+  for (const auto& [m, j] : sizes) {
+    EXPECT_EQ(t.t1[m], j) << m;
+    EXPECT_EQ(t.t2[m], j) << m;
+  }
+}
+
 TEST(Thresholds, TinyPopulations) {
   EXPECT_EQ(build(0, 0.5, 0.05).t1, std::vector<int>({1}));
   EXPECT_EQ(build(1, 0.5, 0.05).t2, std::vector<int>({1, 2}));

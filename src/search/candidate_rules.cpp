@@ -1,6 +1,7 @@
 #include "search/candidate_rules.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "data/genotype_store.h"
 
@@ -38,6 +39,25 @@ void fill_combined_cells(const genotype_store& store, const int64_t* parent, int
       }
     }
   }
+}
+
+major_cell_table cells_against_snp(const search_input& in, const uint64_t* combined, int cells, long x) {
+  const store_shape& shape = in.shape();
+  const size_t words = shape.slot_words();
+  major_cell_table t;
+  for (int c = 0; c < cells; ++c) {
+    const uint64_t* cell_cases = combined + static_cast<size_t>(c) * words;
+    const uint64_t* cell_ctrls = cell_cases + shape.case_word_ct;
+    for (int g = 0; g < 3; ++g) {
+      const genotype_slot s = slot(*in.store, x, g);
+      int cases = 0, ctrls = 0;
+      for (int w = 0; w < shape.case_word_ct; ++w) cases += std::popcount(cell_cases[w] & s.cases[w]);
+      for (int w = 0; w < shape.ctrl_word_ct; ++w) ctrls += std::popcount(cell_ctrls[w] & s.ctrls[w]);
+      classify_cell(t, *in.cells, cases, ctrls);
+    }
+  }
+  complete_table(t, shape.case_ct, shape.ctrl_ct);
+  return t;
 }
 
 }  // namespace velk

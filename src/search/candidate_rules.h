@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "data/genotype_store.h"
+#include "search/search_input.h"
 #include "search/top_k_list.h"
+#include "stats/major_cell_table.h"
 
 namespace velk {
 
@@ -48,5 +50,9 @@ void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
 // that every AND runs over contiguous words.
 void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* scratch,
                          uint64_t* out);
+
+// The major-cell table of a parent's `cells` combined cells (fill_combined_cells) and
+// SNP x, counted one word at a time: the straightforward count of an extension.
+major_cell_table cells_against_snp(const search_input& in, const uint64_t* combined, int cells, long x);
 
 }  // namespace velk

@@ -105,19 +105,7 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
     fill_combined_cells(*in.store, loci, width, scratch.data(), combined.data());
     const double floor = parent_floor(in, loci, width);
     for (long x = loci[width - 1] + 1; x < snp_ct; ++x) {
-      major_cell_table t;
-      for (int c = 0; c < cells; ++c) {
-        const uint64_t* cell_cases = combined.data() + static_cast<size_t>(c) * words;
-        const uint64_t* cell_ctrls = cell_cases + shape.case_word_ct;
-        for (int g = 0; g < 3; ++g) {
-          const genotype_slot s = slot(*in.store, x, g);
-          int cases = 0, ctrls = 0;
-          for (int w = 0; w < shape.case_word_ct; ++w) cases += std::popcount(cell_cases[w] & s.cases[w]);
-          for (int w = 0; w < shape.ctrl_word_ct; ++w) ctrls += std::popcount(cell_ctrls[w] & s.ctrls[w]);
-          classify_cell(t, *in.cells, cases, ctrls);
-        }
-      }
-      complete_table(t, shape.case_ct, shape.ctrl_ct);
+      const major_cell_table t = cells_against_snp(in, combined.data(), cells, x);
       const double s = chi_square(t.cell, 3, 2);
       if (!admitted(s, bound, floor, in.single[x])) continue;
       loci[width] = x;

@@ -35,6 +35,10 @@ std::string shown(std::string_view field) {
   return token_for_message(field.data(), std::min(field.size(), kTokenPreview), field.size());
 }
 
+// The forms of a line, by its number of fields; messages about a line's form name them.
+const char* form_name(int width) { return width == 1 ? "a label" : width == 2 ? "IID and label" : "FID, IID and label"; }
+constexpr const char* kForms = "a label (one per individual, in the study's order), IID and label, or FID, IID and label";
+
 }  // namespace
 
 bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
@@ -48,35 +52,47 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   const int width = lines.empty() ? 1 : lines[0].count;
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
-  if (width == 3 && study.iid.empty() && study.sample.empty()) {
-    report("File %s, line %ld: lines of FID, IID and label need a first listed file that names its individuals "
-           "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
-           name, lines[0].number);
+  if (width > 3) {
+    report("File %s, line %ld: found %d fields; a line holds %s.\n", name, lines[0].number, width, kForms);
     return false;
   }
-  // A fileset's individuals by FID and IID; a VCF sample by its name, as the IID or as
-  // FID_IID (the name PLINK gives a sample when it writes a VCF).
+  if (width > 1 && study.iid.empty() && study.sample.empty()) {
+    report("File %s, line %ld: lines of %s need a first listed file that names its individuals "
+           "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
+           name, lines[0].number, form_name(width));
+    return false;
+  }
+  // A fileset's individuals by FID and IID, or by IID (kTwice when two share it); a VCF
+  // sample by its name, as the IID or, in three fields, as FID_IID (the name PLINK
+  // gives a sample when it writes a VCF).
+  constexpr long kTwice = -2;
   std::map<std::pair<std::string_view, std::string_view>, long> who;
-  std::map<std::string_view, long> sample_of;
-  if (width == 3)
+  std::map<std::string_view, long> by_name;
+  if (width > 1)
     for (long d = 0; d < individuals; ++d) {
-      if (!study.iid.empty()) who[{study.fid[d], study.iid[d]}] = d;
-      if (!study.sample.empty()) sample_of[study.sample[d]] = d;
+      if (!study.iid.empty() && width == 3) who[{study.fid[d], study.iid[d]}] = d;
+      if (!study.iid.empty() && width == 2 && !by_name.try_emplace(study.iid[d], d).second) by_name[study.iid[d]] = kTwice;
+      if (!study.sample.empty()) by_name[study.sample[d]] = d;
     }
-  const auto individual = [&](std::string_view fid, std::string_view iid) -> long {
-    if (!study.iid.empty()) {
-      const auto found = who.find({fid, iid});
+  const auto individual = [&](const strata_line& line) -> long {
+    const std::string_view iid = line.fields[width - 2];
+    if (!study.iid.empty() && width == 3) {
+      const auto found = who.find({line.fields[0], iid});
       return found == who.end() ? -1 : found->second;
     }
-    auto found = sample_of.find(iid);
-    if (found == sample_of.end()) found = sample_of.find(std::string(fid) + "_" + std::string(iid));
-    return found == sample_of.end() ? -1 : found->second;
+    auto found = by_name.find(iid);
+    if (found == by_name.end() && width == 3)
+      found = by_name.find(std::string(line.fields[0]) + "_" + std::string(iid));
+    return found == by_name.end() ? -1 : found->second;
+  };
+  const auto shown_id = [&](const strata_line& line) {
+    return width == 3 ? "FID " + shown(line.fields[0]) + ", IID " + shown(line.fields[1]) : "IID " + shown(line.fields[0]);
   };
   long next = 0;
   for (const strata_line& line : lines) {
-    if (line.count != width || (width != 1 && width != 3)) {
-      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count,
-             width == 3 ? 3 : 1, width == 3 ? "FID, IID and label" : "a label");
+    if (line.count != width) {
+      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count, width,
+             form_name(width));
       return false;
     }
     long d;
@@ -87,11 +103,16 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
       }
       d = next++;
     } else {
-      d = individual(line.fields[0], line.fields[1]);
+      d = individual(line);
+      if (d == kTwice) {
+        report("File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
+               "label.\n", name, line.number, shown(line.fields[0]).c_str());
+        return false;
+      }
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
-        report("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, line.number,
-               shown(line.fields[0]).c_str(), shown(line.fields[1]).c_str(), named_on[d]);
+        report("File %s, line %ld: %s is named twice (first on line %ld).\n", name, line.number,
+               shown_id(line).c_str(), named_on[d]);
         return false;
       }
     }

@@ -73,7 +73,7 @@ block_job base_job(const search_engine& engine, const search_input& in) {
 }
 
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
-                   double& screen, band_traffic* traffic) {
+                   double& screen, bool& stop, band_traffic* traffic) {
   if (t.size == 1) return;
   std::vector<unsigned char> mine, all;
   pack(kept, first, end, mine);
@@ -83,8 +83,14 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
     ++traffic->bands;
     traffic->bytes += static_cast<double>(all.size() - mine.size());
   }
-  share(t, bound);
-  if (!leads(t)) screen = bound;
+  // One message for both: the stop costs the ranks nothing.
+  struct {
+    double bound;
+    int32_t stop;
+  } news = {bound, stop};
+  share(t, news);
+  stop = news.stop != 0;
+  if (!leads(t)) screen = news.bound;
 }
 
 // The level's starting point: where rank 0 resumes it, or its start; every rank

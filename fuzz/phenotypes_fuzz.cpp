@@ -74,6 +74,16 @@ ref_table ref_parse(const std::string& text) {
     at = end + 1;
     if (fields.empty()) continue;
     const bool header = first && (fields[0] == "FID" || fields[0] == "#FID" || fields[0] == "IID");
+    // A first line of two or three fields that ends in no integer: a header of other names.
+    if (first && !header && (fields.size() == 2 || fields.size() == 3)) {
+      std::string status = fields.back();
+      if (!status.empty() && (status[0] == '-' || status[0] == '+')) status.erase(0, 1);
+      if (status.empty() || status.find_first_not_of("0123456789") != std::string::npos) {
+        t.err = prefix(line) + "a header line starts with FID, #FID or IID, not " + ref_shown(fields[0]) +
+                "; a sample line is IID STATUS or FID IID STATUS, STATUS 2 (case), 1 (control), 0 or -9 (no class).\n";
+        return t;
+      }
+    }
     first = false;
     if (header) continue;
     if (fields.size() != 2 && fields.size() != 3) {

@@ -16,6 +16,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  velk::flush_output_by_line();
   std::set_new_handler([] { velk::fail_out_of_memory(); });
   velk::ignore_file_size_signal();
   if (argc < 2) return 2;

@@ -75,13 +75,17 @@ bool open_output(const char* name, output_file& out) {
   return true;
 }
 
-bool commit_output(output_file& out) {
+bool seal_output(output_file& out) {
   bool ok = out.stream != nullptr && ferror(out.stream) == 0 && fflush(out.stream) == 0;
   if (ok && !out.temporary.empty()) ok = fsync(fileno(out.stream)) == 0;
   if (out.stream != nullptr && fclose(out.stream) != 0) ok = false;
   out.stream = nullptr;
-  if (out.temporary.empty()) return ok;
-  if (ok && rename(out.temporary.c_str(), out.target.c_str()) == 0) {
+  return ok;
+}
+
+bool place_output(output_file& out) {
+  if (out.temporary.empty()) return true;  // written in place
+  if (rename(out.temporary.c_str(), out.target.c_str()) == 0) {
     // The rename itself reaches the disk with the folder.
     const int folder = open(folder_of(out.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
@@ -93,6 +97,12 @@ bool commit_output(output_file& out) {
   }
   unlink(out.temporary.c_str());
   out.temporary.clear();
+  return false;
+}
+
+bool commit_output(output_file& out) {
+  if (seal_output(out)) return place_output(out);
+  abandon_output(out);
   return false;
 }
 

@@ -33,6 +33,13 @@ bool open_output(const char* name, output_file& out);
 // flush or the rename failed; the new file is then removed and the old one untouched.
 bool commit_output(output_file& out);
 
+// The two halves of commit_output, for files that are replaced together: seal_output
+// flushes, syncs and closes the new file (false when that failed: nothing is in place
+// yet, and abandon_output removes it); place_output then renames it over the old one
+// (false when the rename failed; the new file is then removed).
+bool seal_output(output_file& out);
+bool place_output(output_file& out);
+
 // Gives up a file opened by open_output: the new file is removed.
 void abandon_output(output_file& out);
 

@@ -16,6 +16,8 @@ void write_error(FILE* stream, const char* prefix, const char* fmt, va_list args
 
 }  // namespace
 
+void flush_output_by_line() { setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
+
 void report(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

@@ -3,7 +3,7 @@
 //
 // Standard output is flushed before anything is written to standard error, so that a
 // log that holds both streams (velk 10 > log 2>&1) has its lines in the order they
-// happened, although standard output is buffered there.
+// happened; and every entry point makes it flush at every line (see below).
 //
 // Advice goes through here too, one line each on standard error: "Warning: " when the
 // run goes on as before, "Hint: " right after a message, saying what to do about it.
@@ -13,6 +13,12 @@
 #include <cstdio>
 
 namespace velk {
+
+// Makes standard output flush at every line, whatever it is connected to. A log file
+// or a pipe would otherwise get it in blocks, and a run killed by a batch system's time
+// limit would leave an empty log. Called first in every entry point; the program
+// writes few lines, so the cost is nil.
+void flush_output_by_line();
 
 // Exit statuses of the program.
 inline constexpr int kStatusInputError = 1;   // an input file could not be read

@@ -11,6 +11,7 @@ individual_lookup make_individual_lookup(const study_individuals& study) {
   const long individuals = static_cast<long>(study.classes.size());
   for (long d = 0; d < individuals; ++d) {
     if (ids.by_fam) ids.fam[{study.fid[d], study.iid[d]}] = d;
+    if (ids.by_fam && !ids.iid.try_emplace(study.iid[d], d).second) ids.iid[study.iid[d]] = kNamedTwice;
     if (ids.by_sample) ids.sample[study.sample[d]] = d;
   }
   return ids;
@@ -25,6 +26,12 @@ long find_individual(const individual_lookup& ids, std::string_view fid, std::st
   auto found = ids.sample.find(iid);
   if (found == ids.sample.end()) found = ids.sample.find(std::string(fid) + "_" + std::string(iid));
   return found == ids.sample.end() ? -1 : found->second;
+}
+
+long find_individual_by_iid(const individual_lookup& ids, std::string_view iid) {
+  const std::map<std::string_view, long>& names = ids.by_fam ? ids.iid : ids.sample;
+  const auto found = names.find(iid);
+  return found == names.end() ? -1 : found->second;
 }
 
 }  // namespace velk

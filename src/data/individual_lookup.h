@@ -17,8 +17,12 @@ struct individual_lookup {
   bool by_fam = false;     // the first file is a fileset
   bool by_sample = false;  // the first file is a VCF or BCF file
   std::map<std::pair<std::string_view, std::string_view>, long> fam;
+  std::map<std::string_view, long> iid;  // a fileset's IIDs alone (kNamedTwice when two share one)
   std::map<std::string_view, long> sample;
 };
+
+// What an IID alone finds when two of a fileset's individuals share it.
+inline constexpr long kNamedTwice = -2;
 
 individual_lookup make_individual_lookup(const study_individuals& study);
 
@@ -27,5 +31,9 @@ inline bool names_individuals(const individual_lookup& ids) { return ids.by_fam 
 
 // The study index of the individual that FID `fid`, IID `iid` names, or -1.
 long find_individual(const individual_lookup& ids, std::string_view fid, std::string_view iid);
+
+// The study index of the individual that an IID alone names: a fileset's individual of
+// that IID (kNamedTwice when two have it), a VCF sample of that name; or -1.
+long find_individual_by_iid(const individual_lookup& ids, std::string_view iid);
 
 }  // namespace velk

@@ -31,6 +31,13 @@ bool is_header(std::string_view first_field) {
   return first_field == "FID" || first_field == "#FID" || first_field == "IID";
 }
 
+// Whether a field is an integer, optionally signed: a status, right or wrong. A first
+// line of two or three fields whose last is none is taken for a header of other names.
+bool is_integer(std::string_view field) {
+  if (!field.empty() && (field[0] == '-' || field[0] == '+')) field.remove_prefix(1);
+  return !field.empty() && field.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // The class of a status field, as a .fam codes it; false for any other text.
 bool class_of(std::string_view status, unsigned char& klass) {
   if (status == "2") klass = kCase;
@@ -60,6 +67,11 @@ bool parse_phenotypes(const std::string& text, const char* name, phenotype_table
     at = split_line(text, at, fields, count) + 1;
     if (count == 0) continue;
     const bool header = first && is_header(fields[0]);
+    if (first && !header && (count == 2 || count == 3) && !is_integer(fields[count - 1])) {
+      report("File %s, line %ld: a header line starts with FID, #FID or IID, not %s; a sample line is IID STATUS or "
+             "FID IID STATUS, STATUS 2 (case), 1 (control), 0 or -9 (no class).\n", name, line, shown(fields[0]).c_str());
+      return false;
+    }
     first = false;
     if (header) continue;
     if (count != 2 && count != 3) {

@@ -36,6 +36,10 @@ std::string shown(std::string_view field) {
   return token_for_message(field.data(), std::min(field.size(), kTokenPreview), field.size());
 }
 
+// The forms of a line, by its number of fields; messages about a line's form name them.
+const char* form_name(int width) { return width == 1 ? "a label" : width == 2 ? "IID and label" : "FID, IID and label"; }
+constexpr const char* kForms = "a label (one per individual, in the study's order), IID and label, or FID, IID and label";
+
 }  // namespace
 
 bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
@@ -49,18 +53,28 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   const int width = lines.empty() ? 1 : lines[0].count;
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
-  if (width == 3 && study.iid.empty() && study.sample.empty()) {
-    report("File %s, line %ld: lines of FID, IID and label need a first listed file that names its individuals "
+  if (width > 3) {
+    report("File %s, line %ld: found %d fields; a line holds %s.\n", name, lines[0].number, width, kForms);
+    return false;
+  }
+  if (width > 1 && study.iid.empty() && study.sample.empty()) {
+    report("File %s, line %ld: lines of %s need a first listed file that names its individuals "
            "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
-           name, lines[0].number);
+           name, lines[0].number, form_name(width));
     return false;
   }
   const individual_lookup ids = make_individual_lookup(study);
+  const auto individual = [&](const strata_line& line) -> long {
+    return width == 3 ? find_individual(ids, line.fields[0], line.fields[1]) : find_individual_by_iid(ids, line.fields[0]);
+  };
+  const auto shown_id = [&](const strata_line& line) {
+    return width == 3 ? "FID " + shown(line.fields[0]) + ", IID " + shown(line.fields[1]) : "IID " + shown(line.fields[0]);
+  };
   long next = 0;
   for (const strata_line& line : lines) {
-    if (line.count != width || (width != 1 && width != 3)) {
-      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count,
-             width == 3 ? 3 : 1, width == 3 ? "FID, IID and label" : "a label");
+    if (line.count != width) {
+      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count, width,
+             form_name(width));
       return false;
     }
     long d;
@@ -71,11 +85,16 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
       }
       d = next++;
     } else {
-      d = find_individual(ids, line.fields[0], line.fields[1]);
+      d = individual(line);
+      if (d == kNamedTwice) {
+        report("File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
+               "label.\n", name, line.number, shown(line.fields[0]).c_str());
+        return false;
+      }
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
-        report("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, line.number,
-               shown(line.fields[0]).c_str(), shown(line.fields[1]).c_str(), named_on[d]);
+        report("File %s, line %ld: %s is named twice (first on line %ld).\n", name, line.number,
+               shown_id(line).c_str(), named_on[d]);
         return false;
       }
     }

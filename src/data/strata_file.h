@@ -2,10 +2,12 @@
 // classes are permuted, so that a marker of a group whose case fraction differs from
 // the others' is not taken for an effect.
 //
-// The file holds one label per individual, in the study's order; or lines "FID IID
-// LABEL", matched by ID to the individuals of the first listed file when it names them
-// (a PLINK fileset by FID and IID; a VCF or BCF sample by its name as IID or FID_IID),
-// in any order, lines for individuals not in the study ignored.
+// The file holds one label per individual, in the study's order; or lines "IID LABEL"
+// or "FID IID LABEL" (the forms of VELKphenotypes.txt), matched by ID to the
+// individuals of the first listed file when it names them (a PLINK fileset by IID, or by
+// FID and IID; a VCF or BCF sample by its name as IID, or as IID or FID_IID), in any
+// order, lines for individuals not in the study ignored. Every line has the form of the
+// first.
 // Blank lines are skipped; labels are any text without white space.
 #pragma once
 
@@ -19,7 +21,9 @@ inline constexpr const char* kStrataFileName = "VELKstrata.txt";
 
 // The stratum of every individual (0, 1, ... in the order the labels first appear in
 // the study) and the number of strata. False after reporting "File VELKstrata.txt,
-// line N: ..." (a missing label, an individual named twice, a malformed line).
+// line N: ..." (a missing label, an individual named twice, a malformed line, an IID
+// that names two individuals of a fileset); a message about the form of a line names
+// the forms the file may take.
 bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata);
 
 }  // namespace velk

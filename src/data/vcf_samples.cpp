@@ -127,6 +127,19 @@ bool match_vcf_samples(std::vector<std::optional<vcf_file>>& files) {
            "FID_IID).\n", lead.listed.c_str(), lead.samples.size(), phenotype_name);
     return false;
   }
+  // A file coded 1/0, as for R, reads as controls and samples without a class: a study
+  // of one class would run, find nothing and replace the result with an empty one.
+  const long cases = std::count(lead.classes.begin(), lead.classes.end(), kCase);
+  if (cases == 0 || cases == static_cast<long>(lead.classes.size())) {
+    report("File %s: none of the %zu samples of %s with a class is a %s.\n", phenotype_name, lead.classes.size(),
+           lead.listed.c_str(), cases == 0 ? "case (status 2)" : "control (status 1)");
+    hint(cases == 0 ? "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
+                      "file coded 1 for a case and 0 for a control (as for R) reads as controls only. Write 2 for a "
+                      "case and 1 for a control."
+                    : "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
+                      "study needs samples of both classes. Write 1 for a control.");
+    return false;
+  }
   for (auto f = first + 1; f != files.end(); ++f)
     if (f->has_value() && !follow_first(lead, **f)) return false;
   printf("\t Samples left out (no class in %s): %zu of %zu.\n", phenotype_name,

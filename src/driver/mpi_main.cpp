@@ -8,6 +8,7 @@
 #include "driver/mpi_run.h"
 
 int main(int argc, char** argv) {
+  velk::flush_output_by_line();
   std::set_new_handler([] { velk::fail_out_of_memory(); });
   velk::ignore_file_size_signal();
   return velk::run_under_mpi(argc, argv, {});

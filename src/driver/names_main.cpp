@@ -62,6 +62,7 @@ constexpr const char* kHelp =
 
 int main(int argc, char** argv) {
   using namespace velk;
+  flush_output_by_line();
   std::set_new_handler([] { fail_out_of_memory(); });
   bool with_places = false;
   for (int i = 1; i < argc; ++i) {

@@ -123,6 +123,7 @@ std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp,
 
 int main(int argc, char** argv) {
   using namespace velk;
+  flush_output_by_line();
   std::set_new_handler([] { fail_out_of_memory(); });
   ignore_file_size_signal();
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {

@@ -14,16 +14,17 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
+#include "base/stop_signal.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
 #include "data/strata_file.h"
 #include "driver/command_line.h"
 #include "ranking/permutation_files.h"
 #include "ranking/result_writer.h"
+#include "ranking/run_files.h"
 #include "search/checkpoint.h"
 #include "search/search_model.h"
 #include "search/dispatch.h"
-#include "search/exhaustive_search.h"
 #include "search/exhaustive_search.h"
 #include "search/pair_search.h"
 #include "search/search_input.h"
@@ -86,13 +87,36 @@ struct checkpointing {
   }
 };
 
-// The search and the result file.
-void detect(search_model& model, const search_input& in, checkpointing& saves, const run_options& options) {
-  const team& t = *options.processes;
+// A run's search context: its path and team, and, on the fast path (whose bands and
+// rounds may stop where a checkpoint resumes), the stop that SIGTERM and SIGINT ask for.
+search_context context_of(const run_options& options, bool stoppable) {
   search_context context;
   context.path = options.path;
   context.tuning = options.tuning;
-  context.processes = &t;
+  context.processes = options.processes;
+  if (stoppable) context.stop_requested = [] { return stop_signal() != 0; };
+  return context;
+}
+
+// Writes the result file (and, given `maxima`, the permutation files) or ends the run
+// with the message of what could not be written.
+void write_files(const search_model& model, const std::vector<double>* maxima) {
+  switch (write_run_files(*model.result_list, model.params.order, maxima)) {
+    case run_files_outcome::written:
+      return;
+    case run_files_outcome::result_not_created:
+      fail(kStatusFatal, "Cannot create a file to write the result!\n");
+    case run_files_outcome::result_not_written:
+      fail(kStatusFatal, "Cannot write the result file!\n");
+    case run_files_outcome::permutations_not_written:
+      fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
+  }
+}
+
+// The search, and the result file of a run without permutations (a run with them
+// writes it with theirs, at the end).
+void detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
+  const team& t = *context.processes;
   // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
   if (leads(t) && saves.enabled) {
@@ -113,52 +137,75 @@ void detect(search_model& model, const search_input& in, checkpointing& saves, c
   run_search(model, in, context);
   if (!leads(t)) return;
   warn_if_no_set(model, in.snp_ct());
-  // Opened only now, and replaced whole, so that a failed run leaves an earlier
-  // result file untouched.
-  output_file out;
-  if (!open_output(kResultFileName, out)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
-  print_top_k_list(model.result_list, out.stream, model.params.order);
-  if (!commit_output(out)) fail(kStatusFatal, "Cannot write the result file!\n");
+  if (model.params.permutes == 0) write_files(model, nullptr);
 }
 
-// The whole search repeated on permuted classes, and the files of family-wise p-values.
-void permute(const search_model& model, const search_input& in, checkpointing& saves, const run_options& options) {
-  const team& t = *options.processes;
-  permutation_setup setup;
+// The inputs of the permutations, on rank 0, read and checked before the search so
+// that a mistake in them costs seconds and changes no file. `strata` is 0 without a
+// strata file. False after reporting.
+bool prepare_permutations(const search_model& model, const study& loaded, permutation_setup& setup, int& strata) {
   setup.count = model.params.permutes;
   setup.seed = static_cast<uint64_t>(model.params.permseed);
-  int strata = 1;
-  if (leads(t)) {
-    setup.classes = in.loaded->individuals.classes;
-    struct stat info;
-    if (lstat(kStrataFileName, &info) == 0) {
-      if (!read_strata(kStrataFileName, in.loaded->individuals, setup.stratum, strata)) end_run(kStatusInputError);
-      printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
-    }
-  }
+  setup.classes = loaded.individuals.classes;
+  strata = 0;
+  struct stat info;
+  if (lstat(kStrataFileName, &info) != 0) return true;
+  return read_strata(kStrataFileName, loaded.individuals, setup.stratum, strata);
+}
+
+// The whole search repeated on permuted classes, then the result file with the files
+// of family-wise p-values.
+void permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
+             permutation_setup& setup, int strata) {
+  const team& t = *context.processes;
+  if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
   share_setup(t, setup);
   const time_t start = time(nullptr);
   std::vector<double>& maxima = saves.state.permutation_maxima;
   maxima.resize(static_cast<size_t>(setup.count), std::numeric_limits<double>::quiet_NaN());
-  long done = 0;
-  for (double m : maxima) done += !std::isnan(m);
-  search_context context;
-  context.path = options.path;
-  context.tuning = options.tuning;
-  context.processes = &t;
-  level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t));
+  const auto count_done = [&maxima] {
+    long done = 0;
+    for (double m : maxima) done += !std::isnan(m);
+    return done;
+  };
+  // A resumed run counts and times what it does itself.
+  const long done_before = count_done();
+  level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t),
+                          static_cast<double>(done_before));
   saves.state.mark = {model.params.order + 1, 0, 0.0};
   run_permutations(setup, model, in, context, maxima, [&] {
-    done = 0;
-    for (double m : maxima) done += !std::isnan(m);
-    progress.advance(static_cast<double>(done));
+    progress.advance(static_cast<double>(count_done()));
     saves.save(model);
   });
   if (!leads(t)) return;
-  if (!write_permutation_table(*model.result_list, model.params.order, maxima) || !write_permutation_maxima(maxima))
-    fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
-  printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
-         static_cast<long long>(setup.count), static_cast<int>(time(nullptr) - start), kPermutationsFileName);
+  write_files(model, &maxima);
+  const int seconds = static_cast<int>(time(nullptr) - start);
+  if (done_before == 0)
+    printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
+           static_cast<long long>(setup.count), seconds, kPermutationsFileName);
+  else
+    printf("Permutations: %ld of %lld searches on permuted classes in this run, %d seconds; family-wise p-values "
+           "in %s.\n", static_cast<long>(setup.count) - done_before, static_cast<long long>(setup.count), seconds,
+           kPermutationsFileName);
+}
+
+// A run stopped by SIGTERM or SIGINT at the end of a band or before a permutation
+// round: rank 0 writes the last checkpoint and says so; every rank ends with the
+// signal's status once it has (the others wait for its word, so that a launcher does
+// not end rank 0 halfway through the write).
+int end_stopped(const team& t, const checkpointing& saves, const search_model& model) {
+  int status = 0;
+  if (leads(t)) {
+    const int signal = stop_signal();
+    status = stopped_status(signal);
+    if (save_checkpoint(saves.identity, model, saves.state))
+      report("Stopped by %s: a checkpoint was written to %s; the same command in this folder goes on from there.\n",
+             stop_signal_name(signal), kCheckpointFileName);
+    else
+      report("Stopped by %s: %s could not be written.\n", stop_signal_name(signal), kCheckpointFileName);
+  }
+  share(t, status);
+  return status;
 }
 
 }  // namespace
@@ -217,6 +264,8 @@ int run(int argc, char** argv, const run_options& options) {
   const time_t st = time(nullptr);
   checkpointing saves;
   saves.enabled = options.path != search_path::straightforward;
+  permutation_setup setup;
+  int strata = 0;
   try {
     // Only rank 0 reads the parameter file and checks the configuration.
     if (leads(t)) {
@@ -228,18 +277,30 @@ int run(int argc, char** argv, const run_options& options) {
       cells = build_thresholds(shape.sample_ct(),
                                static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
                                model.params.alpha_rf);
+      // What the steps after the search read or write is checked now: a mistake in it
+      // then costs seconds, not the search. A run with permutations writes its result
+      // only after them, so whether it can create it is found out first too.
+      if (model.params.permutes > 0) {
+        if (!prepare_permutations(model, loaded, setup, strata)) return kStatusInputError;
+        output_file probe;
+        if (!open_output(kResultFileName, probe)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
+        abandon_output(probe);
+      }
     }
     share_run_inputs(t, loaded, model, cells);
     const std::vector<double> single = single_snp_statistics(loaded.store, cells);
     const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds};
-    detect(model, in, saves, options);
+    // From here a signal stops the run where a checkpoint resumes it; before, there was
+    // nothing to keep. Every rank catches it: a launcher passes it to all of them.
+    if (saves.enabled) catch_stop_signals();
+    const search_context context = context_of(options, saves.enabled);
+    detect(model, in, saves, context);
     const time_t ed = time(nullptr);
     if (leads(t))
       printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
-    if (model.params.permutes > 0)
-      permute(model, in, saves, options);
-    else if (leads(t))
-      remove_permutation_files();  // none may describe another result
+    if (model.params.permutes > 0) permute(model, in, saves, context, setup, strata);
+  } catch (const search_stopped&) {
+    return end_stopped(t, saves, model);
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
     fail_with_hint(kStatusFatal, numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct).c_str(),

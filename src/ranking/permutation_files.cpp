@@ -24,7 +24,7 @@ double family_wise_p(const std::vector<double>& maxima, double t, long& exceedin
   return (1.0 + static_cast<double>(exceeding)) / (static_cast<double>(maxima.size()) + 1.0);
 }
 
-bool write_permutation_table(const top_k_list& list, int width, const std::vector<double>& maxima) {
+std::string permutation_table_text(const top_k_list& list, int width, const std::vector<double>& maxima) {
   std::string out;
   for (int i = 1; i <= width; ++i) append(out, "SNP%d\t", i);
   out += "chi_SQ\tP_value\tFW_P_value\tExceeding\n";
@@ -39,15 +39,13 @@ bool write_permutation_table(const top_k_list& list, int width, const std::vecto
     append(out, "%f\t%g\t", node.chisq, p_value_chisq(2, node.chisq));
     append(out, "%g\t%ld\n", fw, exceeding);
   }
-  bool created;
-  return write_whole_file(kPermutationsFileName, out, created);
+  return out;
 }
 
-bool write_permutation_maxima(const std::vector<double>& maxima) {
+std::string permutation_maxima_text(const std::vector<double>& maxima) {
   std::string out;
   for (size_t b = 0; b < maxima.size(); ++b) append(out, "%zu\t%f\n", b + 1, maxima[b]);
-  bool created;
-  return write_whole_file(kPermutationMaximaFileName, out, created);
+  return out;
 }
 
 void remove_permutation_files() {

@@ -2,6 +2,7 @@
 // and the maximum of every permutation.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "search/top_k_list.h"
@@ -18,12 +19,12 @@ double family_wise_p(const std::vector<double>& maxima, double t, long& exceedin
 // VELKpermutations.txt: a tab-separated header SNP1 ... SNPk, chi_SQ, P_value,
 // FW_P_value, Exceeding, then one row per set of the final list in the order of the
 // result file, its loci, statistic and p-value printed exactly as there, its family-wise
-// p-value (%g) and the number of maxima at or above its statistic. Written as the result
-// file is (a new file renamed into place); false when it cannot be.
-bool write_permutation_table(const top_k_list& list, int width, const std::vector<double>& maxima);
+// p-value (%g) and the number of maxima at or above its statistic. Written with the
+// result file (ranking/run_files.h).
+std::string permutation_table_text(const top_k_list& list, int width, const std::vector<double>& maxima);
 
 // VELKpermutation_maxima.txt: one line per permutation, its number and its maximum (%f).
-bool write_permutation_maxima(const std::vector<double>& maxima);
+std::string permutation_maxima_text(const std::vector<double>& maxima);
 
 // Removes both files, so that none describes another result (a run without permutations).
 void remove_permutation_files();

@@ -80,9 +80,10 @@ inline long next_band(long band, long full_band) { return std::min(full_band, ba
 
 // After every rank has screened its units [first, end) of a band of `units` units:
 // rank 0 receives all survivors in unit order, and shares its bound as it stands
-// before the band's offers; the other ranks screen the next band with it.
+// before the band's offers, and its `stop`; the other ranks screen the next band with
+// the bound.
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
-                   double& screen, band_traffic* traffic);
+                   double& screen, bool& stop, band_traffic* traffic);
 
 // The level's starting point: where rank 0 resumes it, or its start; every rank
 // learns it.
@@ -94,7 +95,8 @@ level_mark level_start(const search_engine& engine, int order, long first, doubl
 // units remain. Each band of units is split among the ranks by `part`, screened by
 // `screen_units` (this rank's units [u0, u1) of the band starting at walk position w0,
 // with the screening bound), gathered on rank 0 and offered there unit by unit, in
-// walk order, by `offer_unit`; `after_band` then gets the walk position reached.
+// walk order, by `offer_unit`; `after_band` then gets the walk position reached. When
+// rank 0 is asked to stop, every rank throws search_stopped after that band.
 template <class Part, class Screen, class Offer, class After>
 void walk_in_bands(const search_engine& engine, long walk_ct, long full_band, double& bound, Part part,
                    Screen screen_units, Offer offer_unit, After after_band) {
@@ -107,11 +109,14 @@ void walk_in_bands(const search_engine& engine, long walk_ct, long full_band, do
     long u0, u1;
     part(w0, units, t.rank, t.size, u0, u1);
     screen_units(w0, u0, u1, screen, kept);
-    exchange_band(t, kept, u0, u1, units, bound, screen, engine.traffic);
-    if (!leads(t)) continue;
-    for (long u = 0; u < units; ++u) offer_unit(w0 + u, kept[u]);
-    screen = bound;
-    after_band(w0 + units);
+    bool stop = leads(t) && engine.stop_requested && engine.stop_requested();
+    exchange_band(t, kept, u0, u1, units, bound, screen, stop, engine.traffic);
+    if (leads(t)) {
+      for (long u = 0; u < units; ++u) offer_unit(w0 + u, kept[u]);
+      screen = bound;
+      after_band(w0 + units);
+    }
+    if (stop) throw search_stopped{};
   }
 }
 

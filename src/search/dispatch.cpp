@@ -47,6 +47,7 @@ void run_search(const search_model& model, const search_input& in, const search_
     engine.processes = context.processes;
     engine.show_progress = leads(*context.processes);
     engine.after_band = context.after_band;
+    engine.stop_requested = context.stop_requested;
     engine.resume = context.resume;
   }
   if (order == 2) {

@@ -23,6 +23,9 @@ struct search_context {
   const team* processes = &single_process();
   // Rank 0, after each band's offers (fast path only): where the level stands.
   std::function<void(const level_mark&)> after_band;
+  // Rank 0 (fast path only), once per band and permutation round: whether the run is
+  // asked to stop; every rank then throws search_stopped (fast_search.h).
+  std::function<bool()> stop_requested;
   // The level to resume (fast path only), its lists restored by the caller.
   std::optional<level_mark> resume;
 };

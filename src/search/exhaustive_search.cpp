@@ -147,9 +147,9 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
   const block_job base = base_job(engine, in);
   int64_t next[3] = {0, 0, 0};  // the next band's first parent
   if (start.next < parents) unrank_parent(start.next, width, m, next);
-  level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(snp_ct, order),
-                          lead && engine.show_progress);
   double done = start.next < parents ? sets_before(next, width, snp_ct) : all_sets(snp_ct, order);
+  level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(snp_ct, order),
+                          lead && engine.show_progress, done);
   // Every rank walks the band's parents (its part, and rank 0 all of them to offer), and
   // takes consecutive parts of about equal set count: rank r the parents whose sets
   // begin in its share.

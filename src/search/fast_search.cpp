@@ -73,7 +73,7 @@ block_job base_job(const search_engine& engine, const search_input& in) {
 }
 
 void exchange_band(const team& t, band_survivors& kept, long first, long end, long units, double bound,
-                   double& screen, band_traffic* traffic) {
+                   double& screen, bool& stop, band_traffic* traffic) {
   if (t.size == 1) return;
   std::vector<unsigned char> mine, all;
   pack(kept, first, end, mine);
@@ -83,8 +83,14 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
     ++traffic->bands;
     traffic->bytes += static_cast<double>(all.size() - mine.size());
   }
-  share(t, bound);
-  if (!leads(t)) screen = bound;
+  // One message for both: the stop costs the ranks nothing.
+  struct {
+    double bound;
+    int32_t stop;
+  } news = {bound, stop};
+  share(t, news);
+  stop = news.stop != 0;
+  if (!leads(t)) screen = news.bound;
 }
 
 // The level's starting point: where rank 0 resumes it, or its start; every rank
@@ -167,8 +173,8 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   const long blocks = shape.block_ct();
   const long tile = std::max<long>(1, static_cast<long>(tuning.tile_bytes / std::max<size_t>(block_bytes(shape), 1)));
   int64_t loci[2];
-  level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2, lead && engine.show_progress);
   double done = static_cast<double>(start.next) * (static_cast<double>(snp_ct) - 1 - 0.5 * (start.next - 1));
+  level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2, lead && engine.show_progress, done);
   // Walk position w is row start.next + w; the last row with a pair is snp_ct - 2.
   const long first_row = start.next;
   const auto part = [&](long w0, long units, int rank, int parts, long& u0, long& u1) {
@@ -264,7 +270,8 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   double bound = start.bound;
   const long first_parent = start.next;
   const double per_parent = static_cast<double>(snp_ct - width);
-  level_progress progress(order, from.count * per_parent, lead && engine.show_progress);
+  level_progress progress(order, from.count * per_parent, lead && engine.show_progress,
+                          (from.count - (first_parent + 1)) * per_parent);
   const auto part = [](long, long units, int rank, int parts, long& u0, long& u1) {
     u0 = part_start(units, rank, parts);
     u1 = part_start(units, rank + 1, parts);

@@ -44,6 +44,11 @@ struct level_mark {
   double bound = 0.0;
 };
 
+// Thrown on every rank at the end of the band (or before the permutation round) at which
+// rank 0 found the run asked to stop; rank 0 has offered that band's survivors and
+// passed its mark to after_band, so a checkpoint taken then resumes exactly.
+struct search_stopped {};
+
 // What rank 0 received from the other ranks, for the benchmarks.
 struct band_traffic {
   long bands = 0;
@@ -61,6 +66,9 @@ struct search_engine {
   bool announce_levels = true;       // the line of each finished lower level
   // Rank 0, after each band's offers: where the level stands (for checkpoints).
   std::function<void(const level_mark&)> after_band;
+  // Rank 0, once per band: whether the run is asked to stop (SIGTERM); every rank then
+  // throws search_stopped at the end of that band. Null: never.
+  std::function<bool()> stop_requested;
   // The level to resume, on rank 0: its order, next position and bound (the lists are
   // restored by the caller). Levels below it are taken as done.
   std::optional<level_mark> resume;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
@@ -67,7 +68,17 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
     for (const parameter_key& k : kParameterKeys)
       if (strncmp(line, k.name, kKeyLength) == 0) key = &k;
     if (key == nullptr) {
-      if (line[0] == '[')
+      // A key after blanks, or in other case, is what its writer meant, and is ignored.
+      const char* start = line;
+      while (is_blank(*start)) ++start;
+      const parameter_key* meant = nullptr;
+      for (const parameter_key& k : kParameterKeys)
+        if (strncasecmp(start, k.name, kKeyLength) == 0) meant = &k;
+      if (meant != nullptr)
+        warn("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? A key is read in upper case, from the "
+             "first column; the line is ignored.", path, number,
+             shown(line, static_cast<size_t>(start - line) + strcspn(start, " \t\r\n")).c_str(), meant->name);
+      else if (line[0] == '[')
         warn("%s, line %ld: \"%s\" is no key velk reads (%s, each from the first column); the line is ignored.",
              path, number, shown(line, strcspn(line, " \t\r\n")).c_str(), key_list().c_str());
       return;

@@ -11,7 +11,7 @@
 namespace velk {
 
 // Warnings about the parameter file at `path`, just read into `params`: lines that start
-// with "[" but with no key, values followed by characters the number did not take, a
+// with "[" but with no key, a key after blanks or in other case ("did you mean"), values followed by characters the number did not take, a
 // tail level outside (0, 1), and level lists that can hold nothing.
 void advise_parameter_file(const char* path, const search_parameters& params);
 

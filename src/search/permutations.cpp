@@ -150,8 +150,15 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
   permuted.store = &store;
   search_context alone = context;
   alone.processes = &single_process();  // each rank runs whole permutations of its own
+  alone.after_band = nullptr;
+  alone.stop_requested = nullptr;
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
   for (long r = 0; r < rounds; ++r) {
+    // Each permutation is a whole search, which no checkpoint can cut: the run stops
+    // between rounds, on every rank at the same one.
+    int32_t stop = leads(t) && context.stop_requested && context.stop_requested();
+    share(t, stop);
+    if (stop != 0) throw search_stopped{};
     const size_t mine = static_cast<size_t>(r) * t.size + t.rank;
     double found[2] = {0, kNotDone};  // the permutation's number and its maximum
     if (mine < pending.size()) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/fail.h"
+
 namespace velk {
 
 namespace {
@@ -39,6 +41,15 @@ std::string metric(double x) {
   return text;
 }
 
+// A rate: below ten with two significant digits (0.42/s for permutations, each a whole
+// search), else as a count.
+std::string rate(double x) {
+  if (x >= 9.995) return metric(x);
+  char text[32];
+  snprintf(text, sizeof text, "%.2g", x);
+  return text;
+}
+
 std::string duration(double seconds) {
   const long s = std::lround(seconds);
   char text[32];
@@ -53,22 +64,23 @@ std::string duration(double seconds) {
 
 }  // namespace
 
-std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds) {
+std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds,
+                          double done_at_start) {
   char share[32];
   snprintf(share, sizeof share, "%.1f %%", total > 0 ? 100 * done / total : 100.0);
   std::string text = what + ": " + share + " of " + metric(total) + " " + unit;
-  if (done > 0 && seconds > 0) {
-    const double rate = done / seconds;
-    text += ", " + metric(rate) + "/s, " + duration((total - done) / rate) + " left";
+  if (done > done_at_start && seconds > 0) {
+    const double per_second = (done - done_at_start) / seconds;
+    text += ", " + rate(per_second) + "/s, " + duration((total - done) / per_second) + " left";
   }
   return text;
 }
 
-level_progress::level_progress(int order, double total, bool allowed)
-    : level_progress(std::to_string(order) + " loci", "candidates", total, allowed) {}
+level_progress::level_progress(int order, double total, bool allowed, double done_at_start)
+    : level_progress(std::to_string(order) + " loci", "candidates", total, allowed, done_at_start) {}
 
-level_progress::level_progress(std::string what, const char* unit, double total, bool allowed)
-    : what_(std::move(what)), unit_(unit), total_(total) {
+level_progress::level_progress(std::string what, const char* unit, double total, bool allowed, double done_at_start)
+    : what_(std::move(what)), unit_(unit), total_(total), done_at_start_(done_at_start) {
   if (!allowed) return;
   const int wish = progress_wish();
   const bool terminal = isatty(2) != 0;
@@ -77,27 +89,27 @@ level_progress::level_progress(std::string what, const char* unit, double total,
   in_place_ = terminal;
   start_ = clock::now();
   next_draw_ = start_ + (in_place_ ? kRedrawInterval : kLineInterval);
-  if (in_place_) draw(progress_text(what_, unit_, 0, total_, 0));
+  if (in_place_) draw(progress_text(what_, unit_, done_at_start_, total_, 0, done_at_start_));
 }
 
 level_progress::~level_progress() {
-  if (shown_ && in_place_) fputs("\r\033[K", stderr);
+  if (shown_ && in_place_) report("\r\033[K");
 }
 
 void level_progress::redraw(double done) {
   const clock::time_point now = clock::now();
   if (now < next_draw_) return;
   next_draw_ = now + (in_place_ ? kRedrawInterval : kLineInterval);
-  draw(progress_text(what_, unit_, done, total_, std::chrono::duration<double>(now - start_).count()));
+  draw(progress_text(what_, unit_, done, total_, std::chrono::duration<double>(now - start_).count(), done_at_start_));
 }
 
 void level_progress::draw(const std::string& text) {
   // The carriage return redraws the line in place; erasing to the end of the line
   // clears what a longer earlier text left behind.
   if (in_place_)
-    fputs(("\r" + text + "\033[K").c_str(), stderr);
+    report("\r%s\033[K", text.c_str());
   else
-    fprintf(stderr, "%s\n", text.c_str());
+    report("%s\n", text.c_str());
 }
 
 }  // namespace velk

@@ -6,7 +6,9 @@
 // standard error through a pipe) nothing is written, so that scripts which compare a
 // run's standard error with an expected one keep working, unless VELK_PROGRESS=1 asks
 // for it: then
-// whole lines, one every ten seconds, which a log or mpirun keeps intact.
+// whole lines, one every ten seconds, which a log or mpirun keeps intact, written as
+// every other line of standard error is (standard output flushed first, so that a log
+// of both keeps the order of events).
 // VELK_PROGRESS=0 turns the line off on a terminal too. Only the thread that offers
 // candidates reports (on rank 0), never an OpenMP worker; the searches pay one
 // predictable branch per band, row or parent.
@@ -20,10 +22,12 @@ namespace velk {
 class level_progress {
  public:
   // `order`: the size of the locus sets of the level; `total`: its candidates;
-  // `allowed`: false for a process that must stay quiet (the other ranks of a team).
-  level_progress(int order, double total, bool allowed = true);
+  // `allowed`: false for a process that must stay quiet (the other ranks of a team);
+  // `done_at_start`: the candidates a run that resumes the level found done, which
+  // count in the share done but not in this run's rate.
+  level_progress(int order, double total, bool allowed = true, double done_at_start = 0);
   // Any other work: `what` names it ("permutations"), `unit` counts it.
-  level_progress(std::string what, const char* unit, double total, bool allowed = true);
+  level_progress(std::string what, const char* unit, double total, bool allowed = true, double done_at_start = 0);
   ~level_progress();
   level_progress(const level_progress&) = delete;
   level_progress& operator=(const level_progress&) = delete;
@@ -43,16 +47,19 @@ class level_progress {
   std::string what_;
   const char* unit_;
   double total_;
+  double done_at_start_;
   clock::time_point start_;
   clock::time_point next_draw_;
 };
 
-// The text of the line after `seconds` with `done` of `total` units of `what` done.
-std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds);
+// The text of the line after `seconds` with `done` of `total` units of `what` done,
+// `done_at_start` of them before this run: the rate and the time left are this run's.
+std::string progress_text(const std::string& what, const char* unit, double done, double total, double seconds,
+                          double done_at_start = 0);
 
 // The same for a level of locus sets of `order` SNPs: "3 loci", counted in candidates.
-inline std::string progress_text(int order, double done, double total, double seconds) {
-  return progress_text(std::to_string(order) + " loci", "candidates", done, total, seconds);
+inline std::string progress_text(int order, double done, double total, double seconds, double done_at_start = 0) {
+  return progress_text(std::to_string(order) + " loci", "candidates", done, total, seconds, done_at_start);
 }
 
 }  // namespace velk

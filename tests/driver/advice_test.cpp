@@ -89,6 +89,14 @@ TEST(Advice, FirstContact) {
       {"digits and then letters", {"3abc"}, list, kParameters, 0, "", result_file::same_as_plain_run},
       {"a misspelt key", {"3"}, list, kParameters + "[MAXPVAL] 0.5\n", 0,
        "Warning: VELKparameters.txt, line 4: \"[MAXPVAL]\"" + kNoKey, result_file::same_as_plain_run},
+      {"a key in lower case", {"3"}, list, kParameters + "[permutes] 5\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[permutes]\" is no key velk reads; did you mean [PERMUTES]? A key is "
+       "read in upper case, from the first column; the line is ignored.\n",
+       result_file::same_as_plain_run},
+      {"a key after blanks", {"3"}, list, kParameters + " \t[ALPHA_RF] 0.2\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"  [ALPHA_RF]\" is no key velk reads; did you mean [ALPHA_RF]? A key is "
+       "read in upper case, from the first column; the line is ignored.\n",
+       result_file::same_as_plain_run},
       {"a fraction for an integer key", {"3"}, list, "[DISEASEN] 1.5\n[ALPHA_RF] 0.1\n[MAXGWPVL] 1\n", 0,
        "Warning: VELKparameters.txt, line 1: [DISEASEN] \"1.5\" is read as 1; \".5\" is ignored.\n",
        result_file::same_as_plain_run},

@@ -144,6 +144,23 @@ run_result kill_and_resume(const study_dir& dir, const launcher& how, const std:
   }
 }
 
+// What a run writes besides its console; the permutation files only where asked for.
+std::string outputs(const study_dir& dir) {
+  std::string all = dir.read("VELKResult.txt");
+  for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt"})
+    if (dir.exists(name)) all += std::string("\n== ") + name + "\n" + dir.read(name);
+  return all;
+}
+
+// Standard output less the resume line, and the counts and seconds of the permutation
+// line, which a resumed run gives for itself ("30 of 40 searches ... in this run").
+std::string console(const std::string& out) {
+  std::string text = without_banner(without_resume_line(out));
+  const size_t at = text.find("Permutations: ");
+  if (at != std::string::npos) text.replace(at, text.find(";", at) - at, "Permutations: N");
+  return text;
+}
+
 TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
   const struct {
     const char* what;
@@ -156,20 +173,6 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
       {"exhaustive three-locus search", 600, 500,
        "[DISEASEN]\t3\n[EXHAUSTV]\t1\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
       {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n", "20"},
-  };
-  // What a run writes besides its console; the permutation files only where asked for.
-  const auto outputs = [](const study_dir& dir) {
-    std::string all = dir.read("VELKResult.txt");
-    for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt"})
-      if (dir.exists(name)) all += std::string("\n== ") + name + "\n" + dir.read(name);
-    return all;
-  };
-  // The seconds of the permutation line, which differ from run to run.
-  const auto console = [](const std::string& out) {
-    std::string text = without_banner(without_resume_line(out));
-    const size_t at = text.find(" permuted classes in ");
-    if (at != std::string::npos) text.replace(at, text.find(" seconds", at) - at, " permuted classes in N");
-    return text;
   };
   std::vector<launcher> launchers = {{VELK_BINARY, {}, false}};
 #ifdef VELK_MPI_BINARY
@@ -194,6 +197,76 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
       EXPECT_GE(resumed, 1);
       EXPECT_EQ(console(got.out), console(want.out));
       EXPECT_EQ(outputs(dir), want_file);
+      EXPECT_FALSE(dir.exists("VELKcheckpoint"));
+    }
+  }
+}
+
+// SIGTERM, which a batch system sends at its time limit, stops a run at the next band
+// (or permutation round) with a last checkpoint, status 143 and a line that says so; the
+// earlier result files stay as they were, the log holds the lines written so far, and
+// the run started again ends with the bytes of an uninterrupted one. Under MPI every
+// rank gets the signal, as from srun or scancel.
+TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
+  const struct {
+    const char* what;
+    int individuals, snps;
+    const char* parameters;
+  } studies[] = {
+      {"pair search", 1000, 8000, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n"},
+      {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n"},
+  };
+  const std::vector<std::string> env = {
+      "VELK_CHECKPOINT_SECONDS=0.1", "OMP_WAIT_POLICY=passive", "OMP_NUM_THREADS=1",
+      "OMPI_MCA_btl=self,vader",     "OMPI_MCA_oob_tcp_if_include=lo", "OMPI_MCA_btl_tcp_if_include=lo",
+      "OMPI_ALLOW_RUN_AS_ROOT=1",    "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"};
+  const std::string earlier = "an earlier result\n";
+  std::vector<launcher> launchers = {{VELK_BINARY, {}, false}};
+#ifdef VELK_MPI_BINARY
+  launchers.push_back({VELK_MPIRUN, {"-n", "2", "--oversubscribe", VELK_MPI_BINARY}, true});
+#endif
+  for (const auto& s : studies) {
+    study_dir dir;
+    make_study(dir, s.individuals, s.snps, s.parameters);
+    const run_result want = dir.run({"20"}, VELK_BINARY, {"VELK_CHECKPOINT_SECONDS=0"});
+    ASSERT_EQ(want.status, 0) << want.err;
+    const std::string want_files = outputs(dir);
+    for (const launcher& how : launchers) {
+      SCOPED_TRACE(std::string(s.what) + (how.mpi ? ", 2 ranks" : ""));
+      std::vector<std::string> args = how.args;
+      args.push_back("20");
+      // Signalled once its search is under way (its first checkpoint written); a run
+      // that ends first is tried again.
+      run_result stopped;
+      for (int attempt = 0; attempt < 5 && stopped.status != 143; ++attempt) {
+        for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt", "VELKcheckpoint"})
+          fs::remove(dir.path() / name);
+        dir.write("VELKResult.txt", earlier);
+        stopped = {};
+        const pid_t pid = dir.start(args, how.program, env);
+        while (!dir.exists("VELKcheckpoint") && !dir.ended(pid, stopped)) std::this_thread::sleep_for(1ms);
+        if (stopped.status >= 0) continue;  // ended by itself
+        // Standard output reaches a file line by line: a run killed now leaves its log.
+        if (!how.mpi) {
+          EXPECT_NE(read_file(dir.path().parent_path() / "stdout").find("Begin Epistasis Detecting"),
+                    std::string::npos);
+        }
+        if (how.mpi)
+          for (pid_t rank : descendants(pid)) kill(rank, SIGTERM);
+        else
+          kill(pid, SIGTERM);
+        stopped = dir.finish(pid);
+      }
+      ASSERT_EQ(stopped.status, 143) << stopped.err;
+      EXPECT_EQ(stopped.err.rfind("Stopped by SIGTERM: a checkpoint was written to VELKcheckpoint; the same "
+                                  "command in this folder goes on from there.\n", 0), 0u) << stopped.err;
+      EXPECT_EQ(dir.read("VELKResult.txt"), earlier);
+      EXPECT_FALSE(dir.exists("VELKpermutations.txt"));
+      const run_result resumed = dir.run(args, how.program, env);
+      EXPECT_EQ(resumed.status, 0) << resumed.err;
+      EXPECT_NE(resumed.out.find("Resuming from VELKcheckpoint"), std::string::npos);
+      EXPECT_EQ(console(resumed.out), console(want.out));
+      EXPECT_EQ(outputs(dir), want_files);
       EXPECT_FALSE(dir.exists("VELKcheckpoint"));
     }
   }

@@ -53,5 +53,36 @@ TEST(CommandLine, TopKIsReadLikeStrtol) {
   }
 }
 
+// velk started as several copies by an MPI launcher ends before reading anything, even
+// the command line; one copy, or a batch script of several tasks that runs velk itself,
+// runs. (velk-mpi under mpirun is never refused: the MPI tests run it.)
+TEST(CommandLine, SeveralCopiesUnderALauncherAreRefused) {
+  const struct {
+    std::vector<std::string> env;
+    const char* variable;  // the one the message names; null when velk runs
+  } cases[] = {
+      {{"OMPI_COMM_WORLD_SIZE=2"}, "OMPI_COMM_WORLD_SIZE says 2 "},
+      {{"PMI_SIZE=3"}, "PMI_SIZE says 3 "},
+      {{"SLURM_NTASKS=4", "SLURM_STEP_ID=0", "SLURM_PROCID=0"}, "SLURM_NTASKS says 4 "},
+      {{"SLURM_NTASKS=4", "SLURM_PROCID=3"}, "SLURM_NTASKS says 4 "},
+      {{"OMPI_COMM_WORLD_SIZE=1", "PMI_SIZE=1"}, nullptr},
+      {{"SLURM_NTASKS=4", "SLURM_PROCID=0"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.env[0]);
+    study_dir dir;
+    const run_result r = dir.run({"--help"}, VELK_BINARY, c.env);
+    if (c.variable == nullptr) {
+      EXPECT_EQ(r.status, 0);
+      continue;
+    }
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("velk is one process, and ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.variable), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("velk-mpi"), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace velk::testing

@@ -87,6 +87,100 @@ TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
   }
 }
 
+// The earlier result and permutation files stay byte for byte when a run fails, at any
+// point: what the steps after the search read (VELKstrata.txt) and the place of the
+// result are checked before it, and a run with permutations writes its result with
+// their files, at the end, all or none. A run that writes a result removes permutation
+// files that would describe another one.
+TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
+  const char* const kPermutations = "[PERMUTES]\t5\n";
+  const std::string table = "an earlier table\n", maxima = "an earlier list of maxima\n";
+  enum class after { kept, result_alone, result_and_permutations };
+  struct row {
+    const char* name;
+    const char* parameters;  // added to the study's
+    std::string strata;      // VELKstrata.txt; none when empty
+    std::function<void(const fs::path&)> prepare;
+    long limit;  // a file-size limit in bytes (0: none)
+    int status;
+    std::string err;
+    bool searched;  // the search ran before the failure
+    after files;
+  };
+  const std::string forms =
+      "a label (one per individual, in the study's order), IID and label, or FID, IID and label.\n";
+  const row rows[] = {
+      {"a label missing", kPermutations, "north\nsouth\n", nullptr, 0, 1,
+       "File VELKstrata.txt, line 3: the file ends; no label for individual 3 of the study's 8.\n", false,
+       after::kept},
+      {"four fields", kPermutations, "f i north x\n", nullptr, 0, 1,
+       "File VELKstrata.txt, line 1: found 4 fields; a line holds " + forms, false, after::kept},
+      {"IID and label for a text study", kPermutations, "i1 north\n", nullptr, 0, 1,
+       "File VELKstrata.txt, line 1: lines of IID and label need a first listed file that names its individuals (a "
+       "PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
+       false, after::kept},
+      {"a result that cannot be created", kPermutations, "",
+       [](const fs::path& p) {
+         fs::remove(p / "VELKResult.txt");
+         fs::create_directory(p / "VELKResult.txt");
+       },
+       0, 255, "Cannot create a file to write the result!\n", false, after::kept},
+      {"a permutation table that cannot be created", kPermutations, "",
+       [](const fs::path& p) {
+         fs::remove(p / "VELKpermutations.txt");
+         fs::create_directory(p / "VELKpermutations.txt");
+       },
+       0, 255, "Cannot write VELKpermutations.txt or VELKpermutation_maxima.txt!\n", true, after::kept},
+      {"a file-size limit", kPermutations, "", nullptr, 40, 255, "Cannot write the result file!\n", true, after::kept},
+      {"without permutations", "", "", nullptr, 0, 0, "", true, after::result_alone},
+      {"with permutations and strata", kPermutations, "north\nsouth\nnorth\nsouth\nnorth\nsouth\nnorth\nsouth\n",
+       nullptr, 0, 0, "", true, after::result_and_permutations},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    study_dir dir;
+    write_study(dir);
+    dir.write("VELKparameters.txt", dir.read("VELKparameters.txt") + r.parameters);
+    if (!r.strata.empty()) dir.write("VELKstrata.txt", r.strata);
+    dir.write("VELKResult.txt", kEarlier);
+    dir.write("VELKpermutations.txt", table);
+    dir.write("VELKpermutation_maxima.txt", maxima);
+    if (r.prepare) r.prepare(dir.path());
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    if (r.limit > 0) {
+      // Inherited by the program; the test itself never writes past it.
+      struct rlimit limit = {static_cast<rlim_t>(r.limit), old.rlim_max};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const run_result run = dir.run({"3"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(run.status, r.status);
+    EXPECT_EQ(run.err, r.err);
+    // (Under a file-size limit standard output, a file here, is cut short too.)
+    if (r.limit == 0) {
+      EXPECT_EQ(run.out.find("The time used in detecting") != std::string::npos, r.searched) << run.out;
+    }
+    const auto unless_directory = [&dir](const char* name, const std::string& earlier) {
+      return fs::is_directory(dir.path() / name) ? earlier : dir.read(name);
+    };
+    const std::string result = unless_directory("VELKResult.txt", kEarlier);
+    EXPECT_EQ(result == kEarlier, r.files == after::kept);
+    EXPECT_EQ(result.rfind("Loci\tchi_SQ\tP_value\t#Major_cells\n0 ", 0) == 0, r.files != after::kept);
+    if (r.files == after::kept) {
+      EXPECT_EQ(unless_directory("VELKpermutations.txt", table), table);
+      EXPECT_EQ(dir.read("VELKpermutation_maxima.txt"), maxima);
+    } else {
+      const bool permuted = r.files == after::result_and_permutations;
+      EXPECT_EQ(dir.exists("VELKpermutations.txt"), permuted);
+      EXPECT_EQ(dir.exists("VELKpermutation_maxima.txt"), permuted);
+      if (permuted) {
+        EXPECT_EQ(dir.read("VELKpermutation_maxima.txt").rfind("1\t", 0), 0u);
+      }
+    }
+  }
+}
+
 TEST(ResultFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
   study_dir dir;
   write_study(dir);

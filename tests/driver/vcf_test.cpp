@@ -141,14 +141,14 @@ TEST(Vcf, SameBytesAsTheFileset) {
     }
   }
   // The rest of the tool on a VCF study: velk-names and velk-report give the fileset's names and
-  // places; strata given by FID IID LABEL match the VCF samples (named FID_IID) as they
-  // match the fileset's .fam, so the permutations come out the same.
+  // places; strata given by FID IID LABEL match the VCF samples (named FID_IID) as IID
+  // LABEL lines match the fileset's .fam, so the permutations come out the same.
   std::string strata_all, strata_kept;
   for (long d = 0, k = 0; d < all.individuals(); ++d) {
     if (left_out[d]) continue;
     const char* label = k < 50 ? " north\n" : " south\n";
     strata_all += "fam" + std::to_string(d) + " ind" + std::to_string(d) + label;
-    strata_kept += "fam" + std::to_string(k) + " ind" + std::to_string(k) + label;
+    strata_kept += "ind" + std::to_string(k) + label;
     ++k;
   }
   const std::string permuted = std::string(kParameters) + "[PERMUTES]\t20\n[PERMSEED]\t3\n";
@@ -262,6 +262,17 @@ TEST(Vcf, Refusals) {
       {"no sample has a class", with({{kPhenotypes, "a 0\nb -9\n"}}), nullptr, read_x,
        "File x.vcf: none of its 4 samples has a class in VELKphenotypes.txt (a sample matches by its name as IID or "
        "as FID_IID).\n"},
+      {"coded 1/0 as for R", with({{kPhenotypes, "a 1\nb 0\nc 1\nd 0\n"}}), nullptr, read_x,
+       "File VELKphenotypes.txt: none of the 2 samples of x.vcf with a class is a case (status 2).\nHint: "
+       "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a file coded 1 for a "
+       "case and 0 for a control (as for R) reads as controls only. Write 2 for a case and 1 for a control.\n"},
+      {"no control", with({{kPhenotypes, "a 2\nb 2\nc -9\nd 2\n"}}), nullptr, read_x,
+       "File VELKphenotypes.txt: none of the 3 samples of x.vcf with a class is a control (status 1).\nHint: "
+       "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a study needs "
+       "samples of both classes. Write 1 for a control.\n"},
+      {"a header of other names", with({{kPhenotypes, "sample\tpheno\na 2\nb 1\n"}}), nullptr, read_x,
+       bad_pheno + "1: a header line starts with FID, #FID or IID, not sample; a sample line is IID STATUS or FID "
+                   "IID STATUS, STATUS 2 (case), 1 (control), 0 or -9 (no class).\n"},
       {"a sample matching two lines", with({{"x.vcf", vcf("\tF_a\tb\tc\td")}, {kPhenotypes, "F a 2\nX F_a 1\n"}}),
        nullptr, read_x, "File x.vcf: sample F_a matches line 1 and line 2 of VELKphenotypes.txt.\n"},
       {"two samples matching one line", with({{"x.vcf", vcf("\ta\tF_a\tc\td")}, {kPhenotypes, "F a 2\nF c 1\n"}}),

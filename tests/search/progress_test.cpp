@@ -33,6 +33,10 @@ TEST(Progress, Text) {
       {2, 999, 1000, 1, "2 loci: 99.9 % of 1 k candidates, 999/s, 0 s left"},
   };
   for (const auto& c : cases) EXPECT_EQ(progress_text(c.order, c.done, c.total, c.seconds), c.text);
+  // A resumed run's rate and time left are its own; a whole search per unit is slow.
+  EXPECT_EQ(progress_text(2, 700, 1000, 10, 600), "2 loci: 70.0 % of 1 k candidates, 10/s, 30 s left");
+  EXPECT_EQ(progress_text("permutations", "searches", 21, 99, 50, 17),
+            "permutations: 21.2 % of 99 searches, 0.08/s, 16 min 15 s left");
 }
 
 namespace e2e = velk::testing;

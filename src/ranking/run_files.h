@@ -1,0 +1,25 @@
+// The files of a finished run, replaced together: VELKResult.txt and, after
+// permutations, VELKpermutations.txt and VELKpermutation_maxima.txt.
+//
+// Every new file is written and synced under a temporary name before anything is
+// replaced; only then are the new files renamed into place, the result first, and a
+// run without permutations removes the permutation files, which would describe another
+// result. A run that cannot write its files leaves the earlier ones as they were, and
+// no permutation file of an earlier run stands beside a newer result (a run stopped
+// during its permutations has written nothing yet).
+#pragma once
+
+#include <vector>
+
+#include "search/top_k_list.h"
+
+namespace velk {
+
+enum class run_files_outcome { written, result_not_created, result_not_written, permutations_not_written };
+
+// Writes `result` (`width` SNPs per set) and, when `maxima` is given (one per
+// permutation), the permutation files; without `maxima` the permutation files are
+// removed.
+run_files_outcome write_run_files(const top_k_list& result, int width, const std::vector<double>* maxima);
+
+}  // namespace velk

@@ -40,8 +40,10 @@ constexpr const char* kHelp =
     "\n"
     "A failed run leaves an earlier VELKResult.txt as it was. velk-names prints the\n"
     "result with SNP names, velk-report draws the cells of its sets.\n"
-    "Exit status: 0 complete run; 1 input files not loaded; 255 wrong command line,\n"
-    "unusable parameters, memory exhausted or numerical error.\n"
+    "Exit status: 0 complete run; 1 input files not loaded; 130, 143 stopped by\n"
+    "SIGINT, SIGTERM after a last checkpoint (run again to resume); 255 wrong command\n"
+    "line, unusable parameters, memory exhausted, numerical error, or velk started as\n"
+    "several copies by an MPI launcher (use velk-mpi).\n"
     "\n"
     "The manual: man velk, man velk-names, man velk-report, and README.md.\n";
 

@@ -16,7 +16,7 @@
 #include "ranking/result_names.h"
 #include "ranking/result_rows.h"
 #include "ranking/result_writer.h"
-#include "search/search_model.h"
+#include "search/parameters.h"
 
 namespace {
 

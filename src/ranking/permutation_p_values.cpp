@@ -8,7 +8,7 @@
 #include "base/fail.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
-#include "search/search_model.h"
+#include "search/parameters.h"
 
 namespace velk {
 

@@ -24,8 +24,8 @@ struct survivor {
   int nmajor;
 };
 
-// The survivors of one band, per unit (a row of the pair search, a parent of a level)
-// in the order the units are offered.
+// The survivors of one band, per unit (a row of the pair search, a parent of a level
+// or of the exhaustive search) in the order the units are offered.
 using band_survivors = std::vector<std::vector<survivor>>;
 
 // The fields of a kernel job that every job of a search shares.
@@ -91,8 +91,8 @@ level_mark level_start(const search_engine& engine, int order, long first, doubl
 
 // The band loop of every fast search. A search walks its units (rows of the pair
 // search upwards, parents of a level downwards, parents of the exhaustive search in
-// lexicographic order) from its start; `walk_ct`
-// units remain. Each band of units is split among the ranks by `part`, screened by
+// lexicographic order) from its start; `walk_ct` units remain. Each band of units is
+// split among the ranks by `part`, screened by
 // `screen_units` (this rank's units [u0, u1) of the band starting at walk position w0,
 // with the screening bound), gathered on rank 0 and offered there unit by unit, in
 // walk order, by `offer_unit`; `after_band` then gets the walk position reached. When

@@ -54,6 +54,15 @@ struct launcher {
   bool mpi = false;
 };
 
+// velk, and velk-mpi on two ranks where it is built.
+std::vector<launcher> every_launcher() {
+  std::vector<launcher> launchers = {{VELK_BINARY, {}, false}};
+#ifdef VELK_MPI_BINARY
+  launchers.push_back({VELK_MPIRUN, {"-n", "2", "--oversubscribe", VELK_MPI_BINARY}, true});
+#endif
+  return launchers;
+}
+
 #ifndef VELK_SANITIZED
 
 std::string without_resume_line(const std::string& out) {
@@ -174,10 +183,7 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
        "[DISEASEN]\t3\n[EXHAUSTV]\t1\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
       {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n", "20"},
   };
-  std::vector<launcher> launchers = {{VELK_BINARY, {}, false}};
-#ifdef VELK_MPI_BINARY
-  launchers.push_back({VELK_MPIRUN, {"-n", "2", "--oversubscribe", VELK_MPI_BINARY}, true});
-#endif
+  const std::vector<launcher> launchers = every_launcher();
   for (const auto& s : studies) {
     study_dir dir;
     make_study(dir, s.individuals, s.snps, s.parameters);
@@ -221,10 +227,7 @@ TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
       "OMPI_MCA_btl=self,vader",     "OMPI_MCA_oob_tcp_if_include=lo", "OMPI_MCA_btl_tcp_if_include=lo",
       "OMPI_ALLOW_RUN_AS_ROOT=1",    "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"};
   const std::string earlier = "an earlier result\n";
-  std::vector<launcher> launchers = {{VELK_BINARY, {}, false}};
-#ifdef VELK_MPI_BINARY
-  launchers.push_back({VELK_MPIRUN, {"-n", "2", "--oversubscribe", VELK_MPI_BINARY}, true});
-#endif
+  const std::vector<launcher> launchers = every_launcher();
   for (const auto& s : studies) {
     study_dir dir;
     make_study(dir, s.individuals, s.snps, s.parameters);

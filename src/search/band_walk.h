@@ -31,6 +31,17 @@ using band_survivors = std::vector<std::vector<survivor>>;
 // The fields of a kernel job that every job of a search shares.
 block_job base_job(const search_engine& engine, const search_input& in);
 
+// Appends the survivors of block b, each with the exact statistic of its exact table, as
+// the straightforward search computes it.
+inline void append_survivors(const block_result& result, long b, std::vector<survivor>& out) {
+  for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
+    const int l = __builtin_ctz(mask);
+    int table[6];
+    for (int c = 0; c < 6; ++c) table[c] = static_cast<int>(result.table[c][l]);
+    out.push_back({b * kLanes + l, chi_square(table, 3, 2), static_cast<int>(result.nmajor[l])});
+  }
+}
+
 // Screens one row set against the blocks first_block ... end_block - 1 and appends the
 // survivors in increasing SNP order. `excluded(b)` gives the lanes of block b that are
 // no candidates; `level` is the larger of the screening bound and the statistic a
@@ -51,12 +62,7 @@ void screen_row(block_job job, const search_input& in, const split_completeness&
     for (int k = 0; k < kClasses; ++k) job.lanes_complete[k] = (complete.complete_blocks[b] >> k & 1u) != 0;
     job.genotype_total = block_genotype_counts(complete, b);
     engine.kernel(job, result);
-    for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
-      const int l = __builtin_ctz(mask);
-      int table[6];
-      for (int c = 0; c < 6; ++c) table[c] = static_cast<int>(result.table[c][l]);
-      out.push_back({b * kLanes + l, chi_square(table, 3, 2), static_cast<int>(result.nmajor[l])});
-    }
+    append_survivors(result, b, out);
   }
 }
 

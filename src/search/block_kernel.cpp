@@ -1,51 +1,17 @@
 #include "search/block_kernel.h"
 
-// g++ 12 warns about the deliberately undefined vectors inside its own AVX-512
-// intrinsics headers; nothing of ours is uninitialized.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
-#include <array>
 
 #include "data/genotype_store.h"
+#include "search/lane_kernels.h"
 
 namespace velk {
 
 namespace {
 
+using namespace lanes;
+
 // ---- The plain kernel, compiled once per popcount flavour ----------------------------
-
-// Set bits of every 16-bit value, for CPUs without a population count instruction:
-// four lookups a word. Built by the compiler; nothing is filled at run time.
-constexpr auto kBitsOf16 = [] {
-  std::array<uint8_t, 65536> t{};
-  for (int v = 1; v < 65536; ++v) t[v] = static_cast<uint8_t>(t[v >> 1] + (v & 1));
-  return t;
-}();
-
-inline __attribute__((always_inline)) int pop_table(uint64_t x) {
-  return kBitsOf16[x & 0xFFFF] + kBitsOf16[(x >> 16) & 0xFFFF] + kBitsOf16[(x >> 32) & 0xFFFF] + kBitsOf16[x >> 48];
-}
-inline __attribute__((always_inline)) int pop_builtin(uint64_t x) { return __builtin_popcountll(x); }
-
-// The kLanes counts of one cell, with the subtraction that derive_cells takes.
-struct lane_counts {
-  int64_t v[kLanes];
-};
-
-inline __attribute__((always_inline)) lane_counts operator-(const lane_counts& a, const lane_counts& b) {
-  lane_counts d;
-  for (int l = 0; l < kLanes; ++l) d.v[l] = a.v[l] - b.v[l];
-  return d;
-}
-
-// Words lo ... hi - 1 of class k: the case words, then the control words.
-inline int class_begin(const block_job& job, int k) { return k == 0 ? 0 : job.case_word_ct; }
-inline int class_end(const block_job& job, int k) { return k == 0 ? job.case_word_ct : job.case_word_ct + job.ctrl_word_ct; }
 
 // Derives the cells of class k of the row group at row c that were not counted.
 inline __attribute__((always_inline)) void derive_lanes(const block_job& job, int c, int k, lane_counts* cell) {
@@ -57,46 +23,6 @@ inline __attribute__((always_inline)) void derive_lanes(const block_job& job, in
     for (int g = 0; g < 3 && rows; ++g) genotype_total[g].v[l] = job.genotype_total[(g * kClasses + k) * kLanes + l];
   }
   derive_cells(cell, row_total, genotype_total, lanes, rows);
-}
-
-inline __attribute__((always_inline)) void classify_lanes(const block_job& job, const lane_counts* x,
-                                                          const lane_counts* y, int64_t (*tab)[kLanes],
-                                                          int64_t* nmajor) {
-  for (int k = 0; k < 9; ++k) {
-    for (int l = 0; l < kLanes; ++l) {
-      const int64_t m = x[k].v[l] + y[k].v[l];
-      if (x[k].v[l] >= job.T1[m]) {
-        tab[0][l] += x[k].v[l];
-        tab[1][l] += y[k].v[l];
-        ++nmajor[l];
-      } else if (y[k].v[l] >= job.T2[m]) {
-        tab[4][l] += x[k].v[l];
-        tab[5][l] += y[k].v[l];
-      }
-    }
-  }
-}
-
-inline __attribute__((always_inline)) void finish_lanes(const block_job& job, int64_t (*tab)[kLanes],
-                                                        const int64_t* nmajor, block_result& out) {
-  unsigned survivors = 0;
-  for (int l = 0; l < kLanes; ++l) {
-    tab[2][l] = job.ncase - tab[0][l] - tab[4][l];
-    tab[3][l] = job.nctrl - tab[1][l] - tab[5][l];
-    double approx = 0.0;
-    for (int row = 0; row < 3; ++row) {
-      const int64_t a = tab[2 * row][l];
-      const int64_t b = tab[2 * row + 1][l];
-      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
-      approx = approx + (d * d) * job.inv_size[a + b];
-    }
-    approx = approx * job.inv_case_ctrl;
-    const double cutoff = screen_cutoff(std::max(job.level, job.snp_floor[l]));
-    if (!(approx < cutoff) && !(job.excluded >> l & 1u)) survivors |= 1u << l;
-    for (int c = 0; c < 6; ++c) out.table[c][l] = tab[c][l];
-    out.nmajor[l] = nmajor[l];
-  }
-  out.survivors = survivors;
 }
 
 // Whether no lane of a SNP's three rows against the block can pass its cutoff, from an
@@ -241,48 +167,6 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
 // genotype: 9 cells (fewer with complete SNPs) of 8 candidates per word with vpopcntq
 // and no horizontal sums.
 
-#define VELK_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx512vpopcntdq,popcnt")))
-
-// The first `Rows` rows against the first `Genotypes` genotypes over words lo ... hi - 1,
-// into cell[3 * r + g].
-template <int Genotypes, int Rows>
-VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_t* const* rows,
-                                                                    const uint64_t* block, int words, int lo,
-                                                                    int hi, __m512i* cell) {
-  // Unrolled in full, so that every accumulator, block word and row lives in a register.
-  const uint64_t* row[Rows];
-  const uint64_t* col[Genotypes];
-  __m512i acc[Rows][Genotypes];
-#pragma GCC unroll 3
-  for (int r = 0; r < Rows; ++r) row[r] = rows[r];
-#pragma GCC unroll 3
-  for (int g = 0; g < Genotypes; ++g) col[g] = block + static_cast<size_t>(g) * words * kLanes;
-#pragma GCC unroll 3
-  for (int r = 0; r < Rows; ++r)
-#pragma GCC unroll 3
-    for (int g = 0; g < Genotypes; ++g) acc[r][g] = _mm512_setzero_si512();
-  // Two words a turn: the loop's own instructions weigh on a loop of 4 to 9 cells.
-#pragma GCC unroll 2
-  for (int w = lo; w < hi; ++w) {
-    __m512i b[Genotypes];
-    // Unaligned loads: a store's blocks are 64-byte aligned, and these cost nothing more
-    // there; other callers' blocks need not be.
-#pragma GCC unroll 3
-    for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_loadu_si512(col[g] + w * kLanes);
-#pragma GCC unroll 3
-    for (int r = 0; r < Rows; ++r) {
-      const __m512i a = _mm512_set1_epi64(static_cast<long long>(row[r][w]));
-#pragma GCC unroll 3
-      for (int g = 0; g < Genotypes; ++g)
-        acc[r][g] = _mm512_add_epi64(acc[r][g], _mm512_popcnt_epi64(_mm512_and_si512(a, b[g])));
-    }
-  }
-#pragma GCC unroll 3
-  for (int r = 0; r < Rows; ++r)
-#pragma GCC unroll 3
-    for (int g = 0; g < Genotypes; ++g) cell[3 * r + g] = acc[r][g];
-}
-
 // The nine cells of class k (words lo ... hi - 1) of the row group at row c, the cells
 // of complete SNPs derived, the others counted; the completeness as template arguments,
 // so that the derivation stays in registers.
@@ -315,27 +199,6 @@ VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_j
     default:
       return class_cells<true, true>(job, c, k, lo, hi, cell);
   }
-}
-
-// T[index] lane by lane, from a table of 64-bit entries. The indices are moved to
-// scalar registers and the entries loaded one by one: on the development machine (AMD
-// EPYC, 2 cores, December 2026) this took a quarter of the time of the gather
-// instruction, which had cost about a third of a block at n = 500 (vpgatherqq is slow on AMD cores, and on Intel
-// cores under the microcode that mitigates Gather Data Sampling).
-VELK_AVX512 inline __attribute__((always_inline)) __m128i lookup_pair(const uint64_t* table, __m128i index) {
-  const __m128i low = _mm_cvtsi64_si128(static_cast<long long>(table[_mm_cvtsi128_si64(index)]));
-  return _mm_insert_epi64(low, static_cast<long long>(table[_mm_extract_epi64(index, 1)]), 1);
-}
-
-VELK_AVX512 inline __attribute__((always_inline)) __m512i lookup(const uint64_t* table, __m512i index) {
-  const __m256i low = _mm512_castsi512_si256(index), high = _mm512_extracti64x4_epi64(index, 1);
-  const __m128i a = lookup_pair(table, _mm256_castsi256_si128(low));
-  const __m128i b = lookup_pair(table, _mm256_extracti128_si256(low, 1));
-  const __m128i c = lookup_pair(table, _mm256_castsi256_si128(high));
-  const __m128i d = lookup_pair(table, _mm256_extracti128_si256(high, 1));
-  const __m256i ab = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
-  const __m256i cd = _mm256_inserti128_si256(_mm256_castsi128_si256(c), d, 1);
-  return _mm512_inserti64x4(_mm512_castsi256_si512(ab), cd, 1);
 }
 
 // Whether no lane of a SNP's three rows against the block can pass `cutoff`, judged
@@ -375,16 +238,9 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
 
 VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   const int words = job.case_word_ct + job.ctrl_word_ct;
-  const __m512i one = _mm512_set1_epi64(1);
-  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFFLL);
-  const __m512i sign_low = _mm512_set1_epi64(0x80000000LL);
-  const __m512i sign_high = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
-  // Cases in the low and controls in the high half of each lane: the counts and their
-  // sums stay below 2^31, so one 64-bit add serves both columns of a table row.
-  __m512i t01 = _mm512_setzero_si512(), t45 = t01, nm = t01;
-  // The same cutoff as screen_cutoff, lane by lane.
-  const __m512d level = _mm512_max_pd(_mm512_set1_pd(job.level), _mm512_loadu_pd(job.snp_floor));
-  const __m512d cutoff = _mm512_sub_pd(_mm512_mul_pd(level, _mm512_set1_pd(1.0 - 1e-9)), _mm512_set1_pd(1e-9));
+  tally t;
+  clear(t);
+  const __m512d cutoff = lane_cutoffs(job);
   for (int c = 0; c < job.nrows; c += 3) {
     __m512i x[9], y[9];
     class_cells(job, c, 0, 0, job.case_word_ct, x);
@@ -394,45 +250,9 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
       out.survivors = 0;
       return;
     }
-    for (int k = 0; k < 9; ++k) {
-      const __m512i m = _mm512_add_epi64(x[k], y[k]);
-      // T1 in the low half, T2 in the high half: one lookup for both thresholds, and
-      // one 32-bit subtraction whose sign bits say x < T1[m] and y < T2[m].
-      const __m512i both = lookup(job.T12, m);
-      const __m512i xy = _mm512_add_epi64(x[k], _mm512_slli_epi64(y[k], 32));
-      const __m512i diff = _mm512_sub_epi32(xy, both);
-      const __mmask8 below_t1 = _mm512_test_epi64_mask(diff, sign_low);
-      const __mmask8 case_major = static_cast<__mmask8>(~below_t1);
-      const __mmask8 ctrl_major = below_t1 & _mm512_testn_epi64_mask(diff, sign_high);
-      t01 = _mm512_mask_add_epi64(t01, case_major, t01, xy);
-      t45 = _mm512_mask_add_epi64(t45, ctrl_major, t45, xy);
-      nm = _mm512_mask_add_epi64(nm, case_major, nm, one);
-    }
+    tally_cells(job, x, y, 9, t);
   }
-  const __m512i t0 = _mm512_and_si512(t01, low32), t1 = _mm512_srli_epi64(t01, 32);
-  const __m512i t4 = _mm512_and_si512(t45, low32), t5 = _mm512_srli_epi64(t45, 32);
-  const __m512i cases = _mm512_set1_epi64(job.ncase);
-  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
-  const __m512i t2 = _mm512_sub_epi64(_mm512_sub_epi64(cases, t0), t4);
-  const __m512i t3 = _mm512_sub_epi64(_mm512_sub_epi64(ctrls, t1), t5);
-  const __m512i rows[6] = {t0, t1, t2, t3, t4, t5};
-  __m512d approx = _mm512_setzero_pd();
-  for (int row = 0; row < 3; ++row) {
-    const __m512i a = rows[2 * row], b = rows[2 * row + 1];
-    // Counts and class sizes are below 2^31: 32 x 32 -> 64-bit products are exact.
-    const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
-    const __m512d dd = _mm512_cvtepi64_pd(d);
-    // 1.0 / r divided here is the table's inv_size[r], bit for bit, at a fraction of the
-    // cost of a lookup; a row of size 0 takes the table's 0.
-    const __m512i r = _mm512_add_epi64(a, b);
-    const __m512d inv = _mm512_maskz_div_pd(_mm512_test_epi64_mask(r, r), _mm512_set1_pd(1.0), _mm512_cvtepi64_pd(r));
-    approx = _mm512_add_pd(approx, _mm512_mul_pd(_mm512_mul_pd(dd, dd), inv));
-  }
-  approx = _mm512_mul_pd(approx, _mm512_set1_pd(job.inv_case_ctrl));
-  out.survivors = _mm512_cmp_pd_mask(approx, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
-  // Survivors are rare: store the lanes as they are and let the caller narrow them.
-  for (int cell = 0; cell < 6; ++cell) _mm512_storeu_si512(out.table[cell], rows[cell]);
-  _mm512_storeu_si512(out.nmajor, nm);
+  finish_tally(job, t, cutoff, out);
 }
 
 }  // namespace

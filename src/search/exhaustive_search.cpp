@@ -9,6 +9,7 @@
 
 #include "search/band_walk.h"
 #include "search/candidate_rules.h"
+#include "search/exhaustive_kernel.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"
 
@@ -88,6 +89,84 @@ double parent_floor(const search_input& in, const int64_t* parent, int width) {
 
 long exhaustive_parent_count(long snp_ct, int order) { return choose(snp_ct - 1, order - 1); }
 
+namespace {
+
+// Counts the prefix of `parent` against every block above its last SNP, unless the
+// worker holds them already.
+void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
+                 int width) {
+  const int prefix_width = width - 1;
+  if (std::equal(parent, parent + prefix_width, me.prefix)) return;
+  const store_shape& shape = in.shape();
+  const size_t words = shape.slot_words();
+  const int q_ct = cell_total(prefix_width);
+  me.prefix_rows.resize(static_cast<size_t>(q_ct + 3 * prefix_width) * words);
+  fill_combined_cells(*in.store, parent, prefix_width, me.prefix_rows.data() + static_cast<size_t>(q_ct) * words,
+                      me.prefix_rows.data());
+  const uint64_t* rows[kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q) rows[q] = me.prefix_rows.data() + static_cast<size_t>(q) * words;
+  me.prefix_block = (parent[prefix_width - 1] + 1) / kLanes;
+  const size_t per_block = static_cast<size_t>(kClasses) * q_ct * 3 * kLanes;
+  me.prefix_counts.resize(static_cast<size_t>(shape.block_ct() - me.prefix_block) * per_block);
+  for (long b = me.prefix_block; b < shape.block_ct(); ++b)
+    kernel.count(rows, q_ct, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
+                 me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block);
+  std::copy(parent, parent + prefix_width, me.prefix);
+}
+
+// The parent's counted rows (each prefix row AND genotype 0 or 1 of its last SNP s) and
+// the individuals of its prefix rows that miss s: in none of s's slots.
+void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* parent, int width) {
+  const store_shape& shape = in.shape();
+  const size_t words = shape.slot_words();
+  const int q_ct = cell_total(width - 1);
+  me.rows.resize(static_cast<size_t>(2 * q_ct + 3) * words);
+  uint64_t* slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
+  copy_snp_out(*in.store, parent[width - 1], slots);
+  for (int b = 0; b < 2; ++b)
+    for (int q = 0; q < q_ct; ++q) {
+      const uint64_t* a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
+      const uint64_t* g = slots + static_cast<size_t>(b) * words;
+      uint64_t* out = me.rows.data() + static_cast<size_t>(q + q_ct * b) * words;
+      for (size_t w = 0; w < words; ++w) out[w] = a[w] & g[w];
+    }
+  me.middle.clear();
+  for (int q = 0; q < q_ct; ++q) {
+    const uint64_t* a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
+    for (size_t w = 0; w < words; ++w) {
+      const uint64_t seen = slots[w] | slots[words + w] | slots[2 * words + w];
+      for (uint64_t m = a[w] & ~seen; m != 0; m &= m - 1)
+        me.middle.push_back({static_cast<int32_t>(w), static_cast<int16_t>(w < static_cast<size_t>(shape.case_word_ct) ? 0 : 1),
+                             static_cast<int16_t>(q), m & (~m + 1)});
+    }
+  }
+}
+
+}  // namespace
+
+void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
+                 int width) {
+  take_prefix(me, in, kernel, parent, width);
+  take_rows(me, in, parent, width);
+  const size_t words = in.shape().slot_words();
+  me.prefix_row_ct = cell_total(width - 1);
+  for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
+}
+
+exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b) {
+  exhaustive_job job;
+  job.block = base;
+  job.block.rows = me.row_ptrs;
+  job.block.nrows = 2 * me.prefix_row_ct;
+  job.block.block = store_block(*in.store, b);
+  job.block.snp_floor = in.single + b * kLanes;
+  job.prefix_rows = me.prefix_row_ct;
+  job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * kClasses * me.prefix_row_ct * 3 * kLanes;
+  job.middle = me.middle.data();
+  job.middle_ct = static_cast<int>(me.middle.size());
+  return job;
+}
+
 void exhaustive_search_straightforward(const search_input& in, int order, double first_bound, top_k_list& into) {
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
@@ -128,8 +207,6 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
   const long m = snp_ct - 1;  // parents lie below the last SNP
   const long parents = exhaustive_parent_count(snp_ct, order);
   const long blocks = shape.block_ct();
-  split_completeness complete;
-  find_completeness(*in.store, false, complete);
   const level_mark start = level_start(engine, order, 0, first_bound);
   double bound = start.bound;  // the running bound, as rank 0 holds it
   const search_tuning& tuning = engine.tuning;
@@ -140,10 +217,7 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
       std::max(parents, 1L));
   std::vector<int64_t> band_parents(static_cast<size_t>(full_band) * width);
   std::vector<double> sets_upto(static_cast<size_t>(full_band) + 1);  // sets of the band's first u parents
-  // Per thread: the combined cells, then room for the parent's slots.
-  const size_t thread_words = static_cast<size_t>(cells + 3 * width) * words;
-  std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * thread_words);
-  std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
+  std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
   const block_job base = base_job(engine, in);
   int64_t next[3] = {0, 0, 0};  // the next band's first parent
   if (start.next < parents) unrank_parent(start.next, width, m, next);
@@ -179,31 +253,21 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
       const int64_t* parent = band_parents.data() + u * width;
       std::vector<survivor>& out = kept[u];
       out.clear();
-      const int me = omp_get_thread_num();
-      uint64_t* mine = combined.data() + static_cast<size_t>(me) * thread_words;
-      fill_combined_cells(*in.store, parent, width, mine + static_cast<size_t>(cells) * words, mine);
-      const uint64_t* rows[27];
-      for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * words;
-      int32_t* totals = cell_totals.data() + static_cast<size_t>(me) * cells * kClasses;
+      exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
+      take_parent(me, in, engine.exhaustive, parent, width);
+      const double level = std::max(screen, parent_floor(in, parent, width));
       const long last = parent[width - 1];
-      // The rows' sizes serve only against blocks of complete SNPs; a parent near the
-      // end meets few blocks, and counting its 27 rows would cost as much as they do.
-      const long first_block = (last + 1) / kLanes;
-      if (std::any_of(complete.complete_blocks.begin() + first_block, complete.complete_blocks.end(),
-                      [](uint8_t c) { return c != 0; }))
-        count_rows(rows, cells, shape.case_word_ct, shape.ctrl_word_ct, totals);
-      block_job job = base;
-      job.rows = rows;
-      job.nrows = cells;
-      job.row_total = totals;
-      // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
-      const auto excluded = [last, snp_ct](long b) {
+      block_result result;
+      for (long b = (last + 1) / kLanes; b < blocks; ++b) {
+        // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
         const long below = last + 1 - b * kLanes;
-        const unsigned low = below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u;
-        return low | lanes_beyond_snps(b, snp_ct);
-      };
-      screen_row(job, in, complete, first_block, blocks, std::max(screen, parent_floor(in, parent, width)),
-                 excluded, engine, out);
+        exhaustive_job job = parent_block_job(me, base, in, b);
+        job.block.level = level;
+        job.block.excluded =
+            (below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u) | lanes_beyond_snps(b, snp_ct);
+        engine.exhaustive.block(job, result);
+        append_survivors(result, b, out);
+      }
     }
   };
   int64_t loci[4];

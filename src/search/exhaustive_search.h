@@ -6,14 +6,18 @@
 // without lower-order signal (a parity of three SNPs) is never examined; this search
 // examines everything, at the price of C(p, k) sets.
 //
-// The fast search walks parents, the sets of the first k - 1 SNPs (a pair's 9 combined
-// cells, a triple's 27), each against the blocks of SNPs of larger index with the block
-// kernels, in bands screened on every thread and dealt to the ranks in consecutive parts
+// The fast search walks parents, the sets of the first k - 1 SNPs, each against the
+// blocks of SNPs of larger index with the exhaustive kernel (search/exhaustive_kernel.h),
+// in bands screened on every thread and dealt to the ranks in consecutive parts
 // of equal set count; rank 0 offers the survivors in lexicographic order, so the list
 // is the same for any threads, ranks and kernel. The parents are formed on the fly: no
 // list of them is held.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "search/exhaustive_kernel.h"
 #include "search/fast_search.h"
 #include "search/search_input.h"
 #include "search/top_k_list.h"
@@ -33,5 +37,29 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
 // rank 0's list fills. Resumes at engine.resume when it names this order.
 void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_engine& engine,
                             top_k_list& into);
+
+// What a thread keeps from one parent to the next. The prefix's rows and their counts
+// against every block above the prefix serve all the parents of that prefix, which
+// follow one another in the enumeration; the rest is rebuilt for each parent.
+struct exhaustive_worker {
+  int64_t prefix[2] = {-1, -1};      // the prefix the counts belong to
+  long prefix_block = 0;             // the first block counted
+  std::vector<uint64_t> prefix_rows;  // Q rows, then room for the prefix's slots
+  std::vector<int32_t> prefix_counts; // per block from prefix_block: kClasses * Q * 3 * kLanes
+  std::vector<uint64_t> rows;         // the parent's 2Q counted rows, then the last SNP's slots
+  std::vector<missing_in_prefix> middle;
+  int prefix_row_ct = 0;              // Q
+  const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
+};
+
+// Readies a worker for a parent of `width` SNPs: its prefix's counts against every
+// block above the prefix (kept while the parents share the prefix), its counted rows
+// and its prefix individuals missing at its last SNP.
+void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
+                 int width);
+
+// The job of the worker's parent against block b: `base` with the parent's rows, the
+// block and its SNPs' own statistics; its level and excluded lanes are the caller's.
+exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b);
 
 }  // namespace velk

@@ -137,6 +137,7 @@ void prepare_engine(search_engine& engine, kernel_level level, const search_tuni
   const int nctrl = in.shape().ctrl_ct;
   const thresholds& th = *in.cells;
   engine.kernel = kernel_for(level);
+  engine.exhaustive = exhaustive_kernel_for(level);
   engine.tuning = tuning;
   engine.thresholds.resize(static_cast<size_t>(n) + 1);
   for (int m = 0; m <= n; ++m)

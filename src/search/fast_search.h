@@ -20,6 +20,7 @@
 
 #include "base/team.h"
 #include "search/block_kernel.h"
+#include "search/exhaustive_kernel.h"
 #include "search/search_input.h"
 #include "search/top_k_list.h"
 
@@ -57,6 +58,7 @@ struct band_traffic {
 
 struct search_engine {
   block_kernel kernel = nullptr;
+  exhaustive_kernel exhaustive = {};  // of the same level
   search_tuning tuning;
   std::vector<double> inv_size;      // 1.0 / r by row size r
   std::vector<uint64_t> thresholds;  // T1 | T2 << 32 by cell size

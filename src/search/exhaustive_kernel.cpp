@@ -1,0 +1,171 @@
+#include "search/exhaustive_kernel.h"
+
+#include <algorithm>
+
+#include "search/lane_kernels.h"
+
+namespace velk {
+
+namespace {
+
+using namespace lanes;
+
+// ---- Plain kernels, compiled once per popcount flavour --------------------------------
+
+// The prefix's counts against the block, less its individuals missing at s:
+// margin[k][q][c][lane].
+template <class Margin>
+inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& ej, Margin* margin) {
+  const block_job& job = ej.block;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < ej.prefix_rows; ++q)
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l)
+          margin[k][q][c][l] = ej.prefix_counts[((k * ej.prefix_rows + q) * 3 + c) * kLanes + l];
+  for (const missing_in_prefix* e = ej.middle; e != ej.middle + ej.middle_ct; ++e)
+    for (int c = 0; c < 3; ++c)
+      for (int l = 0; l < kLanes; ++l)
+        if (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) --margin[e->k][e->q][c][l];
+}
+
+template <int (*Pop)(uint64_t)>
+inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  prefix_margins(ej, margin);
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int q = 0; q < q_ct; ++q) {
+    // Cell 3 b + c of prefix row q: genotype b of s, genotype c of t.
+    lane_counts cell[kClasses][9] = {};
+    for (int k = 0; k < kClasses; ++k) {
+      for (int b = 0; b < 2; ++b)
+        for (int c = 0; c < 3; ++c) {
+          const uint64_t* row = job.rows[q + q_ct * b];
+          const uint64_t* col = job.block + static_cast<size_t>(c) * words * kLanes;
+          int64_t* counts = cell[k][3 * b + c].v;
+          for (int w = class_begin(job, k); w < class_end(job, k); ++w)
+            for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
+        }
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) cell[k][6 + c].v[l] = margin[k][q][c][l] - cell[k][c].v[l] - cell[k][3 + c].v[l];
+    }
+    classify_lanes(job, cell[0], cell[1], tab, nmajor);
+  }
+  finish_lanes(job, tab, nmajor, out);
+}
+
+template <int (*Pop)(uint64_t)>
+inline __attribute__((always_inline)) void plain_count(const uint64_t* const* rows, int nrows, const uint64_t* block,
+                                                       int case_word_ct, int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k) {
+    const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
+    for (int r = 0; r < nrows; ++r)
+      for (int c = 0; c < 3; ++c) {
+        int32_t* counts = out + ((k * nrows + r) * 3 + c) * kLanes;
+        for (int l = 0; l < kLanes; ++l) counts[l] = 0;
+        for (int w = lo; w < hi; ++w)
+          for (int l = 0; l < kLanes; ++l)
+            counts[l] += Pop(rows[r][w] & block[(static_cast<size_t>(c) * words + w) * kLanes + l]);
+      }
+  }
+}
+
+void exhaustive_table(const exhaustive_job& job, block_result& out) { plain_exhaustive<pop_table>(job, out); }
+void count_table(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
+                 int32_t* out) {
+  plain_count<pop_table>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+}
+
+__attribute__((target("popcnt"))) void exhaustive_popcnt(const exhaustive_job& job, block_result& out) {
+  plain_exhaustive<pop_builtin>(job, out);
+}
+__attribute__((target("popcnt"))) void count_popcnt(const uint64_t* const* rows, int nrows, const uint64_t* block,
+                                                    int case_word_ct, int ctrl_word_ct, int32_t* out) {
+  plain_count<pop_builtin>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+}
+
+// ---- AVX-512 ------------------------------------------------------------------------
+
+VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  const __m512i one = _mm512_set1_epi64(1);
+  // The prefix's margins less its individuals missing at s, whose genotypes in the
+  // eight lanes are three bit tests.
+  alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < q_ct; ++q)
+      for (int c = 0; c < 3; ++c)
+        _mm512_store_si512(margin[k][q][c], _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                                ej.prefix_counts + ((k * q_ct + q) * 3 + c) * kLanes))));
+  for (const missing_in_prefix* e = ej.middle; e != ej.middle + ej.middle_ct; ++e) {
+    const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
+    for (int c = 0; c < 3; ++c) {
+      const __mmask8 has = _mm512_test_epi64_mask(
+          _mm512_loadu_si512(job.block + (static_cast<size_t>(c) * words + e->word) * kLanes), bit);
+      int64_t* m = margin[e->k][e->q][c];
+      _mm512_store_si512(m, _mm512_mask_sub_epi64(_mm512_load_si512(m), has, _mm512_load_si512(m), one));
+    }
+  }
+  tally t;
+  clear(t);
+  const __m512d cutoff = lane_cutoffs(job);
+  // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
+  // accumulators, each block word loaded once for three rows.
+  __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
+  for (int k = 0; k < kClasses; ++k)
+    for (int r = 0; r < 2 * q_ct; r += 3)
+      count_cells<3, 3>(job.rows + r, job.block, words, class_begin(job, k), class_end(job, k), counted[k] + 3 * r);
+  for (int q = 0; q < q_ct; ++q) {
+    __m512i cell[kClasses][9];
+    for (int k = 0; k < kClasses; ++k) {
+      for (int c = 0; c < 3; ++c) {
+        cell[k][c] = counted[k][3 * q + c];
+        cell[k][3 + c] = counted[k][3 * (q + q_ct) + c];
+        cell[k][6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[k][c]), cell[k][3 + c]);
+      }
+    }
+    tally_cells(job, cell[0], cell[1], 9, t);
+  }
+  finish_tally(job, t, cutoff, out);
+}
+
+VELK_AVX512 void count_avx512(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+                              int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k) {
+    const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
+    for (int r = 0; r < nrows; r += 3) {
+      __m512i cell[9];
+      count_cells<3, 3>(rows + r, block, words, lo, hi, cell);
+      for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < 3; ++c)
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ((k * nrows + r + i) * 3 + c) * kLanes),
+                              _mm512_cvtepi64_epi32(cell[3 * i + c]));
+    }
+  }
+}
+
+}  // namespace
+
+exhaustive_kernel exhaustive_kernel_for(kernel_level level) {
+  switch (level) {
+    case kernel_level::avx512:
+      return {exhaustive_avx512, count_avx512};
+    // Without a vector population count: the plain kernel.
+    case kernel_level::avx2:
+    case kernel_level::popcnt:
+      return {exhaustive_popcnt, count_popcnt};
+    case kernel_level::table:
+      break;
+  }
+  return {exhaustive_table, count_table};
+}
+
+}  // namespace velk

@@ -104,14 +104,24 @@ VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) 
       for (int c = 0; c < 3; ++c)
         _mm512_store_si512(margin[k][q][c], _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
                                                 ej.prefix_counts + ((k * q_ct + q) * 3 + c) * kLanes))));
-  for (const missing_in_prefix* e = ej.middle; e != ej.middle + ej.middle_ct; ++e) {
-    const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
-    for (int c = 0; c < 3; ++c) {
-      const __mmask8 has = _mm512_test_epi64_mask(
-          _mm512_loadu_si512(job.block + (static_cast<size_t>(c) * words + e->word) * kLanes), bit);
-      int64_t* m = margin[e->k][e->q][c];
-      _mm512_store_si512(m, _mm512_mask_sub_epi64(_mm512_load_si512(m), has, _mm512_load_si512(m), one));
+  // The entries come in runs of one prefix row and class: each run is counted in
+  // registers and subtracted once.
+  const missing_in_prefix* e = ej.middle;
+  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
+  while (e != end) {
+    const int k = e->k, q = e->q;
+    __m512i seen[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (; e != end && e->k == k && e->q == q; ++e) {
+      const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
+      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
+#pragma GCC unroll 3
+      for (int c = 0; c < 3; ++c) {
+        const __mmask8 has = _mm512_test_epi64_mask(_mm512_loadu_si512(at + static_cast<size_t>(c) * words * kLanes), bit);
+        seen[c] = _mm512_mask_add_epi64(seen[c], has, seen[c], one);
+      }
     }
+    for (int c = 0; c < 3; ++c)
+      _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
   }
   tally t;
   clear(t);

@@ -26,7 +26,7 @@ inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& 
   for (const missing_in_prefix* e = ej.middle; e != ej.middle + ej.middle_ct; ++e)
     for (int c = 0; c < 3; ++c)
       for (int l = 0; l < kLanes; ++l)
-        if (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) --margin[e->k][e->q][c][l];
+        margin[e->k][e->q][c][l] -= (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) != 0;
 }
 
 template <int (*Pop)(uint64_t)>
@@ -87,6 +87,83 @@ __attribute__((target("popcnt"))) void exhaustive_popcnt(const exhaustive_job& j
 __attribute__((target("popcnt"))) void count_popcnt(const uint64_t* const* rows, int nrows, const uint64_t* block,
                                                     int case_word_ct, int ctrl_word_ct, int32_t* out) {
   plain_count<pop_builtin>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+}
+
+// ---- AVX2 ---------------------------------------------------------------------------
+
+// prefix_margins in two halves of four lanes, each run of one prefix row and class
+// counted in registers: the scalar loop would cost as much as the counting.
+VELK_AVX2 inline __attribute__((always_inline)) void prefix_margins_avx2(const exhaustive_job& ej,
+                                                                          int64_t (*margin)[kMaxPrefixRows][3][kLanes]) {
+  const block_job& job = ej.block;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < ej.prefix_rows; ++q)
+      for (int c = 0; c < 3; ++c)
+        for (int half = 0; half < 2; ++half)
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(margin[k][q][c] + 4 * half),
+                              _mm256_cvtepi32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                  ej.prefix_counts + ((k * ej.prefix_rows + q) * 3 + c) * kLanes + 4 * half))));
+  const __m256i zero = _mm256_setzero_si256();
+  const missing_in_prefix* e = ej.middle;
+  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
+  while (e != end) {
+    const int k = e->k, q = e->q;
+    // Minus the entries whose bit is clear, lane by lane; with the run's length, those set.
+    __m256i clear[3][2];
+    for (auto& c : clear) c[0] = c[1] = zero;
+    long run = 0;
+    for (; e != end && e->k == k && e->q == q; ++e, ++run) {
+      const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(e->bit));
+      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
+      for (int c = 0; c < 3; ++c)
+        for (int half = 0; half < 2; ++half) {
+          const __m256i v = _mm256_loadu_si256(
+              reinterpret_cast<const __m256i*>(at + static_cast<size_t>(c) * words * kLanes + 4 * half));
+          clear[c][half] = _mm256_add_epi64(clear[c][half], _mm256_cmpeq_epi64(_mm256_and_si256(v, bit), zero));
+        }
+    }
+    const __m256i length = _mm256_set1_epi64x(run);
+    for (int c = 0; c < 3; ++c)
+      for (int half = 0; half < 2; ++half) {
+        __m256i* m = reinterpret_cast<__m256i*>(margin[k][q][c] + 4 * half);
+        _mm256_storeu_si256(m, _mm256_sub_epi64(_mm256_loadu_si256(m), _mm256_add_epi64(length, clear[c][half])));
+      }
+  }
+}
+
+VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  prefix_margins_avx2(ej, margin);
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int q = 0; q < q_ct; ++q) {
+    lane_counts cell[kClasses][9];
+    for (int k = 0; k < kClasses; ++k) {
+      for (int b = 0; b < 2; ++b)
+        count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k),
+                          cell[k] + 3 * b);
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) cell[k][6 + c].v[l] = margin[k][q][c][l] - cell[k][c].v[l] - cell[k][3 + c].v[l];
+    }
+    classify_lanes(job, cell[0], cell[1], tab, nmajor);
+  }
+  finish_lanes(job, tab, nmajor, out);
+}
+
+VELK_AVX2 void count_avx2(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+                          int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int r = 0; r < nrows; ++r) {
+      lane_counts cell[3];
+      count_row_avx2<3>(rows[r], block, words, k == 0 ? 0 : case_word_ct, k == 0 ? case_word_ct : words, cell);
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) out[((k * nrows + r) * 3 + c) * kLanes + l] = static_cast<int32_t>(cell[c].v[l]);
+    }
 }
 
 // ---- AVX-512 ------------------------------------------------------------------------
@@ -168,8 +245,8 @@ exhaustive_kernel exhaustive_kernel_for(kernel_level level) {
   switch (level) {
     case kernel_level::avx512:
       return {exhaustive_avx512, count_avx512};
-    // Without a vector population count: the plain kernel.
     case kernel_level::avx2:
+      return {exhaustive_avx2, count_avx2};
     case kernel_level::popcnt:
       return {exhaustive_popcnt, count_popcnt};
     case kernel_level::table:

@@ -94,6 +94,54 @@ inline __attribute__((always_inline)) void finish_lanes(const block_job& job, in
   out.survivors = survivors;
 }
 
+// ---- AVX2: the same lanes in two 256-bit halves ---------------------------------------
+//
+// Without a vector population count, bytes are counted through a 16-entry nibble table
+// (vpshufb) into byte accumulators, which are summed into the 64-bit lanes (vpsadbw)
+// before they could overflow: a byte gains at most 8 per word, so every 31 words.
+
+#define VELK_AVX2 __attribute__((target("avx2,popcnt")))
+
+VELK_AVX2 inline __attribute__((always_inline)) __m256i nibble_count(__m256i v, __m256i table, __m256i low) {
+  const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(v, low));
+  const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(v, 4), low));
+  return _mm256_add_epi8(lo, hi);
+}
+
+// Counts one row against the first `Genotypes` genotypes of the block over words lo ...
+// hi - 1, into out[g].
+template <int Genotypes>
+VELK_AVX2 inline __attribute__((always_inline)) void count_row_avx2(const uint64_t* row, const uint64_t* block,
+                                                                    int words, int lo, int hi, lane_counts* out) {
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2,
+                                         2, 3, 2, 3, 3, 4);
+  const __m256i low = _mm256_set1_epi8(0x0F);
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i total[Genotypes][2];
+  for (auto& g : total) g[0] = g[1] = zero;
+  for (int w0 = lo; w0 < hi; w0 += 31) {
+    const int w1 = std::min(hi, w0 + 31);
+    __m256i bytes[Genotypes][2];
+    for (auto& g : bytes) g[0] = g[1] = zero;
+    for (int w = w0; w < w1; ++w) {
+      const __m256i a = _mm256_set1_epi64x(static_cast<long long>(row[w]));
+      for (int g = 0; g < Genotypes; ++g) {
+        const uint64_t* b = block + (static_cast<size_t>(g) * words + w) * kLanes;
+        for (int half = 0; half < 2; ++half) {
+          const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 4 * half));
+          bytes[g][half] = _mm256_add_epi8(bytes[g][half], nibble_count(_mm256_and_si256(a, v), table, low));
+        }
+      }
+    }
+    for (int g = 0; g < Genotypes; ++g)
+      for (int half = 0; half < 2; ++half)
+        total[g][half] = _mm256_add_epi64(total[g][half], _mm256_sad_epu8(bytes[g][half], zero));
+  }
+  for (int g = 0; g < Genotypes; ++g)
+    for (int half = 0; half < 2; ++half)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[g].v + 4 * half), total[g][half]);
+}
+
 // ---- AVX-512: one lane per candidate SNP ---------------------------------------------
 
 #define VELK_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx512vpopcntdq,popcnt")))

@@ -25,33 +25,6 @@ inline __attribute__((always_inline)) void derive_lanes(const block_job& job, in
   derive_cells(cell, row_total, genotype_total, lanes, rows);
 }
 
-// Whether no lane of a SNP's three rows against the block can pass its cutoff, from an
-// upper bound of each lane's statistic that needs no thresholds (see below_everywhere,
-// the AVX-512 twin, for why it bounds the statistic and why it is raised by 2^-12).
-inline __attribute__((always_inline)) bool below_everywhere_lanes(const block_job& job, const lane_counts* x,
-                                                                  const lane_counts* y) {
-  unsigned may_pass = 0;
-  for (int l = 0; l < kLanes; ++l) {
-    int64_t in_cells_x = 0, in_cells_y = 0;
-    double bound = 0.0;
-    for (int k = 0; k < 10; ++k) {
-      int64_t a, b;
-      if (k < 9) {
-        a = x[k].v[l], b = y[k].v[l];
-        in_cells_x += a;
-        in_cells_y += b;
-      } else {
-        a = job.ncase - in_cells_x, b = job.nctrl - in_cells_y;
-      }
-      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
-      bound = bound + (d * d) * job.inv_size[a + b];
-    }
-    bound = bound * (job.inv_case_ctrl * (1.0 + 0x1p-12));
-    if (!(bound < screen_cutoff(std::max(job.level, job.snp_floor[l])))) may_pass |= 1u << l;
-  }
-  return (may_pass & ~job.excluded & 0xFFu) == 0;
-}
-
 // Bound: whether a pair's block may end before its thresholds (not in the table
 // kernel, which stays the plain reference of the others).
 template <int (*Pop)(uint64_t), bool Bound>
@@ -73,7 +46,7 @@ inline __attribute__((always_inline)) void plain_block(const block_job& job, blo
       }
       derive_lanes(job, c, k, cell[k]);
     }
-    if (Bound && job.nrows == 3 && below_everywhere_lanes(job, cell[0], cell[1])) {
+    if (Bound && job.nrows == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
       out.survivors = 0;
       return;
     }
@@ -106,7 +79,7 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
       }
       derive_lanes(job, c, k, cell[k]);
     }
-    if (job.nrows == 3 && below_everywhere_lanes(job, cell[0], cell[1])) {
+    if (job.nrows == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
       out.survivors = 0;
       return;
     }
@@ -155,41 +128,6 @@ VELK_AVX512 inline __attribute__((always_inline)) void class_cells(const block_j
   }
 }
 
-// Whether no lane of a SNP's three rows against the block can pass `cutoff`, judged
-// before the thresholds, from an upper bound of each lane's statistic: the sum of
-// D^2 / r over its nine cells and its individuals in no cell (missing at either SNP).
-// The major-cell table merges these ten groups into three rows, and merging rows never
-// raises the statistic (Cauchy-Schwarz: (sum D_i)^2 / sum r_i <= sum D_i^2 / r_i). The
-// reciprocals are approximate (relative error below 2^-14); the bound is raised by
-// 2^-12 to cover them and the rounding of the screen itself, so a lane below its cutoff
-// here is below it in the screen. Most blocks of a pair search end here once the bound
-// has climbed, without their 72 threshold lookups.
-VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const block_job& job, const __m512i* x,
-                                                                         const __m512i* y, __m512d cutoff) {
-  const __m512i one = _mm512_set1_epi64(1);
-  const __m512i cases = _mm512_set1_epi64(job.ncase);
-  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
-  __m512i in_cells_x = _mm512_setzero_si512(), in_cells_y = in_cells_x;
-  __m512d bound = _mm512_setzero_pd();
-  for (int k = 0; k < 10; ++k) {
-    __m512i a, b;
-    if (k < 9) {
-      a = x[k], b = y[k];
-      in_cells_x = _mm512_add_epi64(in_cells_x, a);
-      in_cells_y = _mm512_add_epi64(in_cells_y, b);
-    } else {
-      a = _mm512_sub_epi64(cases, in_cells_x), b = _mm512_sub_epi64(ctrls, in_cells_y);
-    }
-    const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
-    const __m512d dd = _mm512_cvtepi64_pd(d);
-    // An empty group has D = 0; its size counts as 1, so that it adds 0.
-    const __m512d r = _mm512_cvtepi64_pd(_mm512_max_epi64(_mm512_add_epi64(a, b), one));
-    bound = _mm512_add_pd(bound, _mm512_mul_pd(_mm512_mul_pd(dd, dd), _mm512_rcp14_pd(r)));
-  }
-  bound = _mm512_mul_pd(bound, _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-12)));
-  return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
-}
-
 VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   const int words = job.case_word_ct + job.ctrl_word_ct;
   tally t;
@@ -200,7 +138,7 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
     class_cells(job, c, 0, 0, job.case_word_ct, x);
     class_cells(job, c, 1, job.case_word_ct, words, y);
     // A parent's many cells would give a bound far above its statistic: pairs only.
-    if (job.nrows == 3 && below_everywhere(job, x, y, cutoff)) {
+    if (job.nrows == 3 && below_everywhere<9>(job, x, y, cutoff)) {
       out.survivors = 0;
       return;
     }

@@ -29,6 +29,20 @@ inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& 
         margin[e->k][e->q][c][l] -= (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) != 0;
 }
 
+// The bound before the thresholds over every cell of the set, then the major-cell tables
+// of the lanes it leaves.
+inline __attribute__((always_inline)) void classify_all(const block_job& job, int q_ct, const lane_counts* x,
+                                                        const lane_counts* y, block_result& out) {
+  if (q_ct == 3 ? below_everywhere_lanes<27>(job, x, y) : below_everywhere_lanes<81>(job, x, y)) {
+    out.survivors = 0;
+    return;
+  }
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int q = 0; q < q_ct; ++q) classify_lanes(job, x + 9 * q, y + 9 * q, tab, nmajor);
+  finish_lanes(job, tab, nmajor, out);
+}
+
 template <int (*Pop)(uint64_t)>
 inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job& ej, block_result& out) {
   const block_job& job = ej.block;
@@ -36,26 +50,23 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
   const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
   prefix_margins(ej, margin);
-  int64_t tab[6][kLanes] = {};
-  int64_t nmajor[kLanes] = {};
-  for (int q = 0; q < q_ct; ++q) {
-    // Cell 3 b + c of prefix row q: genotype b of s, genotype c of t.
-    lane_counts cell[kClasses][9] = {};
+  // Every cell of the set, 9 q + 3 b + c (genotype b of s, c of t): cases, controls.
+  lane_counts cell[kClasses][9 * kMaxPrefixRows] = {};
+  for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
         for (int c = 0; c < 3; ++c) {
           const uint64_t* row = job.rows[q + q_ct * b];
           const uint64_t* col = job.block + static_cast<size_t>(c) * words * kLanes;
-          int64_t* counts = cell[k][3 * b + c].v;
+          int64_t* counts = at[3 * b + c].v;
           for (int w = class_begin(job, k); w < class_end(job, k); ++w)
             for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
         }
       for (int c = 0; c < 3; ++c)
-        for (int l = 0; l < kLanes; ++l) cell[k][6 + c].v[l] = margin[k][q][c][l] - cell[k][c].v[l] - cell[k][3 + c].v[l];
+        for (int l = 0; l < kLanes; ++l) at[6 + c].v[l] = margin[k][q][c][l] - at[c].v[l] - at[3 + c].v[l];
     }
-    classify_lanes(job, cell[0], cell[1], tab, nmajor);
-  }
-  finish_lanes(job, tab, nmajor, out);
+  classify_all(job, q_ct, cell[0], cell[1], out);
 }
 
 template <int (*Pop)(uint64_t)>
@@ -138,20 +149,16 @@ VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
   const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
   prefix_margins_avx2(ej, margin);
-  int64_t tab[6][kLanes] = {};
-  int64_t nmajor[kLanes] = {};
-  for (int q = 0; q < q_ct; ++q) {
-    lane_counts cell[kClasses][9];
+  lane_counts cell[kClasses][9 * kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
-        count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k),
-                          cell[k] + 3 * b);
+        count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k), at + 3 * b);
       for (int c = 0; c < 3; ++c)
-        for (int l = 0; l < kLanes; ++l) cell[k][6 + c].v[l] = margin[k][q][c][l] - cell[k][c].v[l] - cell[k][3 + c].v[l];
+        for (int l = 0; l < kLanes; ++l) at[6 + c].v[l] = margin[k][q][c][l] - at[c].v[l] - at[3 + c].v[l];
     }
-    classify_lanes(job, cell[0], cell[1], tab, nmajor);
-  }
-  finish_lanes(job, tab, nmajor, out);
+  classify_all(job, q_ct, cell[0], cell[1], out);
 }
 
 VELK_AVX2 void count_avx2(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
@@ -200,26 +207,31 @@ VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) 
     for (int c = 0; c < 3; ++c)
       _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
   }
-  tally t;
-  clear(t);
-  const __m512d cutoff = lane_cutoffs(job);
   // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
   // accumulators, each block word loaded once for three rows.
   __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
   for (int k = 0; k < kClasses; ++k)
     for (int r = 0; r < 2 * q_ct; r += 3)
       count_cells<3, 3>(job.rows + r, job.block, words, class_begin(job, k), class_end(job, k), counted[k] + 3 * r);
-  for (int q = 0; q < q_ct; ++q) {
-    __m512i cell[kClasses][9];
+  // Every cell of the set, 9 q + 3 b + c: cases in x, controls in y.
+  __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      __m512i* cell = (k == 0 ? x : y) + 9 * q;
       for (int c = 0; c < 3; ++c) {
-        cell[k][c] = counted[k][3 * q + c];
-        cell[k][3 + c] = counted[k][3 * (q + q_ct) + c];
-        cell[k][6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[k][c]), cell[k][3 + c]);
+        cell[c] = counted[k][3 * q + c];
+        cell[3 + c] = counted[k][3 * (q + q_ct) + c];
+        cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
       }
     }
-    tally_cells(job, cell[0], cell[1], 9, t);
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
   }
+  tally t;
+  clear(t);
+  tally_cells(job, x, y, 9 * q_ct, t);
   finish_tally(job, t, cutoff, out);
 }
 

@@ -120,24 +120,27 @@ void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* par
   const store_shape& shape = in.shape();
   const size_t words = shape.slot_words();
   const int q_ct = cell_total(width - 1);
-  me.rows.resize(static_cast<size_t>(2 * q_ct + 3) * words);
-  uint64_t* slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
+  me.rows.resize(static_cast<size_t>(2 * q_ct + 4) * words);
+  uint64_t* const slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
+  uint64_t* const missing = slots + 3 * words;  // the individuals s misses (and bits of nobody)
   copy_snp_out(*in.store, parent[width - 1], slots);
+  for (size_t w = 0; w < words; ++w) missing[w] = ~(slots[w] | slots[words + w] | slots[2 * words + w]);
   for (int b = 0; b < 2; ++b)
     for (int q = 0; q < q_ct; ++q) {
-      const uint64_t* a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
-      const uint64_t* g = slots + static_cast<size_t>(b) * words;
-      uint64_t* out = me.rows.data() + static_cast<size_t>(q + q_ct * b) * words;
+      const uint64_t* __restrict a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
+      const uint64_t* __restrict g = slots + static_cast<size_t>(b) * words;
+      uint64_t* __restrict out = me.rows.data() + static_cast<size_t>(q + q_ct * b) * words;
       for (size_t w = 0; w < words; ++w) out[w] = a[w] & g[w];
     }
+  // Prefix row by prefix row, so that the kernel meets them in runs of one row and class.
   me.middle.clear();
   for (int q = 0; q < q_ct; ++q) {
     const uint64_t* a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
     for (size_t w = 0; w < words; ++w) {
-      const uint64_t seen = slots[w] | slots[words + w] | slots[2 * words + w];
-      for (uint64_t m = a[w] & ~seen; m != 0; m &= m - 1)
-        me.middle.push_back({static_cast<int32_t>(w), static_cast<int16_t>(w < static_cast<size_t>(shape.case_word_ct) ? 0 : 1),
-                             static_cast<int16_t>(q), m & (~m + 1)});
+      uint64_t m = a[w] & missing[w];
+      if (m == 0) continue;
+      const int16_t k = w < static_cast<size_t>(shape.case_word_ct) ? 0 : 1;
+      for (; m != 0; m &= m - 1) me.middle.push_back({static_cast<int32_t>(w), k, static_cast<int16_t>(q), m & (~m + 1)});
     }
   }
 }

@@ -94,6 +94,35 @@ inline __attribute__((always_inline)) void finish_lanes(const block_job& job, in
   out.survivors = survivors;
 }
 
+// Whether no lane of a block's `Cells` cells (a SNP's three rows, or all of a set's
+// cells) can pass its cutoff, from an upper bound of each lane's statistic that needs
+// no thresholds (see below_everywhere, the AVX-512 twin, for why it bounds the
+// statistic and why it is raised by 2^-12).
+template <int Cells>
+inline __attribute__((always_inline)) bool below_everywhere_lanes(const block_job& job, const lane_counts* x,
+                                                                  const lane_counts* y) {
+  unsigned may_pass = 0;
+  for (int l = 0; l < kLanes; ++l) {
+    int64_t in_cells_x = 0, in_cells_y = 0;
+    double bound = 0.0;
+    for (int k = 0; k <= Cells; ++k) {
+      int64_t a, b;
+      if (k < Cells) {
+        a = x[k].v[l], b = y[k].v[l];
+        in_cells_x += a;
+        in_cells_y += b;
+      } else {
+        a = job.ncase - in_cells_x, b = job.nctrl - in_cells_y;
+      }
+      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
+      bound = bound + (d * d) * job.inv_size[a + b];
+    }
+    bound = bound * (job.inv_case_ctrl * (1.0 + 0x1p-12));
+    if (!(bound < screen_cutoff(std::max(job.level, job.snp_floor[l])))) may_pass |= 1u << l;
+  }
+  return (may_pass & ~job.excluded & 0xFFu) == 0;
+}
+
 // ---- AVX2: the same lanes in two 256-bit halves ---------------------------------------
 //
 // Without a vector population count, bytes are counted through a 16-entry nibble table
@@ -205,6 +234,45 @@ VELK_AVX512 inline __attribute__((always_inline)) __m512i lookup(const uint64_t*
   const __m256i ab = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
   const __m256i cd = _mm256_inserti128_si256(_mm256_castsi128_si256(c), d, 1);
   return _mm512_inserti64x4(_mm512_castsi256_si512(ab), cd, 1);
+}
+
+// Whether no lane of a block's `Cells` cells (a SNP's three rows, or every cell of a
+// set) can pass `cutoff`, judged before the thresholds, from an upper bound of each
+// lane's statistic: the sum of D^2 / r over its cells and its individuals in no cell
+// (missing at a SNP of the set). The major-cell table merges these groups into three
+// rows, and merging rows never raises the statistic (Cauchy-Schwarz: (sum D_i)^2 /
+// sum r_i <= sum D_i^2 / r_i). The reciprocals are approximate (relative error below
+// 2^-14); the bound is raised by 2^-12 to cover them and the rounding of the screen
+// itself, so a lane below its cutoff here is below it in the screen. Most blocks of a
+// pair search end here once the bound has climbed, without their 72 threshold
+// lookups; so do most blocks of an exhaustive search, whose running bound climbs high
+// (the major-cell statistic of the best of many sets) although its many cells make the
+// bound looser.
+template <int Cells>
+VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const block_job& job, const __m512i* x,
+                                                                         const __m512i* y, __m512d cutoff) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i cases = _mm512_set1_epi64(job.ncase);
+  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
+  __m512i in_cells_x = _mm512_setzero_si512(), in_cells_y = in_cells_x;
+  __m512d bound = _mm512_setzero_pd();
+  for (int k = 0; k <= Cells; ++k) {
+    __m512i a, b;
+    if (k < Cells) {
+      a = x[k], b = y[k];
+      in_cells_x = _mm512_add_epi64(in_cells_x, a);
+      in_cells_y = _mm512_add_epi64(in_cells_y, b);
+    } else {
+      a = _mm512_sub_epi64(cases, in_cells_x), b = _mm512_sub_epi64(ctrls, in_cells_y);
+    }
+    const __m512i d = _mm512_sub_epi64(_mm512_mul_epi32(a, ctrls), _mm512_mul_epi32(b, cases));
+    const __m512d dd = _mm512_cvtepi64_pd(d);
+    // An empty group has D = 0; its size counts as 1, so that it adds 0.
+    const __m512d r = _mm512_cvtepi64_pd(_mm512_max_epi64(_mm512_add_epi64(a, b), one));
+    bound = _mm512_add_pd(bound, _mm512_mul_pd(_mm512_mul_pd(dd, dd), _mm512_rcp14_pd(r)));
+  }
+  bound = _mm512_mul_pd(bound, _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-12)));
+  return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
 }
 
 // The major-cell table of every lane, built up cell by cell: cases in the low and

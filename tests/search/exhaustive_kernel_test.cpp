@@ -4,7 +4,8 @@
 // past two flushes of an AVX2 accumulator, parents of three and four SNPs that share a
 // prefix (the worker keeps the prefix's counts between them), and every lane of every
 // block above the parent, including lanes at or below its last SNP, whose tables follow
-// from the same identities.
+// from the same identities; and, with cutoffs, that no lane reaching its cutoff is lost
+// to the bound before the thresholds.
 #include "search/exhaustive_kernel.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "search/band_walk.h"
 #include "search/candidate_rules.h"
 #include "search/exhaustive_search.h"
+#include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
 
 namespace velk {
@@ -72,12 +74,17 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
                               combined.data());
           for (long b = (parent.back() + 1) / kLanes; b < store.shape.block_ct(); ++b) {
             exhaustive_job job = parent_block_job(worker, base, in, b);
-            job.block.level = 0;  // every lane survives, so that every table is compared
-            job.block.excluded = 0;
             block_result got{};
+            // First with no cutoff, so that every lane survives and every table is
+            // compared; then with the cutoff at one lane's statistic (or a random
+            // one), which the bound before the thresholds must not cut.
+            job.block.level = 0;
+            job.block.excluded = 0;
             engine.exhaustive.block(job, got);
+            double stat[kLanes] = {};
             for (int l = 0; l < kLanes && b * kLanes + l < kSnps; ++l) {
               const major_cell_table want = cells_against_snp(in, combined.data(), total, b * kLanes + l);
+              stat[l] = chi_square(want.cell, 3, 2);
               SCOPED_TRACE(std::string(kernel_name(level)) + " case_words=" + std::to_string(case_words) +
                            " ctrl_words=" + std::to_string(ctrl_words) + " parent width " + std::to_string(width) +
                            " SNP " + std::to_string(b * kLanes + l));
@@ -85,6 +92,15 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
               EXPECT_EQ(got.nmajor[l], want.nmajor);
               for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.cell[c]) << "cell " << c;
               ++compared;
+            }
+            job.block.level = rng() % 2 ? stat[rng() % kLanes] : std::uniform_real_distribution<double>(0, 40)(rng);
+            job.block.excluded = static_cast<unsigned>(rng() & 0xFF);
+            engine.exhaustive.block(job, got);
+            for (int l = 0; l < kLanes && b * kLanes + l < kSnps; ++l) {
+              if (!(job.block.excluded >> l & 1u) && stat[l] >= job.block.level) {
+                EXPECT_TRUE(got.survivors >> l & 1u) << kernel_name(level) << " lane " << l << " statistic " << stat[l]
+                                                     << " level " << job.block.level;
+              }
             }
           }
         }

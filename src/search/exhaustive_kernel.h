@@ -14,7 +14,9 @@
 // lanes are three bit tests. These are identities of exact integers: the tables are
 // those of a full count. (Deriving the third genotype of t instead would need a
 // correction for the individuals missing at each lane's SNP, one lookup each, which
-// costs what it saves.)
+// costs what it saves.) All the cells of a block then meet the bound before the
+// thresholds, which ends most blocks once the running bound has climbed; the others
+// are classified and screened as in the block kernels.
 #pragma once
 
 #include <cstdint>

@@ -164,7 +164,8 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
   job.block.block = store_block(*in.store, b);
   job.block.snp_floor = in.single + b * kLanes;
   job.prefix_rows = me.prefix_row_ct;
-  job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * kClasses * me.prefix_row_ct * 3 * kLanes;
+  const size_t per_block = static_cast<size_t>(kClasses) * me.prefix_row_ct * 3 * kLanes;
+  job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block;
   job.middle = me.middle.data();
   job.middle_ct = static_cast<int>(me.middle.size());
   return job;

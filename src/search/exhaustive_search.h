@@ -40,8 +40,9 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
 
 // What a thread keeps from one parent to the next. The prefix's rows and their counts
 // against every block above the prefix serve all the parents of that prefix, which
-// follow one another in the enumeration; the rest is rebuilt for each parent.
-struct exhaustive_worker {
+// follow one another in the enumeration; the rest is rebuilt for each parent. Each on
+// cache lines of its own: the threads' workers lie side by side.
+struct alignas(64) exhaustive_worker {
   int64_t prefix[2] = {-1, -1};      // the prefix the counts belong to
   long prefix_block = 0;             // the first block counted
   std::vector<uint64_t> prefix_rows;  // Q rows, then room for the prefix's slots

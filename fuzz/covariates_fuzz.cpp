@@ -43,15 +43,6 @@ std::vector<std::string> ref_fields(const std::string& line) {
   return fields;
 }
 
-std::string ref_shown(const std::string& field) {
-  std::string shown;
-  for (size_t i = 0; i < field.size() && i < 80; ++i) {
-    const unsigned char c = static_cast<unsigned char>(field[i]);
-    shown.push_back(c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c));
-  }
-  return field.size() > 80 ? shown + "..." : shown;
-}
-
 std::string at_line(long line) { return std::string("File ") + kName + ", line " + std::to_string(line) + ": "; }
 
 // A number is what strtod reads whole from the characters of decimal numbers alone

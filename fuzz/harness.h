@@ -33,6 +33,17 @@ namespace velk::fuzz {
   abort();
 }
 
+// The references' display of a field in a message: at most 80 bytes, control bytes
+// as '?', "..." when cut.
+inline std::string ref_shown(const std::string& field) {
+  std::string shown;
+  for (size_t i = 0; i < field.size() && i < 80; ++i) {
+    const unsigned char c = static_cast<unsigned char>(field[i]);
+    shown.push_back(c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c));
+  }
+  return field.size() > 80 ? shown + "..." : shown;
+}
+
 #define FUZZ_CHECK(cond, detail) \
   do {                           \
     if (!(cond)) ::velk::fuzz::violated(#cond, detail); \

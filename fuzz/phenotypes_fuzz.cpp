@@ -33,16 +33,6 @@ struct ref_table {
   std::vector<ref_entry> entries;
 };
 
-// At most 80 bytes of a field, control bytes as '?', "..." when cut.
-std::string ref_shown(const std::string& field) {
-  std::string shown;
-  for (size_t i = 0; i < field.size() && i < 80; ++i) {
-    const unsigned char c = static_cast<unsigned char>(field[i]);
-    shown.push_back(c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c));
-  }
-  return field.size() > 80 ? shown + "..." : shown;
-}
-
 std::string ref_sample(bool with_fid, const ref_entry& e) {
   return with_fid ? "FID " + ref_shown(e.fid) + " IID " + ref_shown(e.iid) : "IID " + ref_shown(e.iid);
 }

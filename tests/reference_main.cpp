@@ -10,9 +10,9 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
-#include "driver/run.h"
+#include "run/run.h"
 #ifdef VELK_WITH_MPI
-#include "driver/mpi_run.h"
+#include "run/mpi_run.h"
 #endif
 
 int main(int argc, char** argv) {

@@ -16,6 +16,15 @@ void write_error(FILE* stream, const char* prefix, const char* fmt, va_list args
 
 }  // namespace
 
+std::string printf_string(const char* fmt, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  return text;
+}
+
 void flush_output_by_line() { setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
 void report(const char* fmt, ...) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace velk {
 
@@ -24,6 +25,9 @@ void flush_output_by_line();
 inline constexpr int kStatusInputError = 1;   // an input file could not be read
 inline constexpr int kStatusFatal = -1;       // seen by the shell as 255
 inline constexpr int kStatusUsage = 2;        // velk-names and velk-report: a wrong command line
+
+// printf into a string, for messages and hints built before they are written.
+std::string printf_string(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes a message to standard error; the caller goes on (or unwinds) itself.
 void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

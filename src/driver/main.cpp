@@ -3,7 +3,7 @@
 #include "base/atomic_file.h"
 #include "base/fail.h"
 #include "base/launcher.h"
-#include "driver/run.h"
+#include "run/run.h"
 
 int main(int argc, char** argv) {
   velk::flush_output_by_line();

@@ -5,7 +5,7 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
-#include "driver/mpi_run.h"
+#include "run/mpi_run.h"
 
 int main(int argc, char** argv) {
   velk::flush_output_by_line();

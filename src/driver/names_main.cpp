@@ -11,12 +11,12 @@
 
 #include "base/fail.h"
 #include "data/genotype_input.h"
-#include "ranking/permutation_files.h"
-#include "ranking/permutation_p_values.h"
-#include "ranking/result_names.h"
-#include "ranking/result_rows.h"
-#include "ranking/result_writer.h"
-#include "search/parameters.h"
+#include "results/permutation_files.h"
+#include "results/permutation_p_values.h"
+#include "results/result_names.h"
+#include "results/result_rows.h"
+#include "results/result_writer.h"
+#include "data/parameter_file.h"
 
 namespace {
 

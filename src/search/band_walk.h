@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "search/block_kernel.h"
-#include "search/complete_cells.h"
+#include "search/kernels/block_kernel.h"
+#include "search/kernels/complete_cells.h"
 #include "search/fast_search.h"
 #include "search/search_input.h"
 #include "stats/major_cell_table.h"

@@ -9,7 +9,7 @@
 
 #include "search/band_walk.h"
 #include "search/candidate_rules.h"
-#include "search/exhaustive_kernel.h"
+#include "search/kernels/exhaustive_kernel.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"
 

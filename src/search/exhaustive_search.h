@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/exhaustive_kernel.h"
+#include "search/kernels/exhaustive_kernel.h"
 #include "search/fast_search.h"
 #include "search/search_input.h"
 #include "search/top_k_list.h"

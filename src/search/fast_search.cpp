@@ -9,7 +9,7 @@
 #include "data/genotype_store.h"
 #include "search/candidate_rules.h"
 #include "search/band_walk.h"
-#include "search/complete_cells.h"
+#include "search/kernels/complete_cells.h"
 #include "search/pair_search.h"
 #include "search/progress.h"
 #include "stats/major_cell_table.h"

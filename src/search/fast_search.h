@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "base/team.h"
-#include "search/block_kernel.h"
-#include "search/exhaustive_kernel.h"
+#include "search/kernels/block_kernel.h"
+#include "search/kernels/exhaustive_kernel.h"
 #include "search/search_input.h"
 #include "search/top_k_list.h"
 

@@ -9,7 +9,7 @@
 
 #include "base/fail.h"
 #include "base/memory_budget.h"
-#include "search/parameter_advice.h"
+#include "data/parameter_file.h"
 
 namespace velk {
 
@@ -18,6 +18,45 @@ namespace {
 // A capacity that cannot be held in an int is sized as -1, which the list refuses.
 int list_capacity(long long requested) {
   return requested < INT_MIN || requested > INT_MAX ? -1 : static_cast<int>(requested);
+}
+
+// The hint after "Please Input the number of disease loci ...": the file and the key, or
+// that the file is missing.
+std::string disease_loci_hint(int order) {
+  FILE* file = fopen(kParameterFileName, "r");
+  if (file == nullptr)
+    return printf_string("velk reads its parameters from %s in the folder it runs in; write one there with a line "
+                         "\"[DISEASEN] 2\" (the order of the sets sought, 1 to 4) and one \"[ALPHA_RF] 0.05\".",
+                         kParameterFileName);
+  fclose(file);
+  if (order == 0)
+    return printf_string("%s sets no order: it needs a line that starts, in its first column, with [DISEASEN] and "
+                         "the order of the sets sought, 1 to 4, e.g. \"[DISEASEN] 2\".", kParameterFileName);
+  return printf_string("[DISEASEN] in %s is %d; the order of the sets sought is 1 to 4.", kParameterFileName, order);
+}
+
+// The hint after "Cannot alloc memory for top_k_list!": which of TOP_K and TOP_K x
+// [MULFACTR] is negative or too large; `bytes` the lists' need when it is the memory
+// that is short.
+std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes) {
+  if (top_k < 0) return printf_string("TOP_K, the number of sets to report, is %ld; give 1 or more, e.g. velk 10.", top_k);
+  if (top_k > INT_MAX) return printf_string("TOP_K is %ld; velk reports at most %d sets.", top_k, INT_MAX);
+  const long long level = static_cast<long long>(top_k) * mulfactr;
+  if (order > 2 && mulfactr < 0)
+    return printf_string("[MULFACTR] in %s is %d; the level lists hold TOP_K x [MULFACTR] sets, so give 1 or more, "
+                         "e.g. 10.", kParameterFileName, mulfactr);
+  if (order > 2 && level > INT_MAX)
+    return printf_string("the level lists would hold TOP_K x [MULFACTR] = %ld x %d = %lld sets each, more than %d; "
+                         "lower TOP_K or [MULFACTR].", top_k, mulfactr, level, INT_MAX);
+  if (bytes == 0) return "";
+  const size_t room = memory_limit() > memory_claimed() ? memory_limit() - memory_claimed() : 0;
+  constexpr double kMB = 1 << 20;
+  if (order > 2)
+    return printf_string("the lists of TOP_K = %ld and TOP_K x [MULFACTR] = %lld sets need %.0f MB, more than the "
+                         "%.0f MB left to this run; lower TOP_K or [MULFACTR].", top_k, level,
+                         static_cast<double>(bytes) / kMB, static_cast<double>(room) / kMB);
+  return printf_string("the list of TOP_K = %ld sets needs %.0f MB, more than the %.0f MB left to this run; "
+                       "lower TOP_K.", top_k, static_cast<double>(bytes) / kMB, static_cast<double>(room) / kMB);
 }
 
 refusal list_refusal(const std::string& hint_text) { return {"Cannot alloc memory for top_k_list!\n", hint_text}; }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "search/parameters.h"
+#include "data/parameter_file.h"
 #include "search/top_k_list.h"
 
 namespace velk {

@@ -15,7 +15,7 @@
 #include "e2e.h"
 #include "base/version.h"
 #include "plink_study.h"
-#include "ranking/interaction_tests.h"
+#include "results/interaction_tests.h"
 #include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "e2e.h"
-#include "ranking/interaction_tests.h"
+#include "results/interaction_tests.h"
 
 namespace velk::testing {
 namespace {

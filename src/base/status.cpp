@@ -1,0 +1,47 @@
+#include "base/status.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace velk {
+
+status failure(status_code code, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int length = vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return {code, std::move(text), ""};
+}
+
+status with_hint(status failed, std::string hint_text) {
+  failed.hint = std::move(hint_text);
+  return failed;
+}
+
+int exit_status(status_code code) {
+  switch (code) {
+    case status_code::ok: return 0;
+    case status_code::input_error: return 1;
+    case status_code::usage_error: return 2;
+    case status_code::fatal: return 255;
+  }
+  return 255;
+}
+
+int report_failure(const status& failed) {
+  fflush(stdout);
+  fputs(failed.message.c_str(), stderr);
+  if (!failed.hint.empty()) fprintf(stderr, "Hint: %s\n", failed.hint.c_str());
+  return exit_status(failed.code);
+}
+
+void end_run_with(const status& failed) { exit(report_failure(failed)); }
+
+}  // namespace velk

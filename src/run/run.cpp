@@ -1,0 +1,313 @@
+#include "run/run.h"
+
+#include <libalglib/ap.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/atomic_file.h"
+#include "base/fail.h"
+#include "base/stop_signal.h"
+#include "data/genotype_input.h"
+#include "data/study.h"
+#include "data/strata_file.h"
+#include "run/command_line.h"
+#include "results/permutation_files.h"
+#include "results/result_writer.h"
+#include "results/run_files.h"
+#include "run/checkpoint.h"
+#include "search/search_model.h"
+#include "search/dispatch.h"
+#include "search/exhaustive_search.h"
+#include "search/pair_search.h"
+#include "search/search_input.h"
+#include "run/parameter_advice.h"
+#include "run/permutations.h"
+#include "search/progress.h"
+#include "stats/thresholds.h"
+
+namespace velk {
+
+namespace {
+
+void print_banner() {
+  printf("VELK: exhaustive and greedy search for one- to four-locus epistasis in case/control studies\n");
+  printf("The VELK developers, December 2026\n");
+  printf("Major-cell chi-square statistics over genotype bitsets\n");
+}
+
+// Every file whose change makes a checkpoint stale, present or not.
+std::vector<std::string> run_input_files() {
+  std::vector<std::string> files = study_files(kListFileName);
+  files.push_back(kParameterFileName);
+  files.push_back(kStrataFileName);
+  return files;
+}
+
+// Where a resumed run goes on, for the console.
+std::string describe_mark(const search_state& state, const search_model& model, int snp_ct) {
+  const level_mark& mark = state.mark;
+  char text[160];
+  if (mark.order == model.params.order + 1) {
+    long done = 0;
+    for (double m : state.permutation_maxima) done += !std::isnan(m);
+    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.params.permutes);
+  } else if (is_exhaustive(model.params)) {
+    snprintf(text, sizeof text, "the exhaustive %d-locus search from parent %ld of %ld.", mark.order, mark.next + 1,
+             exhaustive_parent_count(snp_ct, mark.order));
+  } else if (mark.order == 2) {
+    snprintf(text, sizeof text, "the pair search from row %ld of %d.", mark.next + 1, snp_ct);
+  } else {
+    const long parents = level_list(model, mark.order - 1).count;
+    snprintf(text, sizeof text, "the %d-locus level from parent %ld of %ld.", mark.order, parents - mark.next, parents);
+  }
+  return text;
+}
+
+// A run's checkpoints, on rank 0: where it resumes, and a save every interval.
+struct checkpointing {
+  bool enabled = false;  // the fast path only: the straightforward one is a reference
+  run_identity identity;
+  search_state state;
+  checkpoint_clock clock;
+  bool save_failed = false;
+
+  void save(const search_model& model) {
+    if (!enabled || !clock.due()) return;
+    if (save_checkpoint(identity, model, state) || save_failed) return;
+    save_failed = true;  // said once; the next interval tries again
+    warn("cannot write %s; the run goes on.", kCheckpointFileName);
+  }
+};
+
+// A run's search context: its path and team, and, on the fast path (whose bands and
+// rounds may stop where a checkpoint resumes), the stop that SIGTERM and SIGINT ask for.
+search_context context_of(const run_options& options, bool stoppable) {
+  search_context context;
+  context.path = options.path;
+  context.tuning = options.tuning;
+  context.processes = options.processes;
+  if (stoppable) context.stop_requested = [] { return stop_signal() != 0; };
+  return context;
+}
+
+// Writes the result file (and, given `maxima`, the permutation files) or ends the run
+// with the message of what could not be written.
+void write_files(const search_model& model, const std::vector<double>* maxima) {
+  switch (write_run_files(*model.result_list, model.params.order, maxima)) {
+    case run_files_outcome::written:
+      return;
+    case run_files_outcome::result_not_created:
+      fail(kStatusFatal, "Cannot create a file to write the result!\n");
+    case run_files_outcome::result_not_written:
+      fail(kStatusFatal, "Cannot write the result file!\n");
+    case run_files_outcome::permutations_not_written:
+      fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
+  }
+}
+
+// The search, and the result file of a run without permutations (a run with them
+// writes it with theirs, at the end).
+void detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
+  const team& t = *context.processes;
+  // Resume from a checkpoint that belongs to this run; every rank learns where.
+  int resumed = 0;
+  if (leads(t) && saves.enabled) {
+    saves.identity = identify_run(model.top_k, run_input_files());
+    resumed = load_checkpoint(saves.identity, in.snp_ct(), model, saves.state);
+    if (resumed)
+      printf("Resuming from %s: %s\n", kCheckpointFileName, describe_mark(saves.state, model, in.snp_ct()).c_str());
+  }
+  share(t, resumed);
+  share(t, saves.state.mark);
+  if (resumed) context.resume = saves.state.mark;
+  if (leads(t) && saves.enabled) {
+    context.after_band = [&saves, &model](const level_mark& mark) {
+      saves.state.mark = mark;
+      saves.save(model);
+    };
+  }
+  run_search(model, in, context);
+  if (!leads(t)) return;
+  warn_if_no_set(model, in.snp_ct());
+  if (model.params.permutes == 0) write_files(model, nullptr);
+}
+
+// The inputs of the permutations, on rank 0, read and checked before the search so
+// that a mistake in them costs seconds and changes no file. `strata` is 0 without a
+// strata file. False after reporting.
+bool prepare_permutations(const search_model& model, const study& loaded, permutation_setup& setup, int& strata) {
+  setup.count = model.params.permutes;
+  setup.seed = static_cast<uint64_t>(model.params.permseed);
+  setup.classes = loaded.individuals.classes;
+  strata = 0;
+  struct stat info;
+  if (lstat(kStrataFileName, &info) != 0) return true;
+  return read_strata(kStrataFileName, loaded.individuals, setup.stratum, strata);
+}
+
+// The whole search repeated on permuted classes, then the result file with the files
+// of family-wise p-values.
+void permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
+             permutation_setup& setup, int strata) {
+  const team& t = *context.processes;
+  if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
+  share_setup(t, setup);
+  const time_t start = time(nullptr);
+  std::vector<double>& maxima = saves.state.permutation_maxima;
+  maxima.resize(static_cast<size_t>(setup.count), std::numeric_limits<double>::quiet_NaN());
+  const auto count_done = [&maxima] {
+    long done = 0;
+    for (double m : maxima) done += !std::isnan(m);
+    return done;
+  };
+  // A resumed run counts and times what it does itself.
+  const long done_before = count_done();
+  level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t),
+                          static_cast<double>(done_before));
+  saves.state.mark = {model.params.order + 1, 0, 0.0};
+  run_permutations(setup, model, in, context, maxima, [&] {
+    progress.advance(static_cast<double>(count_done()));
+    saves.save(model);
+  });
+  if (!leads(t)) return;
+  write_files(model, &maxima);
+  const int seconds = static_cast<int>(time(nullptr) - start);
+  if (done_before == 0)
+    printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
+           static_cast<long long>(setup.count), seconds, kPermutationsFileName);
+  else
+    printf("Permutations: %ld of %lld searches on permuted classes in this run, %d seconds; family-wise p-values "
+           "in %s.\n", static_cast<long>(setup.count) - done_before, static_cast<long long>(setup.count), seconds,
+           kPermutationsFileName);
+}
+
+// A run stopped by SIGTERM or SIGINT at the end of a band or before a permutation
+// round: rank 0 writes the last checkpoint and says so; every rank ends with the
+// signal's status once it has (the others wait for its word, so that a launcher does
+// not end rank 0 halfway through the write).
+int end_stopped(const team& t, const checkpointing& saves, const search_model& model) {
+  int status = 0;
+  if (leads(t)) {
+    const int signal = stop_signal();
+    status = stopped_status(signal);
+    if (save_checkpoint(saves.identity, model, saves.state))
+      report("Stopped by %s: a checkpoint was written to %s; the same command in this folder goes on from there.\n",
+             stop_signal_name(signal), kCheckpointFileName);
+    else
+      report("Stopped by %s: %s could not be written.\n", stop_signal_name(signal), kCheckpointFileName);
+  }
+  share(t, status);
+  return status;
+}
+
+}  // namespace
+
+// Under MPI, rank 0's inputs on every rank, in one place: the study's counts, store and
+// classes, the parameters with TOP_K and the bounds, and the thresholds. The others
+// make their store and lists as rank 0 made its own (it has checked them).
+void share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells) {
+  if (t.size == 1) return;
+  store_shape shape = loaded.shape();
+  share(t, shape);
+  share(t, model.params);
+  share(t, model.bounds);
+  share(t, model.top_k);
+  if (!leads(t)) {
+    loaded.store = new_store(shape);
+    loaded.individuals.classes.resize(static_cast<size_t>(shape.sample_ct()));
+    cells.case_min.resize(static_cast<size_t>(shape.sample_ct()) + 1);
+    cells.ctrl_min.resize(cells.case_min.size());
+    if (const std::optional<refusal> refused = create_lists(model, model.top_k, shape.snp_ct))
+      fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+  }
+  share_bytes(t, loaded.store.words, shape.bytes());
+  share_bytes(t, loaded.individuals.classes.data(), loaded.individuals.classes.size());
+  share_bytes(t, cells.case_min.data(), cells.case_min.size() * sizeof(int));
+  share_bytes(t, cells.ctrl_min.data(), cells.ctrl_min.size() * sizeof(int));
+}
+
+int run(int argc, char** argv, const run_options& options) {
+  const team& t = *options.processes;
+  // Every rank reads the same command line, so that all of them end together after
+  // the help.
+  const command_line line = parse_command_line(argc, argv);
+  if (line.kind == command_kind::help) {
+    if (leads(t)) print_help(options.program);
+    return 0;
+  }
+  study loaded;
+  search_model model;
+  thresholds cells;
+  if (leads(t)) {
+    print_banner();
+    if (line.kind == command_kind::usage_error) {
+      report("Usage: VELK.exe top_k.\n");
+      const std::string name = options.program;
+      hint((name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
+            " --help says what it reads and writes.")
+               .c_str());
+      return kStatusFatal;
+    }
+    const load_status status = load_study(kListFileName, loaded);
+    if (status == load_status::refused) report("The data have not been input correctly!\n");
+    if (status != load_status::loaded) return kStatusInputError;
+  }
+  if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
+  const time_t st = time(nullptr);
+  checkpointing saves;
+  saves.enabled = options.path != search_path::straightforward;
+  permutation_setup setup;
+  int strata = 0;
+  try {
+    // Only rank 0 reads the parameter file and checks the configuration.
+    if (leads(t)) {
+      if (read_parameters(kParameterFileName, model.params)) advise_parameter_file(kParameterFileName, model.params);
+      model.bounds = bounds_of(model.params);
+      if (const std::optional<refusal> refused = create_lists(model, line.top_k, loaded.shape().snp_ct))
+        fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+      const store_shape& shape = loaded.shape();
+      cells = build_thresholds(shape.sample_ct(),
+                               static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
+                               model.params.alpha_rf);
+      // What the steps after the search read or write is checked now: a mistake in it
+      // then costs seconds, not the search. A run with permutations writes its result
+      // only after them, so whether it can create it is found out first too.
+      if (model.params.permutes > 0) {
+        if (!prepare_permutations(model, loaded, setup, strata)) return kStatusInputError;
+        output_file probe;
+        if (!open_output(kResultFileName, probe)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
+        abandon_output(probe);
+      }
+    }
+    share_run_inputs(t, loaded, model, cells);
+    const std::vector<double> single = single_snp_statistics(loaded.store, cells);
+    const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds};
+    // From here a signal stops the run where a checkpoint resumes it; before, there was
+    // nothing to keep. Every rank catches it: a launcher passes it to all of them.
+    if (saves.enabled) catch_stop_signals();
+    const search_context context = context_of(options, saves.enabled);
+    detect(model, in, saves, context);
+    const time_t ed = time(nullptr);
+    if (leads(t))
+      printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
+    if (model.params.permutes > 0) permute(model, in, saves, context, setup, strata);
+  } catch (const search_stopped&) {
+    return end_stopped(t, saves, model);
+  } catch (const alglib::ap_error& e) {
+    // Degenerate studies or bounds ask the library for a value outside its domain.
+    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct).c_str(),
+                   "Numerical error: %s\n", e.msg.c_str());
+  }
+  if (leads(t)) remove_checkpoint();
+  return 0;
+}
+
+}  // namespace velk

@@ -1,0 +1,270 @@
+#include "search/kernels/exhaustive_kernel.h"
+
+#include <algorithm>
+
+#include "search/kernels/lane_kernels.h"
+
+namespace velk {
+
+namespace {
+
+using namespace lanes;
+
+// ---- Plain kernels, compiled once per popcount flavour --------------------------------
+
+// The prefix's counts against the block, less its individuals missing at s:
+// margin[k][q][c][lane].
+template <class Margin>
+inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& ej, Margin* margin) {
+  const block_job& job = ej.block;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < ej.prefix_rows; ++q)
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l)
+          margin[k][q][c][l] = ej.prefix_counts[((k * ej.prefix_rows + q) * 3 + c) * kLanes + l];
+  for (const missing_in_prefix* e = ej.middle; e != ej.middle + ej.middle_ct; ++e)
+    for (int c = 0; c < 3; ++c)
+      for (int l = 0; l < kLanes; ++l)
+        margin[e->k][e->q][c][l] -= (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) != 0;
+}
+
+// The bound before the thresholds over every cell of the set, then the major-cell tables
+// of the lanes it leaves.
+inline __attribute__((always_inline)) void classify_all(const block_job& job, int q_ct, const lane_counts* x,
+                                                        const lane_counts* y, block_result& out) {
+  if (q_ct == 3 ? below_everywhere_lanes<27>(job, x, y) : below_everywhere_lanes<81>(job, x, y)) {
+    out.survivors = 0;
+    return;
+  }
+  int64_t tab[6][kLanes] = {};
+  int64_t nmajor[kLanes] = {};
+  for (int q = 0; q < q_ct; ++q) classify_lanes(job, x + 9 * q, y + 9 * q, tab, nmajor);
+  finish_lanes(job, tab, nmajor, out);
+}
+
+template <int (*Pop)(uint64_t)>
+inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  prefix_margins(ej, margin);
+  // Every cell of the set, 9 q + 3 b + c (genotype b of s, c of t): cases, controls.
+  lane_counts cell[kClasses][9 * kMaxPrefixRows] = {};
+  for (int q = 0; q < q_ct; ++q)
+    for (int k = 0; k < kClasses; ++k) {
+      lane_counts* at = cell[k] + 9 * q;
+      for (int b = 0; b < 2; ++b)
+        for (int c = 0; c < 3; ++c) {
+          const uint64_t* row = job.rows[q + q_ct * b];
+          const uint64_t* col = job.block + static_cast<size_t>(c) * words * kLanes;
+          int64_t* counts = at[3 * b + c].v;
+          for (int w = class_begin(job, k); w < class_end(job, k); ++w)
+            for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
+        }
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) at[6 + c].v[l] = margin[k][q][c][l] - at[c].v[l] - at[3 + c].v[l];
+    }
+  classify_all(job, q_ct, cell[0], cell[1], out);
+}
+
+template <int (*Pop)(uint64_t)>
+inline __attribute__((always_inline)) void plain_count(const uint64_t* const* rows, int nrows, const uint64_t* block,
+                                                       int case_word_ct, int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k) {
+    const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
+    for (int r = 0; r < nrows; ++r)
+      for (int c = 0; c < 3; ++c) {
+        int32_t* counts = out + ((k * nrows + r) * 3 + c) * kLanes;
+        for (int l = 0; l < kLanes; ++l) counts[l] = 0;
+        for (int w = lo; w < hi; ++w)
+          for (int l = 0; l < kLanes; ++l)
+            counts[l] += Pop(rows[r][w] & block[(static_cast<size_t>(c) * words + w) * kLanes + l]);
+      }
+  }
+}
+
+void exhaustive_table(const exhaustive_job& job, block_result& out) { plain_exhaustive<pop_table>(job, out); }
+void count_table(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
+                 int32_t* out) {
+  plain_count<pop_table>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+}
+
+__attribute__((target("popcnt"))) void exhaustive_popcnt(const exhaustive_job& job, block_result& out) {
+  plain_exhaustive<pop_builtin>(job, out);
+}
+__attribute__((target("popcnt"))) void count_popcnt(const uint64_t* const* rows, int nrows, const uint64_t* block,
+                                                    int case_word_ct, int ctrl_word_ct, int32_t* out) {
+  plain_count<pop_builtin>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+}
+
+// ---- AVX2 ---------------------------------------------------------------------------
+
+// prefix_margins in two halves of four lanes, each run of one prefix row and class
+// counted in registers: the scalar loop would cost as much as the counting.
+VELK_AVX2 inline __attribute__((always_inline)) void prefix_margins_avx2(const exhaustive_job& ej,
+                                                                          int64_t (*margin)[kMaxPrefixRows][3][kLanes]) {
+  const block_job& job = ej.block;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < ej.prefix_rows; ++q)
+      for (int c = 0; c < 3; ++c)
+        for (int half = 0; half < 2; ++half)
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(margin[k][q][c] + 4 * half),
+                              _mm256_cvtepi32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                  ej.prefix_counts + ((k * ej.prefix_rows + q) * 3 + c) * kLanes + 4 * half))));
+  const __m256i zero = _mm256_setzero_si256();
+  const missing_in_prefix* e = ej.middle;
+  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
+  while (e != end) {
+    const int k = e->k, q = e->q;
+    // Minus the entries whose bit is clear, lane by lane; with the run's length, those set.
+    __m256i clear[3][2];
+    for (auto& c : clear) c[0] = c[1] = zero;
+    long run = 0;
+    for (; e != end && e->k == k && e->q == q; ++e, ++run) {
+      const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(e->bit));
+      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
+      for (int c = 0; c < 3; ++c)
+        for (int half = 0; half < 2; ++half) {
+          const __m256i v = _mm256_loadu_si256(
+              reinterpret_cast<const __m256i*>(at + static_cast<size_t>(c) * words * kLanes + 4 * half));
+          clear[c][half] = _mm256_add_epi64(clear[c][half], _mm256_cmpeq_epi64(_mm256_and_si256(v, bit), zero));
+        }
+    }
+    const __m256i length = _mm256_set1_epi64x(run);
+    for (int c = 0; c < 3; ++c)
+      for (int half = 0; half < 2; ++half) {
+        __m256i* m = reinterpret_cast<__m256i*>(margin[k][q][c] + 4 * half);
+        _mm256_storeu_si256(m, _mm256_sub_epi64(_mm256_loadu_si256(m), _mm256_add_epi64(length, clear[c][half])));
+      }
+  }
+}
+
+VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  prefix_margins_avx2(ej, margin);
+  lane_counts cell[kClasses][9 * kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q)
+    for (int k = 0; k < kClasses; ++k) {
+      lane_counts* at = cell[k] + 9 * q;
+      for (int b = 0; b < 2; ++b)
+        count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k), at + 3 * b);
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) at[6 + c].v[l] = margin[k][q][c][l] - at[c].v[l] - at[3 + c].v[l];
+    }
+  classify_all(job, q_ct, cell[0], cell[1], out);
+}
+
+VELK_AVX2 void count_avx2(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+                          int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k)
+    for (int r = 0; r < nrows; ++r) {
+      lane_counts cell[3];
+      count_row_avx2<3>(rows[r], block, words, k == 0 ? 0 : case_word_ct, k == 0 ? case_word_ct : words, cell);
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l) out[((k * nrows + r) * 3 + c) * kLanes + l] = static_cast<int32_t>(cell[c].v[l]);
+    }
+}
+
+// ---- AVX-512 ------------------------------------------------------------------------
+
+VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  const __m512i one = _mm512_set1_epi64(1);
+  // The prefix's margins less its individuals missing at s, whose genotypes in the
+  // eight lanes are three bit tests.
+  alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < q_ct; ++q)
+      for (int c = 0; c < 3; ++c)
+        _mm512_store_si512(margin[k][q][c], _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                                ej.prefix_counts + ((k * q_ct + q) * 3 + c) * kLanes))));
+  // The entries come in runs of one prefix row and class: each run is counted in
+  // registers and subtracted once.
+  const missing_in_prefix* e = ej.middle;
+  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
+  while (e != end) {
+    const int k = e->k, q = e->q;
+    __m512i seen[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (; e != end && e->k == k && e->q == q; ++e) {
+      const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
+      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
+#pragma GCC unroll 3
+      for (int c = 0; c < 3; ++c) {
+        const __mmask8 has = _mm512_test_epi64_mask(_mm512_loadu_si512(at + static_cast<size_t>(c) * words * kLanes), bit);
+        seen[c] = _mm512_mask_add_epi64(seen[c], has, seen[c], one);
+      }
+    }
+    for (int c = 0; c < 3; ++c)
+      _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
+  }
+  // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
+  // accumulators, each block word loaded once for three rows.
+  __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
+  for (int k = 0; k < kClasses; ++k)
+    for (int r = 0; r < 2 * q_ct; r += 3)
+      count_cells<3, 3>(job.rows + r, job.block, words, class_begin(job, k), class_end(job, k), counted[k] + 3 * r);
+  // Every cell of the set, 9 q + 3 b + c: cases in x, controls in y.
+  __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q)
+    for (int k = 0; k < kClasses; ++k) {
+      __m512i* cell = (k == 0 ? x : y) + 9 * q;
+      for (int c = 0; c < 3; ++c) {
+        cell[c] = counted[k][3 * q + c];
+        cell[3 + c] = counted[k][3 * (q + q_ct) + c];
+        cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
+      }
+    }
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
+  }
+  tally t;
+  clear(t);
+  tally_cells(job, x, y, 9 * q_ct, t);
+  finish_tally(job, t, cutoff, out);
+}
+
+VELK_AVX512 void count_avx512(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+                              int ctrl_word_ct, int32_t* out) {
+  const int words = case_word_ct + ctrl_word_ct;
+  for (int k = 0; k < kClasses; ++k) {
+    const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
+    for (int r = 0; r < nrows; r += 3) {
+      __m512i cell[9];
+      count_cells<3, 3>(rows + r, block, words, lo, hi, cell);
+      for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < 3; ++c)
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ((k * nrows + r + i) * 3 + c) * kLanes),
+                              _mm512_cvtepi64_epi32(cell[3 * i + c]));
+    }
+  }
+}
+
+}  // namespace
+
+exhaustive_kernel exhaustive_kernel_for(kernel_level level) {
+  switch (level) {
+    case kernel_level::avx512:
+      return {exhaustive_avx512, count_avx512};
+    case kernel_level::avx2:
+      return {exhaustive_avx2, count_avx2};
+    case kernel_level::popcnt:
+      return {exhaustive_popcnt, count_popcnt};
+    case kernel_level::table:
+      break;
+  }
+  return {exhaustive_table, count_table};
+}
+
+}  // namespace velk

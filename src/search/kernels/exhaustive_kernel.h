@@ -1,0 +1,61 @@
+// The kernel of the exhaustive searches: a parent's sets against one block of kLanes
+// SNPs above it, with two cells of every three counted and the third derived.
+//
+// A set is the parent's prefix (its SNPs but the last), the parent's last SNP s and the
+// lane's SNP t. Prefix row q (q < Q = 3^(width - 1)) holds the individuals with prefix
+// genotypes q, and the parent's row q + Q b is prefix row q AND genotype b of s (the
+// order of fill_combined_cells). The cells (q, b, c) = |row q + Q b AND genotype c of t|
+// with b below 2 are counted; the others follow from a margin,
+//   (q, 2, c) = |prefix row q AND genotype c of t| - (q, 0, c) - (q, 1, c)
+//               - |prefix row q AND missing at s AND genotype c of t|
+// The prefix's counts against the block are the same for every parent of the prefix,
+// so the search counts them once while it walks those parents; the correction runs
+// over the few individuals of the prefix rows that miss s, whose genotypes at the eight
+// lanes are three bit tests. These are identities of exact integers: the tables are
+// those of a full count. (Deriving the third genotype of t instead would need a
+// correction for the individuals missing at each lane's SNP, one lookup each, which
+// costs what it saves.) All the cells of a block then meet the bound before the
+// thresholds, which ends most blocks once the running bound has climbed; the others
+// are classified and screened as in the block kernels.
+#pragma once
+
+#include <cstdint>
+
+#include "search/kernels/block_kernel.h"
+#include "search/kernels/complete_cells.h"
+
+namespace velk {
+
+inline constexpr int kMaxPrefixRows = 9;  // a quadruple's prefix is a pair
+
+// An individual missing at the parent's last SNP, in prefix row q and class k, at `bit`
+// of word `word` (among a slot's words: case words, then control words).
+struct missing_in_prefix {
+  int32_t word;
+  int16_t k;
+  int16_t q;
+  uint64_t bit;
+};
+
+struct exhaustive_job {
+  // rows: the parent's rows 0 ... 2Q - 1, the counted ones (nrows 2Q); the other fields
+  // as for any block of a search (row sizes and completeness are not read).
+  block_job block;
+  int prefix_rows = 0;                        // Q: 3 for triples, 9 for quadruples
+  const int32_t* prefix_counts = nullptr;     // this block's [((k * Q + q) * 3 + c) * kLanes + lane]
+  const missing_in_prefix* middle = nullptr;  // the prefix rows' individuals missing at s
+  int middle_ct = 0;
+};
+
+struct exhaustive_kernel {
+  // The block's survivors and tables, as a block kernel gives them.
+  void (*block)(const exhaustive_job& job, block_result& out);
+  // Rows 0 ... nrows - 1 (nrows a multiple of 3) against the three genotypes of a block,
+  // into out[((k * nrows + r) * 3 + c) * kLanes + lane].
+  void (*count)(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
+                int32_t* out);
+};
+
+exhaustive_kernel exhaustive_kernel_for(kernel_level level);
+
+}  // namespace velk

@@ -15,7 +15,7 @@
 #include <random>
 #include <vector>
 
-#include "ranking/interaction_tests.h"
+#include "results/interaction_tests.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "base/mpi_team.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
-#include "driver/run.h"
+#include "run/run.h"
 #include "search/fast_search.h"
 #include "search/pair_search.h"
 #include "search/search_input.h"

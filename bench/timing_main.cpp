@@ -24,7 +24,7 @@
 #include "data/study.h"
 #include "data/plink_fileset.h"
 #include "data/vcf_file.h"
-#include "driver/run.h"
+#include "run/run.h"
 #include "search/exhaustive_search.h"
 #include "search/extension.h"
 #include "search/fast_search.h"

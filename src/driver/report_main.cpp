@@ -142,6 +142,7 @@ request read_command_line(int argc, char** argv) {
   return argc == 1 ? request::report : request::usage_error;
 }
 
+// Reads everything the three files are made from, before any of them is written.
 status read_inputs(report_inputs& in) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 
@@ -22,9 +23,7 @@ struct random_study {
   std::string top_k;
 
   void write(const study_dir& dir) const {
-    dir.write("VELKinputfiles.txt", list);
-    for (const auto& [name, text] : files) dir.write(name, text);
-    dir.write("VELKparameters.txt", parameters);
+    set_up_study(dir.path(), list, files, parameters);
   }
 };
 

@@ -14,6 +14,7 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
+#include "base/status.h"
 #include "data/covariate_file.h"
 #include "base/version.h"
 #include "data/genotype_input.h"
@@ -32,6 +33,7 @@
 
 namespace {
 
+using namespace velk;
 
 constexpr const char* kHelp =
     "Usage: velk-report [--help]\n"
@@ -119,160 +121,203 @@ std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp,
   return genotypes;
 }
 
-}  // namespace
+// What velk-report reads before it writes anything: the search's result and the
+// parameters it ran with, the study, its SNPs' names and the covariates.
+struct report_inputs {
+  search_parameters params;
+  study loaded;
+  study_snp_names names;
+  std::vector<result_row> rows;
+  covariate_table covariates;
+};
 
-int main(int argc, char** argv) {
-  using namespace velk;
-  flush_output_by_line();
-  std::set_new_handler([] { fail_out_of_memory(); });
-  ignore_file_size_signal();
-  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-    fputs(kHelp, stdout);
-    return 0;
-  }
-  if (argc != 1) {
-    report("Usage: velk-report [--help]\n");
-    return kStatusUsage;
-  }
+// A failure that the reader which met it has already written to standard error.
+status reported_failure() { return {status_code::input_error, "", ""}; }
+
+// Whether the command line asks for the report, for the help, or is wrong.
+enum class request { report, help, usage_error };
+
+request read_command_line(int argc, char** argv) {
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) return request::help;
+  return argc == 1 ? request::report : request::usage_error;
+}
+
+// Reads everything the three files are made from, before any of them is written.
+status read_inputs(report_inputs& in) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
-  if (!read_result_file(result)) return kStatusInputError;
-  search_parameters params;
-  if (!read_parameters(kParameterFileName, params)) return kStatusInputError;
-  const p_value_bounds bounds = bounds_of(params);
+  if (!read_result_file(result)) return reported_failure();
+  if (!read_parameters(kParameterFileName, in.params)) return reported_failure();
+  if (!load_study_quietly(in.loaded)) return reported_failure();
+  const store_shape& shape = in.loaded.shape();
+  if (!read_snp_names(kListFileName, in.names, true)) return reported_failure();
+  if (in.names.snps != shape.snp_ct)
+    return failure(status_code::input_error, "The files listed in %s changed while they were read.\n", kListFileName);
+  if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, in.rows)) return reported_failure();
+  const covariate_status covariates_read = read_covariates(kCovariateFileName, in.loaded.individuals, in.covariates);
+  if (!covariates_read.ok) return failure(status_code::input_error, "%s", covariates_read.message.c_str());
+  return ok_status();
+}
 
-  study loaded;
-  if (!load_study_quietly(loaded)) return kStatusInputError;
-  const store_shape& shape = loaded.shape();
-  study_snp_names names;
-  if (!read_snp_names(kListFileName, names, true)) return kStatusInputError;
-  if (names.snps != shape.snp_ct) {
-    report("The files listed in %s changed while they were read.\n", kListFileName);
-    return kStatusInputError;
+// Writes the file `name` whole or not at all, then prints its name. `write` fills the
+// stream and may refuse, which leaves nothing of the new file. The messages keep the
+// wording scripts compare.
+template <typename Write>
+status write_output_file(const char* name, const Write& write) {
+  output_file file;
+  if (!open_output(name, file)) return failure(status_code::input_error, "Cannot create the file %s\n", name);
+  if (const status written = write(file.stream); !written.ok()) {
+    abandon_output(file);
+    return written;
   }
-  std::vector<result_row> rows;
-  if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, rows)) return kStatusInputError;
+  if (!commit_output(file)) return failure(status_code::input_error, "Cannot write the file %s\n", name);
+  printf("%s\n", name);
+  return ok_status();
+}
 
-  covariate_table covariates;
-  const covariate_status covariates_read = read_covariates(kCovariateFileName, loaded.individuals, covariates);
-  if (!covariates_read.ok) {
-    report("%s", covariates_read.message.c_str());
-    return kStatusInputError;
+// The sets in rank order with their SNPs' identifiers, positions and counted alleles.
+std::vector<report_set> named_sets(const std::vector<result_row>& rows, const study_snp_names& names) {
+  std::vector<report_set> sets(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (int64_t locus : rows[r].loci) {
+      sets[r].snps.push_back(names.name(locus));
+      sets[r].positions.push_back(names.position(locus));
+      sets[r].alleles.push_back(names.counted_allele(locus));
+    }
+    sets[r].row = &rows[r];
   }
+  return sets;
+}
 
+// Counts every set's cells again from the study, checks them against the set's row and
+// writes VELKcells.tsv; `drawn` gets the cells of the sets the page draws, and the sets
+// point to them. Every set is checked before the table is committed: a refused result
+// leaves none.
+status check_and_write_cells(const report_inputs& in, std::vector<report_set>& sets, std::vector<set_cells>& drawn) {
+  const search_parameters& params = in.params;
+  const store_shape& shape = in.loaded.shape();
   // The thresholds exactly as the search builds them.
   const thresholds cells_thresholds = build_thresholds(
       shape.sample_ct(), static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
       params.alpha_rf);
-
-  // Every set is checked before the table is committed: a refused result leaves none.
-  output_file cells_file;
-  if (!open_output(kCellsFileName, cells_file)) {
-    report("Cannot create the file %s\n", kCellsFileName);
-    return kStatusInputError;
-  }
-  write_cells_header(cells_file.stream);
-  std::vector<report_set> sets(rows.size());
-  std::vector<set_cells> drawn;
-  for (size_t r = 0; r < rows.size(); ++r) {
-    const result_row& row = rows[r];
-    set_cells cells =
-        count_set_cells(loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
-    if (!cells_match_row(cells, row, kResultFileName, params.alpha_rf, shape)) {
-      abandon_output(cells_file);
-      return kStatusInputError;
+  const status written = write_output_file(kCellsFileName, [&](FILE* stream) {
+    write_cells_header(stream);
+    for (size_t r = 0; r < in.rows.size(); ++r) {
+      const result_row& row = in.rows[r];
+      set_cells cells =
+          count_set_cells(in.loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
+      if (!cells_match_row(cells, row, kResultFileName, params.alpha_rf, shape)) return reported_failure();
+      std::string joined;
+      for (const std::string& snp : sets[r].snps) joined += (joined.empty() ? "" : ",") + snp;
+      write_cells_rows(stream, static_cast<long>(r + 1), joined, cells, cells_thresholds);
+      if (r < static_cast<size_t>(kPictureSets)) drawn.push_back(std::move(cells));
     }
-    std::string joined;
-    for (int64_t locus : row.loci) {
-      sets[r].snps.push_back(names.name(locus));
-      sets[r].positions.push_back(names.position(locus));
-      sets[r].alleles.push_back(names.counted_allele(locus));
-      joined += (joined.empty() ? "" : ",") + sets[r].snps.back();
-    }
-    sets[r].row = &row;
-    write_cells_rows(cells_file.stream, static_cast<long>(r + 1), joined, cells, cells_thresholds);
-    if (r < static_cast<size_t>(kPictureSets)) drawn.push_back(std::move(cells));
-  }
-  if (!commit_output(cells_file)) {
-    report("Cannot write the file %s\n", kCellsFileName);
-    return kStatusInputError;
-  }
-  printf("%s\n", kCellsFileName);
+    return ok_status();
+  });
+  if (!written.ok()) return written;
   for (size_t r = 0; r < drawn.size(); ++r) sets[r].cells = &drawn[r];
+  return ok_status();
+}
 
-  // Each set's interaction tests, the sets spread over the threads.
-  const std::vector<unsigned char>& classes = loaded.individuals.classes;
+// Prints what the models hold, runs each set's interaction tests (the sets spread over
+// the threads) and writes VELKinteractions.tsv; the sets point to their tests in
+// `interactions`, one per set.
+status test_and_write_interactions(const report_inputs& in, std::vector<report_set>& sets,
+                                   std::vector<interaction_result>& interactions) {
+  const std::vector<unsigned char>& classes = in.loaded.individuals.classes;
   std::vector<uint8_t> is_case(classes.size());
   for (size_t d = 0; d < is_case.size(); ++d) is_case[d] = classes[d] == kCase;
-  const int covariate_ct = static_cast<int>(covariates.names.size());
-  printf("%s\n", covariate_use(covariates, static_cast<long>(is_case.size())).c_str());
-  std::vector<interaction_result> interactions(rows.size());
+  const int covariate_ct = static_cast<int>(in.covariates.names.size());
+  printf("%s\n", covariate_use(in.covariates, static_cast<long>(is_case.size())).c_str());
+  const std::vector<result_row>& rows = in.rows;
 #pragma omp parallel for schedule(dynamic)
   for (size_t r = 0; r < rows.size(); ++r) {
     std::vector<std::vector<int8_t>> genotypes;
-    for (int64_t locus : rows[r].loci) genotypes.push_back(study_genotypes(loaded.store, locus, is_case));
-    interactions[r] = test_interaction(is_case, genotypes, covariates.values, covariate_ct);
+    for (int64_t locus : rows[r].loci) genotypes.push_back(study_genotypes(in.loaded.store, locus, is_case));
+    interactions[r] = test_interaction(is_case, genotypes, in.covariates.values, covariate_ct);
   }
-  output_file interactions_file;
-  if (!open_output(kInteractionsFileName, interactions_file)) {
-    report("Cannot create the file %s\n", kInteractionsFileName);
-    return kStatusInputError;
-  }
-  write_interactions_header(interactions_file.stream, rows.empty() ? 0 : static_cast<int>(rows[0].loci.size()));
-  for (size_t r = 0; r < rows.size(); ++r) {
-    write_interactions_row(interactions_file.stream, sets[r].snps, interactions[r]);
-    sets[r].interaction = &interactions[r];
-  }
-  if (!commit_output(interactions_file)) {
-    report("Cannot write the file %s\n", kInteractionsFileName);
-    return kStatusInputError;
-  }
-  printf("%s\n", kInteractionsFileName);
+  return write_output_file(kInteractionsFileName, [&](FILE* stream) {
+    write_interactions_header(stream, rows.empty() ? 0 : static_cast<int>(rows[0].loci.size()));
+    for (size_t r = 0; r < rows.size(); ++r) {
+      write_interactions_row(stream, sets[r].snps, interactions[r]);
+      sets[r].interaction = &interactions[r];
+    }
+    return ok_status();
+  });
+}
 
+// The study, the search's parameters and the page's title as the page shows them.
+report_study shown_study(const report_inputs& in) {
+  const store_shape& shape = in.loaded.shape();
+  const p_value_bounds bounds = bounds_of(in.params);
   report_study shown;
   shown.individuals = shape.sample_ct();
   shown.cases = shape.case_ct;
   shown.controls = shape.ctrl_ct;
   shown.snps = shape.snp_ct;
-  for (const study_snp_names::listed_file& f : names.files)
+  for (const study_snp_names::listed_file& f : in.names.files)
     shown.files.push_back({f.name, f.first, f.snps,
                            f.kind == genotype_file_kind::fileset ? "fileset"
                            : f.kind == genotype_file_kind::vcf   ? "VCF/BCF"
                                                                  : "text"});
-  shown.disease_loci = params.order;
-  shown.mulfactr = params.mulfactr;
+  shown.disease_loci = in.params.order;
+  shown.mulfactr = in.params.mulfactr;
   shown.max_pval = bounds.corrected;
   shown.max_raw_pval = bounds.raw;
-  shown.alpha_rf = params.alpha_rf;
+  shown.alpha_rf = in.params.alpha_rf;
   shown.result_name = kResultFileName;
   shown.folder = current_folder();
   shown.written = today();
   shown.version = kVersion;
-  const auto family_wise = read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
+  return shown;
+}
+
+// Writes VELKReport.html, with the family-wise p-values when the permutation file
+// gives them for these sets.
+status write_page(const report_inputs& in, const std::vector<report_set>& sets) {
+  report_study shown = shown_study(in);
+  const auto family_wise =
+      read_family_wise_p_values(kPermutationsFileName, kResultFileName, in.rows, in.params.permutes);
   if (family_wise) {
     // B and the seed as the parameter file holds them, B checked against the p-values
     // themselves; the strata as velk counted them, when it read the file.
-    shown.permutes = params.permutes;
-    shown.permseed = params.permseed;
+    shown.permutes = in.params.permutes;
+    shown.permseed = in.params.permseed;
     struct stat info;
     std::vector<int> stratum;
-    if (lstat(kStrataFileName, &info) == 0 && !read_strata(kStrataFileName, loaded.individuals, stratum, shown.strata))
-      return kStatusInputError;
+    if (lstat(kStrataFileName, &info) == 0 &&
+        !read_strata(kStrataFileName, in.loaded.individuals, stratum, shown.strata))
+      return reported_failure();
   }
-  output_file page;
-  if (!open_output(kReportFileName, page)) {
-    report("Cannot create the file %s\n", kReportFileName);
-    return kStatusInputError;
+  return write_output_file(kReportFileName, [&](FILE* stream) {
+    write_html_report(stream, shown, sets, family_wise);
+    return ok_status();
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  flush_output_by_line();
+  std::set_new_handler([] { fail_out_of_memory(); });
+  ignore_file_size_signal();
+  const request asked = read_command_line(argc, argv);
+  if (asked == request::help) {
+    fputs(kHelp, stdout);
+    return 0;
   }
-  write_html_report(page.stream, shown, sets, family_wise);
-  if (!commit_output(page)) {
-    report("Cannot write the file %s\n", kReportFileName);
-    return kStatusInputError;
-  }
-  printf("%s\n", kReportFileName);
-  if (fflush(stdout) != 0) {
-    report("Cannot write to standard output!\n");
-    return kStatusInputError;
-  }
+  if (asked == request::usage_error)
+    return report_failure(failure(status_code::usage_error, "Usage: velk-report [--help]\n"));
+
+  report_inputs in;
+  if (const status read = read_inputs(in); !read.ok()) return report_failure(read);
+  std::vector<report_set> sets = named_sets(in.rows, in.names);
+  std::vector<set_cells> drawn;  // the cells of the sets the page draws
+  if (const status s = check_and_write_cells(in, sets, drawn); !s.ok()) return report_failure(s);
+  std::vector<interaction_result> interactions(in.rows.size());
+  if (const status s = test_and_write_interactions(in, sets, interactions); !s.ok()) return report_failure(s);
+  if (const status s = write_page(in, sets); !s.ok()) return report_failure(s);
+  if (fflush(stdout) != 0)
+    return report_failure(failure(status_code::input_error, "Cannot write to standard output!\n"));
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "stats/logistic_model.h"
 
@@ -32,28 +34,21 @@ std::vector<unsigned> product_terms(int width) {
   return terms;
 }
 
-interaction_test compare(const logistic_fit& null, const logistic_fit& full) {
-  const lr_test t = likelihood_ratio(null, full);
-  return {t.df, t.chisq, t.p, null.deviance, full.deviance};
-}
+// The individuals of the models: those with every genotype of the set and every
+// covariate, ordered by cell, so that the fits sum each cell's rows as one stretch of
+// memory.
+struct model_individuals {
+  MatrixXd individual;        // per individual: the intercept (1), then the covariates
+  std::vector<int> cell;      // per individual: its cell
+  std::vector<uint8_t> y;     // per individual: 1 for a case
+  std::vector<long> in_cell;  // individuals per cell
+};
 
-void put_number(FILE* stream, double value) {
-  if (std::isnan(value)) fputs("\tNA", stream);
-  else fprintf(stream, "\t%g", value);
-}
-
-}  // namespace
-
-interaction_result test_interaction(const std::vector<uint8_t>& is_case,
-                                    const std::vector<std::vector<int8_t>>& genotypes,
-                                    const std::vector<double>& covariates, int covariate_ct) {
+model_individuals complete_individuals(const std::vector<uint8_t>& is_case,
+                                       const std::vector<std::vector<int8_t>>& genotypes,
+                                       const std::vector<double>& covariates, int covariate_ct, int cells) {
   const int width = static_cast<int>(genotypes.size());
   const long individuals = static_cast<long>(is_case.size());
-  int cells = 1;
-  for (int s = 0; s < width; ++s) cells *= 3;
-
-  // The individuals with every genotype and every covariate, ordered by cell: the fits
-  // sum each cell's rows as one stretch of memory.
   std::vector<long> used;
   std::vector<int> code_of;
   for (long d = 0; d < individuals; ++d) {
@@ -67,23 +62,27 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
     code_of.push_back(code);
   }
   const long m = static_cast<long>(used.size());
-  std::vector<long> in_cell(cells + 1, 0);
-  for (int code : code_of) ++in_cell[code + 1];
+  model_individuals out;
+  out.in_cell.assign(cells + 1, 0);
+  for (int code : code_of) ++out.in_cell[code + 1];
   std::vector<long> next_row(cells + 1, 0);
-  for (int c = 0; c < cells; ++c) next_row[c + 1] = next_row[c] + in_cell[c + 1];
-  MatrixXd individual(m, 1 + covariate_ct);
-  std::vector<int> cell(m);
-  std::vector<uint8_t> y(m);
+  for (int c = 0; c < cells; ++c) next_row[c + 1] = next_row[c] + out.in_cell[c + 1];
+  out.individual.resize(m, 1 + covariate_ct);
+  out.cell.resize(m);
+  out.y.resize(m);
   for (long u = 0; u < m; ++u) {
     const long d = used[u], r = next_row[code_of[u]]++;
-    individual(r, 0) = 1.0;
-    for (int c = 0; c < covariate_ct; ++c) individual(r, 1 + c) = covariates[d * covariate_ct + c];
-    cell[r] = code_of[u];
-    y[r] = is_case[d];
+    out.individual(r, 0) = 1.0;
+    for (int c = 0; c < covariate_ct; ++c) out.individual(r, 1 + c) = covariates[d * covariate_ct + c];
+    out.cell[r] = code_of[u];
+    out.y[r] = is_case[d];
   }
-  in_cell.erase(in_cell.begin());  // individuals per cell
+  out.in_cell.erase(out.in_cell.begin());  // individuals per cell
+  return out;
+}
 
-  // Additive: the allele counts, then their products.
+// Additive, per cell: the allele counts, then their products.
+MatrixXd additive_design(int width, int cells) {
   const std::vector<unsigned> products = product_terms(width);
   MatrixXd additive(cells, width + static_cast<long>(products.size()));
   for (int c = 0; c < cells; ++c) {
@@ -95,8 +94,13 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
       additive(c, width + static_cast<long>(t)) = product;
     }
   }
-  // Genotypic: each SNP's genotypes present, the first the baseline (R's treatment
-  // contrasts of a factor of the levels that occur); the non-empty cells likewise.
+  return additive;
+}
+
+// Genotypic null, per cell: each SNP's genotypes present, the first the baseline (R's
+// treatment contrasts of a factor of the levels that occur).
+MatrixXd factor_design(int width, const std::vector<long>& in_cell) {
+  const int cells = static_cast<int>(in_cell.size());
   std::vector<std::pair<int, int>> levels;  // (SNP, genotype) of each null column
   for (int s = 0; s < width; ++s) {
     bool present[3] = {false, false, false};
@@ -113,33 +117,67 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
   for (int c = 0; c < cells; ++c)
     for (size_t t = 0; t < levels.size(); ++t)
       factors(c, static_cast<long>(t)) = genotype_in_cell(c, levels[t].first, width) == levels[t].second;
+  return factors;
+}
+
+// Genotypic full, per cell: the non-empty cells as the levels of one factor, the first
+// the baseline.
+MatrixXd combination_design(const std::vector<long>& in_cell) {
+  const int cells = static_cast<int>(in_cell.size());
   std::vector<int> occupied;
   for (int c = 0; c < cells; ++c)
     if (in_cell[c] > 0) occupied.push_back(c);
   MatrixXd combination = MatrixXd::Zero(cells, std::max<long>(0, static_cast<long>(occupied.size()) - 1));
   for (size_t t = 1; t < occupied.size(); ++t) combination(occupied[t], static_cast<long>(t) - 1) = 1.0;
+  return combination;
+}
 
+// A pair's odds ratio of interaction: exp of the coefficient of column `product` (the
+// product term) of the full additive fit and its Wald 95 % interval; left NaN when the
+// term is aliased.
+void put_odds_ratio(const logistic_fit& additive_full, long product, interaction_result& result) {
+  if (additive_full.aliased[product]) return;
+  const double b = additive_full.coefficients[product], se = additive_full.std_errors[product];
+  result.odds_ratio = std::exp(b);
+  result.odds_ratio_low = std::exp(b - kNormal975 * se);
+  result.odds_ratio_high = std::exp(b + kNormal975 * se);
+}
+
+interaction_test compare(const logistic_fit& null, const logistic_fit& full) {
+  const lr_test t = likelihood_ratio(null, full);
+  return {t.df, t.chisq, t.p, null.deviance, full.deviance};
+}
+
+void put_number(FILE* stream, double value) {
+  if (std::isnan(value)) fputs("\tNA", stream);
+  else fprintf(stream, "\t%g", value);
+}
+
+}  // namespace
+
+interaction_result test_interaction(const std::vector<uint8_t>& is_case,
+                                    const std::vector<std::vector<int8_t>>& genotypes,
+                                    const std::vector<double>& covariates, int covariate_ct) {
+  const int width = static_cast<int>(genotypes.size());
+  int cells = 1;
+  for (int s = 0; s < width; ++s) cells *= 3;
+  const model_individuals used = complete_individuals(is_case, genotypes, covariates, covariate_ct, cells);
+  const MatrixXd additive = additive_design(width, cells);
   const logistic_fit fits[4] = {
-      fit_logistic(individual, cell, MatrixXd(additive.leftCols(width)), y),
-      fit_logistic(individual, cell, additive, y),
-      fit_logistic(individual, cell, factors, y),
-      fit_logistic(individual, cell, combination, y),
+      fit_logistic(used.individual, used.cell, MatrixXd(additive.leftCols(width)), used.y),
+      fit_logistic(used.individual, used.cell, additive, used.y),
+      fit_logistic(used.individual, used.cell, factor_design(width, used.in_cell), used.y),
+      fit_logistic(used.individual, used.cell, combination_design(used.in_cell), used.y),
   };
   interaction_result result;
-  result.used = m;
+  result.used = static_cast<long>(used.y.size());
   result.additive = compare(fits[0], fits[1]);
   result.genotypic = compare(fits[2], fits[3]);
   for (const logistic_fit& f : fits) {
     result.separation = result.separation || f.separation;
     result.not_converged = result.not_converged || !f.converged;
   }
-  const long product = individual.cols() + width;  // the pair's product term
-  if (width == 2 && !fits[1].aliased[product]) {
-    const double b = fits[1].coefficients[product], se = fits[1].std_errors[product];
-    result.odds_ratio = std::exp(b);
-    result.odds_ratio_low = std::exp(b - kNormal975 * se);
-    result.odds_ratio_high = std::exp(b + kNormal975 * se);
-  }
+  if (width == 2) put_odds_ratio(fits[1], used.individual.cols() + width, result);  // the pair's product term
   return result;
 }
 

@@ -10,61 +10,47 @@
 
 #include "e2e.h"
 #include "plink_study.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
 
-using files = std::vector<std::pair<std::string, std::string>>;
-
-const char* const kList = "VELKinputfiles.txt";
 const char* const kResult = "VELKResult.txt";
 // Three loci, so that the pair search and an extension level both run on the data;
 // every set passes the raw bound, so the result file holds ten rows.
 const char* const kParameters = "[DISEASEN]\t3\n[MULFACTR]\t3\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n";
 
-run_result run_study(const files& inputs, const std::string& parameters = kParameters,
+run_result run_study(const study_files& inputs, const std::string& parameters = kParameters,
                      const std::string& top_k = "10") {
   study_dir dir;
   dir.write("VELKparameters.txt", parameters);
-  for (const auto& [name, text] : inputs) dir.write(name, text);
+  write_files(dir.path(), inputs);
   run_result r = dir.run({top_k});
   r.out = without_banner(r.out);
   if (dir.exists(kResult)) r.out += "---- result\n" + dir.read(kResult);
   return r;
 }
 
-// A fileset of SNPs [first, first + count) under `stem` (`listed` when given).
-files fileset(const genotype_study& s, const std::string& stem, long first, long count,
-              const std::string& listed = "") {
-  return {{listed.empty() ? stem + ".bed" : listed, s.bed(first, count)},
-          {stem + ".bim", s.bim(first, count)},
-          {stem + ".fam", s.fam()}};
-}
-
-files operator+(files a, const files& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 TEST(Filesets, GiveTheSameBytesAsText) {
   // 103 individuals: the last .bed byte of each SNP holds three of them.
   const genotype_study s = genotype_study::random(103, 24, 7);
-  const run_result text = run_study({{kList, "all.txt\n"}, {"all.txt", s.text(0, 24)}});
+  const run_result text = run_study({{kListFileName, "all.txt\n"}, {"all.txt", s.text(0, 24)}});
   ASSERT_EQ(text.status, 0) << text.err;
   // The planted pair leads the triples: the comparisons below are of real findings.
   ASSERT_NE(text.out.find("#Major_cells\n1 2 10 "), std::string::npos) << text.out;
   const struct {
     const char* name;
-    files inputs;
+    study_files inputs;
   } cases[] = {
-      {"one fileset", files{{kList, "all.bed\n"}} + fileset(s, "all", 0, 24)},
-      {"a .bed named without the suffix", files{{kList, "cohort\n"}} + fileset(s, "cohort", 0, 24, "cohort")},
+      {"one fileset", study_files{{kListFileName, "all.bed\n"}} + fileset(s, "all", 0, 24)},
+      {"a .bed named without the suffix",
+       study_files{{kListFileName, "cohort\n"}} + fileset(s, "cohort", 0, 24, "cohort")},
       {"text, fileset, text",
-       files{{kList, "a.txt\nb.bed\nc.txt\n"}, {"a.txt", s.text(0, 5)}, {"c.txt", s.text(13, 11)}} +
+       study_files{{kListFileName, "a.txt\nb.bed\nc.txt\n"}, {"a.txt", s.text(0, 5)}, {"c.txt", s.text(13, 11)}} +
            fileset(s, "b", 5, 8)},
       {"fileset first, then text",
-       files{{kList, "a.bed b.txt"}, {"b.txt", s.text(17, 7)}} + fileset(s, "a", 0, 17)},
-      {"two filesets", files{{kList, "a.bed\nb.bed\n"}} + fileset(s, "a", 0, 1) + fileset(s, "b", 1, 23)},
+       study_files{{kListFileName, "a.bed b.txt"}, {"b.txt", s.text(17, 7)}} + fileset(s, "a", 0, 17)},
+      {"two filesets", study_files{{kListFileName, "a.bed\nb.bed\n"}} + fileset(s, "a", 0, 1) + fileset(s, "b", 1, 23)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -83,8 +69,9 @@ TEST(Filesets, ReadInBlocksOnEveryCore) {
   // A tail level of one half gives nearly every SNP major cells and a statistic.
   const std::string parameters = "[DISEASEN]\t1\n[ALPHA_RF]\t0.5\n[MAXGWPVL]\t1\n";
   const std::string all = std::to_string(snps);
-  const run_result text = run_study({{kList, "all.txt\n"}, {"all.txt", s.text(0, snps)}}, parameters, all);
-  const run_result bed = run_study(files{{kList, "all.bed\n"}} + fileset(s, "all", 0, snps), parameters, all);
+  const run_result text = run_study({{kListFileName, "all.txt\n"}, {"all.txt", s.text(0, snps)}}, parameters, all);
+  const run_result bed =
+      run_study(study_files{{kListFileName, "all.bed\n"}} + fileset(s, "all", 0, snps), parameters, all);
   ASSERT_EQ(text.status, 0);
   EXPECT_EQ(bed.status, 0);
   EXPECT_EQ(bed.out, text.out);
@@ -95,15 +82,15 @@ TEST(Filesets, Refusals) {
   genotype_study s = genotype_study::random(6, 2, 3);
   s.is_case = {true, false, true, false, true, true};
   const std::string bed = s.bed(0, 2);  // 3 + 2 x 2 bytes
-  const files good = fileset(s, "s", 0, 2);
+  const study_files good = fileset(s, "s", 0, 2);
   auto with = [&](const std::string& name, const std::string& text) {
-    files f = files{{kList, "s.bed\n"}} + good;
+    study_files f = study_files{{kListFileName, "s.bed\n"}} + good;
     for (auto& [n, t] : f)
       if (n == name) t = text;
     return f;
   };
   auto without = [&](const std::string& name) {
-    files f = files{{kList, "s.bed\n"}};
+    study_files f = study_files{{kListFileName, "s.bed\n"}};
     for (const auto& entry : good)
       if (entry.first != name) f.push_back(entry);
     return f;
@@ -125,7 +112,7 @@ TEST(Filesets, Refusals) {
   const std::string refused = "The data have not been input correctly!\n";
   const struct {
     const char* name;
-    files inputs;
+    study_files inputs;
     std::string out;
     std::string err;
   } cases[] = {
@@ -143,7 +130,7 @@ TEST(Filesets, Refusals) {
        "File s.bed holds 7 bytes; s.bim and s.fam call for 5 (3 + 1 SNPs x 2 bytes for 6 individuals).\n"},
       {"no .bim", without("s.bim"), input, "File s.bed: can't open its .bim file s.bim\n"},
       {"no .fam", without("s.fam"), input, "File s.bed: can't open its .fam file s.fam\n"},
-      {"a .bim that is a folder", without("s.bim") + files{{"s.bim/", ""}}, input,
+      {"a .bim that is a folder", without("s.bim") + study_files{{"s.bim/", ""}}, input,
        "File s.bed: can't read its .bim file s.bim\n"},
       {"missing phenotype", with("s.fam", fam_line(2, "fam2 ind2 0 0 1 -9")), input,
        "File s.fam, line 3 (FID fam2, IID ind2): phenotype -9 is neither 1 (control) nor 2 (case).\n"},
@@ -159,30 +146,26 @@ TEST(Filesets, Refusals) {
       {"an empty .fam", with("s.fam", ""), input, "File s.fam lists no individual.\n"},
       // Filesets and text files that disagree, found by the loading pass.
       {"fileset with fewer individuals than the first file",
-       files{{kList, "a.txt s.bed"}, {"a.txt", text_study + "0 1 1\n"}} + good,
+       study_files{{kListFileName, "a.txt s.bed"}, {"a.txt", text_study + "0 1 1\n"}} + good,
        input + "\t Number of SNPs is 4\n\t Number of individuals: 7 (#case = 4; #control = 3).\n",
        "File s.fam holds 6 individuals, the first file 7.\n"},
       {"fileset whose phenotype differs from the first file",
-       files{{kList, "a.txt s.bed"}, {"a.txt", "1 0 0\n0 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n"}} + good,
+       study_files{{kListFileName, "a.txt s.bed"}, {"a.txt", "1 0 0\n0 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n"}} + good,
        input + "\t Number of SNPs is 4\n\t Number of individuals: 6 (#case = 5; #control = 1).\n",
        "File s.fam, line 4 (FID fam3, IID ind3): the phenotype differs from the first file.\n"},
       {"text whose status differs from the first fileset",
-       files{{kList, "s.bed b.txt"}, {"b.txt", "1 0 0\n0 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n"}} + good, counted,
+       study_files{{kListFileName, "s.bed b.txt"}, {"b.txt", "1 0 0\n0 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n"}} + good,
+       counted,
        "File b.txt, line 4: the status differs from the first file.\n"},
       {"text with more rows than the first fileset",
-       files{{kList, "s.bed b.txt"}, {"b.txt", text_study + "1 0 0\n"}} + good, counted,
+       study_files{{kListFileName, "s.bed b.txt"}, {"b.txt", text_study + "1 0 0\n"}} + good, counted,
        "File b.txt holds 7 rows, the first file 6.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     study_dir dir;
     dir.write("VELKparameters.txt", kParameters);
-    for (const auto& [name, text] : c.inputs) {
-      if (name.ends_with('/'))
-        std::filesystem::create_directory(dir.path() / name);
-      else
-        dir.write(name, text);
-    }
+    write_files(dir.path(), c.inputs);
     const run_result r = dir.run({"5"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err + refused);

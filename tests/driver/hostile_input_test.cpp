@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "data/genotype_input.h"
 #include "e2e.h"
 
 namespace velk::testing {
@@ -23,7 +24,6 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-const char* const kList = "VELKinputfiles.txt";
 const char* const kResult = "VELKResult.txt";
 const char* const kOldResult = "an earlier result\n";
 const char* const kNotLoaded = "The data have not been input correctly!\n";
@@ -36,7 +36,7 @@ const char* const kOneLocus = "[DISEASEN] 1\n[ALPHA_RF] 0.05\n";
 // earlier result is left as it was whenever the run fails.
 struct hostile_study : study_dir {
   hostile_study() {
-    write(kList, "a.txt\n");
+    write(kListFileName, "a.txt\n");
     write("a.txt", kStudy);
     write("VELKparameters.txt", kOneLocus);
     write(kResult, kOldResult);
@@ -65,21 +65,31 @@ struct special_case {
 // Names that are no regular file are refused as unreadable before any byte is read from
 // them: a FIFO without writer or /dev/zero would otherwise block or never end.
 TEST(HostileInput, SpecialFilesInTheListAreRefused) {
-  const auto list = [](const std::string& text) { return [text](hostile_study& s) { s.write(kList, text); }; };
+  const auto list = [](const std::string& text) { return [text](hostile_study& s) { s.write(kListFileName, text); }; };
   const special_case cases[] = {
-      {"a directory", [](hostile_study& s) { std::filesystem::create_directory(s.path() / "d"); s.write(kList, "a.txt d"); },
+      {"a directory",
+       [](hostile_study& s) {
+         std::filesystem::create_directory(s.path() / "d");
+         s.write(kListFileName, "a.txt d");
+       },
        "Can't read the input file d\n"},
-      {"a FIFO", [](hostile_study& s) { mkfifo((s.path() / "f").c_str(), 0600); s.write(kList, "a.txt\nf\n"); },
+      {"a FIFO", [](hostile_study& s) { mkfifo((s.path() / "f").c_str(), 0600); s.write(kListFileName, "a.txt\nf\n"); },
        "Can't read the input file f\n"},
       {"a device that never ends", list("/dev/zero\n"), "Can't read the input file /dev/zero\n"},
       {"the list file itself", list("VELKinputfiles.txt\n"), "File VELKinputfiles.txt has no SNP column.\n"},
       {"the list file itself, second", list("a.txt VELKinputfiles.txt\n"),
        "File VELKinputfiles.txt, line 1: \"a.txt\" is not an integer.\n"},
       {"a list file that is a FIFO",
-       [](hostile_study& s) { std::filesystem::remove(s.path() / kList); mkfifo((s.path() / kList).c_str(), 0600); },
+       [](hostile_study& s) {
+         std::filesystem::remove(s.path() / kListFileName);
+         mkfifo((s.path() / kListFileName).c_str(), 0600);
+       },
        "Can't read the input file VELKinputfiles.txt\n"},
       {"a list file that is a directory",
-       [](hostile_study& s) { std::filesystem::remove(s.path() / kList); std::filesystem::create_directory(s.path() / kList); },
+       [](hostile_study& s) {
+         std::filesystem::remove(s.path() / kListFileName);
+         std::filesystem::create_directory(s.path() / kListFileName);
+       },
        "Can't read the input file VELKinputfiles.txt\n"},
   };
   for (const special_case& c : cases) {
@@ -237,8 +247,8 @@ TEST(HostileInput, FailedRunsLeaveTheResultFile) {
   const failure_case cases[] = {
       {"no argument", nothing, {}, 255},
       {"two arguments", nothing, {"5", "5"}, 255},
-      {"no list file", [](hostile_study& s) { std::filesystem::remove(s.path() / kList); }, {"5"}, 1},
-      {"no data file", [](hostile_study& s) { s.write(kList, "none.txt"); }, {"5"}, 1},
+      {"no list file", [](hostile_study& s) { std::filesystem::remove(s.path() / kListFileName); }, {"5"}, 1},
+      {"no data file", [](hostile_study& s) { s.write(kListFileName, "none.txt"); }, {"5"}, 1},
       {"malformed data", [](hostile_study& s) { s.write("a.txt", "1 0 1\n0 1\n"); }, {"5"}, 1},
       {"no parameter file", [](hostile_study& s) { std::filesystem::remove(s.path() / "VELKparameters.txt"); }, {"5"},
        255},

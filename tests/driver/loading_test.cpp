@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "e2e.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
 
-using files = std::vector<std::pair<std::string, std::string>>;
-
-const char* const kList = "VELKinputfiles.txt";
 const char* const kResult = "VELKResult.txt";
 const char* const kParameters = "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n";
 const char* const kOldResult = "an earlier result\n";
@@ -45,7 +43,7 @@ std::string join(const std::vector<std::string>& rows, const std::string& end) {
 
 struct complete_case {
   const char* name;
-  files inputs;
+  study_files inputs;
   std::string out;
   std::string result;
 };
@@ -62,33 +60,33 @@ TEST(Loading, CompleteLoads) {
   const std::string one_snp0 = std::string(kHeader) + "0 7.333333 0.0255615 1\n";
   const std::string complete = counts(3, 5, 5) + kAfterLoad;
   const complete_case cases[] = {
-      {"line feeds", {{kList, "study.txt\n"}, {"study.txt", study}}, complete, one_snp0},
-      {"CRLF", {{kList, "study.txt\r\n"}, {"study.txt", join(kStudy, "\r\n")}}, complete, one_snp0},
+      {"line feeds", {{kListFileName, "study.txt\n"}, {"study.txt", study}}, complete, one_snp0},
+      {"CRLF", {{kListFileName, "study.txt\r\n"}, {"study.txt", join(kStudy, "\r\n")}}, complete, one_snp0},
       {"blank lines, lone CRs, no final line feed",
-       {{kList, "\n  study.txt"},
+       {{kListFileName, "\n  study.txt"},
         {"study.txt", "\n\r\n" + join({kStudy.begin(), kStudy.begin() + 5}, "\n") + " \t\n\n\r\n" +
                           join({kStudy.begin() + 5, kStudy.end() - 1}, "\n") + kStudy.back()}},
        complete,
        one_snp0},
       {"values by value",
-       {{kList, "study.txt"},
+       {{kListFileName, "study.txt"},
         {"study.txt", "+1 02 00 1\n-0 0 -0 0\n2 +2 01 +1\n000 00 1 0\n-9 2 2 1\n"
                       "+0 0 2 0\n99999999999999999999 2 0 1\n00 1 0 0\n01 1 1 -0\n0 1 1 1\n"}},
        complete,
        one_snp0},
-      {"two files", {{kList, "a.txt\nb.txt\n"}, {"a.txt", part_a}, {"b.txt", part_b}}, complete, one_snp0},
+      {"two files", {{kListFileName, "a.txt\nb.txt\n"}, {"a.txt", part_a}, {"b.txt", part_b}}, complete, one_snp0},
       // SNP indices follow the list order: SNP 0 of the study is now index 1.
       {"two files reversed",
-       {{kList, "b.txt a.txt"}, {"a.txt", part_a}, {"b.txt", part_b}},
+       {{kListFileName, "b.txt a.txt"}, {"a.txt", part_a}, {"b.txt", part_b}},
        complete,
        std::string(kHeader) + "1 7.333333 0.0255615 1\n"},
       // Five SNPs raise the pair-corrected bound above 22/3: nothing passes.
       {"a file listed twice among three",
-       {{kList, "a.txt\nb.txt\na.txt\n"}, {"a.txt", part_a}, {"b.txt", part_b}},
+       {{kListFileName, "a.txt\nb.txt\na.txt\n"}, {"a.txt", part_a}, {"b.txt", part_b}},
        counts(5, 5, 5) + kAfterLoad,
        kHeader},
       {"the same file twice",
-       {{kList, "study.txt study.txt"}, {"study.txt", study}},
+       {{kListFileName, "study.txt study.txt"}, {"study.txt", study}},
        counts(6, 5, 5) + kAfterLoad,
        kHeader},
   };
@@ -96,7 +94,7 @@ TEST(Loading, CompleteLoads) {
     SCOPED_TRACE(c.name);
     study_dir dir;
     dir.write("VELKparameters.txt", kParameters);
-    for (const auto& [name, text] : c.inputs) dir.write(name, text);
+    write_files(dir.path(), c.inputs);
     const run_result r = dir.run({"5"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(without_advice(r.err), "");
@@ -107,7 +105,7 @@ TEST(Loading, CompleteLoads) {
 
 struct failure_case {
   const char* name;
-  files inputs;
+  study_files inputs;
   std::string out;
   std::string err;
 };
@@ -115,23 +113,25 @@ struct failure_case {
 TEST(Loading, Failures) {
   const std::string a = "1 0 1\n0 1 2\n1 2 0\n";  // three individuals, two SNPs
   const std::string loaded = counts(4, 2, 1);      // a.txt and a two-SNP b.txt
-  auto only_a = [](const std::string& text) { return files{{kList, "a.txt"}, {"a.txt", text}}; };
-  auto with_b = [&a](const std::string& b) { return files{{kList, "a.txt b.txt"}, {"a.txt", a}, {"b.txt", b}}; };
+  auto only_a = [](const std::string& text) { return study_files{{kListFileName, "a.txt"}, {"a.txt", text}}; };
+  auto with_b = [&a](const std::string& b) {
+    return study_files{{kListFileName, "a.txt b.txt"}, {"a.txt", a}, {"b.txt", b}};
+  };
   const std::string refused = kNotLoaded;
   const failure_case cases[] = {
       {"missing list file", {}, "", "Can't open input file VELKinputfiles.txt\n" + refused},
-      {"missing data file", {{kList, "a.txt\n"}}, kInputLine, "Can't open the input file a.txt\n"},
+      {"missing data file", {{kListFileName, "a.txt\n"}}, kInputLine, "Can't open the input file a.txt\n"},
       // The sizing pass meets the missing file before the first file's rows are read.
-      {"missing second data file", {{kList, "a.txt\nnone.txt\n"}, {"a.txt", "1 0 1\n0 x 2\n"}},
+      {"missing second data file", {{kListFileName, "a.txt\nnone.txt\n"}, {"a.txt", "1 0 1\n0 x 2\n"}},
        kInputLine, "Can't open the input file none.txt\n"},
-      {"list names no file", {{kList, " \n\t\r\n\n"}},
+      {"list names no file", {{kListFileName, " \n\t\r\n\n"}},
        kInputLine, "The list file VELKinputfiles.txt names no genotype file.\n" + refused},
       {"empty data file", only_a(""), kInputLine, "File a.txt holds no individual.\n" + refused},
       {"blank second file is found before a bad token of the first",
-       {{kList, "a.txt b.txt"}, {"a.txt", "1 0 1\n0 x 2\n"}, {"b.txt", "\n\r\n \t\n"}},
+       {{kListFileName, "a.txt b.txt"}, {"a.txt", "1 0 1\n0 x 2\n"}, {"b.txt", "\n\r\n \t\n"}},
        kInputLine, "File b.txt holds no individual.\n" + refused},
       {"no SNP column", only_a("\n1\n0 1\n"), kInputLine, "File a.txt has no SNP column.\n" + refused},
-      {"directory listed as a data file", {{kList, "a.txt\ngenotypes\n"}, {"a.txt", a}, {"genotypes/", ""}},
+      {"directory listed as a data file", {{kListFileName, "a.txt\ngenotypes\n"}, {"a.txt", a}, {"genotypes/", ""}},
        kInputLine, "Can't read the input file genotypes\n" + refused},
       {"bad token in the first file", only_a("1 0 1\n\n0 1,0 2\n1 2 0\n"),
        kInputLine, "File a.txt, line 3: \"1,0\" is not an integer.\n" + refused},
@@ -165,10 +165,7 @@ TEST(Loading, Failures) {
     study_dir dir;
     dir.write("VELKparameters.txt", kParameters);
     dir.write(kResult, kOldResult);
-    for (const auto& [name, text] : c.inputs) {
-      if (name.ends_with('/')) std::filesystem::create_directory(dir.path() / name);
-      else dir.write(name, text);
-    }
+    write_files(dir.path(), c.inputs);
     const run_result r = dir.run({"5"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(without_advice(r.err), c.err);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "random_study.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -90,9 +91,9 @@ TEST(Mpi, FailuresOnRankZeroAreReportedOnce) {
   };
   for (const auto& c : cases) {
     study_dir dir;
-    dir.write("VELKinputfiles.txt", c.list);
-    dir.write("geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
-    dir.write("VELKparameters.txt", c.parameters);
+    set_up_study(dir.path(), c.list,
+                 {{"geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n"}},
+                 c.parameters);
     const run_result want = dir.run({"5"});
     const run_result got = mpirun(dir, 3, 1, VELK_MPI_BINARY, {"5"});
     EXPECT_EQ(want.status, c.status) << c.what;
@@ -121,11 +122,10 @@ TEST(Mpi, AFailureOnOneRankEndsEveryRank) {
   std::string fam, bim;
   for (int d = 0; d < kIndividuals; ++d) fam += "f i" + std::to_string(d) + " 0 0 1 " + (d % 2 ? "2" : "1") + "\n";
   for (int s = 0; s < kSnps; ++s) bim += "1 rs" + std::to_string(s) + " 0 " + std::to_string(s + 1) + " A G\n";
-  dir.write("set.bed", std::string("\x6C\x1B\x01", 3) + std::string(static_cast<size_t>(kSnps) * kIndividuals / 4, '\0'));
-  dir.write("set.fam", fam);
-  dir.write("set.bim", bim);
-  dir.write("VELKinputfiles.txt", "set.bed\n");
-  dir.write("VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n");
+  const std::string bed =
+      std::string("\x6C\x1B\x01", 3) + std::string(static_cast<size_t>(kSnps) * kIndividuals / 4, '\0');
+  set_up_study(dir.path(), "set.bed\n", {{"set.bed", bed}, {"set.fam", fam}, {"set.bim", bim}},
+               "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n");
   // The store: 5000 SNPs x 3 genotypes x (157 + 157) words of 8 bytes.
   const long store_kb = 3L * kSnps * (157 + 157) * 8 / 1024;
   const std::string limited = "ulimit -v " + std::to_string(store_kb + 47 * 1024) + "; exec " VELK_MPI_BINARY " 3";

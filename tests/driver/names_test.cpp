@@ -11,6 +11,7 @@
 
 #include "e2e.h"
 #include "plink_study.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -22,7 +23,7 @@ const char* const kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
 // of each .bed are not even valid: velk-names must not read them.
 void write_mixed_study(const study_dir& dir) {
   const genotype_study s = genotype_study::random(8, 9, 5);
-  dir.write("VELKinputfiles.txt", "a.txt\ng\n  b.txt h.bed\n");
+  dir.write(kListFileName, "a.txt\ng\n  b.txt h.bed\n");
   dir.write("a.txt", "1 0 1 2\nnot genotypes\n");
   dir.write("g", "\x6C\x1B\x01 not genotypes");
   dir.write("g.bim", s.bim(3, 2));
@@ -64,12 +65,8 @@ TEST(Names, MixedStudy) {
 TEST(Names, AfterARealRun) {
   const genotype_study s = genotype_study::random(60, 6, 9);
   study_dir dir;
-  dir.write("VELKinputfiles.txt", "a.txt s.bed\n");
-  dir.write("a.txt", s.text(0, 2));
-  dir.write("s.bed", s.bed(2, 4));
-  dir.write("s.bim", s.bim(2, 4));
-  dir.write("s.fam", s.fam());
-  dir.write("VELKparameters.txt", "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n");
+  set_up_study(dir.path(), "a.txt s.bed\n", study_files{{"a.txt", s.text(0, 2)}} + fileset(s, "s", 2, 4),
+               "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n");
   ASSERT_EQ(dir.run({"3"}).status, 0);
   const std::string result = dir.read("VELKResult.txt");
   const run_result r = dir.run({}, VELK_NAMES_BINARY);
@@ -135,7 +132,7 @@ TEST(Names, Refusals) {
     std::string err;
   } cases[] = {
       {"no result file", {}, {}, "", "Can't open the result file VELKResult.txt; run velk in this folder first.\n"},
-      {"no list file", {}, header + "0 1.000000 0.606531 0\n", "VELKinputfiles.txt",
+      {"no list file", {}, header + "0 1.000000 0.606531 0\n", kListFileName,
        "Can't open input file VELKinputfiles.txt\n"},
       {"an index one beyond the study", {}, header + "0 3 2.0 0.3 0\n1 9 2.0 0.3 0\n", "",
        "File VELKResult.txt, line 3: SNP index 9 is beyond the 9 SNPs of the files listed in VELKinputfiles.txt.\n"},
@@ -156,7 +153,7 @@ TEST(Names, Refusals) {
     study_dir dir;
     write_mixed_study(dir);
     if (*c.removed != '\0') std::filesystem::remove(dir.path() / c.removed);
-    if (c.list) dir.write("VELKinputfiles.txt", *c.list);
+    if (c.list) dir.write(kListFileName, *c.list);
     if (c.result) dir.write("VELKResult.txt", *c.result);
     const run_result r = dir.run({}, VELK_NAMES_BINARY);
     EXPECT_EQ(r.status, 1);

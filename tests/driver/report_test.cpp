@@ -18,6 +18,7 @@
 #include "results/interaction_tests.h"
 #include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -53,12 +54,8 @@ size_t occurrences(const std::string& text, const std::string& what) {
 
 // SNPs [0, text_snps) in a.txt, the rest in the fileset s.bed (IDs rs1000 + index).
 void write_study(const study_dir& dir, const genotype_study& s, long snps, long text_snps, const std::string& params) {
-  dir.write("VELKinputfiles.txt", "a.txt\ns.bed\n");
-  dir.write("a.txt", s.text(0, text_snps));
-  dir.write("s.bed", s.bed(text_snps, snps - text_snps));
-  dir.write("s.bim", s.bim(text_snps, snps - text_snps));
-  dir.write("s.fam", s.fam());
-  dir.write("VELKparameters.txt", params);
+  set_up_study(dir.path(), "a.txt\ns.bed\n",
+               study_files{{"a.txt", s.text(0, text_snps)}} + fileset(s, "s", text_snps, snps - text_snps), params);
 }
 
 std::string snp_name(long index, long text_snps) {
@@ -297,16 +294,9 @@ TEST(Report, InteractionTestsWithCovariates) {
     SCOPED_TRACE(fileset ? "fileset" : "text");
     study_dir dir;
     const long text_snps = fileset ? 0 : 8;
-    if (fileset) {
-      dir.write("VELKinputfiles.txt", "s.bed\n");
-      dir.write("s.bed", s.bed(0, 8));
-      dir.write("s.bim", s.bim(0, 8));
-      dir.write("s.fam", s.fam());
-    } else {
-      dir.write("VELKinputfiles.txt", "a.txt\n");
-      dir.write("a.txt", s.text(0, 8));
-    }
-    dir.write("VELKparameters.txt", "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+    const std::string params = "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n";
+    if (fileset) set_up_study(dir.path(), "s.bed\n", testing::fileset(s, "s", 0, 8), params);
+    else set_up_study(dir.path(), "a.txt\n", {{"a.txt", s.text(0, 8)}}, params);
     std::string covariates = "FID\tIID\tage\tpc\n";
     for (long d = 0; d < s.individuals(); ++d) {
       const long who = fileset ? s.individuals() - 1 - d : d;
@@ -350,16 +340,10 @@ TEST(Report, InteractionTestsWithCovariates) {
 TEST(Report, RefusesCovariateFiles) {
   const genotype_study s = genotype_study::random(40, 6, 9);
   study_dir by_id, by_order;
-  by_id.write("VELKinputfiles.txt", "s.bed\n");
-  by_id.write("s.bed", s.bed(0, 6));
-  by_id.write("s.bim", s.bim(0, 6));
-  by_id.write("s.fam", s.fam());
-  by_order.write("VELKinputfiles.txt", "a.txt\n");
-  by_order.write("a.txt", s.text(0, 6));
-  for (const study_dir* dir : {&by_id, &by_order}) {
-    dir->write("VELKparameters.txt", "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
-    ASSERT_EQ(dir->run({"3"}).status, 0);
-  }
+  const std::string params = "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n";
+  set_up_study(by_id.path(), "s.bed\n", fileset(s, "s", 0, 6), params);
+  set_up_study(by_order.path(), "a.txt\n", {{"a.txt", s.text(0, 6)}}, params);
+  for (const study_dir* dir : {&by_id, &by_order}) ASSERT_EQ(dir->run({"3"}).status, 0);
   const auto lines = [](long from, long to, bool ids) {
     std::string out;
     for (long d = from; d < to; ++d) out += covariate_line(d, ids);

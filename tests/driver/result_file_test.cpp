@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "e2e.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -17,10 +18,10 @@ namespace fs = std::filesystem;
 // An earlier result that a failed run must leave byte for byte as it was.
 const std::string kEarlier = "Loci\tchi_SQ\tP_value\t#Major_cells\n" + std::string(3000, '#') + "\n";
 
-void write_study(const study_dir& dir) {
-  dir.write("VELKinputfiles.txt", "geno.txt\n");
-  dir.write("geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
-  dir.write("VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
+void write_study(const fs::path& folder) {
+  set_up_study(folder, "geno.txt\n",
+               {{"geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n"}},
+               "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
 }
 
 // Files of the folder other than the study's own: a failed run leaves none behind.
@@ -28,7 +29,7 @@ std::vector<std::string> stray_files(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
-    if (name != "VELKinputfiles.txt" && name != "geno.txt" && name != "VELKparameters.txt" &&
+    if (name != kListFileName && name != "geno.txt" && name != "VELKparameters.txt" &&
         name != "VELKResult.txt" && name != "elsewhere")
       names.push_back(name);
   }
@@ -57,7 +58,7 @@ TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
   };
   for (const row& r : rows) {
     study_dir dir;
-    write_study(dir);
+    write_study(dir.path());
     const fs::path result = dir.path() / "VELKResult.txt";
     r.prepare(result);
     const bool had_file = fs::is_regular_file(result);
@@ -139,7 +140,7 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
     study_dir dir;
-    write_study(dir);
+    write_study(dir.path());
     dir.write("VELKparameters.txt", dir.read("VELKparameters.txt") + r.parameters);
     if (!r.strata.empty()) dir.write("VELKstrata.txt", r.strata);
     dir.write("VELKResult.txt", kEarlier);
@@ -183,7 +184,7 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
 
 TEST(ResultFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
   study_dir dir;
-  write_study(dir);
+  write_study(dir.path());
   fs::create_directory(dir.path() / "elsewhere");
   write_file(dir.path() / "elsewhere" / "kept.txt", kEarlier);
   fs::permissions(dir.path() / "elsewhere" / "kept.txt", fs::perms(0640));
@@ -204,9 +205,7 @@ TEST(ResultFile, AFullFileSystemLeavesTheEarlierResult) {
   if (mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
   {
     const fs::path study = mounted;
-    write_file(study / "VELKinputfiles.txt", "geno.txt\n");
-    write_file(study / "geno.txt", "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n");
-    write_file(study / "VELKparameters.txt", "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
+    write_study(study);
     write_file(study / "VELKResult.txt", kEarlier);
     FILE* filler = fopen((study / "filler").c_str(), "w");
     std::string block(512, 'x');

@@ -15,13 +15,11 @@
 
 #include "e2e.h"
 #include "plink_study.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
 
-using files = std::vector<std::pair<std::string, std::string>>;
-
-const char* const kList = "VELKinputfiles.txt";
 const char* const kPhenotypes = "VELKphenotypes.txt";
 const char* const kResult = "VELKResult.txt";
 const char* const kParameters = "[DISEASEN]\t3\n[MULFACTR]\t3\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n";
@@ -39,10 +37,6 @@ bool have_tools() { return on_path("plink1.9") && on_path("bcftools"); }
 bool shell(const study_dir& dir, const std::string& command) {
   const std::string line = "cd '" + dir.path().string() + "' && (" + command + ") >/dev/null 2>&1";
   return std::system(line.c_str()) == 0;
-}
-
-void write_all(const study_dir& dir, const files& inputs) {
-  for (const auto& [name, text] : inputs) dir.write(name, text);
 }
 
 // Standard output after the banner (seconds as N) without the VCF and BCF lines, then
@@ -66,15 +60,6 @@ genotype_study without(const genotype_study& s, const std::vector<bool>& left_ou
   return kept;
 }
 
-files fileset(const genotype_study& s, const std::string& stem, long first, long count) {
-  return {{stem + ".bed", s.bed(first, count)}, {stem + ".bim", s.bim(first, count)}, {stem + ".fam", s.fam()}};
-}
-
-files operator+(files a, const files& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 TEST(Vcf, SameBytesAsTheFileset) {
   if (!have_tools()) GTEST_SKIP() << "needs plink1.9 and bcftools";
   // 110 individuals, every 13th without a class: the study is the other 101.
@@ -85,7 +70,7 @@ TEST(Vcf, SameBytesAsTheFileset) {
 
   study_dir reference;
   reference.write("VELKparameters.txt", kParameters);
-  write_all(reference, files{{kList, "k.bed\n"}} + fileset(kept, "k", 0, 24));
+  write_files(reference.path(), study_files{{kListFileName, "k.bed\n"}} + fileset(kept, "k", 0, 24));
   const run_result expected_run = reference.run({"10"});
   ASSERT_EQ(expected_run.status, 0) << expected_run.err;
   const std::string expected = outcome(reference, expected_run);
@@ -93,7 +78,7 @@ TEST(Vcf, SameBytesAsTheFileset) {
 
   study_dir dir;
   dir.write("VELKparameters.txt", kParameters);
-  write_all(dir, fileset(all, "all", 0, 24) + fileset(all, "p1", 0, 10) + fileset(all, "p2", 10, 14));
+  write_files(dir.path(), fileset(all, "all", 0, 24) + fileset(all, "p1", 0, 10) + fileset(all, "p2", 10, 14));
   // The classes from the .fam, as FID IID STATUS, under a header; the left-out
   // individuals as 0, -9, or not listed; a line for a sample no file has.
   std::string phenotypes = "#FID IID STATUS\n";
@@ -112,7 +97,8 @@ TEST(Vcf, SameBytesAsTheFileset) {
                          "bcftools view -Ob -o all.bcf all.vcf.gz && "
                          "bcftools view -Ob -o p2r.bcf -s \"$(bcftools query -l p2.vcf.gz | tac | paste -sd,)\" p2.vcf.gz"));
   // The same individuals as text and filesets, for the mixed lists.
-  write_all(dir, files{{"a.txt", kept.text(0, 5)}, {"c.txt", kept.text(10, 14)}} + fileset(kept, "b", 5, 5));
+  write_files(dir.path(),
+              study_files{{"a.txt", kept.text(0, 5)}, {"c.txt", kept.text(10, 14)}} + fileset(kept, "b", 5, 5));
 
   const struct {
     const char* list;
@@ -130,7 +116,7 @@ TEST(Vcf, SameBytesAsTheFileset) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.list);
-    dir.write(kList, c.list);
+    dir.write(kListFileName, c.list);
     std::filesystem::remove(dir.path() / kResult);
     const run_result r = dir.run({"10"});
     EXPECT_EQ(r.status, 0);
@@ -160,7 +146,7 @@ TEST(Vcf, SameBytesAsTheFileset) {
   // The statistics do not change when a SNP's genotypes 0 and 2 trade places, but the
   // cells do: velk-report needs ALT to be A1, which plink1.9 keeps only when asked.
   ASSERT_TRUE(shell(dir, "plink1.9 --bfile all --keep-allele-order --recode vcf bgz --out kept"));
-  dir.write(kList, "kept.vcf.gz");
+  dir.write(kListFileName, "kept.vcf.gz");
   ASSERT_EQ(dir.run({"10"}).status, 0);
   EXPECT_EQ(dir.read("VELKpermutations.txt"), reference.read("VELKpermutations.txt"));
   const run_result names = dir.run({"--positions"}, VELK_NAMES_BINARY);
@@ -193,7 +179,7 @@ TEST(Vcf, SameBytesAsTheFileset) {
   std::filesystem::remove(dir.path() / "VELKstrata.txt");
 
   // Without any VCF or BCF file the phenotype file is not read, and a warning says so.
-  write_all(dir, files{{kList, "k.bed"}} + fileset(kept, "k", 0, 24));
+  write_files(dir.path(), study_files{{kListFileName, "k.bed"}} + fileset(kept, "k", 0, 24));
   const run_result r = dir.run({"10"});
   EXPECT_EQ(r.err, "Warning: VELKphenotypes.txt is not read: the study lists no VCF or BCF file.\n");
   EXPECT_EQ(outcome(dir, r), expected);
@@ -221,9 +207,9 @@ std::string vcf(const std::string& samples, const std::string& records = kRecord
 TEST(Vcf, Refusals) {
   const bool tools = have_tools();
   const std::string x = vcf("\ta\tb\tc\td");
-  const files good = {{kList, "x.vcf\n"}, {"x.vcf", x}, {kPhenotypes, "a 2\nb 1\nc 2\nd 1\n"}};
-  auto with = [&](const files& changes) {
-    files f = good;
+  const study_files good = {{kListFileName, "x.vcf\n"}, {"x.vcf", x}, {kPhenotypes, "a 2\nb 1\nc 2\nd 1\n"}};
+  auto with = [&](const study_files& changes) {
+    study_files f = good;
     for (auto& [name, text] : changes) {
       auto at = std::find_if(f.begin(), f.end(), [&](const auto& e) { return e.first == name; });
       if (at != f.end()) at->second = text;
@@ -238,13 +224,13 @@ TEST(Vcf, Refusals) {
   const std::string bad_pheno = "File VELKphenotypes.txt, line ";
   const struct {
     const char* name;
-    files inputs;
+    study_files inputs;
     const char* command;  // run in the folder first (bcftools), or null
     std::string out;
     std::string err;
   } cases[] = {
       // The phenotype file.
-      {"no phenotype file", {{kList, "x.vcf\n"}, {"x.vcf", x}}, nullptr, read_x,
+      {"no phenotype file", {{kListFileName, "x.vcf\n"}, {"x.vcf", x}}, nullptr, read_x,
        "Can't open the phenotype file VELKphenotypes.txt; a study with VCF or BCF files takes the classes of its "
        "samples from it.\n"},
       {"status 3", with({{kPhenotypes, "IID STATUS\na 2\nb 3\n"}}), nullptr, read_x,
@@ -278,22 +264,25 @@ TEST(Vcf, Refusals) {
       {"two samples matching one line", with({{"x.vcf", vcf("\ta\tF_a\tc\td")}, {kPhenotypes, "F a 2\nF c 1\n"}}),
        nullptr, read_x, "File x.vcf: samples a and F_a both match line 1 of VELKphenotypes.txt.\n"},
       // Files that disagree.
-      {"another sample in the second file", with({{kList, "x.vcf y.vcf"}, {"y.vcf", vcf("\td\tc\tb\te")}}), nullptr,
+      {"another sample in the second file",
+       with({{kListFileName, "x.vcf y.vcf"}, {"y.vcf", vcf("\td\tc\tb\te")}}), nullptr,
        read_x + "\t VCF file y.vcf: 2 records read, 0 skipped (more than one ALT allele).\n",
        "File y.vcf: sample e is not in the first VCF or BCF file x.vcf.\n"},
       {"fewer samples in the second file",
-       with({{kList, "x.vcf y.vcf"},
+       with({{kListFileName, "x.vcf y.vcf"},
              {"y.vcf", vcf("\ta\tb\tc", "1\t5\t.\tA\tC\t.\t.\t.\tGT\t0/1\t1/1\t0/0\n")}}),
        nullptr, read_x + "\t VCF file y.vcf: 1 records read, 0 skipped (more than one ALT allele).\n",
        "File y.vcf holds 3 samples, the first VCF or BCF file x.vcf 4.\n"},
-      {"a class differing from the first file", with({{kList, "a.txt x.vcf"}, {"a.txt", "1 0\n0 1\n0 2\n0 1\n"}}),
+      {"a class differing from the first file",
+       with({{kListFileName, "a.txt x.vcf"}, {"a.txt", "1 0\n0 1\n0 2\n0 1\n"}}),
        nullptr, read_x + matched + "\t Number of SNPs is 3\n\t Number of individuals: 4 (#case = 1; #control = 3).\n",
        "File x.vcf, sample c: the class differs from the first file.\n"},
-      {"fewer individuals than the first file", with({{kList, "a.txt x.vcf"}, {"a.txt", "1 0\n0 1\n1 2\n0 1\n1 1\n"}}),
+      {"fewer individuals than the first file",
+       with({{kListFileName, "a.txt x.vcf"}, {"a.txt", "1 0\n0 1\n1 2\n0 1\n1 1\n"}}),
        nullptr, read_x + matched + "\t Number of SNPs is 3\n\t Number of individuals: 5 (#case = 3; #control = 2).\n",
        "File x.vcf holds 4 samples with a class, the first file 5 individuals.\n"},
       {"text whose status differs from the first VCF file",
-       with({{kList, "x.vcf b.txt"}, {"b.txt", "1 0\n1 1\n1 2\n0 1\n"}}), nullptr,
+       with({{kListFileName, "x.vcf b.txt"}, {"b.txt", "1 0\n1 1\n1 2\n0 1\n"}}), nullptr,
        read_x + matched + "\t Number of SNPs is 3\n\t Number of individuals: 4 (#case = 2; #control = 2).\n",
        "File b.txt, line 2: the status differs from the first file.\n"},
       // Records.
@@ -320,10 +309,12 @@ TEST(Vcf, Refusals) {
        with({{"x.vcf", vcf("\ta\tb\tc\td", "1\t30\trs3\tA\tG,T\t.\t.\t.\tGT\t0/0\t0/2\t0/0\t1/1\n")}}), nullptr, input,
        "File x.vcf holds no SNP: every record has more than one ALT allele.\n"},
       // Damaged compressed files.
-      {"a cut bgzip file", with({{kList, "z.vcf.gz"}}), "bcftools view -Oz -o z.vcf.gz x.vcf && truncate -s -30 z.vcf.gz",
+      {"a cut bgzip file", with({{kListFileName, "z.vcf.gz"}}),
+       "bcftools view -Oz -o z.vcf.gz x.vcf && truncate -s -30 z.vcf.gz",
        input, "File z.vcf.gz is cut short: its BGZF end-of-file block is missing.\n"},
-      {"a corrupt BCF", with({{kList, "z.bcf"}}), kDamageLastBlock, input, "File z.bcf: can't read its BCF header.\n"},
-      {"a compressed file that is no VCF", with({{kList, "g.gz"}, {"g", "1 0 1\n0 1 2\n"}}), "gzip -k g", input,
+      {"a corrupt BCF", with({{kListFileName, "z.bcf"}}), kDamageLastBlock, input,
+       "File z.bcf: can't read its BCF header.\n"},
+      {"a compressed file that is no VCF", with({{kListFileName, "g.gz"}, {"g", "1 0 1\n0 1 2\n"}}), "gzip -k g", input,
        "File g.gz is compressed, but holds no VCF or BCF file that can be read.\n"},
   };
   for (const auto& c : cases) {
@@ -331,7 +322,7 @@ TEST(Vcf, Refusals) {
     if (c.command != nullptr && !tools) continue;
     study_dir dir;
     dir.write("VELKparameters.txt", kParameters);
-    write_all(dir, c.inputs);
+    write_files(dir.path(), c.inputs);
     if (c.command != nullptr) {
       ASSERT_TRUE(shell(dir, c.command));
     }
@@ -346,7 +337,7 @@ TEST(Vcf, Refusals) {
   std::string records;
   for (int r = 1; r <= 3000; ++r) records += "1\t" + std::to_string(r) + "\t.\tA\tG\t.\t.\t.\tGT\t0/1\t1/1\t0/0\t0|1\n";
   study_dir dir;
-  write_all(dir, with({{kList, "z.bcf"}, {"x.vcf", vcf("\ta\tb\tc\td", records)}}));
+  write_files(dir.path(), with({{kListFileName, "z.bcf"}, {"x.vcf", vcf("\ta\tb\tc\td", records)}}));
   ASSERT_TRUE(shell(dir, kDamageLastBlock));
   const run_result r = dir.run({"5"});
   EXPECT_EQ(r.status, 1);

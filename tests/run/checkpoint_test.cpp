@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -39,11 +40,7 @@ void make_study(const study_dir& dir, int individuals, int snps, const std::stri
       bed += static_cast<char>(byte);
     }
   }
-  dir.write("set.bed", bed);
-  dir.write("set.bim", bim);
-  dir.write("set.fam", fam);
-  dir.write("VELKinputfiles.txt", "set.bed\n");
-  dir.write("VELKparameters.txt", parameters);
+  set_up_study(dir.path(), "set.bed\n", {{"set.bed", bed}, {"set.bim", bim}, {"set.fam", fam}}, parameters);
 }
 
 

@@ -10,6 +10,7 @@
 
 #include "e2e.h"
 #include "plink_study.h"
+#include "study_setup.h"
 
 namespace velk::testing {
 namespace {
@@ -60,12 +61,9 @@ struct advice_case {
 
 void write_study(const study_dir& dir, const advice_case& c) {
   const genotype_study s = study();
-  dir.write("a.txt", s.text(0, 4));
-  dir.write("forex.bed", s.bed(0, 4));
-  dir.write("forex.bim", s.bim(0, 4));
-  dir.write("forex.fam", s.fam());
+  write_files(dir.path(), study_files{{"a.txt", s.text(0, 4)}} + fileset(s, "forex", 0, 4));
   dir.write(kResult, kOldResult);
-  if (c.list) dir.write("VELKinputfiles.txt", *c.list);
+  if (c.list) dir.write(kListFileName, *c.list);
   if (c.parameters) dir.write("VELKparameters.txt", *c.parameters);
 }
 

@@ -11,6 +11,7 @@
 
 #include "data/plink_fileset.h"
 #include "e2e.h"
+#include "study_setup.h"
 
 namespace velk {
 namespace {
@@ -73,9 +74,7 @@ void write_study(const study_dir& dir, const null_study& shape, unsigned seed, c
     text << '\n';
     strata << (k == 0 ? "north" : "south") << '\n';
   }
-  dir.write("geno.txt", text.str());
-  dir.write("VELKinputfiles.txt", "geno.txt\n");
-  dir.write("VELKparameters.txt", parameters);
+  testing::set_up_study(dir.path(), "geno.txt\n", {{"geno.txt", text.str()}}, parameters);
   dir.write("strata.txt", strata.str());
 }
 

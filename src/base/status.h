@@ -35,6 +35,10 @@ status failure(status_code code, const char* fmt, ...) __attribute__((format(pri
 // The same failure with a hint after its message.
 status with_hint(status failed, std::string hint_text);
 
+// The failure every allocation that finds no room ends with, "Cannot allocate memory!"
+// (the lists keep their own wording).
+status out_of_memory();
+
 // The exit status of a failure's class (0 for success).
 int exit_status(status_code code);
 

@@ -1,7 +1,6 @@
 // velk-report: the genotype cells of every set of a search's result, counted again from
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
 // of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 
 #include "base/atomic_file.h"
 #include "base/fail.h"
+#include "base/status.h"
 #include "data/covariate_file.h"
 #include "base/version.h"
 #include "data/genotype_input.h"
@@ -84,20 +84,12 @@ std::string today() {
   return text;
 }
 
-// Loads the study without the loader's console lines: velk-report's standard output
-// holds only the names of the files it writes. Problems still reach standard error.
-bool load_study_quietly(velk::study& loaded) {
-  fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved >= 0 && null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
-  if (null_fd >= 0) close(null_fd);
-  const bool read = velk::load_study(velk::kListFileName, loaded) == velk::load_status::loaded;
-  fflush(stdout);
-  if (saved >= 0) {
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-  }
+// Loads the study without the loader's lines of counts: velk-report's standard output
+// holds only the names of the files it writes. Its warnings still reach standard error.
+velk::status load_study_quietly(velk::memory_budget& budget, velk::study& loaded) {
+  velk::load_notes notes;
+  const velk::status read = velk::load_study(velk::kListFileName, budget, loaded, notes);
+  velk::print_console_notes(notes.lines, false);
   return read;
 }
 
@@ -124,7 +116,7 @@ std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp,
 int main(int argc, char** argv) {
   using namespace velk;
   flush_output_by_line();
-  std::set_new_handler([] { fail_out_of_memory(); });
+  std::set_new_handler([] { end_run_with(out_of_memory()); });
   ignore_file_size_signal();
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kHelp, stdout);
@@ -138,14 +130,15 @@ int main(int argc, char** argv) {
   std::string result;
   if (!read_result_file(result)) return kStatusInputError;
   search_parameters params;
-  if (!read_parameters(kParameterFileName, params)) return kStatusInputError;
+  if (status read = read_parameters(kParameterFileName, params); !read.ok()) return report_failure(read);
   const p_value_bounds bounds = bounds_of(params);
 
+  memory_budget budget;
   study loaded;
-  if (!load_study_quietly(loaded)) return kStatusInputError;
+  if (status read = load_study_quietly(budget, loaded); !read.ok()) return report_failure(read);
   const store_shape& shape = loaded.shape();
   study_snp_names names;
-  if (!read_snp_names(kListFileName, names, true)) return kStatusInputError;
+  if (status read = read_snp_names(kListFileName, names, true); !read.ok()) return report_failure(read);
   if (names.snps != shape.snp_ct) {
     report("The files listed in %s changed while they were read.\n", kListFileName);
     return kStatusInputError;
@@ -154,16 +147,14 @@ int main(int argc, char** argv) {
   if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, rows)) return kStatusInputError;
 
   covariate_table covariates;
-  const covariate_status covariates_read = read_covariates(kCovariateFileName, loaded.individuals, covariates);
-  if (!covariates_read.ok) {
-    report("%s", covariates_read.message.c_str());
-    return kStatusInputError;
-  }
+  if (status read = read_covariates(kCovariateFileName, loaded.individuals, covariates); !read.ok())
+    return report_failure(read);
 
   // The thresholds exactly as the search builds them.
-  const thresholds cells_thresholds = build_thresholds(
-      shape.sample_ct(), static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
-      params.alpha_rf);
+  thresholds cells_thresholds;
+  if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, params.alpha_rf, budget, cells_thresholds);
+      !built.ok())
+    return report_failure(built);
 
   // Every set is checked before the table is committed: a refused result leaves none.
   output_file cells_file;
@@ -256,8 +247,10 @@ int main(int argc, char** argv) {
     shown.permseed = params.permseed;
     struct stat info;
     std::vector<int> stratum;
-    if (lstat(kStrataFileName, &info) == 0 && !read_strata(kStrataFileName, loaded.individuals, stratum, shown.strata))
-      return kStatusInputError;
+    if (lstat(kStrataFileName, &info) == 0) {
+      if (status read = read_strata(kStrataFileName, loaded.individuals, stratum, shown.strata); !read.ok())
+        return report_failure(read);
+    }
   }
   output_file page;
   if (!open_output(kReportFileName, page)) {

@@ -88,7 +88,8 @@ status parse_covariates(const std::string& text, const char* name, const study_i
     at = end + 1;
   }
   if (width < 3 || fields[0] != "FID" || fields[1] != "IID")
-    return failure(status_code::input_error, "File %s, line %ld: the header is not FID, IID and the names of the covariates.\n", name,
+    return failure(status_code::input_error,
+                   "File %s, line %ld: the header is not FID, IID and the names of the covariates.\n", name,
                    width == 0 ? 1L : number);
   for (int c = 2; c < width; ++c) table.names.emplace_back(fields[c]);
   const size_t covariate_ct = table.names.size();
@@ -103,12 +104,15 @@ status parse_covariates(const std::string& text, const char* name, const study_i
     at = end + 1;
     if (count == 0) continue;
     if (count != width)
-      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d (FID, IID and the %zu covariates of the header).\n",
-                     name, number, count, width, covariate_ct);
+      return failure(
+          status_code::input_error,
+          "File %s, line %ld: found %d fields, expected %d (FID, IID and the %zu covariates of the header).\n", name,
+          number, count, width, covariate_ct);
     long d;
     if (positional) {
       if (next == individuals)
-        return failure(status_code::input_error, "File %s, line %ld: more individuals than the study's %ld (a study of text genotype files "
+        return failure(status_code::input_error,
+                       "File %s, line %ld: more individuals than the study's %ld (a study of text genotype files "
                        "takes one line per individual, in its order).\n",
                        name, number, individuals);
       d = next++;
@@ -116,29 +120,32 @@ status parse_covariates(const std::string& text, const char* name, const study_i
       d = find_individual(ids, fields[0], fields[1]);
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0)
-        return failure(status_code::input_error, "File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, number,
+        return failure(status_code::input_error,
+                       "File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, number,
                        shown(fields[0]).c_str(), shown(fields[1]).c_str(), named_on[d]);
     }
     named_on[d] = number;
     for (size_t c = 0; c < covariate_ct; ++c) {
       const std::string_view field = fields[c + 2];
       if (!value_of(field, table.values[static_cast<size_t>(d) * covariate_ct + c]))
-        return failure(status_code::input_error, "File %s, line %ld: covariate %s is \"%s\", not a number (NA or -9 when missing).\n", name,
+        return failure(status_code::input_error,
+                       "File %s, line %ld: covariate %s is \"%s\", not a number (NA or -9 when missing).\n", name,
                        number, shown(table.names[c]).c_str(), shown(field).c_str());
     }
   }
   const long end_line = number + 1;
   if (positional && next < individuals)
-    return failure(status_code::input_error, "File %s, line %ld: the file ends after %ld individuals, the study has %ld (a study of text "
+    return failure(status_code::input_error,
+                   "File %s, line %ld: the file ends after %ld individuals, the study has %ld (a study of text "
                    "genotype files takes one line per individual, in its order).\n",
                    name, end_line, next, individuals);
   for (long d = 0; d < individuals && !positional; ++d) {
     if (named_on[d] != 0) continue;
     if (ids.by_fam)
-      return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for FID %s, IID %s.\n", name, end_line,
-                     shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
-    return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for sample %s.\n", name, end_line,
-                   shown(study.sample[d]).c_str());
+      return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for FID %s, IID %s.\n", name,
+                     end_line, shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for sample %s.\n", name,
+                   end_line, shown(study.sample[d]).c_str());
   }
   // A constant covariate is aliased with the intercept of every model: it adjusts for
   // nothing, and is most likely a column of the wrong file.
@@ -152,7 +159,8 @@ status parse_covariates(const std::string& text, const char* name, const study_i
       else varies = v != first;
     }
     if (!varies)
-      return failure(status_code::input_error, "File %s, column %zu: covariate %s is constant over the study's individuals; leave it out.\n",
+      return failure(status_code::input_error,
+                     "File %s, column %zu: covariate %s is constant over the study's individuals; leave it out.\n",
                      name, c + 3, shown(table.names[c]).c_str());
   }
   return ok_status();
@@ -164,7 +172,8 @@ status read_covariates(const char* name, const study_individuals& study, covaria
   if (stat(name, &info) != 0 && errno == ENOENT) return ok_status();
   table.found = true;
   std::string text;
-  if (read_text_file(name, text) != text_file::read) return failure(status_code::input_error, "Can't read the input file %s\n", name);
+  if (read_text_file(name, text) != text_file::read)
+    return failure(status_code::input_error, "Can't read the input file %s\n", name);
   return parse_covariates(text, name, study, table);
 }
 

@@ -28,8 +28,8 @@ namespace {
 // `failed` set to the refusal, for a row with too many or too few values.
 bool value_count_ok(const char* name, long line, long values, long expected, status& failed) {
   if (values == expected) return true;
-  failed = failure(status_code::input_error, "File %s, line %ld: found %ld values, expected %ld.\n", name, line,
-                   values, expected);
+  failed = failure(status_code::input_error, "File %s, line %ld: found %ld values, expected %ld.\n", name, line, values,
+                   expected);
   return false;
 }
 
@@ -108,8 +108,8 @@ struct load_sink {
   bool end_row(long line, long values) {
     if (!value_count_ok(name, line, values, expected_values, failed)) return false;
     if (row_status_differs) {
-      failed = failure(status_code::input_error, "File %s, line %ld: the status differs from the first file.\n", name,
-                       line);
+      failed =
+          failure(status_code::input_error, "File %s, line %ld: the status differs from the first file.\n", name, line);
       return false;
     }
     ++rows;
@@ -231,17 +231,30 @@ status size_text_file(const std::string& name, bool count_rows, long& rows, long
   size_sink sink{count_rows};
   if (status scanned = scan_file(name, false, sink, ok_status()); !scanned.ok()) return scanned;
   if (sink.rows == 0) return failure(status_code::input_error, "File %s holds no individual.\n", name.c_str());
-  if (sink.first_row_values < 2)
-    return failure(status_code::input_error, "File %s has no SNP column.\n", name.c_str());
+  if (sink.first_row_values < 2) return failure(status_code::input_error, "File %s has no SNP column.\n", name.c_str());
   rows = sink.rows;
   snp_columns = sink.first_row_values - 1;
   return ok_status();
 }
 
+namespace {
+
 status too_many_snps() {
-  return with_hint(failure(status_code::fatal, "The study has more SNPs than velk can index (%ld at most)!\n",
-                           kMostSnps),
-                   std::string("list fewer or smaller genotype files in ") + kListFileName + ".");
+  return with_hint(
+      failure(status_code::fatal, "The study has more SNPs than velk can index (%ld at most)!\n", kMostSnps),
+      std::string("list fewer or smaller genotype files in ") + kListFileName + ".");
+}
+
+}  // namespace
+
+status study_snp_count(const std::vector<int>& snp_cts, int& snp_ct) {
+  long snps = 0;
+  for (int c : snp_cts) {
+    snps += c;
+    if (snps > kMostSnps) return too_many_snps();
+  }
+  snp_ct = static_cast<int>(snps);
+  return ok_status();
 }
 
 status size_study_files(const std::vector<std::string>& names, memory_budget& budget, int& sample_ct,
@@ -302,8 +315,7 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   fclose(list);
   if (!list_read) return unreadable_failure(list_name);
   std::vector<std::string> names = list_names(list_text);
-  if (names.empty())
-    return failure(status_code::input_error, "The list file %s names no genotype file.\n", list_name);
+  if (names.empty()) return failure(status_code::input_error, "The list file %s names no genotype file.\n", list_name);
   for (std::string& name : names) name = resolve_listed_name(name);
 
   int sample_ct = 0;
@@ -312,10 +324,8 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   std::vector<std::optional<vcf_file>> vcfs;
   if (status sized = size_study_files(names, budget, sample_ct, snp_cts, filesets, vcfs, notes); !sized.ok())
     return sized;
-  long snps = 0;
-  for (int c : snp_cts) snps += c;
-  if (snps > kMostSnps) return too_many_snps();
-  const int snp_ct = static_cast<int>(snps);
+  int snp_ct = 0;
+  if (status counted = study_snp_count(snp_cts, snp_ct); !counted.ok()) return counted;
 
   // Counting pass: the class of every row of the first file (a fileset's .fam has
   // given them already).
@@ -331,8 +341,7 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   int case_ct = 0, ctrl_ct = 0;
   for (unsigned char c : classes) (c == kCase ? case_ct : ctrl_ct) += 1;
   notes.say(printf_string("\t Number of SNPs is %d\n", snp_ct));
-  notes.say(printf_string("\t Number of individuals: %d (#case = %d; #control = %d).\n", sample_ct, case_ct,
-                          ctrl_ct));
+  notes.say(printf_string("\t Number of individuals: %d (#case = %d; #control = %d).\n", sample_ct, case_ct, ctrl_ct));
 
   if (status made = new_store(make_shape(snp_ct, case_ct, ctrl_ct), budget, out.store); !made.ok()) return made;
   const genotype_store& store = out.store;

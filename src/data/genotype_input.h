@@ -37,8 +37,9 @@ status size_study_files(const std::vector<std::string>& names, memory_budget& bu
                         std::vector<int>& snp_cts, std::vector<std::optional<plink_fileset>>& filesets,
                         std::vector<std::optional<vcf_file>>& vcfs, load_notes& notes);
 
-// The failure of a study of more SNPs than velk can index.
-status too_many_snps();
+// The SNPs of a study whose listed files hold `snp_cts` each, into `snp_ct`; the failure
+// "The study has more SNPs than velk can index" (status 255) beyond kMostSnps.
+status study_snp_count(const std::vector<int>& snp_cts, int& snp_ct);
 
 // Sizing of one text genotype file: its rows (only when `count_rows`; else 1) and the
 // SNP columns of its first row. Refuses a file without individuals, without SNP

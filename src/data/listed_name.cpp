@@ -28,8 +28,7 @@ std::string listed_companion_hint(const std::string& name) {
   if (name.size() <= 4 || !(name.ends_with(".bim") || name.ends_with(".fam"))) return "";
   const std::string stem = name.substr(0, name.size() - 4);
   if (!is_regular_file(stem + ".bed")) return "";
-  return name + " belongs to the PLINK fileset " + stem + ".bed; list " + stem + ".bed (or " + stem +
-         ") in its place.";
+  return name + " belongs to the PLINK fileset " + stem + ".bed; list " + stem + ".bed (or " + stem + ") in its place.";
 }
 
 std::string list_folder_hint(const char* list_name, int error) {

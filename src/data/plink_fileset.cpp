@@ -28,7 +28,6 @@ constexpr long kBlockBytes = 1L << 18;     // of .bed read at a time
 constexpr long kParallelBytes = 1L << 20;  // threads pay off from about this much
 constexpr uint64_t kLowBits = 0x5555555555555555ULL;  // the low bit of every 2-bit code
 
-
 // Reads a companion file whole.
 status read_companion(const std::string& name, const std::string& listed, const char* kind, std::string& text) {
   const text_file read = read_text_file(name.c_str(), text);
@@ -74,8 +73,8 @@ status for_each_row(const std::string& text, const std::string& name, Row row) {
     at = split_line(text, at, fields, count) + 1;
     if (count == 0) continue;
     if (count != kFields)
-      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d.\n", name.c_str(),
-                     line, count, kFields);
+      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d.\n", name.c_str(), line,
+                     count, kFields);
     if (status taken = row(line, start, fields); !taken.ok()) return taken;
   }
   return ok_status();
@@ -95,7 +94,7 @@ std::string fam_individual(const std::string& text, size_t start) {
 }
 
 status parse_bim(const std::string& text, const std::string& bim, long& snps, std::vector<std::string>* ids,
-               std::vector<bim_place>* places = nullptr) {
+                 std::vector<bim_place>* places = nullptr) {
   snps = 0;
   return for_each_row(text, bim, [&](long, size_t, const std::string_view* fields) {
     if (ids != nullptr) ids->emplace_back(fields[1]);
@@ -130,11 +129,14 @@ status check_mode(FILE* bed, const std::string& listed) {
     return failure(status_code::input_error, "File %s ends within the header of a PLINK .bed file.\n", listed.c_str());
   }
   if (header[2] == kSampleMajor) {
-    return failure(status_code::input_error, "File %s is a sample-major PLINK .bed; only SNP-major ones are read "
-           "(plink1.9 --make-bed writes them).\n", listed.c_str());
+    return failure(status_code::input_error,
+                   "File %s is a sample-major PLINK .bed; only SNP-major ones are read "
+                   "(plink1.9 --make-bed writes them).\n",
+                   listed.c_str());
   }
   if (header[2] != kSnpMajor) {
-    return failure(status_code::input_error, "File %s has the unknown PLINK .bed mode byte 0x%02X.\n", listed.c_str(), header[2]);
+    return failure(status_code::input_error, "File %s has the unknown PLINK .bed mode byte 0x%02X.\n", listed.c_str(),
+                   header[2]);
   }
   return ok_status();
 }
@@ -148,9 +150,11 @@ status check_size(FILE* bed, const plink_fileset& set) {
   const long individuals = static_cast<long>(set.classes.size());
   const long long expected = kHeaderBytes + static_cast<long long>(set.snps) * ((individuals + 3) / 4);
   if (static_cast<long long>(info.st_size) != expected) {
-    return failure(status_code::input_error, "File %s holds %lld bytes; %s and %s call for %lld (3 + %ld SNPs x %ld bytes for %ld individuals).\n",
-           set.bed.c_str(), static_cast<long long>(info.st_size), set.bim.c_str(), set.fam.c_str(), expected,
-           set.snps, (individuals + 3) / 4, individuals);
+    return failure(
+        status_code::input_error,
+        "File %s holds %lld bytes; %s and %s call for %lld (3 + %ld SNPs x %ld bytes for %ld individuals).\n",
+        set.bed.c_str(), static_cast<long long>(info.st_size), set.bim.c_str(), set.fam.c_str(), expected, set.snps,
+        (individuals + 3) / 4, individuals);
   }
   return ok_status();
 }
@@ -278,12 +282,12 @@ void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vecto
 status load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
                     const genotype_store& store) {
   if (set.classes.size() != classes.size()) {
-    return failure(status_code::input_error, "File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(), set.classes.size(),
-           classes.size());
+    return failure(status_code::input_error, "File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(),
+                   set.classes.size(), classes.size());
   }
   if (const long d = first_class_difference(classes, set.classes); d >= 0) {
-    return failure(status_code::input_error, "File %s, %s: the phenotype differs from the first file.\n", set.fam.c_str(),
-           fam_individual(set.fam_text, set.fam_rows[static_cast<size_t>(d)]).c_str());
+    return failure(status_code::input_error, "File %s, %s: the phenotype differs from the first file.\n",
+                   set.fam.c_str(), fam_individual(set.fam_text, set.fam_rows[static_cast<size_t>(d)]).c_str());
   }
   // Opened and checked again: the sizing pass's look may be out of date.
   FILE* bed = nullptr;

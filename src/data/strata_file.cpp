@@ -52,12 +52,14 @@ status read_strata(const char* name, const study_individuals& study, std::vector
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
   if (width > 3) {
-    return failure(status_code::input_error, "File %s, line %ld: found %d fields; a line holds %s.\n", name, lines[0].number, width, kForms);
+    return failure(status_code::input_error, "File %s, line %ld: found %d fields; a line holds %s.\n", name,
+                   lines[0].number, width, kForms);
   }
   if (width > 1 && study.iid.empty() && study.sample.empty()) {
-    return failure(status_code::input_error, "File %s, line %ld: lines of %s need a first listed file that names its individuals "
-           "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
-           name, lines[0].number, form_name(width));
+    return failure(status_code::input_error,
+                   "File %s, line %ld: lines of %s need a first listed file that names its individuals "
+                   "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
+                   name, lines[0].number, form_name(width));
   }
   const individual_lookup ids = make_individual_lookup(study);
   const auto individual = [&](const strata_line& line) -> long {
@@ -69,25 +71,29 @@ status read_strata(const char* name, const study_individuals& study, std::vector
   long next = 0;
   for (const strata_line& line : lines) {
     if (line.count != width) {
-      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count, width,
-             form_name(width));
+      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d (%s).\n", name,
+                     line.number, line.count, width, form_name(width));
     }
     long d;
     if (width == 1) {
       if (next == individuals) {
-        return failure(status_code::input_error, "File %s, line %ld: more labels than the study's %ld individuals.\n", name, line.number, individuals);
+        return failure(status_code::input_error, "File %s, line %ld: more labels than the study's %ld individuals.\n",
+                       name, line.number, individuals);
       }
       d = next++;
     } else {
       d = individual(line);
       if (d == kNamedTwice) {
-        return failure(status_code::input_error, "File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
-               "label.\n", name, line.number, shown(line.fields[0]).c_str());
+        return failure(
+            status_code::input_error,
+            "File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
+            "label.\n",
+            name, line.number, shown(line.fields[0]).c_str());
       }
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
-        return failure(status_code::input_error, "File %s, line %ld: %s is named twice (first on line %ld).\n", name, line.number,
-               shown_id(line).c_str(), named_on[d]);
+        return failure(status_code::input_error, "File %s, line %ld: %s is named twice (first on line %ld).\n", name,
+                       line.number, shown_id(line).c_str(), named_on[d]);
       }
     }
     named_on[d] = line.number;
@@ -101,10 +107,10 @@ status read_strata(const char* name, const study_individuals& study, std::vector
                      "File %s, line %ld: the file ends; no label for individual %ld of the study's %ld.\n", name,
                      end_line, d + 1, individuals);
     if (!study.iid.empty())
-      return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for FID %s, IID %s.\n",
-                     name, end_line, shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
-    return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for sample %s.\n", name, end_line,
-             shown(study.sample[d]).c_str());
+      return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for FID %s, IID %s.\n", name,
+                     end_line, shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for sample %s.\n", name,
+                   end_line, shown(study.sample[d]).c_str());
   }
   std::map<std::string_view, int> index;
   stratum.assign(individuals, 0);

@@ -116,8 +116,8 @@ status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink) {
     int value;
     if (token_bad || token_digits == 0) {
       if (check_tokens) {
-        bad_token = bad_token_failure(name, line, preview,
-                                      token_length < kTokenPreview ? token_length : kTokenPreview, token_length);
+        bad_token = bad_token_failure(name, line, preview, token_length < kTokenPreview ? token_length : kTokenPreview,
+                                      token_length);
         return false;
       }
       value = kNotInteger;

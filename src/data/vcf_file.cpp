@@ -164,9 +164,9 @@ step refused_record(vcf_reader& r, status why) {
 }
 
 step cut_short(vcf_reader& r, long record) {
-  return refused_record(r, failure(status_code::input_error,
-                                   "File %s, record %ld: can't be read; the file is cut short or corrupt.\n",
-                                   r.listed.c_str(), record));
+  return refused_record(
+      r, failure(status_code::input_error, "File %s, record %ld: can't be read; the file is cut short or corrupt.\n",
+                 r.listed.c_str(), record));
 }
 
 step no_gt(vcf_reader& r, long record) {
@@ -185,9 +185,10 @@ step pack_gt(vcf_reader& r, long record, uint8_t* packed) {
   const long bad = pack_gt_array(r.gt, static_cast<int>(values / r.samples), r.samples, r.record->n_allele, packed,
                                  allele);
   if (bad >= 0)
-    return refused_record(r, failure(status_code::input_error,
-                                     "File %s, record %ld: sample %s calls allele %d, which the record does not have.\n",
-                                     r.listed.c_str(), record, shown(r.header->samples[bad]).c_str(), allele));
+    return refused_record(r,
+                          failure(status_code::input_error,
+                                  "File %s, record %ld: sample %s calls allele %d, which the record does not have.\n",
+                                  r.listed.c_str(), record, shown(r.header->samples[bad]).c_str(), allele));
   return step::kept;
 }
 
@@ -399,8 +400,9 @@ std::string vcf_counts_line(const vcf_file& file) {
 status load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes,
                 const genotype_store& store) {
   if (file.classes.size() != classes.size())
-    return failure(status_code::input_error, "File %s holds %zu samples with a class, the first file %zu individuals.\n",
-                   file.listed.c_str(), file.classes.size(), classes.size());
+    return failure(status_code::input_error,
+                   "File %s holds %zu samples with a class, the first file %zu individuals.\n", file.listed.c_str(),
+                   file.classes.size(), classes.size());
   if (const long d = first_class_difference(classes, file.classes); d >= 0)
     return failure(status_code::input_error, "File %s, sample %s: the class differs from the first file.\n",
                    file.listed.c_str(),

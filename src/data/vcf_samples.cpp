@@ -41,8 +41,8 @@ name_index index_names(const phenotype_table& table) {
 // The individuals of another file, whose samples must be the first file's.
 status follow_first(const vcf_file& first, vcf_file& file) {
   if (file.samples.size() != first.samples.size()) {
-    return failure(status_code::input_error, "File %s holds %zu samples, the first VCF or BCF file %s %zu.\n", file.listed.c_str(), file.samples.size(),
-           first.listed.c_str(), first.samples.size());
+    return failure(status_code::input_error, "File %s holds %zu samples, the first VCF or BCF file %s %zu.\n",
+                   file.listed.c_str(), file.samples.size(), first.listed.c_str(), first.samples.size());
   }
   std::unordered_map<std::string, size_t> in_first;
   for (size_t s = 0; s < first.samples.size(); ++s) in_first.emplace(first.samples[s], s);
@@ -52,8 +52,8 @@ status follow_first(const vcf_file& first, vcf_file& file) {
   for (size_t s = 0; s < file.samples.size(); ++s) {
     const auto found = in_first.find(file.samples[s]);
     if (found == in_first.end()) {
-      return failure(status_code::input_error, "File %s: sample %s is not in the first VCF or BCF file %s.\n", file.listed.c_str(),
-             shown(file.samples[s]).c_str(), first.listed.c_str());
+      return failure(status_code::input_error, "File %s: sample %s is not in the first VCF or BCF file %s.\n",
+                     file.listed.c_str(), shown(file.samples[s]).c_str(), first.listed.c_str());
     }
     // htslib refuses a header that names a sample twice, so equal counts and every
     // sample found make the same samples.
@@ -67,7 +67,7 @@ status follow_first(const vcf_file& first, vcf_file& file) {
 }  // namespace
 
 status match_to_table(const std::string& listed, const std::vector<std::string>& samples, const phenotype_table& table,
-                    std::vector<long>& entry_of) {
+                      std::vector<long>& entry_of) {
   const name_index index = index_names(table);
   entry_of.assign(samples.size(), -1);
   std::vector<long> sample_of_entry(table.entries.size(), -1);
@@ -76,16 +76,16 @@ status match_to_table(const std::string& listed, const std::vector<std::string>&
     if (found == index.end()) continue;
     const std::vector<long>& entries = found->second;
     if (entries.size() > 1) {
-      return failure(status_code::input_error, "File %s: sample %s matches line %ld and line %ld of %s.\n", listed.c_str(), shown(samples[s]).c_str(),
-             table.entries[static_cast<size_t>(entries[0])].line, table.entries[static_cast<size_t>(entries[1])].line,
-             kPhenotypeFileName);
+      return failure(status_code::input_error, "File %s: sample %s matches line %ld and line %ld of %s.\n",
+                     listed.c_str(), shown(samples[s]).c_str(), table.entries[static_cast<size_t>(entries[0])].line,
+                     table.entries[static_cast<size_t>(entries[1])].line, kPhenotypeFileName);
     }
     const long e = entries[0];
     long& taken = sample_of_entry[static_cast<size_t>(e)];
     if (taken >= 0) {
-      return failure(status_code::input_error, "File %s: samples %s and %s both match line %ld of %s.\n", listed.c_str(),
-             shown(samples[static_cast<size_t>(taken)]).c_str(), shown(samples[s]).c_str(),
-             table.entries[static_cast<size_t>(e)].line, kPhenotypeFileName);
+      return failure(status_code::input_error, "File %s: samples %s and %s both match line %ld of %s.\n",
+                     listed.c_str(), shown(samples[static_cast<size_t>(taken)]).c_str(), shown(samples[s]).c_str(),
+                     table.entries[static_cast<size_t>(e)].line, kPhenotypeFileName);
     }
     taken = static_cast<long>(s);
     entry_of[s] = e;
@@ -119,21 +119,24 @@ status match_vcf_samples(std::vector<std::optional<vcf_file>>& files, load_notes
     lead.classes.push_back(klass);
   }
   if (lead.classes.empty()) {
-    return failure(status_code::input_error, "File %s: none of its %zu samples has a class in %s (a sample matches by its name as IID or as "
-           "FID_IID).\n", lead.listed.c_str(), lead.samples.size(), phenotype_name);
+    return failure(status_code::input_error,
+                   "File %s: none of its %zu samples has a class in %s (a sample matches by its name as IID or as "
+                   "FID_IID).\n",
+                   lead.listed.c_str(), lead.samples.size(), phenotype_name);
   }
   // A file coded 1/0, as for R, reads as controls and samples without a class: a study
   // of one class would run, find nothing and replace the result with an empty one.
   const long cases = std::count(lead.classes.begin(), lead.classes.end(), kCase);
   if (cases == 0 || cases == static_cast<long>(lead.classes.size())) {
-    return with_hint(failure(status_code::input_error, "File %s: none of the %zu samples of %s with a class is a %s.\n",
-                             phenotype_name, lead.classes.size(), lead.listed.c_str(),
-                             cases == 0 ? "case (status 2)" : "control (status 1)"),
-                     cases == 0 ? "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
-                      "file coded 1 for a case and 0 for a control (as for R) reads as controls only. Write 2 for a "
-                      "case and 1 for a control."
-                    : "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
-                      "study needs samples of both classes. Write 1 for a control.");
+    return with_hint(
+        failure(status_code::input_error, "File %s: none of the %zu samples of %s with a class is a %s.\n",
+                phenotype_name, lead.classes.size(), lead.listed.c_str(),
+                cases == 0 ? "case (status 2)" : "control (status 1)"),
+        cases == 0 ? "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
+                     "file coded 1 for a case and 0 for a control (as for R) reads as controls only. Write 2 for a "
+                     "case and 1 for a control."
+                   : "VELKphenotypes.txt codes the status as a .fam does: 2 case, 1 control, 0 or -9 no class; a "
+                     "study needs samples of both classes. Write 1 for a control.");
   }
   for (auto f = first + 1; f != files.end(); ++f) {
     if (!f->has_value()) continue;

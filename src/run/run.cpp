@@ -115,8 +115,7 @@ status write_files(const search_model& model, const std::vector<double>* maxima)
     case run_files_outcome::result_not_written:
       return failure(status_code::fatal, "Cannot write the result file!\n");
     case run_files_outcome::permutations_not_written:
-      return failure(status_code::fatal, "Cannot write %s or %s!\n", kPermutationsFileName,
-                     kPermutationMaximaFileName);
+      return failure(status_code::fatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
   }
   return ok_status();
 }
@@ -165,7 +164,7 @@ status prepare_permutations(const search_model& model, const study& loaded, perm
 // The whole search repeated on permuted classes, then the result file with the files
 // of family-wise p-values.
 status permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
-             permutation_setup& setup, int strata) {
+               permutation_setup& setup, int strata) {
   const team& t = *context.processes;
   if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
   share_setup(t, setup);
@@ -274,8 +273,8 @@ int run(int argc, char** argv, const run_options& options) {
     if (line.kind == command_kind::usage_error) {
       const std::string name = options.program;
       return report_failure(with_hint(failure(status_code::fatal, "Usage: VELK.exe top_k.\n"),
-                                      name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " +
-                                          name + " --help says what it reads and writes."));
+                                      name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
+                                          " --help says what it reads and writes."));
     }
     load_notes notes;
     const status read = load_study(kListFileName, budget, loaded, notes);

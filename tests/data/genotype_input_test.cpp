@@ -161,5 +161,29 @@ TEST(ListNames, WhiteSpaceSeparatedInOrder) {
   for (const auto& c : cases) EXPECT_EQ(list_names(c.text), c.names) << c.text;
 }
 
+// The store indexes SNPs with an int: a study one SNP beyond has a message of its own,
+// not the one for memory.
+TEST(StudySnpCount, BeyondAnIntIsRefused) {
+  const struct {
+    std::vector<int> snp_cts;
+    bool counted;
+  } cases[] = {{{2147483647}, true},
+               {{2147483646, 1}, true},
+               {{2147483647, 1}, false},
+               {{1 << 30, 1 << 30, 1 << 30}, false}};
+  for (const auto& c : cases) {
+    int snp_ct = -1;
+    const status counted = study_snp_count(c.snp_cts, snp_ct);
+    EXPECT_EQ(counted.ok(), c.counted);
+    if (c.counted) {
+      EXPECT_EQ(snp_ct, 2147483647);
+    } else {
+      EXPECT_EQ(counted.code, status_code::fatal);
+      EXPECT_EQ(counted.message, "The study has more SNPs than velk can index (2147483647 at most)!\n");
+      EXPECT_EQ(counted.hint, "list fewer or smaller genotype files in VELKinputfiles.txt.");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velk

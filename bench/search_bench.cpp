@@ -25,7 +25,7 @@ void time_pairs(benchmark::State& state, bool fast, int threads) {
     search_model model;
     model.params.order = 3;
     model.params.mulfactr = 10;
-    if (create_lists(model, 100, snps)) state.SkipWithError("lists refused");
+    if (!create_lists(model, 100, snps, study.budget).ok()) state.SkipWithError("lists refused");
     if (fast)
       fast_pair_search(level_list(model, 2), false, in, engine);
     else

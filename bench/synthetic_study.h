@@ -14,16 +14,17 @@
 namespace velk::bench {
 
 struct synthetic_study {
+  memory_budget budget;  // before the store, which gives its claim back to it
   study data;
   thresholds cells;
   std::vector<double> single;
 
-  search_input input() const { return {&data, &data.store, single.data(), &cells, {}}; }
+  search_input input() { return {&data, &data.store, single.data(), &cells, {}, &budget}; }
 };
 
 inline void make_synthetic_study(synthetic_study& out, int individuals, int snps, unsigned seed, double alpha = 0.05) {
   const int cases = (individuals + 1) / 2;
-  out.data.store = new_store(make_shape(snps, cases, individuals / 2));
+  if (!new_store(make_shape(snps, cases, individuals / 2), out.budget, out.data.store).ok()) abort();
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   for (long s = 0; s < snps; ++s) {

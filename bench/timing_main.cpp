@@ -10,9 +10,7 @@
 // fileset when the list names a PLINK .bed (its MB/s are then of the .bed), or vcf
 // when it names a VCF or BCF file (MB/s of the file as it lies on the disk,
 // compressed or not).
-#include <fcntl.h>
 #include <omp.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -42,19 +40,12 @@ double seconds_since(clock_type::time_point start) {
 }
 
 // Loads the study with its console lines silenced; returns the seconds it took.
-double load_quietly(study& loaded) {
-  fflush(stdout);
-  const int saved = dup(1);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
+double load_quietly(memory_budget& budget, study& loaded) {
+  load_notes notes;  // not printed: the bench's lines are its measures
   const auto start = clock_type::now();
-  const bool ok = load_study(kListFileName, loaded) == load_status::loaded;
+  const status read = load_study(kListFileName, budget, loaded, notes);
   const double took = seconds_since(start);
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  if (!ok) exit(1);
+  if (!read.ok()) exit(report_failure(read));
   return took;
 }
 
@@ -81,17 +72,15 @@ struct prepared {
   std::vector<double> single;
 };
 
-void prepare_statistics(const study& loaded, long top_k, prepared& out) {
+void prepare_statistics(const study& loaded, long top_k, memory_budget& budget, prepared& out) {
   search_model& model = out.model;
-  read_parameters(kParameterFileName, model.params);
+  if (const status read = read_parameters(kParameterFileName, model.params); !read.ok()) report_failure(read);
   model.bounds = bounds_of(model.params);
   model.params.order = 4;  // both level lists, whatever the study's own order
   if (model.params.mulfactr < 1) model.params.mulfactr = 30;
-  if (create_lists(model, top_k, loaded.shape().snp_ct)) exit(1);
+  if (create_lists(model, top_k, loaded.shape().snp_ct, budget).code != status_code::ok) exit(1);
   const store_shape& shape = loaded.shape();
-  out.cells = build_thresholds(shape.sample_ct(),
-                               static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
-                               model.params.alpha_rf);
+  if (!build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.alpha_rf, budget, out.cells).ok()) exit(1);
   out.single = single_snp_statistics(loaded.store, out.cells);
 }
 
@@ -123,13 +112,14 @@ int main(int argc, char** argv) {
   const long top_k = argc > 3 ? atol(argv[3]) : 10;
   const std::string which = argc > 4 ? argv[4] : "";
   const int all = omp_get_num_procs();
+  memory_budget budget;
   if (mode == "load") {
     const char* kind;
     const double mb = study_megabytes(kind);
     double best = 0;
     for (int i = 0; i < 3; ++i) {
       study loaded;
-      const double took = load_quietly(loaded);
+      const double took = load_quietly(budget, loaded);
       best = i == 0 ? took : std::min(best, took);
     }
     report("load", kind, 1, mb / best);
@@ -137,11 +127,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   study loaded;
-  load_quietly(loaded);
+  load_quietly(budget, loaded);
   prepared run;
-  prepare_statistics(loaded, top_k, run);
+  prepare_statistics(loaded, top_k, budget, run);
   const search_model& model = run.model;
-  const search_input in{&loaded, &loaded.store, run.single.data(), &run.cells, model.bounds};
+  const search_input in{&loaded, &loaded.store, run.single.data(), &run.cells, model.bounds, &budget};
   const long p = loaded.shape().snp_ct;
   search_engine engine;
   prepare_engine(engine, best_kernel_level(), {}, in);

@@ -204,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const velk::study_individuals study = make_study(parts);
   const ref_result want = ref_parse(parts[0], study);
   velk::covariate_table got;
-  const velk::covariate_status status = velk::parse_covariates(parts[0], kName, study, got);
-  FUZZ_CHECK(status.ok == want.ok, status.message + " / expected: " + want.err);
+  const velk::status status = velk::parse_covariates(parts[0], kName, study, got);
+  FUZZ_CHECK(status.ok() == want.ok, status.message + " / expected: " + want.err);
   FUZZ_CHECK(status.message == want.err, status.message + " / expected: " + want.err);
-  if (!status.ok) {
+  if (!status.ok()) {
     check_one_message(status.message);
     return 0;
   }

@@ -1,10 +1,9 @@
-// What the fuzz targets share: a working folder, the capture of the program's output,
-// and the checks of a loaded store.
+// What the fuzz targets share: a working folder, the standard error a failed load
+// would print, and the checks of a loaded store.
 //
 // The targets drive the functions that return a status (the scanner, load_study,
-// read_parameters, create_lists, build_thresholds); the few paths that still end the
-// process (memory exhausted) are not reached by the inputs they make, because libFuzzer
-// takes any exit of the process for a crash.
+// read_parameters, create_lists, build_thresholds); none of them prints or ends the
+// process, so their messages are compared as returned.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/genotype_store.h"
+#include "data/load_notes.h"
 #include "data/study.h"
 #include "reference_loader.h"
 
@@ -103,42 +104,16 @@ class work_dir {
   int home_fd_ = -1;
 };
 
-// Standard output and standard error of the reading code, caught in memory. glibc's
-// stdout and stderr are plain variables; sanitizer reports write to descriptor 2 and
-// still reach the terminal.
-class captured_output {
- public:
-  captured_output() {
-    saved_out_ = stdout;
-    saved_err_ = stderr;
-    stdout = out_ = open_memstream(&out_text_, &out_size_);
-    stderr = err_ = open_memstream(&err_text_, &err_size_);
-  }
-  ~captured_output() { finish(); free(out_text_); free(err_text_); }
-  // Restores the streams; `out` and `err` are then complete.
-  void finish() {
-    if (out_ == nullptr) return;
-    fclose(out_);
-    fclose(err_);
-    out_ = err_ = nullptr;
-    stdout = saved_out_;
-    stderr = saved_err_;
-    out.assign(out_text_, out_size_);
-    err.assign(err_text_, err_size_);
-  }
-  std::string out;
+// What velk writes to standard error for a load: its warnings, then the failure's
+// message and hint line (the driver's own closing line left out).
+inline std::string load_err(const load_notes& notes, const status& read) {
   std::string err;
-
- private:
-  FILE* saved_out_;
-  FILE* saved_err_;
-  FILE* out_ = nullptr;
-  FILE* err_ = nullptr;
-  char* out_text_ = nullptr;
-  char* err_text_ = nullptr;
-  size_t out_size_ = 0;
-  size_t err_size_ = 0;
-};
+  for (const console_note& note : notes.lines)
+    if (note.warning) err += "Warning: " + note.text + "\n";
+  err += read.message;
+  if (!read.hint.empty()) err += "Hint: " + read.hint + "\n";
+  return err;
+}
 
 // Checks the loaded store: its counts, and every bitset against the genotypes the
 // reference read. That covers the invariants of any store: no bit at or beyond ncase or

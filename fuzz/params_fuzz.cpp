@@ -84,10 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const work_dir& dir = folder();
   dir.write("VELKparameters.txt", text);
   const values want = expected(text);
+  velk::memory_budget budget;
   {
     velk::search_model model;
     const velk::search_parameters& got = model.params;
-    FUZZ_CHECK(velk::read_parameters(dir.file("VELKparameters.txt").c_str(), model.params), "parameter file not read");
+    FUZZ_CHECK(velk::read_parameters(dir.file("VELKparameters.txt").c_str(), model.params).ok(),
+               "parameter file not read");
     FUZZ_CHECK(got.order == want.ndisloci && got.mulfactr == want.mulfactr && got.exhaustv == want.exhaustv,
                "integer parameters");
     FUZZ_CHECK(same(got.max_pval, want.max_pval) && same(got.maxgwpvl, want.maxgwpvl) &&
@@ -99,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool exhaustive = velk::is_exhaustive(got);
     const bool sizable = got.order <= 2 || exhaustive || (level >= 0 && level <= 100000);
     if (got.order >= 1 && got.order <= 4 && sizable && got.permutes >= 0 && (got.exhaustv == 0 || got.exhaustv == 1)) {
-      FUZZ_CHECK(!velk::create_lists(model, kTopK, 20), "lists refused");
+      FUZZ_CHECK(velk::create_lists(model, kTopK, 20, budget).ok(), "lists refused");
       FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == got.order, "final list");
       // An exhaustive search has one list of TOP_K, in the slot of its order.
       const velk::top_k_list* own = model.level_lists[(got.order - 1) % 2];
@@ -109,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       else if (got.order > 2)
         FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
                    "level lists");
-      FUZZ_CHECK(velk::memory_claimed() > 0, "lists not claimed");
+      FUZZ_CHECK(budget.claimed() > 0, "lists not claimed");
     }
   }
   // Tables for a small study with the file's tail level; now and then one past the
@@ -117,6 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int n = size % 64 == 0 ? 1021 + static_cast<int>(size % 7) : 2 + static_cast<int>(size % 40);
   const int cases = 1 + static_cast<int>((size * 7) % static_cast<size_t>(n - 1));
   check_tables(n, static_cast<double>(cases) / n, want.alpha_rf);
-  FUZZ_CHECK(velk::memory_claimed() == 0, "a claim outlived its block");
+  FUZZ_CHECK(budget.claimed() == 0, "a claim outlived its block");
   return 0;
 }

@@ -146,13 +146,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = split_parts(data, size);
   const ref_table want = ref_parse(parts[0]);
   velk::phenotype_table got;
-  captured_output output;
-  const bool parsed = velk::parse_phenotypes(parts[0], kName, got);
-  output.finish();
-  FUZZ_CHECK(parsed == want.ok, output.err + " / expected: " + want.err);
-  FUZZ_CHECK(output.err == want.err, output.err + " / expected: " + want.err);
+  const velk::status read = velk::parse_phenotypes(parts[0], kName, got);
+  const bool parsed = read.ok();
+  const std::string& err = read.message;
+  FUZZ_CHECK(parsed == want.ok, err + " / expected: " + want.err);
+  FUZZ_CHECK(err == want.err, err + " / expected: " + want.err);
   if (!parsed) {
-    check_one_message(output.err);
+    check_one_message(err);
     return 0;
   }
   FUZZ_CHECK(got.with_fid == want.with_fid && got.entries.size() == want.entries.size(), "entries");
@@ -172,10 +172,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<long> want_entries, got_entries;
   const std::string want_err = ref_match(want, samples, want_entries);
-  captured_output match_output;
-  const bool matched = velk::match_to_table(kListed, samples, got, got_entries);
-  match_output.finish();
-  FUZZ_CHECK(matched == want_err.empty() && match_output.err == want_err, match_output.err + " / expected: " + want_err);
+  const velk::status match = velk::match_to_table(kListed, samples, got, got_entries);
+  const bool matched = match.ok();
+  const std::string& match_err = match.message;
+  FUZZ_CHECK(matched == want_err.empty() && match_err == want_err, match_err + " / expected: " + want_err);
   if (matched) FUZZ_CHECK(got_entries == want_entries, "matched entries");
   return 0;
 }

@@ -108,7 +108,7 @@ void check_scanner(const std::string& text, long padding = 0) {
     FILE* file = fopen(dir.file(kName).c_str(), "r");
     recording_sink sink;
     sink.padding_values = padding;
-    FUZZ_CHECK(velk::scan_rows(file, kName, false, sink) == velk::scan_status::done, "unchecked scan ends");
+    FUZZ_CHECK(velk::scan_rows(file, kName, false, sink).ok(), "unchecked scan ends");
     fclose(file);
     FUZZ_CHECK(sink.pending.empty() && sink.rows == want_rows, "rows differ from the reference");
   }
@@ -129,12 +129,10 @@ void check_scanner(const std::string& text, long padding = 0) {
     FILE* file = fopen(dir.file(kName).c_str(), "r");
     recording_sink sink;
     sink.padding_values = padding;
-    captured_output output;
-    const velk::scan_status status = velk::scan_rows(file, kName, true, sink);
-    output.finish();
+    const velk::status scanned = velk::scan_rows(file, kName, true, sink);
     fclose(file);
-    const velk::scan_status want_status = message.empty() ? velk::scan_status::done : velk::scan_status::bad_token;
-    FUZZ_CHECK(status == want_status && output.err == message, output.err + " / expected: " + message);
+    FUZZ_CHECK(scanned.ok() == message.empty() && scanned.message == message,
+               scanned.message + " / expected: " + message);
     FUZZ_CHECK(sink.rows == before && sink.pending == partial, "rows before the bad token");
   }
 }
@@ -147,23 +145,25 @@ void check_load(const std::string& text, bool twice) {
   const bool predictable = !(text.size() >= 2 && text[0] == 0x6C && text[1] == 0x1B);  // a PLINK .bed
 
   dir.enter();
-  captured_output output;
+  velk::memory_budget budget;
   velk::study got;
-  const bool loaded = velk::load_study(kList, got) == velk::load_status::loaded;
-  output.finish();
+  velk::load_notes notes;
+  const velk::status read = velk::load_study(kList, budget, got, notes);
+  const bool loaded = read.ok();
+  const std::string err = load_err(notes, read);
   dir.leave();
 
   if (predictable) {
     const ref_study want = ref_load(listed);
-    FUZZ_CHECK(loaded == want.loaded && output.err == want.err, output.err + " / expected: " + want.err);
+    FUZZ_CHECK(loaded == want.loaded && err == want.err, err + " / expected: " + want.err);
     if (want.loaded) check_store(got, want);
   } else if (loaded) {
     check_store_shape(got);
   } else {
-    check_one_message(output.err);
+    check_one_message(err);
   }
   got.store.release();
-  FUZZ_CHECK(velk::memory_claimed() == 0, "a claim outlived its block");
+  FUZZ_CHECK(budget.claimed() == 0, "a claim outlived its block");
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "base/atomic_file.h"
-#include "base/fail.h"
+#include "base/console.h"
+#include "base/status.h"
 #include "run/run.h"
 #ifdef VELK_WITH_MPI
 #include "run/mpi_run.h"
@@ -17,7 +18,7 @@
 
 int main(int argc, char** argv) {
   velk::flush_output_by_line();
-  std::set_new_handler([] { velk::fail_out_of_memory(); });
+  std::set_new_handler([] { velk::end_run_with(velk::out_of_memory()); });
   velk::ignore_file_size_signal();
   if (argc < 2) return 2;
   std::string choice = argv[1];

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "base/fail.h"
-
 namespace velk {
 
 namespace {
@@ -16,13 +14,7 @@ namespace {
 // per-row classes, the single-locus statistics, thread stacks and malloc arenas.
 constexpr size_t kUnclaimedRoom = size_t{48} << 20;
 
-size_t claimed = 0;
-int sharing_processes = 1;  // processes that divide the physical memory
-// Bytes mapped when the first of the current claims was made; an address-space limit
-// counts them too.
-size_t mapped_before_claims = 0;
-
-size_t physical_memory() {
+size_t physical_memory(int sharing_processes) {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || page_size <= 0) return SIZE_MAX;  // unknown: let the allocator decide
@@ -47,8 +39,8 @@ size_t address_space_limit() {
 }
 
 // The limit with `mapped` bytes in use before the claims.
-size_t limit_beside(size_t mapped) {
-  size_t limit = physical_memory();
+size_t limit_beside(size_t mapped, int sharing_processes) {
+  size_t limit = physical_memory(sharing_processes);
   const size_t address_space = address_space_limit();
   if (address_space != SIZE_MAX) {
     const size_t used = mapped + kUnclaimedRoom;
@@ -58,36 +50,30 @@ size_t limit_beside(size_t mapped) {
   return limit;
 }
 
+}  // namespace
+
+memory_budget::memory_budget(int sharing_processes)
+    : sharing_processes_(sharing_processes > 1 ? sharing_processes : 1) {}
+
 // What the claims are measured against: the mapped bytes of the moment while nothing
 // is claimed, the ones recorded at the first claim afterwards (the claimed blocks are
 // mapped since, and must not be counted twice).
-size_t mapped_beside_claims() {
-  if (claimed != 0) return mapped_before_claims;
+size_t memory_budget::mapped_beside_claims() const {
+  if (claimed_ != 0) return mapped_before_claims_;
   return address_space_limit() == SIZE_MAX ? 0 : mapped_now();
 }
 
-bool fits(size_t bytes, size_t limit) { return claimed <= limit && bytes <= limit - claimed; }
+size_t memory_budget::limit() const { return limit_beside(mapped_beside_claims(), sharing_processes_); }
 
-}  // namespace
-
-size_t memory_limit() { return limit_beside(mapped_beside_claims()); }
-
-bool try_claim_memory(size_t bytes) {
+bool memory_budget::try_claim(size_t bytes) {
   const size_t mapped = mapped_beside_claims();
-  if (!fits(bytes, limit_beside(mapped))) return false;
-  if (claimed == 0) mapped_before_claims = mapped;
-  claimed += bytes;
+  const size_t limit = limit_beside(mapped, sharing_processes_);
+  if (claimed_ > limit || bytes > limit - claimed_) return false;
+  if (claimed_ == 0) mapped_before_claims_ = mapped;
+  claimed_ += bytes;
   return true;
 }
 
-void claim_memory(size_t bytes) {
-  if (!try_claim_memory(bytes)) fail_out_of_memory();
-}
-
-void release_memory(size_t bytes) { claimed = bytes < claimed ? claimed - bytes : 0; }
-
-size_t memory_claimed() { return claimed; }
-
-void set_memory_share(int processes) { sharing_processes = processes > 1 ? processes : 1; }
+void memory_budget::release(size_t bytes) { claimed_ = bytes < claimed_ ? claimed_ - bytes : 0; }
 
 }  // namespace velk

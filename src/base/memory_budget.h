@@ -6,33 +6,44 @@
 // when the pages are first touched. Comparing each claim with what the machine has
 // first ends a study that cannot fit at once, with the program's own message.
 //
-// Claims are made and released on the main thread only.
+// The driver owns one budget per run and hands it to what claims; claims are made and
+// released on the main thread only.
 #pragma once
 
 #include <cstddef>
 
 namespace velk {
 
-// Bytes the claims of a run may add up to: the physical memory, or less when an
-// address-space limit (RLIMIT_AS) leaves less room beside what the process had mapped
-// before its first claim.
-size_t memory_limit();
+class memory_budget {
+ public:
+  // The budget of a process that shares the machine's physical memory with
+  // `sharing_processes` processes in all (ranks of an MPI job on one machine).
+  explicit memory_budget(int sharing_processes = 1);
+  memory_budget(const memory_budget&) = delete;
+  memory_budget& operator=(const memory_budget&) = delete;
 
-// Claims `bytes` when they fit; false, and nothing claimed, when they do not.
-bool try_claim_memory(size_t bytes);
+  // Bytes the claims may add up to: this process's share of the physical memory, or
+  // less when an address-space limit (RLIMIT_AS) leaves less room beside what the
+  // process had mapped before its first claim.
+  size_t limit() const;
 
-// Claims `bytes`; ends the run with "Cannot allocate memory!\n" and status 255 when they
-// do not fit.
-void claim_memory(size_t bytes);
+  // Claims `bytes` when they fit; false, and nothing claimed, when they do not.
+  bool try_claim(size_t bytes);
 
-// Gives a claim back once its block has been released.
-void release_memory(size_t bytes);
+  // Gives a claim back once its block has been released.
+  void release(size_t bytes);
 
-// Bytes claimed and not yet given back.
-size_t memory_claimed();
+  // Bytes claimed and not yet given back.
+  size_t claimed() const { return claimed_; }
 
-// This process's share of the machine: `processes` processes (ranks of an MPI job on
-// one machine) divide its physical memory. Set once at start-up.
-void set_memory_share(int processes);
+ private:
+  size_t mapped_beside_claims() const;
+
+  int sharing_processes_ = 1;
+  size_t claimed_ = 0;
+  // Bytes mapped when the first of the current claims was made; an address-space limit
+  // counts them too.
+  size_t mapped_before_claims_ = 0;
+};
 
 }  // namespace velk

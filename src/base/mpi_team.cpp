@@ -6,17 +6,21 @@
 #include <climits>
 #include <cstdint>
 
-#include "base/fail.h"
+#include "base/status.h"
 
 namespace velk {
 
 namespace {
 
+// A failed collective ends the job where it happens: the ranks are in the middle of an
+// exchange that the others wait on, and no status could reach main on all of them.
+[[noreturn]] void end_failed_collective() { end_run_with(failure(status_code::fatal, "MPI communication failed!\n")); }
+
 // MPI counts are ints: larger blocks (a store beyond 2 GB) go in pieces.
 constexpr size_t kPieceBytes = size_t{1} << 30;
 
 void check(int code) {
-  if (code != MPI_SUCCESS) fail(kStatusFatal, "MPI communication failed!\n");
+  if (code != MPI_SUCCESS) end_failed_collective();
 }
 
 void mpi_broadcast(void* data, size_t bytes) {
@@ -32,7 +36,7 @@ void mpi_gather(const std::vector<unsigned char>& mine, std::vector<unsigned cha
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   // A rank's survivors of one band are a few megabytes at most: one message each.
-  if (mine.size() > INT_MAX) fail(kStatusFatal, "MPI communication failed!\n");
+  if (mine.size() > INT_MAX) end_failed_collective();
   const int bytes = static_cast<int>(mine.size());
   std::vector<int> counts(rank == 0 ? size : 0), offsets(rank == 0 ? size : 0);
   check(MPI_Gather(&bytes, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD));
@@ -40,7 +44,7 @@ void mpi_gather(const std::vector<unsigned char>& mine, std::vector<unsigned cha
   for (int r = 0; r < static_cast<int>(counts.size()); ++r) {
     offsets[r] = static_cast<int>(total);
     total += counts[r];
-    if (total > INT_MAX) fail(kStatusFatal, "MPI communication failed!\n");
+    if (total > INT_MAX) end_failed_collective();
   }
   all.resize(static_cast<size_t>(total));
   check(MPI_Gatherv(mine.data(), bytes, MPI_BYTE, all.data(), counts.data(), offsets.data(), MPI_BYTE, 0,

@@ -25,6 +25,8 @@ status with_hint(status failed, std::string hint_text) {
   return failed;
 }
 
+status out_of_memory() { return failure(status_code::fatal, "Cannot allocate memory!\n"); }
+
 int exit_status(status_code code) {
   switch (code) {
     case status_code::ok: return 0;

@@ -1,7 +1,8 @@
 // What a reader, a loader or a check returns up the stack: success, or the failure the
 // run ends with. As htslib and plink2 return error codes to their callers, the code that
 // meets a problem only says what it is (the exact message, the exit status, and what
-// to do about it); the driver alone writes it and ends the run, through end_run_with.
+// to do about it); the driver alone writes it, through report_failure, and ends the run
+// by returning its exit status from main.
 //
 // Messages keep the exact wording scripts compare, their line feed included.
 #pragma once
@@ -34,6 +35,10 @@ status failure(status_code code, const char* fmt, ...) __attribute__((format(pri
 
 // The same failure with a hint after its message.
 status with_hint(status failed, std::string hint_text);
+
+// The failure every allocation that finds no room ends with, "Cannot allocate memory!"
+// (the lists keep their own wording).
+status out_of_memory();
 
 // The exit status of a failure's class (0 for success).
 int exit_status(status_code code);

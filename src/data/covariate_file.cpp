@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -22,19 +21,6 @@ constexpr double kMissingCode = -9.0;
 
 std::string shown(std::string_view field) {
   return token_for_message(field.data(), std::min(field.size(), kShownBytes), field.size());
-}
-
-__attribute__((format(printf, 1, 2))) covariate_status refused(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int length = vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  covariate_status status{false, std::string(length > 0 ? static_cast<size_t>(length) : 0, '\0')};
-  if (length > 0) vsnprintf(status.message.data(), status.message.size() + 1, fmt, again);
-  va_end(again);
-  return status;
 }
 
 // A decimal number as people write one: optional sign, digits with an optional point
@@ -79,8 +65,8 @@ bool value_of(std::string_view field, double& value) {
 
 }  // namespace
 
-covariate_status parse_covariates(const std::string& text, const char* name, const study_individuals& study,
-                                  covariate_table& table) {
+status parse_covariates(const std::string& text, const char* name, const study_individuals& study,
+                        covariate_table& table) {
   table.names.clear();
   table.values.clear();
   const long individuals = static_cast<long>(study.classes.size());
@@ -102,7 +88,8 @@ covariate_status parse_covariates(const std::string& text, const char* name, con
     at = end + 1;
   }
   if (width < 3 || fields[0] != "FID" || fields[1] != "IID")
-    return refused("File %s, line %ld: the header is not FID, IID and the names of the covariates.\n", name,
+    return failure(status_code::input_error,
+                   "File %s, line %ld: the header is not FID, IID and the names of the covariates.\n", name,
                    width == 0 ? 1L : number);
   for (int c = 2; c < width; ++c) table.names.emplace_back(fields[c]);
   const size_t covariate_ct = table.names.size();
@@ -117,12 +104,15 @@ covariate_status parse_covariates(const std::string& text, const char* name, con
     at = end + 1;
     if (count == 0) continue;
     if (count != width)
-      return refused("File %s, line %ld: found %d fields, expected %d (FID, IID and the %zu covariates of the header).\n",
-                     name, number, count, width, covariate_ct);
+      return failure(
+          status_code::input_error,
+          "File %s, line %ld: found %d fields, expected %d (FID, IID and the %zu covariates of the header).\n", name,
+          number, count, width, covariate_ct);
     long d;
     if (positional) {
       if (next == individuals)
-        return refused("File %s, line %ld: more individuals than the study's %ld (a study of text genotype files "
+        return failure(status_code::input_error,
+                       "File %s, line %ld: more individuals than the study's %ld (a study of text genotype files "
                        "takes one line per individual, in its order).\n",
                        name, number, individuals);
       d = next++;
@@ -130,29 +120,32 @@ covariate_status parse_covariates(const std::string& text, const char* name, con
       d = find_individual(ids, fields[0], fields[1]);
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0)
-        return refused("File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, number,
+        return failure(status_code::input_error,
+                       "File %s, line %ld: FID %s, IID %s is named twice (first on line %ld).\n", name, number,
                        shown(fields[0]).c_str(), shown(fields[1]).c_str(), named_on[d]);
     }
     named_on[d] = number;
     for (size_t c = 0; c < covariate_ct; ++c) {
       const std::string_view field = fields[c + 2];
       if (!value_of(field, table.values[static_cast<size_t>(d) * covariate_ct + c]))
-        return refused("File %s, line %ld: covariate %s is \"%s\", not a number (NA or -9 when missing).\n", name,
+        return failure(status_code::input_error,
+                       "File %s, line %ld: covariate %s is \"%s\", not a number (NA or -9 when missing).\n", name,
                        number, shown(table.names[c]).c_str(), shown(field).c_str());
     }
   }
   const long end_line = number + 1;
   if (positional && next < individuals)
-    return refused("File %s, line %ld: the file ends after %ld individuals, the study has %ld (a study of text "
+    return failure(status_code::input_error,
+                   "File %s, line %ld: the file ends after %ld individuals, the study has %ld (a study of text "
                    "genotype files takes one line per individual, in its order).\n",
                    name, end_line, next, individuals);
   for (long d = 0; d < individuals && !positional; ++d) {
     if (named_on[d] != 0) continue;
     if (ids.by_fam)
-      return refused("File %s, line %ld: the file ends; no line for FID %s, IID %s.\n", name, end_line,
-                     shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
-    return refused("File %s, line %ld: the file ends; no line for sample %s.\n", name, end_line,
-                   shown(study.sample[d]).c_str());
+      return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for FID %s, IID %s.\n", name,
+                     end_line, shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    return failure(status_code::input_error, "File %s, line %ld: the file ends; no line for sample %s.\n", name,
+                   end_line, shown(study.sample[d]).c_str());
   }
   // A constant covariate is aliased with the intercept of every model: it adjusts for
   // nothing, and is most likely a column of the wrong file.
@@ -166,19 +159,21 @@ covariate_status parse_covariates(const std::string& text, const char* name, con
       else varies = v != first;
     }
     if (!varies)
-      return refused("File %s, column %zu: covariate %s is constant over the study's individuals; leave it out.\n",
+      return failure(status_code::input_error,
+                     "File %s, column %zu: covariate %s is constant over the study's individuals; leave it out.\n",
                      name, c + 3, shown(table.names[c]).c_str());
   }
-  return {};
+  return ok_status();
 }
 
-covariate_status read_covariates(const char* name, const study_individuals& study, covariate_table& table) {
+status read_covariates(const char* name, const study_individuals& study, covariate_table& table) {
   table = {};
   struct stat info;
-  if (stat(name, &info) != 0 && errno == ENOENT) return {};
+  if (stat(name, &info) != 0 && errno == ENOENT) return ok_status();
   table.found = true;
   std::string text;
-  if (read_text_file(name, text) != text_file::read) return refused("Can't read the input file %s\n", name);
+  if (read_text_file(name, text) != text_file::read)
+    return failure(status_code::input_error, "Can't read the input file %s\n", name);
   return parse_covariates(text, name, study, table);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/study.h"
 
 namespace velk {
@@ -25,24 +26,18 @@ struct covariate_table {
   std::vector<double> values;
 };
 
-// Why a file was refused: one line for standard error, naming the file and the line
-// (or the column), ending in a line feed; empty when it was taken.
-struct covariate_status {
-  bool ok = true;
-  std::string message;
-};
-
 // Parses the text of a covariate file named `name` (for messages) for the individuals
-// of `study`. Refuses a header that is not FID IID and at least one name, a line of
+// of `study`. A refusal is one line, naming the file and the line (or the column).
+// Refuses a header that is not FID IID and at least one name, a line of
 // another number of fields than the header, a value that is not a number, an
 // individual named twice or not at all (for a text study: another number of lines
 // than individuals), and a covariate that takes fewer than two values over the study.
-covariate_status parse_covariates(const std::string& text, const char* name, const study_individuals& study,
-                                  covariate_table& table);
+status parse_covariates(const std::string& text, const char* name, const study_individuals& study,
+                        covariate_table& table);
 
 // Reads the file `name` when it exists; without it, `table.found` is false and the
 // status ok.
-covariate_status read_covariates(const char* name, const study_individuals& study, covariate_table& table);
+status read_covariates(const char* name, const study_individuals& study, covariate_table& table);
 
 // The line that says what the models hold: "VELKcovariates.txt: 2 covariates (PC1
 // age), all present for 990 of the 1000 individuals", or that there is no such file.

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "base/fail.h"
+#include "base/console.h"
 #include "base/text_file.h"
 #include "data/classes.h"
 #include "data/genotype_store.h"
@@ -24,12 +24,12 @@ namespace velk {
 
 namespace {
 
-// The value count check of every row of the counting and loading passes; false, and
-// `failed` set, after reporting a row with too many or too few values.
-bool value_count_ok(const char* name, long line, long values, long expected, bool& failed) {
+// The value count check of every row of the counting and loading passes; false, with
+// `failed` set to the refusal, for a row with too many or too few values.
+bool value_count_ok(const char* name, long line, long values, long expected, status& failed) {
   if (values == expected) return true;
-  report("File %s, line %ld: found %ld values, expected %ld.\n", name, line, values, expected);
-  failed = true;
+  failed = failure(status_code::input_error, "File %s, line %ld: found %ld values, expected %ld.\n", name, line, values,
+                   expected);
   return false;
 }
 
@@ -53,7 +53,7 @@ struct count_sink {
   long expected_values;
   std::vector<unsigned char>& classes;
   long rows = 0;
-  bool failed = false;
+  status failed = ok_status();
   unsigned char row_class = kControl;
   bool token(long index, int value) {
     if (index == 0) row_class = value == 0 ? kControl : kCase;
@@ -72,7 +72,7 @@ struct count_sink {
 
 // Loading pass over one file: sets the bits of its SNPs. A row sets bits only when it
 // is one of the first file's rows and has that row's class, so that no bit can land
-// beyond the class counts; a row that fails is reported once the line has been read.
+// beyond the class counts; a row that fails is refused once the line has been read.
 struct load_sink {
   const char* name;
   long expected_values;
@@ -84,7 +84,7 @@ struct load_sink {
   long ctrl_index = -1;
   bool row_usable = false;
   bool row_status_differs = false;
-  bool failed = false;
+  status failed = ok_status();
   long individual = 0;
   bool individual_is_case = false;
 
@@ -108,8 +108,8 @@ struct load_sink {
   bool end_row(long line, long values) {
     if (!value_count_ok(name, line, values, expected_values, failed)) return false;
     if (row_status_differs) {
-      report("File %s, line %ld: the status differs from the first file.\n", name, line);
-      failed = true;
+      failed =
+          failure(status_code::input_error, "File %s, line %ld: the status differs from the first file.\n", name, line);
       return false;
     }
     ++rows;
@@ -163,26 +163,23 @@ struct load_sink {
   }
 };
 
-bool report_unreadable(const std::string& name) {
-  report("Can't read the input file %s\n", name.c_str());
-  return false;
-}
-
-// Runs one scan and turns its outcome into success or a reported failure.
+// Runs one scan; the failure of the scan or of the sink, the latter with the hint for
+// a fileset's .bim or .fam listed in place of its .bed.
 template <class Sink>
-bool scan_file(const std::string& name, bool check_tokens, Sink& sink, bool& sink_failed) {
-  FILE* file = open_data_file(name);
-  if (file == nullptr) return false;
+status scan_file(const std::string& name, bool check_tokens, Sink& sink, const status& sink_failed) {
+  FILE* file = nullptr;
+  if (status opened = open_data_file(name, file); !opened.ok()) return opened;
   if (!is_regular(file)) {
     fclose(file);
-    return report_unreadable(name);
+    return unreadable_failure(name.c_str());
   }
-  const scan_status status = scan_rows(file, name.c_str(), check_tokens, sink);
+  status scanned = scan_rows(file, name.c_str(), check_tokens, sink);
+  const bool read_error = ferror(file) != 0;
   fclose(file);
-  if (status == scan_status::read_error) return report_unreadable(name);
-  const bool read = status != scan_status::bad_token && !sink_failed;
-  if (!read) hint_listed_companion(name);
-  return read;
+  if (read_error || scanned.code == status_code::fatal) return scanned;
+  if (scanned.ok()) scanned = sink_failed;
+  if (scanned.ok()) return scanned;
+  return with_hint(std::move(scanned), listed_companion_hint(name));
 }
 
 }  // namespace
@@ -224,32 +221,45 @@ std::vector<std::string> study_files(const char* list_name) {
   return files;
 }
 
-FILE* open_data_file(const std::string& name) {
-  FILE* file = open_nonblocking(name.c_str());
-  if (file == nullptr) report("Can't open the input file %s\n", name.c_str());
-  return file;
+status open_data_file(const std::string& name, FILE*& file) {
+  file = open_nonblocking(name.c_str());
+  if (file == nullptr) return failure(status_code::input_error, "Can't open the input file %s\n", name.c_str());
+  return ok_status();
 }
 
-bool size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns) {
+status size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns) {
   size_sink sink{count_rows};
-  bool never = false;
-  if (!scan_file(name, false, sink, never)) return false;
-  if (sink.rows == 0) {
-    report("File %s holds no individual.\n", name.c_str());
-    return false;
-  }
-  if (sink.first_row_values < 2) {
-    report("File %s has no SNP column.\n", name.c_str());
-    return false;
-  }
+  if (status scanned = scan_file(name, false, sink, ok_status()); !scanned.ok()) return scanned;
+  if (sink.rows == 0) return failure(status_code::input_error, "File %s holds no individual.\n", name.c_str());
+  if (sink.first_row_values < 2) return failure(status_code::input_error, "File %s has no SNP column.\n", name.c_str());
   rows = sink.rows;
   snp_columns = sink.first_row_values - 1;
-  return true;
+  return ok_status();
 }
 
-load_status size_study_files(const std::vector<std::string>& names, int& sample_ct, std::vector<int>& snp_cts,
-                             std::vector<std::optional<plink_fileset>>& filesets,
-                             std::vector<std::optional<vcf_file>>& vcfs) {
+namespace {
+
+status too_many_snps() {
+  return with_hint(
+      failure(status_code::fatal, "The study has more SNPs than velk can index (%ld at most)!\n", kMostSnps),
+      std::string("list fewer or smaller genotype files in ") + kListFileName + ".");
+}
+
+}  // namespace
+
+status study_snp_count(const std::vector<int>& snp_cts, int& snp_ct) {
+  long snps = 0;
+  for (int c : snp_cts) {
+    snps += c;
+    if (snps > kMostSnps) return too_many_snps();
+  }
+  snp_ct = static_cast<int>(snps);
+  return ok_status();
+}
+
+status size_study_files(const std::vector<std::string>& names, memory_budget& budget, int& sample_ct,
+                        std::vector<int>& snp_cts, std::vector<std::optional<plink_fileset>>& filesets,
+                        std::vector<std::optional<vcf_file>>& vcfs, load_notes& notes) {
   const size_t k = names.size();
   snp_cts.assign(k, 0);
   filesets.assign(k, std::nullopt);
@@ -259,66 +269,63 @@ load_status size_study_files(const std::vector<std::string>& names, int& sample_
   for (size_t i = 0; i < k; ++i) {
     // A listed file that cannot be opened ends the load with its own message alone,
     // before anything else is said of it: scripts read that message as it stands.
-    FILE* file = open_data_file(names[i]);
-    if (file == nullptr) return load_status::unopened;
+    FILE* file = nullptr;
+    if (status opened = open_data_file(names[i], file); !opened.ok()) {
+      notes.unopened_file = true;
+      return opened;
+    }
     fclose(file);
     long file_rows = 0;
     long snp_columns = 0;
     if (starts_as_bed(names[i])) {
       plink_fileset& set = filesets[i].emplace();
-      if (!read_fileset(names[i], set)) return load_status::refused;
+      if (status read = read_fileset(names[i], set); !read.ok()) return read;
       file_rows = static_cast<long>(set.classes.size());
       snp_columns = set.snps;
     } else if (starts_as_vcf(names[i])) {
-      if (!read_vcf(names[i], vcfs[i].emplace())) return load_status::refused;
+      if (status read = read_vcf(names[i], budget, vcfs[i].emplace()); !read.ok()) return read;
+      notes.say(vcf_counts_line(*vcfs[i]));
       snp_columns = vcfs[i]->snps;  // its individuals are known once its samples are matched
-    } else if (!size_text_file(names[i], i == 0, file_rows, snp_columns)) {
-      return load_status::refused;
+    } else if (status sized = size_text_file(names[i], i == 0, file_rows, snp_columns); !sized.ok()) {
+      return sized;
     }
     if (i == 0) rows = file_rows;
-    // Counts beyond int cannot be held by the store's int counts, nor by memory.
-    if (rows > INT_MAX || snp_columns > INT_MAX) fail_out_of_memory();
+    // Counts beyond int cannot be held by the store's int counts; so many individuals
+    // would not fit in memory either.
+    if (snp_columns > kMostSnps) return too_many_snps();
+    if (rows > INT_MAX) return out_of_memory();
     snp_cts[i] = static_cast<int>(snp_columns);
   }
-  if (!match_vcf_samples(vcfs)) return load_status::refused;
+  if (status matched = match_vcf_samples(vcfs, notes); !matched.ok()) return matched;
   if (vcfs[0]) rows = static_cast<long>(vcfs[0]->classes.size());
   sample_ct = static_cast<int>(rows);
-  return load_status::loaded;
+  return ok_status();
 }
 
-load_status load_study(const char* list_name, study& out) {
+status load_study(const char* list_name, memory_budget& budget, study& out, load_notes& notes) {
   FILE* list = open_nonblocking(list_name);
   if (list == nullptr) {
     const int error = errno;
-    report("Can't open input file %s\n", list_name);
-    hint_list_folder(list_name, error);
-    return load_status::refused;
+    return with_hint(failure(status_code::input_error, "Can't open input file %s\n", list_name),
+                     list_folder_hint(list_name, error));
   }
-  printf("Input Data ............\n");
+  notes.say("Input Data ............\n");
   std::string list_text;
   const bool list_read = read_whole(list, list_text);
   fclose(list);
-  if (!list_read) {
-    report_unreadable(list_name);
-    return load_status::refused;
-  }
+  if (!list_read) return unreadable_failure(list_name);
   std::vector<std::string> names = list_names(list_text);
-  if (names.empty()) {
-    report("The list file %s names no genotype file.\n", list_name);
-    return load_status::refused;
-  }
+  if (names.empty()) return failure(status_code::input_error, "The list file %s names no genotype file.\n", list_name);
   for (std::string& name : names) name = resolve_listed_name(name);
 
   int sample_ct = 0;
   std::vector<int> snp_cts;
   std::vector<std::optional<plink_fileset>> filesets;
   std::vector<std::optional<vcf_file>> vcfs;
-  const load_status sized = size_study_files(names, sample_ct, snp_cts, filesets, vcfs);
-  if (sized != load_status::loaded) return sized;
-  long snps = 0;
-  for (int c : snp_cts) snps += c;
-  if (snps > INT_MAX) fail_out_of_memory();
-  const int snp_ct = static_cast<int>(snps);
+  if (status sized = size_study_files(names, budget, sample_ct, snp_cts, filesets, vcfs, notes); !sized.ok())
+    return sized;
+  int snp_ct = 0;
+  if (status counted = study_snp_count(snp_cts, snp_ct); !counted.ok()) return counted;
 
   // Counting pass: the class of every row of the first file (a fileset's .fam has
   // given them already).
@@ -329,36 +336,34 @@ load_status load_study(const char* list_name, study& out) {
     classes = vcfs[0]->classes;
   } else {
     count_sink sink{names[0].c_str(), 1L + snp_cts[0], classes};
-    if (!scan_file(names[0], true, sink, sink.failed)) return load_status::refused;
+    if (status scanned = scan_file(names[0], true, sink, sink.failed); !scanned.ok()) return scanned;
   }
   int case_ct = 0, ctrl_ct = 0;
   for (unsigned char c : classes) (c == kCase ? case_ct : ctrl_ct) += 1;
-  printf("\t Number of SNPs is %d\n", snp_ct);
-  printf("\t Number of individuals: %d (#case = %d; #control = %d).\n", sample_ct, case_ct, ctrl_ct);
+  notes.say(printf_string("\t Number of SNPs is %d\n", snp_ct));
+  notes.say(printf_string("\t Number of individuals: %d (#case = %d; #control = %d).\n", sample_ct, case_ct, ctrl_ct));
 
-  out.store = new_store(make_shape(snp_ct, case_ct, ctrl_ct));
+  if (status made = new_store(make_shape(snp_ct, case_ct, ctrl_ct), budget, out.store); !made.ok()) return made;
   const genotype_store& store = out.store;
   const time_t st = time(nullptr);
   long offset = 0;
   for (size_t i = 0; i < names.size(); ++i) {
     if (filesets[i]) {
-      if (!load_fileset(*filesets[i], offset, classes, store)) return load_status::refused;
+      if (status loaded = load_fileset(*filesets[i], offset, classes, store); !loaded.ok()) return loaded;
     } else if (vcfs[i]) {
-      if (!load_vcf(*vcfs[i], offset, classes, store)) return load_status::refused;
+      if (status loaded = load_vcf(*vcfs[i], offset, classes, store); !loaded.ok()) return loaded;
     } else {
       load_sink sink{names[i].c_str(), 1L + snp_cts[i], offset, classes, store};
-      if (!scan_file(names[i], true, sink, sink.failed)) return load_status::refused;
+      if (status scanned = scan_file(names[i], true, sink, sink.failed); !scanned.ok()) return scanned;
       sink.flush();
-      if (sink.rows != sample_ct) {
-        report("File %s holds %ld rows, the first file %ld.\n", names[i].c_str(), sink.rows,
-               static_cast<long>(sample_ct));
-        return load_status::refused;
-      }
+      if (sink.rows != sample_ct)
+        return failure(status_code::input_error, "File %s holds %ld rows, the first file %ld.\n", names[i].c_str(),
+                       sink.rows, static_cast<long>(sample_ct));
     }
     offset += snp_cts[i];
   }
   const time_t ed = time(nullptr);
-  printf("End of data input (spending %d seconds).\n", static_cast<int>(ed - st));
+  notes.say(printf_string("End of data input (spending %d seconds).\n", static_cast<int>(ed - st)));
   study_individuals& who = out.individuals;
   who.classes = classes;
   if (filesets[0]) fam_ids(*filesets[0], who.fid, who.iid);
@@ -366,7 +371,7 @@ load_status load_study(const char* list_name, study& out) {
     // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
     for (int32_t sample : vcfs[0]->sample_of) who.sample.push_back(vcfs[0]->samples[sample]);
   }
-  return load_status::loaded;
+  return ok_status();
 }
 
 }  // namespace velk

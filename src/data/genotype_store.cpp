@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-#include "base/fail.h"
-#include "base/memory_budget.h"
 
 namespace velk {
 
@@ -45,6 +43,7 @@ genotype_store& genotype_store::operator=(genotype_store&& other) noexcept {
     map = other.map;
     map_bytes = other.map_bytes;
     claim = other.claim;
+    budget = other.budget;
     other.words = nullptr;
     other.map = nullptr;
     other.map_bytes = other.claim = 0;
@@ -54,23 +53,24 @@ genotype_store& genotype_store::operator=(genotype_store&& other) noexcept {
 
 void genotype_store::release() {
   if (map != nullptr) munmap(map, map_bytes);
-  release_memory(claim);
+  if (budget != nullptr) budget->release(claim);
   words = nullptr;
   map = nullptr;
   map_bytes = claim = 0;
 }
 
-genotype_store new_store(const store_shape& shape) {
-  genotype_store store;
-  store.shape = shape;
+status new_store(const store_shape& shape, memory_budget& budget, genotype_store& out) {
+  out.release();
+  out.shape = shape;
   // Claimed first: the mapping would grant a store beyond the machine lazily, and the
   // run would be killed while loading it.
   const size_t bytes = shape.bytes();
-  store.claim = bytes + kHugePage;
-  claim_memory(store.claim);
-  store.words = map_zeroed(bytes, store.map, store.map_bytes);
-  if (store.words == nullptr) fail_out_of_memory();
-  return store;
+  if (!budget.try_claim(bytes + kHugePage)) return out_of_memory();
+  out.claim = bytes + kHugePage;
+  out.budget = &budget;
+  out.words = map_zeroed(bytes, out.map, out.map_bytes);
+  if (out.words == nullptr) return out_of_memory();
+  return ok_status();
 }
 
 void copy_snp_out(const genotype_store& store, long s, uint64_t* out) {

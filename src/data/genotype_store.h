@@ -18,6 +18,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/memory_budget.h"
+#include "base/status.h"
+
 namespace velk {
 
 inline constexpr int kWordBits = 64;  // individuals per bitset word
@@ -67,6 +70,7 @@ struct genotype_store {
   void* map = nullptr;  // the mapping that holds the words, and its length
   size_t map_bytes = 0;
   size_t claim = 0;     // bytes claimed from the memory budget
+  memory_budget* budget = nullptr;  // the budget the claim is on
 
   genotype_store() = default;
   genotype_store(genotype_store&& other) noexcept { *this = static_cast<genotype_store&&>(other); }
@@ -77,8 +81,9 @@ struct genotype_store {
   void release();
 };
 
-// A zeroed store of `shape`; ends the run when memory is short.
-genotype_store new_store(const store_shape& shape);
+// Makes `out` a zeroed store of `shape`, claimed from `budget`; the failure
+// "Cannot allocate memory!" when memory is short.
+status new_store(const store_shape& shape, memory_budget& budget, genotype_store& out);
 
 // The first words of block b of a store.
 inline const uint64_t* store_block(const genotype_store& store, long b) {

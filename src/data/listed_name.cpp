@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/fail.h"
-
 namespace velk {
 
 namespace {
@@ -25,20 +23,19 @@ std::string resolve_listed_name(const std::string& name) {
   return name;
 }
 
-void hint_listed_companion(const std::string& name) {
+std::string listed_companion_hint(const std::string& name) {
   // Read as text, a .bim fails on its SNP identifiers and a .fam on its family IDs.
-  if (name.size() <= 4 || !(name.ends_with(".bim") || name.ends_with(".fam"))) return;
+  if (name.size() <= 4 || !(name.ends_with(".bim") || name.ends_with(".fam"))) return "";
   const std::string stem = name.substr(0, name.size() - 4);
-  if (!is_regular_file(stem + ".bed")) return;
-  hint((name + " belongs to the PLINK fileset " + stem + ".bed; list " + stem + ".bed (or " + stem +
-        ") in its place.").c_str());
+  if (!is_regular_file(stem + ".bed")) return "";
+  return name + " belongs to the PLINK fileset " + stem + ".bed; list " + stem + ".bed (or " + stem + ") in its place.";
 }
 
-void hint_list_folder(const char* list_name, int error) {
+std::string list_folder_hint(const char* list_name, int error) {
   char folder[4096];
   const std::string where = getcwd(folder, sizeof folder) != nullptr ? std::string(folder) : "the working folder";
-  hint(("velk reads " + std::string(list_name) + " from the folder it runs in, " + where + " (" + strerror(error) +
-        "); run velk in the study folder, or write there the list of genotype files, one per line.").c_str());
+  return "velk reads " + std::string(list_name) + " from the folder it runs in, " + where + " (" + strerror(error) +
+         "); run velk in the study folder, or write there the list of genotype files, one per line.";
 }
 
 }  // namespace velk

@@ -12,11 +12,11 @@ namespace velk {
 std::string resolve_listed_name(const std::string& name);
 
 // After a listed file failed to load as text: when it is the .bim or .fam of a fileset
-// whose .bed is there, a hint to list the .bed instead.
-void hint_listed_companion(const std::string& name);
+// whose .bed is there, the hint to list the .bed instead; else empty.
+std::string listed_companion_hint(const std::string& name);
 
-// After the list file could not be opened (`error` the errno of the attempt): a hint
+// After the list file could not be opened (`error` the errno of the attempt): the hint
 // naming the folder velk looked in.
-void hint_list_folder(const char* list_name, int error);
+std::string list_folder_hint(const char* list_name, int error);
 
 }  // namespace velk

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/fail.h"
+#include "base/status.h"
 #include "base/text_file.h"
 
 namespace velk {
@@ -66,7 +66,7 @@ bool read_parameter_lines(const char* path, const std::function<void(long, const
   return true;
 }
 
-bool read_parameters(const char* path, search_parameters& params) {
+status read_parameters(const char* path, search_parameters& params) {
   // The keys of kParameterKeys; the advice warns about lines that name none of them.
   const bool read = read_parameter_lines(path, [&params](long, const char* line) {
     search_parameters& p = params;
@@ -87,8 +87,8 @@ bool read_parameters(const char* path, search_parameters& params) {
     else if (strncmp(line, "[EXHAUSTV]", kKeyLength) == 0)
       p.exhaustv = parameter_int(line);
   });
-  if (!read) report("Cannot open the parameter file \"%s\"\n", path);
-  return read;
+  if (!read) return failure(status_code::input_error, "Cannot open the parameter file \"%s\"\n", path);
+  return ok_status();
 }
 
 p_value_bounds bounds_of(const search_parameters& params) {

@@ -3,6 +3,8 @@
 
 #include <functional>
 
+#include "base/status.h"
+
 namespace velk {
 
 inline constexpr const char* kParameterFileName = "VELKparameters.txt";
@@ -42,9 +44,9 @@ struct p_value_bounds {
 };
 p_value_bounds bounds_of(const search_parameters& params);
 
-// Reads the parameter file into `params`; false when it cannot be opened (reported;
-// the values stay as they are and the run goes on).
-bool read_parameters(const char* path, search_parameters& params);
+// Reads the parameter file into `params`; "Cannot open the parameter file" when it
+// cannot be opened (the values then stay as they are: velk says so and goes on).
+status read_parameters(const char* path, search_parameters& params);
 
 // The parameter file's lines as the reader takes them: `visit(number, text)` for each,
 // `number` counting line feeds from 1 (a line longer than 999 characters comes as

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "base/fail.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/text_rows.h"
@@ -53,7 +52,7 @@ std::string shown_sample(const phenotype_table& table, const phenotype_entry& en
   return table.with_fid ? "FID " + shown(entry.fid) + " IID " + shown(entry.iid) : "IID " + shown(entry.iid);
 }
 
-bool parse_phenotypes(const std::string& text, const char* name, phenotype_table& table) {
+status parse_phenotypes(const std::string& text, const char* name, phenotype_table& table) {
   table = {};
   std::string_view fields[kMostFields + 1];
   int form = 0;     // fields of the first sample line
@@ -68,24 +67,26 @@ bool parse_phenotypes(const std::string& text, const char* name, phenotype_table
     if (count == 0) continue;
     const bool header = first && is_header(fields[0]);
     if (first && !header && (count == 2 || count == 3) && !is_integer(fields[count - 1])) {
-      report("File %s, line %ld: a header line starts with FID, #FID or IID, not %s; a sample line is IID STATUS or "
-             "FID IID STATUS, STATUS 2 (case), 1 (control), 0 or -9 (no class).\n", name, line, shown(fields[0]).c_str());
-      return false;
+      return failure(
+          status_code::input_error,
+          "File %s, line %ld: a header line starts with FID, #FID or IID, not %s; a sample line is IID STATUS or "
+          "FID IID STATUS, STATUS 2 (case), 1 (control), 0 or -9 (no class).\n",
+          name, line, shown(fields[0]).c_str());
     }
     first = false;
     if (header) continue;
     if (count != 2 && count != 3) {
-      report("File %s, line %ld: found %d fields, expected 2 (IID STATUS) or 3 (FID IID STATUS).\n", name, line,
-             count);
-      return false;
+      return failure(status_code::input_error,
+                     "File %s, line %ld: found %d fields, expected 2 (IID STATUS) or 3 (FID IID STATUS).\n", name, line,
+                     count);
     }
     if (form == 0) {
       form = count;
       form_line = line;
       table.with_fid = count == 3;
     } else if (count != form) {
-      report("File %s, line %ld: found %d fields, line %ld %d.\n", name, line, count, form_line, form);
-      return false;
+      return failure(status_code::input_error, "File %s, line %ld: found %d fields, line %ld %d.\n", name, line, count,
+                     form_line, form);
     }
     phenotype_entry entry;
     entry.line = line;
@@ -93,36 +94,32 @@ bool parse_phenotypes(const std::string& text, const char* name, phenotype_table
     entry.iid = fields[count - 2];
     const std::string_view status = fields[count - 1];
     if (!class_of(status, entry.klass)) {
-      report("File %s, line %ld: status %s is none of 2 (case), 1 (control), 0 and -9 (no class).\n", name, line,
-             shown(status).c_str());
-      return false;
+      return failure(status_code::input_error,
+                     "File %s, line %ld: status %s is none of 2 (case), 1 (control), 0 and -9 (no class).\n", name,
+                     line, shown(status).c_str());
     }
     const auto [where, added] = seen.emplace(count == 3 ? entry.fid + '\t' + entry.iid : entry.iid, line);
     if (!added) {
-      report("File %s, line %ld: %s is listed twice (first on line %ld).\n", name, line,
-             shown_sample(table, entry).c_str(), where->second);
-      return false;
+      return failure(status_code::input_error, "File %s, line %ld: %s is listed twice (first on line %ld).\n", name,
+                     line, shown_sample(table, entry).c_str(), where->second);
     }
     table.entries.push_back(std::move(entry));
   }
-  if (table.entries.empty()) {
-    report("File %s lists no sample.\n", name);
-    return false;
-  }
-  return true;
+  if (table.entries.empty()) return failure(status_code::input_error, "File %s lists no sample.\n", name);
+  return ok_status();
 }
 
-bool read_phenotypes(const char* name, phenotype_table& table) {
+status read_phenotypes(const char* name, phenotype_table& table) {
   std::string text;
   const text_file read = read_text_file(name, text);
   if (read == text_file::cannot_open) {
-    report("Can't open the phenotype file %s; a study with VCF or BCF files takes the classes of its samples "
-           "from it.\n", name);
-    return false;
+    return failure(status_code::input_error,
+                   "Can't open the phenotype file %s; a study with VCF or BCF files takes the classes of its samples "
+                   "from it.\n",
+                   name);
   }
   if (read == text_file::cannot_read) {
-    report("Can't read the input file %s\n", name);
-    return false;
+    return failure(status_code::input_error, "Can't read the input file %s\n", name);
   }
   return parse_phenotypes(text, name, table);
 }

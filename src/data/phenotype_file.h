@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/classes.h"
 
 namespace velk {
@@ -28,14 +29,13 @@ struct phenotype_table {
   bool with_fid = false;                 // the FID IID STATUS form
 };
 
-// Reads the text of a phenotype file named `name` (for messages). False after
-// reporting a line of another number of fields than the first sample line, of neither
+// Reads the text of a phenotype file named `name` (for messages). Refuses a line of another number of fields than the first sample line, of neither
 // two nor three fields, a status other than 2, 1, 0 and -9, a sample listed twice
 // (the same IID, or the same FID and IID), or a file without any sample.
-bool parse_phenotypes(const std::string& text, const char* name, phenotype_table& table);
+status parse_phenotypes(const std::string& text, const char* name, phenotype_table& table);
 
-// Opens, reads and parses the phenotype file `name`. False after reporting.
-bool read_phenotypes(const char* name, phenotype_table& table);
+// Opens, reads and parses the phenotype file `name`.
+status read_phenotypes(const char* name, phenotype_table& table);
 
 // "FID f IID i", or "IID i" in the two-field form, for messages.
 std::string shown_sample(const phenotype_table& table, const phenotype_entry& entry);

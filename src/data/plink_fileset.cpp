@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "base/fail.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
@@ -29,13 +28,16 @@ constexpr long kBlockBytes = 1L << 18;     // of .bed read at a time
 constexpr long kParallelBytes = 1L << 20;  // threads pay off from about this much
 constexpr uint64_t kLowBits = 0x5555555555555555ULL;  // the low bit of every 2-bit code
 
-
-// Reads a companion file whole; false after reporting.
-bool read_companion(const std::string& name, const std::string& listed, const char* kind, std::string& text) {
+// Reads a companion file whole.
+status read_companion(const std::string& name, const std::string& listed, const char* kind, std::string& text) {
   const text_file read = read_text_file(name.c_str(), text);
-  if (read == text_file::cannot_open) report("File %s: can't open its %s file %s\n", listed.c_str(), kind, name.c_str());
-  if (read == text_file::cannot_read) report("File %s: can't read its %s file %s\n", listed.c_str(), kind, name.c_str());
-  return read == text_file::read;
+  if (read == text_file::cannot_open)
+    return failure(status_code::input_error, "File %s: can't open its %s file %s\n", listed.c_str(), kind,
+                   name.c_str());
+  if (read == text_file::cannot_read)
+    return failure(status_code::input_error, "File %s: can't read its %s file %s\n", listed.c_str(), kind,
+                   name.c_str());
+  return ok_status();
 }
 
 // Reads `bytes` bytes at `offset`; false when the file ends early or a read fails.
@@ -60,9 +62,9 @@ size_t split_line(const std::string& text, size_t at, std::string_view* fields, 
 }
 
 // Calls row(line, start, fields) for every line of six fields; a line without any
-// field is skipped, one of another count is refused. False when refused or stopped.
+// field is skipped, one of another count is refused; the first failure of a row ends it.
 template <class Row>
-bool for_each_row(const std::string& text, const std::string& name, Row row) {
+status for_each_row(const std::string& text, const std::string& name, Row row) {
   std::string_view fields[kFields + 1];
   long line = 1;
   for (size_t at = 0; at < text.size(); ++line) {
@@ -70,13 +72,12 @@ bool for_each_row(const std::string& text, const std::string& name, Row row) {
     int count;
     at = split_line(text, at, fields, count) + 1;
     if (count == 0) continue;
-    if (count != kFields) {
-      report("File %s, line %ld: found %d fields, expected %d.\n", name.c_str(), line, count, kFields);
-      return false;
-    }
-    if (!row(line, start, fields)) return false;
+    if (count != kFields)
+      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d.\n", name.c_str(), line,
+                     count, kFields);
+    if (status taken = row(line, start, fields); !taken.ok()) return taken;
   }
-  return true;
+  return ok_status();
 }
 
 std::string shown(std::string_view field) {
@@ -92,71 +93,70 @@ std::string fam_individual(const std::string& text, size_t start) {
   return "line " + std::to_string(line) + " (FID " + shown(fields[0]) + ", IID " + shown(fields[1]) + ")";
 }
 
-bool parse_bim(const std::string& text, const std::string& bim, long& snps, std::vector<std::string>* ids,
-               std::vector<bim_place>* places = nullptr) {
+status parse_bim(const std::string& text, const std::string& bim, long& snps, std::vector<std::string>* ids,
+                 std::vector<bim_place>* places = nullptr) {
   snps = 0;
   return for_each_row(text, bim, [&](long, size_t, const std::string_view* fields) {
     if (ids != nullptr) ids->emplace_back(fields[1]);
     if (places != nullptr) places->push_back({std::string(fields[0]), std::string(fields[3]), std::string(fields[4])});
     ++snps;
-    return true;
+    return ok_status();
   });
 }
 
-bool parse_fam(plink_fileset& set) {
+status parse_fam(plink_fileset& set) {
   return for_each_row(set.fam_text, set.fam, [&](long line, size_t start, const std::string_view* fields) {
     const std::string_view phenotype = fields[5];
-    if (phenotype != "1" && phenotype != "2") {
-      report("File %s, line %ld (FID %s, IID %s): phenotype %s is neither 1 (control) nor 2 (case).\n",
-             set.fam.c_str(), line, shown(fields[0]).c_str(), shown(fields[1]).c_str(), shown(phenotype).c_str());
-      return false;
-    }
+    if (phenotype != "1" && phenotype != "2")
+      return failure(status_code::input_error,
+                     "File %s, line %ld (FID %s, IID %s): phenotype %s is neither 1 (control) nor 2 (case).\n",
+                     set.fam.c_str(), line, shown(fields[0]).c_str(), shown(fields[1]).c_str(),
+                     shown(phenotype).c_str());
     set.classes.push_back(phenotype == "2" ? kCase : kControl);
     set.fam_rows.push_back(start);
-    return true;
+    return ok_status();
   });
 }
 
 // Checks the .bed's header from its start: the magic bytes and the SNP-major mode.
-bool check_mode(FILE* bed, const std::string& listed) {
+status check_mode(FILE* bed, const std::string& listed) {
   unsigned char header[kHeaderBytes];
   const size_t got = fread(header, 1, kHeaderBytes, bed);
   if (got >= 2 && (header[0] != kMagic0 || header[1] != kMagic1)) {
-    report("File %s is no longer a PLINK .bed file.\n", listed.c_str());
-    return false;
+    return failure(status_code::input_error, "File %s is no longer a PLINK .bed file.\n", listed.c_str());
   }
   if (got < kHeaderBytes) {
-    report("File %s ends within the header of a PLINK .bed file.\n", listed.c_str());
-    return false;
+    return failure(status_code::input_error, "File %s ends within the header of a PLINK .bed file.\n", listed.c_str());
   }
   if (header[2] == kSampleMajor) {
-    report("File %s is a sample-major PLINK .bed; only SNP-major ones are read "
-           "(plink1.9 --make-bed writes them).\n", listed.c_str());
-    return false;
+    return failure(status_code::input_error,
+                   "File %s is a sample-major PLINK .bed; only SNP-major ones are read "
+                   "(plink1.9 --make-bed writes them).\n",
+                   listed.c_str());
   }
   if (header[2] != kSnpMajor) {
-    report("File %s has the unknown PLINK .bed mode byte 0x%02X.\n", listed.c_str(), header[2]);
-    return false;
+    return failure(status_code::input_error, "File %s has the unknown PLINK .bed mode byte 0x%02X.\n", listed.c_str(),
+                   header[2]);
   }
-  return true;
+  return ok_status();
 }
 
 // The .bed holds exactly one run of ceil(individuals / 4) bytes per SNP of the .bim.
-bool check_size(FILE* bed, const plink_fileset& set) {
+status check_size(FILE* bed, const plink_fileset& set) {
   struct stat info;
   if (fstat(fileno(bed), &info) != 0) {
-    report("Can't read the input file %s\n", set.bed.c_str());
-    return false;
+    return failure(status_code::input_error, "Can't read the input file %s\n", set.bed.c_str());
   }
   const long individuals = static_cast<long>(set.classes.size());
   const long long expected = kHeaderBytes + static_cast<long long>(set.snps) * ((individuals + 3) / 4);
   if (static_cast<long long>(info.st_size) != expected) {
-    report("File %s holds %lld bytes; %s and %s call for %lld (3 + %ld SNPs x %ld bytes for %ld individuals).\n",
-           set.bed.c_str(), static_cast<long long>(info.st_size), set.bim.c_str(), set.fam.c_str(), expected,
-           set.snps, (individuals + 3) / 4, individuals);
-    return false;
+    return failure(
+        status_code::input_error,
+        "File %s holds %lld bytes; %s and %s call for %lld (3 + %ld SNPs x %ld bytes for %ld individuals).\n",
+        set.bed.c_str(), static_cast<long long>(info.st_size), set.bim.c_str(), set.fam.c_str(), expected, set.snps,
+        (individuals + 3) / 4, individuals);
   }
-  return true;
+  return ok_status();
 }
 
 // kExtract8.of[m][v]: the bits of v at the set bits of m, packed from bit 0. Built
@@ -233,36 +233,40 @@ std::string companion_name(const std::string& listed, const char* extension) {
   return listed.substr(0, listed.size() - (suffix ? 4 : 0)) + extension;
 }
 
-bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
-                  std::vector<bim_place>* places) {
+status read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
+                    std::vector<bim_place>* places) {
   std::string text;
   long snps;
-  return read_companion(bim, listed, ".bim", text) && parse_bim(text, bim, snps, &ids, places);
+  if (status read = read_companion(bim, listed, ".bim", text); !read.ok()) return read;
+  return parse_bim(text, bim, snps, &ids, places);
 }
 
-bool read_fileset(const std::string& listed, plink_fileset& set) {
+namespace {
+
+// The sizing pass's checks of a fileset whose .bed is open.
+status read_opened_fileset(FILE* bed, const std::string& listed, plink_fileset& set) {
+  if (status mode = check_mode(bed, listed); !mode.ok()) return mode;
+  std::string bim_text;
+  if (status read = read_companion(set.bim, listed, ".bim", bim_text); !read.ok()) return read;
+  if (status parsed = parse_bim(bim_text, set.bim, set.snps, nullptr); !parsed.ok()) return parsed;
+  if (status read = read_companion(set.fam, listed, ".fam", set.fam_text); !read.ok()) return read;
+  if (status parsed = parse_fam(set); !parsed.ok()) return parsed;
+  if (set.snps == 0) return failure(status_code::input_error, "File %s lists no SNP.\n", set.bim.c_str());
+  if (set.classes.empty()) return failure(status_code::input_error, "File %s lists no individual.\n", set.fam.c_str());
+  return check_size(bed, set);
+}
+
+}  // namespace
+
+status read_fileset(const std::string& listed, plink_fileset& set) {
   set.bed = listed;
   set.bim = companion_name(listed, ".bim");
   set.fam = companion_name(listed, ".fam");
-  FILE* bed = open_data_file(listed);
-  if (bed == nullptr) return false;
-  bool usable = check_mode(bed, listed);
-  if (usable) {
-    std::string bim_text;
-    usable = read_companion(set.bim, listed, ".bim", bim_text) && parse_bim(bim_text, set.bim, set.snps, nullptr) &&
-             read_companion(set.fam, listed, ".fam", set.fam_text) && parse_fam(set);
-  }
-  if (usable && set.snps == 0) {
-    report("File %s lists no SNP.\n", set.bim.c_str());
-    usable = false;
-  }
-  if (usable && set.classes.empty()) {
-    report("File %s lists no individual.\n", set.fam.c_str());
-    usable = false;
-  }
-  usable = usable && check_size(bed, set);
+  FILE* bed = nullptr;
+  if (status opened = open_data_file(listed, bed); !opened.ok()) return opened;
+  status read = read_opened_fileset(bed, listed, set);
   fclose(bed);
-  return usable;
+  return read;
 }
 
 void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid) {
@@ -275,23 +279,22 @@ void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vecto
   }
 }
 
-bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
-                  const genotype_store& store) {
+status load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
+                    const genotype_store& store) {
   if (set.classes.size() != classes.size()) {
-    report("File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(), set.classes.size(),
-           classes.size());
-    return false;
+    return failure(status_code::input_error, "File %s holds %zu individuals, the first file %zu.\n", set.fam.c_str(),
+                   set.classes.size(), classes.size());
   }
   if (const long d = first_class_difference(classes, set.classes); d >= 0) {
-    report("File %s, %s: the phenotype differs from the first file.\n", set.fam.c_str(),
-           fam_individual(set.fam_text, set.fam_rows[static_cast<size_t>(d)]).c_str());
-    return false;
+    return failure(status_code::input_error, "File %s, %s: the phenotype differs from the first file.\n",
+                   set.fam.c_str(), fam_individual(set.fam_text, set.fam_rows[static_cast<size_t>(d)]).c_str());
   }
   // Opened and checked again: the sizing pass's look may be out of date.
-  FILE* bed = open_data_file(set.bed);
-  if (bed == nullptr) return false;
-  bool usable = check_mode(bed, set.bed) && check_size(bed, set);
-  if (usable) {
+  FILE* bed = nullptr;
+  if (status opened = open_data_file(set.bed, bed); !opened.ok()) return opened;
+  status usable = check_mode(bed, set.bed);
+  if (usable.ok()) usable = check_size(bed, set);
+  if (usable.ok()) {
     const bed_decoder decoder(classes, static_cast<size_t>(store.shape.case_word_ct),
                               static_cast<size_t>(store.shape.ctrl_word_ct));
     const long snp_bytes = static_cast<long>(decoder.snp_bytes());
@@ -323,8 +326,7 @@ bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<u
         }
       }
     }
-    usable = !failed;
-    if (!usable) report("Can't read the input file %s\n", set.bed.c_str());
+    if (failed) usable = unreadable_failure(set.bed.c_str());
   }
   fclose(bed);
   return usable;

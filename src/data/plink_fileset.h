@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/classes.h"
 #include "data/genotype_store.h"
 
@@ -35,9 +36,9 @@ struct plink_fileset {
   std::vector<size_t> fam_rows;        // where each individual's line starts in fam_text
 };
 
-// Sizing pass: reads the .bim and the .fam and checks the .bed's mode byte and size.
-// False after reporting why the fileset cannot be used.
-bool read_fileset(const std::string& listed, plink_fileset& set);
+// Sizing pass: reads the .bim and the .fam and checks the .bed's mode byte and size;
+// the failure says why the fileset cannot be used.
+status read_fileset(const std::string& listed, plink_fileset& set);
 
 // Where a .bim puts a SNP: its chromosome and base-pair position (first and fourth
 // fields), as written; and its A1 (fifth field), the allele whose copies the genotype
@@ -49,17 +50,17 @@ struct bim_place {
 };
 
 // The SNP identifiers of a .bim, in order (its second field), and their places when
-// `places` is given; false after reporting.
-bool read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
-                  std::vector<bim_place>* places = nullptr);
+// `places` is given.
+status read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
+                    std::vector<bim_place>* places = nullptr);
 
 // The family and individual IDs of the .fam's individuals, in order.
 void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid);
 
 // Loading pass: checks the fileset's individuals against the first file's classes and
-// sets the bits of its SNPs, which start at `snp_offset`. False after reporting.
-bool load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
-                  const genotype_store& store);
+// sets the bits of its SNPs, which start at `snp_offset`.
+status load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
+                    const genotype_store& store);
 
 // Moves the packed genotypes of .bed SNPs into bitsets laid out as in the store: a
 // SNP's three slots in a row, each its case words then its control words.

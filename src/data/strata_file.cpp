@@ -5,7 +5,6 @@
 #include <string_view>
 #include <utility>
 
-#include "base/fail.h"
 #include "base/text_file.h"
 #include "data/individual_lookup.h"
 #include "data/text_rows.h"
@@ -42,11 +41,10 @@ constexpr const char* kForms = "a label (one per individual, in the study's orde
 
 }  // namespace
 
-bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
+status read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata) {
   std::string text;
   if (read_text_file(name, text) != text_file::read) {
-    report("Can't read the input file %s\n", name);
-    return false;
+    return failure(status_code::input_error, "Can't read the input file %s\n", name);
   }
   const std::vector<strata_line> lines = lines_of(text);
   const long individuals = static_cast<long>(study.classes.size());
@@ -54,14 +52,14 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   std::vector<std::string_view> label(individuals);
   std::vector<long> named_on(individuals, 0);
   if (width > 3) {
-    report("File %s, line %ld: found %d fields; a line holds %s.\n", name, lines[0].number, width, kForms);
-    return false;
+    return failure(status_code::input_error, "File %s, line %ld: found %d fields; a line holds %s.\n", name,
+                   lines[0].number, width, kForms);
   }
   if (width > 1 && study.iid.empty() && study.sample.empty()) {
-    report("File %s, line %ld: lines of %s need a first listed file that names its individuals "
-           "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
-           name, lines[0].number, form_name(width));
-    return false;
+    return failure(status_code::input_error,
+                   "File %s, line %ld: lines of %s need a first listed file that names its individuals "
+                   "(a PLINK fileset, a VCF or BCF file); list one label per individual instead.\n",
+                   name, lines[0].number, form_name(width));
   }
   const individual_lookup ids = make_individual_lookup(study);
   const auto individual = [&](const strata_line& line) -> long {
@@ -73,29 +71,29 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   long next = 0;
   for (const strata_line& line : lines) {
     if (line.count != width) {
-      report("File %s, line %ld: found %d fields, expected %d (%s).\n", name, line.number, line.count, width,
-             form_name(width));
-      return false;
+      return failure(status_code::input_error, "File %s, line %ld: found %d fields, expected %d (%s).\n", name,
+                     line.number, line.count, width, form_name(width));
     }
     long d;
     if (width == 1) {
       if (next == individuals) {
-        report("File %s, line %ld: more labels than the study's %ld individuals.\n", name, line.number, individuals);
-        return false;
+        return failure(status_code::input_error, "File %s, line %ld: more labels than the study's %ld individuals.\n",
+                       name, line.number, individuals);
       }
       d = next++;
     } else {
       d = individual(line);
       if (d == kNamedTwice) {
-        report("File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
-               "label.\n", name, line.number, shown(line.fields[0]).c_str());
-        return false;
+        return failure(
+            status_code::input_error,
+            "File %s, line %ld: IID %s names more than one individual of the study; give lines of FID, IID and "
+            "label.\n",
+            name, line.number, shown(line.fields[0]).c_str());
       }
       if (d < 0) continue;  // not in the study
       if (named_on[d] != 0) {
-        report("File %s, line %ld: %s is named twice (first on line %ld).\n", name, line.number,
-               shown_id(line).c_str(), named_on[d]);
-        return false;
+        return failure(status_code::input_error, "File %s, line %ld: %s is named twice (first on line %ld).\n", name,
+                       line.number, shown_id(line).c_str(), named_on[d]);
       }
     }
     named_on[d] = line.number;
@@ -105,15 +103,14 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
   for (long d = 0; d < individuals; ++d) {
     if (named_on[d] != 0) continue;
     if (width == 1)
-      report("File %s, line %ld: the file ends; no label for individual %ld of the study's %ld.\n", name, end_line,
-             d + 1, individuals);
-    else if (!study.iid.empty())
-      report("File %s, line %ld: the file ends; no label for FID %s, IID %s.\n", name, end_line,
-             shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
-    else
-      report("File %s, line %ld: the file ends; no label for sample %s.\n", name, end_line,
-             shown(study.sample[d]).c_str());
-    return false;
+      return failure(status_code::input_error,
+                     "File %s, line %ld: the file ends; no label for individual %ld of the study's %ld.\n", name,
+                     end_line, d + 1, individuals);
+    if (!study.iid.empty())
+      return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for FID %s, IID %s.\n", name,
+                     end_line, shown(study.fid[d]).c_str(), shown(study.iid[d]).c_str());
+    return failure(status_code::input_error, "File %s, line %ld: the file ends; no label for sample %s.\n", name,
+                   end_line, shown(study.sample[d]).c_str());
   }
   std::map<std::string_view, int> index;
   stratum.assign(individuals, 0);
@@ -122,7 +119,7 @@ bool read_strata(const char* name, const study_individuals& study, std::vector<i
     stratum[d] = at->second;
   }
   strata = static_cast<int>(index.size());
-  return true;
+  return ok_status();
 }
 
 }  // namespace velk

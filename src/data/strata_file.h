@@ -13,17 +13,18 @@
 
 #include <vector>
 
-#include "data/genotype_input.h"
+#include "base/status.h"
+#include "data/study.h"
 
 namespace velk {
 
 inline constexpr const char* kStrataFileName = "VELKstrata.txt";
 
 // The stratum of every individual (0, 1, ... in the order the labels first appear in
-// the study) and the number of strata. False after reporting "File VELKstrata.txt,
-// line N: ..." (a missing label, an individual named twice, a malformed line, an IID
+// the study) and the number of strata. Refuses with "File VELKstrata.txt, line N: ..."
+// a file with a missing label, an individual named twice, a malformed line, an IID
 // that names two individuals of a fileset); a message about the form of a line names
 // the forms the file may take.
-bool read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata);
+status read_strata(const char* name, const study_individuals& study, std::vector<int>& stratum, int& strata);
 
 }  // namespace velk

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/fail.h"
 
 namespace velk {
 
@@ -25,9 +24,7 @@ size_t split_fields(std::string_view text, size_t at, std::string_view* fields, 
 }
 
 char* new_scan_buffer() {
-  char* buffer = static_cast<char*>(malloc(kScanBlock));
-  if (buffer == nullptr) fail_out_of_memory();
-  return buffer;
+  return static_cast<char*>(malloc(kScanBlock));
 }
 
 bool is_simple_row(const unsigned char* begin, const unsigned char* end, long& values) {
@@ -70,9 +67,13 @@ std::string token_for_message(const char* text, size_t kept, size_t length) {
   return shown;
 }
 
-void report_bad_token(const char* name, long line, const char* text, size_t kept, size_t length) {
-  report("File %s, line %ld: \"%s\" is not an integer.\n", name, line,
-         token_for_message(text, kept, length).c_str());
+status bad_token_failure(const char* name, long line, const char* text, size_t kept, size_t length) {
+  return failure(status_code::input_error, "File %s, line %ld: \"%s\" is not an integer.\n", name, line,
+                 token_for_message(text, kept, length).c_str());
+}
+
+status unreadable_failure(const char* name) {
+  return failure(status_code::input_error, "Can't read the input file %s\n", name);
 }
 
 }  // namespace velk

@@ -13,19 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
+
 namespace velk {
 
 // Class of one token: 0, 1 or 2 for those values, kOtherInteger for every other
 // integer, kNotInteger for a token that is not an optional sign followed by digits.
 inline constexpr int kOtherInteger = 3;
 inline constexpr int kNotInteger = -1;
-
-enum class scan_status {
-  done,        // the whole file was read
-  stopped,     // the sink asked to stop
-  bad_token,   // a token was not an integer (already reported)
-  read_error,  // the file could not be read
-};
 
 // Bytes of a bad token kept for its message; longer tokens are shown cut short.
 inline constexpr size_t kTokenPreview = 200;
@@ -58,18 +53,23 @@ std::string token_for_message(const char* text, size_t kept, size_t length);
 //   bool sink.token(long index_in_row, int value_class)
 // and at the end of each row
 //   bool sink.end_row(long line_number, long value_count)
-// Either returning false stops the scan. With `check_tokens`, a token that is not an
-// integer is reported as "File NAME, line L: "TOKEN" is not an integer." and ends the
-// scan; without it, such a token reaches the sink as kNotInteger.
+// Either returning false stops the scan, which is then a success: the sink keeps its
+// own reason. With `check_tokens`, a token that is not an integer ends the scan with
+// the failure "File NAME, line L: "TOKEN" is not an integer."; without it, such a token
+// reaches the sink as kNotInteger. A file that cannot be read ends it with "Can't read
+// the input file NAME" (ferror(file) then tells it from a bad token).
 template <class Sink>
-scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink);
+status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink);
 
 inline constexpr size_t kScanBlock = 1 << 20;  // bytes read at a time
 
-// A block for one scan; ends the run when memory is short. Release with free().
+// A block for one scan, or null when memory is short. Release with free().
 char* new_scan_buffer();
 
-void report_bad_token(const char* name, long line, const char* text, size_t kept, size_t length);
+status bad_token_failure(const char* name, long line, const char* text, size_t kept, size_t length);
+
+// "Can't read the input file NAME", the failure of every listed file that cannot be read.
+status unreadable_failure(const char* name);
 
 // Whether [begin, end) is a row of single-digit values separated by single blanks or
 // tabs, optionally ending in a carriage return: the shape of nearly every genotype
@@ -92,12 +92,13 @@ bool offer_simple_row(Sink& sink, long line, const unsigned char* text, long val
 }
 
 template <class Sink>
-scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink) {
+status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink) {
   struct owned {
     char* p;
     ~owned() { free(p); }
   } const block{new_scan_buffer()};
   char* const buffer = block.p;
+  if (buffer == nullptr) return out_of_memory();
   long line = 1;            // physical line number, 1-based
   long in_row = 0;          // tokens seen on the current line
   bool line_start = true;   // nothing of the current line has been read yet
@@ -108,16 +109,15 @@ scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sin
   int token_value = 0;  // saturates at kOtherInteger
   size_t token_length = 0;
   char preview[kTokenPreview];
-  bool bad_token = false;
+  status bad_token;
 
   auto finish_token = [&]() -> bool {
     in_token = false;
     int value;
     if (token_bad || token_digits == 0) {
       if (check_tokens) {
-        report_bad_token(name, line, preview, token_length < kTokenPreview ? token_length : kTokenPreview,
-                         token_length);
-        bad_token = true;
+        bad_token = bad_token_failure(name, line, preview, token_length < kTokenPreview ? token_length : kTokenPreview,
+                                      token_length);
         return false;
       }
       value = kNotInteger;
@@ -126,12 +126,12 @@ scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sin
     }
     return sink.token(in_row++, value);
   };
-  auto stopped = [&] { return bad_token ? scan_status::bad_token : scan_status::stopped; };
+  auto stopped = [&] { return bad_token; };
 
   for (;;) {
     const size_t got = fread(buffer, 1, kScanBlock, file);
     if (got == 0) {
-      if (ferror(file)) return scan_status::read_error;
+      if (ferror(file)) return unreadable_failure(name);
       break;
     }
     const unsigned char* q = reinterpret_cast<const unsigned char*>(buffer);
@@ -198,7 +198,7 @@ scan_status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sin
   }
   if (in_token && !finish_token()) return stopped();
   if (in_row > 0 && !sink.end_row(line, in_row)) return stopped();
-  return scan_status::done;
+  return ok_status();
 }
 
 }  // namespace velk

@@ -14,9 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/fail.h"
 #include "base/text_file.h"
-#include "base/memory_budget.h"
 #include "data/genotype_input.h"
 #include "data/genotype_store.h"
 #include "data/plink_fileset.h"
@@ -54,15 +52,19 @@ std::string shown(const std::string& text) {
   return token_for_message(text.data(), std::min(text.size(), kShownBytes), text.size());
 }
 
-// htslib writes its own messages to standard error; every problem here is reported
+// htslib writes its own messages to standard error; every problem here is refused
 // once, in the program's words, instead.
 void silence_htslib() { hts_set_log_level(HTS_LOG_OFF); }
 
 // A listed file opened as htslib's stream, without blocking. Null when it cannot be
-// opened (reported when `say_unopened`), is not a regular file or cannot be handed
-// over.
-hFILE* open_stream(const std::string& listed, bool say_unopened = true) {
-  FILE* file = say_unopened ? open_data_file(listed) : open_nonblocking(listed.c_str());
+// opened (`unopened`, when given, then holds the loader's failure for that), is not a
+// regular file or cannot be handed over.
+hFILE* open_stream(const std::string& listed, status* unopened = nullptr) {
+  FILE* file = nullptr;
+  if (unopened != nullptr)
+    *unopened = open_data_file(listed, file);
+  else
+    file = open_nonblocking(listed.c_str());
   if (file == nullptr) return nullptr;
   hFILE* stream = nullptr;
   if (is_regular(file)) {
@@ -94,6 +96,7 @@ struct vcf_reader {
   kstring_t parsed = {0, 0, nullptr};    // the part of it htslib parses
   int32_t* gt = nullptr;
   int gt_size = 0;
+  status failed;  // why a record step failed
 
   ~vcf_reader() {
     free(gt);
@@ -105,33 +108,39 @@ struct vcf_reader {
   }
 };
 
-bool report_failure(const char* fmt, const std::string& listed) {
-  report(fmt, listed.c_str());
-  return false;
+status refuse(const char* fmt, const std::string& listed) {
+  return failure(status_code::input_error, fmt, listed.c_str());
 }
 
 // Opens the file and reads its header. `calls`: the samples are read too; otherwise
 // htslib is told to pass over their columns.
-bool open_reader(const std::string& listed, vcf_reader& r, bool calls) {
+status open_reader(const std::string& listed, vcf_reader& r, bool calls) {
   silence_htslib();
   r.listed = listed;
-  hFILE* stream = open_stream(listed);
-  if (stream == nullptr) return report_failure("Can't read the input file %s\n", listed);
+  status unopened;
+  hFILE* stream = open_stream(listed, &unopened);
+  if (stream == nullptr) {
+    // Both lines when the file went away since it was recognised, as they have always
+    // been written: the loader's for a file that cannot be opened, then this reader's.
+    status refused = refuse("Can't read the input file %s\n", listed);
+    refused.message.insert(0, unopened.message);
+    return refused;
+  }
   r.file = hts_hopen(stream, listed.c_str(), "r");
   if (r.file == nullptr) {
     hclose_abruptly(stream);
-    return report_failure("Can't read the input file %s\n", listed);
+    return refuse("Can't read the input file %s\n", listed);
   }
   const htsFormat& format = *hts_get_format(r.file);
   // A bgzip file ends with an empty block; without it the file was cut short (htslib
   // would only warn, and read what is there as if it were all).
   if (format.compression == bgzf && bgzf_check_EOF(r.file->fp.bgzf) != 1)
-    return report_failure("File %s is cut short: its BGZF end-of-file block is missing.\n", listed);
+    return refuse("File %s is cut short: its BGZF end-of-file block is missing.\n", listed);
   if (!is_variant_format(format)) {
     if (is_compressed(format))
-      return report_failure("File %s is compressed, but holds no VCF or BCF file that can be read.\n", listed);
+      return refuse("File %s is compressed, but holds no VCF or BCF file that can be read.\n", listed);
     // Looked at again: the file may have changed since it was recognised.
-    return report_failure("File %s is no longer a VCF or BCF file.\n", listed);
+    return refuse("File %s is no longer a VCF or BCF file.\n", listed);
   }
   r.text = format.format == vcf;
   // Decompression on the other cores while this thread parses.
@@ -139,42 +148,47 @@ bool open_reader(const std::string& listed, vcf_reader& r, bool calls) {
   if (threads > 1 && format.compression == bgzf) hts_set_threads(r.file, threads);
   r.header = bcf_hdr_read(r.file);
   if (r.header == nullptr)
-    return report_failure(r.text ? "File %s: can't read its VCF header.\n" : "File %s: can't read its BCF header.\n",
-                          listed);
+    return refuse(r.text ? "File %s: can't read its VCF header.\n" : "File %s: can't read its BCF header.\n", listed);
   r.samples = bcf_hdr_nsamples(r.header);
   if (!calls && r.samples > 0 && bcf_hdr_set_samples(r.header, nullptr, 0) != 0)
-    return report_failure("Can't read the input file %s\n", listed);
-  return true;
+    return refuse("Can't read the input file %s\n", listed);
+  return ok_status();
 }
 
 enum class step { kept, skipped, end, failed };
 
-step cut_short(const vcf_reader& r, long record) {
-  report("File %s, record %ld: can't be read; the file is cut short or corrupt.\n", r.listed.c_str(), record);
+// The step of a record that cannot be used, its failure kept in the reader.
+step refused_record(vcf_reader& r, status why) {
+  r.failed = std::move(why);
   return step::failed;
 }
 
-step no_gt(const vcf_reader& r, long record) {
-  report("File %s, record %ld: no GT field.\n", r.listed.c_str(), record);
-  return step::failed;
+step cut_short(vcf_reader& r, long record) {
+  return refused_record(
+      r, failure(status_code::input_error, "File %s, record %ld: can't be read; the file is cut short or corrupt.\n",
+                 r.listed.c_str(), record));
 }
 
-// Packs the GT array htslib has made of the record; false after reporting.
+step no_gt(vcf_reader& r, long record) {
+  return refused_record(
+      r, failure(status_code::input_error, "File %s, record %ld: no GT field.\n", r.listed.c_str(), record));
+}
+
+// Packs the GT array htslib has made of the record.
 step pack_gt(vcf_reader& r, long record, uint8_t* packed) {
   const int values = bcf_get_genotypes(r.header, r.record, &r.gt, &r.gt_size);
   if (values == -1 || values == -3) return no_gt(r, record);  // not in the header, not in the record
-  if (values <= 0 || values % r.samples != 0) {
-    report("File %s, record %ld: can't read its GT field.\n", r.listed.c_str(), record);
-    return step::failed;
-  }
+  if (values <= 0 || values % r.samples != 0)
+    return refused_record(r, failure(status_code::input_error, "File %s, record %ld: can't read its GT field.\n",
+                                     r.listed.c_str(), record));
   int allele = 0;
   const long bad = pack_gt_array(r.gt, static_cast<int>(values / r.samples), r.samples, r.record->n_allele, packed,
                                  allele);
-  if (bad >= 0) {
-    report("File %s, record %ld: sample %s calls allele %d, which the record does not have.\n", r.listed.c_str(),
-           record, shown(r.header->samples[bad]).c_str(), allele);
-    return step::failed;
-  }
+  if (bad >= 0)
+    return refused_record(r,
+                          failure(status_code::input_error,
+                                  "File %s, record %ld: sample %s calls allele %d, which the record does not have.\n",
+                                  r.listed.c_str(), record, shown(r.header->samples[bad]).c_str(), allele));
   return step::kept;
 }
 
@@ -208,15 +222,13 @@ step pack_text_calls(vcf_reader& r, long record, const char* format, int gt_inde
     ++columns;
     q = column_end;
   }
-  if (columns != r.samples) {
-    report("File %s, record %ld: found %ld sample columns, the header names %ld samples.\n", r.listed.c_str(), record,
-           columns, r.samples);
-    return step::failed;
-  }
-  if (vcf_parse(&r.parsed, r.header, r.record) != 0) {
-    report("File %s, record %ld: can't read its GT field.\n", r.listed.c_str(), record);
-    return step::failed;
-  }
+  if (columns != r.samples)
+    return refused_record(r, failure(status_code::input_error,
+                                     "File %s, record %ld: found %ld sample columns, the header names %ld samples.\n",
+                                     r.listed.c_str(), record, columns, r.samples));
+  if (vcf_parse(&r.parsed, r.header, r.record) != 0)
+    return refused_record(r, failure(status_code::input_error, "File %s, record %ld: can't read its GT field.\n",
+                                     r.listed.c_str(), record));
   return pack_gt(r, record, packed);
 }
 
@@ -253,19 +265,19 @@ step next_text_record(vcf_reader& r, long record, packed_calls* calls, bool fast
   if (columns < kFixedColumns) {
     // htslib would take such a line for a record of an unnamed contig.
     if (r.line.l == 0)
-      report("File %s, record %ld: an empty line.\n", r.listed.c_str(), record);
-    else
-      report("File %s, record %ld: found %d columns; a VCF record has at least %d, separated by tabs.\n",
-             r.listed.c_str(), record, columns, kFixedColumns);
-    return step::failed;
+      return refused_record(
+          r, failure(status_code::input_error, "File %s, record %ld: an empty line.\n", r.listed.c_str(), record));
+    return refused_record(
+        r, failure(status_code::input_error,
+                   "File %s, record %ld: found %d columns; a VCF record has at least %d, separated by tabs.\n",
+                   r.listed.c_str(), record, columns, kFixedColumns));
   }
   if (columns == kFixedColumns) fixed_end = end;
   r.parsed.l = 0;
   kputsn(begin, static_cast<size_t>(fixed_end - begin), &r.parsed);
-  if (vcf_parse(&r.parsed, r.header, r.record) != 0) {
-    report("File %s, record %ld: not a valid VCF record.\n", r.listed.c_str(), record);
-    return step::failed;
-  }
+  if (vcf_parse(&r.parsed, r.header, r.record) != 0)
+    return refused_record(r, failure(status_code::input_error, "File %s, record %ld: not a valid VCF record.\n",
+                                     r.listed.c_str(), record));
   if (r.record->n_allele > 2) return step::skipped;
   if (calls == nullptr) return step::kept;
   if (fixed_end == end) return no_gt(r, record);
@@ -273,6 +285,7 @@ step next_text_record(vcf_reader& r, long record, packed_calls* calls, bool fast
   const int gt_index = gt_index_of(format, end);
   if (gt_index < 0) return no_gt(r, record);
   uint8_t* const packed = calls->add_record();
+  if (packed == nullptr) return refused_record(r, out_of_memory());
   if (fast && gt_index == 0) {
     const char* samples = static_cast<const char*>(memchr(format, '\t', static_cast<size_t>(end - format)));
     if (samples != nullptr && pack_simple_calls(samples + 1, end, r.samples, r.record->n_allele, packed))
@@ -287,18 +300,20 @@ step next_bcf_record(vcf_reader& r, long record, packed_calls* calls) {
   if (got < -1) return cut_short(r, record);
   if (r.record->n_allele > 2) return step::skipped;
   if (calls == nullptr) return step::kept;
-  return pack_gt(r, record, calls->add_record());
+  uint8_t* const packed = calls->add_record();
+  if (packed == nullptr) return refused_record(r, out_of_memory());
+  return pack_gt(r, record, packed);
 }
 
-// Reads every record; calls kept(record) for each kept one. False after reporting.
+// Reads every record; calls kept(record) for each kept one.
 template <class Kept>
-bool read_records(vcf_reader& r, packed_calls* calls, bool fast, long& records, long& skipped, Kept kept) {
+status read_records(vcf_reader& r, packed_calls* calls, bool fast, long& records, long& skipped, Kept kept) {
   records = skipped = 0;
   for (;;) {
     const long record = records + 1;
     const step s = r.text ? next_text_record(r, record, calls, fast) : next_bcf_record(r, record, calls);
-    if (s == step::end) return true;
-    if (s == step::failed) return false;
+    if (s == step::end) return ok_status();
+    if (s == step::failed) return std::move(r.failed);
     ++records;
     if (s == step::skipped)
       ++skipped;
@@ -311,7 +326,7 @@ bool read_records(vcf_reader& r, packed_calls* calls, bool fast, long& records, 
 
 bool starts_as_vcf(const std::string& listed) {
   silence_htslib();
-  hFILE* stream = open_stream(listed, false);
+  hFILE* stream = open_stream(listed);
   if (stream == nullptr) return false;
   htsFormat format;
   const bool variant = hts_detect_format(stream, &format) == 0 && (is_variant_format(format) || is_compressed(format));
@@ -319,7 +334,7 @@ bool starts_as_vcf(const std::string& listed) {
   return variant;
 }
 
-packed_calls::packed_calls(long samples) : bytes_(call_bytes(samples)) {
+packed_calls::packed_calls(long samples, memory_budget* budget) : budget_(budget), bytes_(call_bytes(samples)) {
   block_records_ = bytes_ == 0 ? 1 : std::max(1L, static_cast<long>(kBlockBytes / bytes_));
 }
 
@@ -328,6 +343,7 @@ packed_calls::packed_calls(packed_calls&& other) noexcept { *this = std::move(ot
 packed_calls& packed_calls::operator=(packed_calls&& other) noexcept {
   if (this != &other) {
     release();
+    budget_ = other.budget_;
     bytes_ = other.bytes_;
     block_records_ = other.block_records_;
     records_ = other.records_;
@@ -344,7 +360,7 @@ uint8_t* packed_calls::add_record() {
   const long in_block = records_ % block_records_;
   if (in_block == 0) {
     const size_t bytes = static_cast<size_t>(block_records_) * bytes_;
-    claim_memory(bytes);
+    if (budget_ == nullptr || !budget_->try_claim(bytes)) return nullptr;
     claimed_ += bytes;
     blocks_.emplace_back(new uint8_t[bytes]);
   }
@@ -355,39 +371,42 @@ uint8_t* packed_calls::add_record() {
 void packed_calls::release() {
   blocks_.clear();
   blocks_.shrink_to_fit();
-  release_memory(claimed_);
+  if (budget_ != nullptr) budget_->release(claimed_);
   claimed_ = 0;
   records_ = 0;
 }
 
-bool read_vcf(const std::string& listed, vcf_file& file, bool fast) {
+status read_vcf(const std::string& listed, memory_budget& budget, vcf_file& file, bool fast) {
   vcf_reader r;
-  if (!open_reader(listed, r, true)) return false;
+  if (status opened = open_reader(listed, r, true); !opened.ok()) return opened;
   file.listed = listed;
   file.kind = r.text ? "VCF" : "BCF";
-  if (r.samples == 0) return report_failure("File %s names no sample.\n", listed);
+  if (r.samples == 0) return refuse("File %s names no sample.\n", listed);
   file.samples.assign(r.header->samples, r.header->samples + r.samples);
-  file.calls = packed_calls(r.samples);
-  if (!read_records(r, &file.calls, fast, file.records, file.skipped, [](long) {})) return false;
+  file.calls = packed_calls(r.samples, &budget);
+  if (status read = read_records(r, &file.calls, fast, file.records, file.skipped, [](long) {}); !read.ok())
+    return read;
   file.snps = file.calls.records();
-  if (file.records == 0) return report_failure("File %s holds no record.\n", listed);
-  if (file.snps == 0) return report_failure("File %s holds no SNP: every record has more than one ALT allele.\n", listed);
-  printf("\t %s file %s: %ld records read, %ld skipped (more than one ALT allele).\n", file.kind, listed.c_str(),
-         file.records, file.skipped);
-  return true;
+  if (file.records == 0) return refuse("File %s holds no record.\n", listed);
+  if (file.snps == 0) return refuse("File %s holds no SNP: every record has more than one ALT allele.\n", listed);
+  return ok_status();
 }
 
-bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes, const genotype_store& store) {
-  if (file.classes.size() != classes.size()) {
-    report("File %s holds %zu samples with a class, the first file %zu individuals.\n", file.listed.c_str(),
-           file.classes.size(), classes.size());
-    return false;
-  }
-  if (const long d = first_class_difference(classes, file.classes); d >= 0) {
-    report("File %s, sample %s: the class differs from the first file.\n", file.listed.c_str(),
-           shown(file.samples[static_cast<size_t>(file.sample_of[static_cast<size_t>(d)])]).c_str());
-    return false;
-  }
+std::string vcf_counts_line(const vcf_file& file) {
+  return std::string("\t ") + file.kind + " file " + file.listed + ": " + std::to_string(file.records) +
+         " records read, " + std::to_string(file.skipped) + " skipped (more than one ALT allele).\n";
+}
+
+status load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes,
+                const genotype_store& store) {
+  if (file.classes.size() != classes.size())
+    return failure(status_code::input_error,
+                   "File %s holds %zu samples with a class, the first file %zu individuals.\n", file.listed.c_str(),
+                   file.classes.size(), classes.size());
+  if (const long d = first_class_difference(classes, file.classes); d >= 0)
+    return failure(status_code::input_error, "File %s, sample %s: the class differs from the first file.\n",
+                   file.listed.c_str(),
+                   shown(file.samples[static_cast<size_t>(file.sample_of[static_cast<size_t>(d)])]).c_str());
   // Where each individual's call goes: its index among the cases or among the
   // controls, the class in the low bit. Listed bit by bit across the words (bit 0 of
   // every word, then bit 1, ...): consecutive bits then land in different words, while
@@ -439,12 +458,12 @@ bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>&
     }
   }
   file.calls.release();
-  return true;
+  return ok_status();
 }
 
-bool read_vcf_snps(const std::string& listed, std::vector<vcf_snp>& snps) {
+status read_vcf_snps(const std::string& listed, std::vector<vcf_snp>& snps) {
   vcf_reader r;
-  if (!open_reader(listed, r, false)) return false;
+  if (status opened = open_reader(listed, r, false); !opened.ok()) return opened;
   snps.clear();
   long records, skipped;
   return read_records(r, nullptr, true, records, skipped, [&](long) {

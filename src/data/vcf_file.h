@@ -18,26 +18,28 @@
 #include <string>
 #include <vector>
 
+#include "base/memory_budget.h"
+#include "base/status.h"
 #include "data/genotype_store.h"
 
 namespace velk {
 
 // Whether a listed file is a VCF or BCF file (plain, bgzip-compressed or BCF) by its
-// first bytes, or any compressed file (which read_vcf refuses unless it is one). Ends
-// the run, as for any listed file, when it cannot be opened; anything but a regular
-// file is not one (the text reader then refuses it).
+// first bytes, or any compressed file (which read_vcf refuses unless it is one). A file
+// that cannot be opened, or anything but a regular file, is not one (the text reader
+// then refuses it).
 bool starts_as_vcf(const std::string& listed);
 
 // The packed calls of the kept records of one file, in blocks of whole records claimed
 // from the memory budget as they fill; the claims are given back by release().
 class packed_calls {
  public:
-  explicit packed_calls(long samples = 0);
+  explicit packed_calls(long samples = 0, memory_budget* budget = nullptr);
   packed_calls(packed_calls&& other) noexcept;
   packed_calls& operator=(packed_calls&& other) noexcept;
   ~packed_calls() { release(); }
 
-  // Room for the calls of one more record; ends the run when memory is short.
+  // Room for the calls of one more record; null when the budget has no room for it.
   uint8_t* add_record();
   const uint8_t* record(long r) const {
     return blocks_[static_cast<size_t>(r / block_records_)].get() + static_cast<size_t>(r % block_records_) * bytes_;
@@ -46,7 +48,8 @@ class packed_calls {
   void release();
 
  private:
-  size_t bytes_ = 0;  // per record
+  memory_budget* budget_ = nullptr;  // the claims' budget
+  size_t bytes_ = 0;                 // per record
   long block_records_ = 1;
   long records_ = 0;
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
@@ -69,15 +72,18 @@ struct vcf_file {
   std::vector<unsigned char> classes;  // per individual: kCase or kControl
 };
 
-// Sizing pass: reads the header and every record, keeps the calls of the SNPs and
-// writes the file's line of counts to standard output. `fast` allows the quick reading
-// of simple calls (vcf_calls.h). False after reporting why the file cannot be used.
-bool read_vcf(const std::string& listed, vcf_file& file, bool fast = true);
+// Sizing pass: reads the header and every record and keeps the calls of the SNPs,
+// claimed from `budget`. `fast` allows the quick reading of simple calls
+// (vcf_calls.h). The failure says why the file cannot be used.
+status read_vcf(const std::string& listed, memory_budget& budget, vcf_file& file, bool fast = true);
+
+// The file's line of counts for standard output, once it is read.
+std::string vcf_counts_line(const vcf_file& file);
 
 // Loading pass: checks the file's individuals against the first file's classes, sets
-// the bits of its SNPs, which start at `snp_offset`, and releases its calls. False
-// after reporting.
-bool load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes, const genotype_store& store);
+// the bits of its SNPs, which start at `snp_offset`, and releases its calls.
+status load_vcf(vcf_file& file, long snp_offset, const std::vector<unsigned char>& classes,
+                const genotype_store& store);
 
 // A SNP of a VCF or BCF file, for naming it: its ID, or CHROM:POS where the ID is ".".
 struct vcf_snp {
@@ -88,7 +94,7 @@ struct vcf_snp {
 };
 
 // The SNPs a VCF or BCF file contributes to a study (its kept records, in order),
-// without reading the calls. False after reporting.
-bool read_vcf_snps(const std::string& listed, std::vector<vcf_snp>& snps);
+// without reading the calls.
+status read_vcf_snps(const std::string& listed, std::vector<vcf_snp>& snps);
 
 }  // namespace velk

@@ -12,20 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "data/load_notes.h"
 #include "data/phenotype_file.h"
 #include "data/vcf_file.h"
 
 namespace velk {
 
-// Per sample of a file, the index of the phenotype entry it matches, or -1. False
-// after reporting a sample that matches two entries, or two samples matching one entry.
-bool match_to_table(const std::string& listed, const std::vector<std::string>& samples, const phenotype_table& table,
+// Per sample of a file, the index of the phenotype entry it matches, or -1. Refuses a
+// sample that matches two entries, or two samples matching one entry.
+status match_to_table(const std::string& listed, const std::vector<std::string>& samples, const phenotype_table& table,
                     std::vector<long>& entry_of);
 
 // After the sizing pass, for the listed files (the VCF and BCF ones set): reads the
-// phenotype file, sets every VCF and BCF file's individuals and writes the number of
-// samples left out to standard output. A study without VCF or BCF file does not read
-// the phenotype file; a warning says so when there is one. False after reporting.
-bool match_vcf_samples(std::vector<std::optional<vcf_file>>& files);
+// phenotype file, sets every VCF and BCF file's individuals and notes the number of
+// samples left out for standard output. A study without VCF or BCF file does not read
+// the phenotype file; a warning note says so when there is one.
+status match_vcf_samples(std::vector<std::optional<vcf_file>>& files, load_notes& notes);
 
 }  // namespace velk

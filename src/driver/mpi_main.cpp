@@ -4,12 +4,13 @@
 #include <new>
 
 #include "base/atomic_file.h"
-#include "base/fail.h"
+#include "base/console.h"
+#include "base/status.h"
 #include "run/mpi_run.h"
 
 int main(int argc, char** argv) {
   velk::flush_output_by_line();
-  std::set_new_handler([] { velk::fail_out_of_memory(); });
+  std::set_new_handler([] { velk::end_run_with(velk::out_of_memory()); });
   velk::ignore_file_size_signal();
   return velk::run_under_mpi(argc, argv, {});
 }

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/console.h"
 #include "base/fail.h"
+#include "base/status.h"
 #include "data/genotype_input.h"
 #include "results/permutation_files.h"
 #include "results/permutation_p_values.h"
@@ -63,7 +65,7 @@ constexpr const char* kHelp =
 int main(int argc, char** argv) {
   using namespace velk;
   flush_output_by_line();
-  std::set_new_handler([] { fail_out_of_memory(); });
+  std::set_new_handler([] { end_run_with(out_of_memory()); });
   bool with_places = false;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
@@ -75,29 +77,31 @@ int main(int argc, char** argv) {
       continue;
     }
     // Kept in this wording, which names no --positions, because scripts read it.
-    report("Usage: velk-names [--help]\n");
-    hint("velk-names --help says more; --positions adds each SNP's chromosome and position.");
-    return kStatusUsage;
+    return report_failure(with_hint(failure(status_code::usage_error, "Usage: velk-names [--help]\n"),
+                                    "velk-names --help says more; --positions adds each SNP's chromosome and "
+                                    "position."));
   }
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
   if (!read_result_file(result)) return kStatusInputError;
   study_snp_names names;
-  if (!read_snp_names(kListFileName, names, with_places)) return kStatusInputError;
+  if (status read = read_snp_names(kListFileName, names, with_places); !read.ok()) return report_failure(read);
   std::vector<result_row> rows;
   if (!read_result_rows(result, kResultFileName, kListFileName, names.snps, rows, row_checks::indices))
     return kStatusInputError;
   // The family-wise p-values exactly when velk-report shows them. [PERMUTES] ties the
   // permutation file to its run; a folder without a parameter file has none to check.
   search_parameters params;
-  if (access(kParameterFileName, R_OK) == 0) read_parameters(kParameterFileName, params);
+  // One that cannot be opened all the same is said, and the table goes on without it.
+  if (access(kParameterFileName, R_OK) == 0) {
+    if (const status read = read_parameters(kParameterFileName, params); !read.ok()) report_failure(read);
+  }
   const std::optional<std::vector<family_wise_value>> family_wise =
       read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
   const std::string named = name_rows(rows, names, with_places, family_wise ? &*family_wise : nullptr);
   // Printed only once whole, so that a refused file prints nothing.
   if (fwrite(named.data(), 1, named.size(), stdout) != named.size() || fflush(stdout) != 0) {
-    report("Cannot write to standard output!\n");
-    return kStatusInputError;
+    return report_failure(failure(status_code::input_error, "Cannot write to standard output!\n"));
   }
   return 0;
 }

@@ -1,7 +1,6 @@
 // velk-report: the genotype cells of every set of a search's result, counted again from
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
 // of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,20 +85,12 @@ std::string today() {
   return text;
 }
 
-// Loads the study without the loader's console lines: velk-report's standard output
-// holds only the names of the files it writes. Problems still reach standard error.
-bool load_study_quietly(velk::study& loaded) {
-  fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved >= 0 && null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
-  if (null_fd >= 0) close(null_fd);
-  const bool read = velk::load_study(velk::kListFileName, loaded) == velk::load_status::loaded;
-  fflush(stdout);
-  if (saved >= 0) {
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-  }
+// Loads the study without the loader's lines of counts: velk-report's standard output
+// holds only the names of the files it writes. Its warnings still reach standard error.
+velk::status load_study_quietly(velk::memory_budget& budget, velk::study& loaded) {
+  velk::load_notes notes;
+  const velk::status read = velk::load_study(velk::kListFileName, budget, loaded, notes);
+  velk::print_console_notes(notes.lines, false);
   return read;
 }
 
@@ -124,6 +115,7 @@ std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp,
 // What velk-report reads before it writes anything: the search's result and the
 // parameters it ran with, the study, its SNPs' names and the covariates.
 struct report_inputs {
+  memory_budget budget;  // before the study, whose blocks give their claims back to it
   search_parameters params;
   study loaded;
   study_snp_names names;
@@ -147,16 +139,14 @@ status read_inputs(report_inputs& in) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
   if (!read_result_file(result)) return reported_failure();
-  if (!read_parameters(kParameterFileName, in.params)) return reported_failure();
-  if (!load_study_quietly(in.loaded)) return reported_failure();
+  if (status read = read_parameters(kParameterFileName, in.params); !read.ok()) return read;
+  if (status read = load_study_quietly(in.budget, in.loaded); !read.ok()) return read;
   const store_shape& shape = in.loaded.shape();
-  if (!read_snp_names(kListFileName, in.names, true)) return reported_failure();
+  if (status read = read_snp_names(kListFileName, in.names, true); !read.ok()) return read;
   if (in.names.snps != shape.snp_ct)
     return failure(status_code::input_error, "The files listed in %s changed while they were read.\n", kListFileName);
   if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, in.rows)) return reported_failure();
-  const covariate_status covariates_read = read_covariates(kCovariateFileName, in.loaded.individuals, in.covariates);
-  if (!covariates_read.ok) return failure(status_code::input_error, "%s", covariates_read.message.c_str());
-  return ok_status();
+  return read_covariates(kCovariateFileName, in.loaded.individuals, in.covariates);
 }
 
 // Writes the file `name` whole or not at all, then prints its name. `write` fills the
@@ -193,13 +183,13 @@ std::vector<report_set> named_sets(const std::vector<result_row>& rows, const st
 // writes VELKcells.tsv; `drawn` gets the cells of the sets the page draws, and the sets
 // point to them. Every set is checked before the table is committed: a refused result
 // leaves none.
-status check_and_write_cells(const report_inputs& in, std::vector<report_set>& sets, std::vector<set_cells>& drawn) {
+status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, std::vector<set_cells>& drawn) {
   const search_parameters& params = in.params;
   const store_shape& shape = in.loaded.shape();
-  // The thresholds exactly as the search builds them.
-  const thresholds cells_thresholds = build_thresholds(
-      shape.sample_ct(), static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
-      params.alpha_rf);
+  thresholds cells_thresholds;
+  if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, params.alpha_rf, in.budget, cells_thresholds);
+      !built.ok())
+    return built;
   const status written = write_output_file(kCellsFileName, [&](FILE* stream) {
     write_cells_header(stream);
     for (size_t r = 0; r < in.rows.size(); ++r) {
@@ -285,9 +275,10 @@ status write_page(const report_inputs& in, const std::vector<report_set>& sets) 
     shown.permseed = in.params.permseed;
     struct stat info;
     std::vector<int> stratum;
-    if (lstat(kStrataFileName, &info) == 0 &&
-        !read_strata(kStrataFileName, in.loaded.individuals, stratum, shown.strata))
-      return reported_failure();
+    if (lstat(kStrataFileName, &info) == 0) {
+      if (status read = read_strata(kStrataFileName, in.loaded.individuals, stratum, shown.strata); !read.ok())
+        return read;
+    }
   }
   return write_output_file(kReportFileName, [&](FILE* stream) {
     write_html_report(stream, shown, sets, family_wise);
@@ -299,7 +290,7 @@ status write_page(const report_inputs& in, const std::vector<report_set>& sets) 
 
 int main(int argc, char** argv) {
   flush_output_by_line();
-  std::set_new_handler([] { fail_out_of_memory(); });
+  std::set_new_handler([] { end_run_with(out_of_memory()); });
   ignore_file_size_signal();
   const request asked = read_command_line(argc, argv);
   if (asked == request::help) {

@@ -83,40 +83,34 @@ bool read_result_file(std::string& text) {
   return false;
 }
 
-bool read_snp_names(const char* list_name, study_snp_names& names, bool with_places) {
+status read_snp_names(const char* list_name, study_snp_names& names, bool with_places) {
   std::string list_text;
   const text_file list = read_text_file(list_name, list_text);
-  if (list == text_file::cannot_open) {
-    report("Can't open input file %s\n", list_name);
-    return false;
-  }
-  if (list == text_file::cannot_read) {
-    report("Can't read the input file %s\n", list_name);
-    return false;
-  }
+  if (list == text_file::cannot_open) return failure(status_code::input_error, "Can't open input file %s\n", list_name);
+  if (list == text_file::cannot_read) return unreadable_failure(list_name);
   const std::vector<std::string> listed = list_names(list_text);
-  if (listed.empty()) {
-    report("The list file %s names no genotype file.\n", list_name);
-    return false;
-  }
+  if (listed.empty())
+    return failure(status_code::input_error, "The list file %s names no genotype file.\n", list_name);
   names = {};
   for (const std::string& listed_name : listed) {
     // The same file velk loaded for the name (a fileset listed by its stem).
     const std::string name = resolve_listed_name(listed_name);
     study_snp_names::listed_file file{name, names.snps, 0, genotype_file_kind::text, {}, {}};
-    FILE* opened = open_data_file(name);  // the loader's message for a file that is not there
-    if (opened == nullptr) return false;
+    FILE* opened = nullptr;  // the loader's message for a file that is not there
+    if (status open = open_data_file(name, opened); !open.ok()) return open;
     fclose(opened);
     if (starts_as_bed(name)) {
       file.kind = genotype_file_kind::fileset;
-      if (!read_bim_ids(companion_name(name, ".bim"), name, file.ids, with_places ? &file.places : nullptr))
-        return false;
+      if (status read = read_bim_ids(companion_name(name, ".bim"), name, file.ids,
+                                     with_places ? &file.places : nullptr);
+          !read.ok())
+        return read;
       file.snps = static_cast<long>(file.ids.size());
     } else if (starts_as_vcf(name)) {
       // A VCF or BCF SNP by its ID, or CHROM:POS where the ID is ".".
       file.kind = genotype_file_kind::vcf;
       std::vector<vcf_snp> snps;
-      if (!read_vcf_snps(name, snps)) return false;
+      if (status read = read_vcf_snps(name, snps); !read.ok()) return read;
       for (vcf_snp& snp : snps) {
         file.ids.push_back(std::move(snp.name));
         if (with_places) file.places.push_back({std::move(snp.chrom), std::to_string(snp.pos), std::move(snp.alt)});
@@ -124,13 +118,13 @@ bool read_snp_names(const char* list_name, study_snp_names& names, bool with_pla
       file.snps = static_cast<long>(file.ids.size());
     } else {
       long rows;
-      if (!size_text_file(name, false, rows, file.snps)) return false;
+      if (status sized = size_text_file(name, false, rows, file.snps); !sized.ok()) return sized;
     }
     names.snps += file.snps;
     // A file without SNPs would share its first index with the next one.
     if (file.snps > 0) names.files.push_back(std::move(file));
   }
-  return true;
+  return ok_status();
 }
 
 std::string name_rows(const std::vector<result_row>& rows, const study_snp_names& names, bool with_places,

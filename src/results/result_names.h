@@ -46,8 +46,8 @@ struct study_snp_names {
 bool read_result_file(std::string& text);
 
 // Reads the list file and the SNPs of every file it names, with the filesets' SNP
-// places when `with_places`. False after reporting.
-bool read_snp_names(const char* list_name, study_snp_names& names, bool with_places = false);
+// places when `with_places`.
+status read_snp_names(const char* list_name, study_snp_names& names, bool with_places = false);
 
 // The rows of a result file (read_result_rows) with every SNP index replaced by its
 // identifier (followed by its chromosome and position when `with_places`), and every

@@ -6,8 +6,8 @@
 
 namespace velk {
 
-// Returns 0 after a complete run; a failed run ends the process with its status
-// without ending MPI, and the launcher then ends every other rank.
+// Returns 0 after a complete run; a failed run returns its status without ending MPI,
+// for main to end this rank alone, and the launcher then ends every other rank.
 int run_under_mpi(int argc, char** argv, run_options options);
 
 }  // namespace velk

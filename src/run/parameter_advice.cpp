@@ -6,8 +6,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "base/fail.h"
-#include "base/memory_budget.h"
+#include "base/console.h"
 #include "base/text_file.h"
 #include "stats/major_cell_table.h"
 

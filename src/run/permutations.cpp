@@ -108,9 +108,9 @@ double search_maximum(const search_model& model, const search_input& in, const s
   // A pair search and an exhaustive one need their best set only: a list of one. The
   // run's own lists were made with these parameters, so these can be made too.
   const bool exhaustive = is_exhaustive(model.params);
-  [[maybe_unused]] const std::optional<refusal> refused =
-      create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct());
-  assert(!refused);
+  [[maybe_unused]] const status made =
+      create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct(), *in.budget);
+  assert(made.ok());
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
   prepare_engine(engine, kernel_of(context.path), context.tuning, in);
@@ -135,7 +135,7 @@ double search_maximum(const search_model& model, const search_input& in, const s
   return best;
 }
 
-void run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
+status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
                       const search_context& context, std::vector<double>& maxima,
                       const std::function<void()>& after_round) {
   const team& t = *context.processes;
@@ -145,7 +145,8 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
   std::vector<long> pending;
   for (long b = 1; b <= setup.count; ++b)
     if (std::isnan(maxima[b - 1])) pending.push_back(b);
-  genotype_store store = new_store(loaded.shape());
+  genotype_store store;
+  if (status made = new_store(loaded.shape(), *loaded.budget, store); !made.ok()) return made;
   search_input permuted = loaded;
   permuted.store = &store;
   search_context alone = context;
@@ -184,6 +185,7 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
     }
     after_round();
   }
+  return ok_status();
 }
 
 void share_setup(const team& t, permutation_setup& setup) {

@@ -49,8 +49,9 @@ double search_maximum(const search_model& model, const search_input& in, const s
 // of the team taking whole permutations, with all of its threads. After each round of
 // one permutation per rank, rank 0 holds the round's maxima and calls `after_round`.
 // Before each round rank 0 polls context.stop_requested; when asked, every rank throws
-// search_stopped (the permutations done are in `maxima`).
-void run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
+// search_stopped (the permutations done are in `maxima`). Fails when the rank's store
+// of permuted classes finds no room in the budget.
+status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
                       const search_context& context,
                       std::vector<double>& maxima, const std::function<void()>& after_round);
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "base/atomic_file.h"
-#include "base/fail.h"
+#include "base/console.h"
+#include "base/memory_budget.h"
+#include "base/status.h"
 #include "base/stop_signal.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
@@ -98,24 +100,29 @@ search_context context_of(const run_options& options, bool stoppable) {
   return context;
 }
 
-// Writes the result file (and, given `maxima`, the permutation files) or ends the run
-// with the message of what could not be written.
-void write_files(const search_model& model, const std::vector<double>* maxima) {
+// The run's failure to create its result file, found out before the search when it
+// has permutations, and at its end otherwise.
+status result_not_created() { return failure(status_code::fatal, "Cannot create a file to write the result!\n"); }
+
+// Writes the result file (and, given `maxima`, the permutation files); the failure
+// says what could not be written.
+status write_files(const search_model& model, const std::vector<double>* maxima) {
   switch (write_run_files(*model.result_list, model.params.order, maxima)) {
     case run_files_outcome::written:
-      return;
+      break;
     case run_files_outcome::result_not_created:
-      fail(kStatusFatal, "Cannot create a file to write the result!\n");
+      return result_not_created();
     case run_files_outcome::result_not_written:
-      fail(kStatusFatal, "Cannot write the result file!\n");
+      return failure(status_code::fatal, "Cannot write the result file!\n");
     case run_files_outcome::permutations_not_written:
-      fail(kStatusFatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
+      return failure(status_code::fatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
   }
+  return ok_status();
 }
 
 // The search, and the result file of a run without permutations (a run with them
 // writes it with theirs, at the end).
-void detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
+status detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
   const team& t = *context.processes;
   // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
@@ -135,28 +142,29 @@ void detect(search_model& model, const search_input& in, checkpointing& saves, s
     };
   }
   run_search(model, in, context);
-  if (!leads(t)) return;
+  if (!leads(t)) return ok_status();
   warn_if_no_set(model, in.snp_ct());
-  if (model.params.permutes == 0) write_files(model, nullptr);
+  if (model.params.permutes == 0) return write_files(model, nullptr);
+  return ok_status();
 }
 
 // The inputs of the permutations, on rank 0, read and checked before the search so
 // that a mistake in them costs seconds and changes no file. `strata` is 0 without a
-// strata file. False after reporting.
-bool prepare_permutations(const search_model& model, const study& loaded, permutation_setup& setup, int& strata) {
+// strata file.
+status prepare_permutations(const search_model& model, const study& loaded, permutation_setup& setup, int& strata) {
   setup.count = model.params.permutes;
   setup.seed = static_cast<uint64_t>(model.params.permseed);
   setup.classes = loaded.individuals.classes;
   strata = 0;
   struct stat info;
-  if (lstat(kStrataFileName, &info) != 0) return true;
+  if (lstat(kStrataFileName, &info) != 0) return ok_status();
   return read_strata(kStrataFileName, loaded.individuals, setup.stratum, strata);
 }
 
 // The whole search repeated on permuted classes, then the result file with the files
 // of family-wise p-values.
-void permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
-             permutation_setup& setup, int strata) {
+status permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
+               permutation_setup& setup, int strata) {
   const team& t = *context.processes;
   if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
   share_setup(t, setup);
@@ -173,12 +181,13 @@ void permute(const search_model& model, const search_input& in, checkpointing& s
   level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t),
                           static_cast<double>(done_before));
   saves.state.mark = {model.params.order + 1, 0, 0.0};
-  run_permutations(setup, model, in, context, maxima, [&] {
+  const status permuted = run_permutations(setup, model, in, context, maxima, [&] {
     progress.advance(static_cast<double>(count_done()));
     saves.save(model);
   });
-  if (!leads(t)) return;
-  write_files(model, &maxima);
+  if (!permuted.ok()) return permuted;
+  if (!leads(t)) return ok_status();
+  if (status written = write_files(model, &maxima); !written.ok()) return written;
   const int seconds = static_cast<int>(time(nullptr) - start);
   if (done_before == 0)
     printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
@@ -187,6 +196,7 @@ void permute(const search_model& model, const search_input& in, checkpointing& s
     printf("Permutations: %ld of %lld searches on permuted classes in this run, %d seconds; family-wise p-values "
            "in %s.\n", static_cast<long>(setup.count) - done_before, static_cast<long long>(setup.count), seconds,
            kPermutationsFileName);
+  return ok_status();
 }
 
 // A run stopped by SIGTERM or SIGINT at the end of a band or before a permutation
@@ -208,30 +218,40 @@ int end_stopped(const team& t, const checkpointing& saves, const search_model& m
   return status;
 }
 
+// The failure of a load, then the driver's own line after it. A listed file that
+// cannot be opened ends with its message alone, and a study beyond memory with the
+// memory's: scripts read those as they stand.
+int refuse_load(const status& failed, const load_notes& notes) {
+  const int code = report_failure(failed);
+  if (failed.code == status_code::input_error && !notes.unopened_file)
+    report_failure(failure(status_code::input_error, "The data have not been input correctly!\n"));
+  return code;
+}
+
 }  // namespace
 
 // Under MPI, rank 0's inputs on every rank, in one place: the study's counts, store and
 // classes, the parameters with TOP_K and the bounds, and the thresholds. The others
 // make their store and lists as rank 0 made its own (it has checked them).
-void share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells) {
-  if (t.size == 1) return;
+status share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells, memory_budget& budget) {
+  if (t.size == 1) return ok_status();
   store_shape shape = loaded.shape();
   share(t, shape);
   share(t, model.params);
   share(t, model.bounds);
   share(t, model.top_k);
   if (!leads(t)) {
-    loaded.store = new_store(shape);
+    if (status made = new_store(shape, budget, loaded.store); !made.ok()) return made;
     loaded.individuals.classes.resize(static_cast<size_t>(shape.sample_ct()));
     cells.case_min.resize(static_cast<size_t>(shape.sample_ct()) + 1);
     cells.ctrl_min.resize(cells.case_min.size());
-    if (const std::optional<refusal> refused = create_lists(model, model.top_k, shape.snp_ct))
-      fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+    if (status made = create_lists(model, model.top_k, shape.snp_ct, budget); !made.ok()) return made;
   }
   share_bytes(t, loaded.store.words, shape.bytes());
   share_bytes(t, loaded.individuals.classes.data(), loaded.individuals.classes.size());
   share_bytes(t, cells.case_min.data(), cells.case_min.size() * sizeof(int));
   share_bytes(t, cells.ctrl_min.data(), cells.ctrl_min.size() * sizeof(int));
+  return ok_status();
 }
 
 int run(int argc, char** argv, const run_options& options) {
@@ -243,22 +263,23 @@ int run(int argc, char** argv, const run_options& options) {
     if (leads(t)) print_help(options.program);
     return 0;
   }
+  // Ranks that share a machine share its memory.
+  memory_budget budget(t.local_size);
   study loaded;
   search_model model;
   thresholds cells;
   if (leads(t)) {
     print_banner();
     if (line.kind == command_kind::usage_error) {
-      report("Usage: VELK.exe top_k.\n");
       const std::string name = options.program;
-      hint((name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
-            " --help says what it reads and writes.")
-               .c_str());
-      return kStatusFatal;
+      return report_failure(with_hint(failure(status_code::fatal, "Usage: VELK.exe top_k.\n"),
+                                      name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
+                                          " --help says what it reads and writes."));
     }
-    const load_status status = load_study(kListFileName, loaded);
-    if (status == load_status::refused) report("The data have not been input correctly!\n");
-    if (status != load_status::loaded) return kStatusInputError;
+    load_notes notes;
+    const status read = load_study(kListFileName, budget, loaded, notes);
+    print_console_notes(notes.lines, true);
+    if (!read.ok()) return refuse_load(read, notes);
   }
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
   const time_t st = time(nullptr);
@@ -269,42 +290,51 @@ int run(int argc, char** argv, const run_options& options) {
   try {
     // Only rank 0 reads the parameter file and checks the configuration.
     if (leads(t)) {
-      if (read_parameters(kParameterFileName, model.params)) advise_parameter_file(kParameterFileName, model.params);
+      // A parameter file that cannot be opened is said, and the run goes on: the lists
+      // then refuse the missing order with a hint about the file.
+      if (const status read = read_parameters(kParameterFileName, model.params); read.ok())
+        advise_parameter_file(kParameterFileName, model.params);
+      else
+        report_failure(read);
       model.bounds = bounds_of(model.params);
-      if (const std::optional<refusal> refused = create_lists(model, line.top_k, loaded.shape().snp_ct))
-        fail_with_hint(kStatusFatal, refused->hint.c_str(), "%s", refused->message.c_str());
+      if (status made = create_lists(model, line.top_k, loaded.shape().snp_ct, budget); !made.ok())
+        return report_failure(made);
       const store_shape& shape = loaded.shape();
-      cells = build_thresholds(shape.sample_ct(),
-                               static_cast<double>(shape.case_ct) / static_cast<double>(shape.case_ct + shape.ctrl_ct),
-                               model.params.alpha_rf);
+      if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.alpha_rf, budget, cells);
+          !built.ok())
+        return report_failure(built);
       // What the steps after the search read or write is checked now: a mistake in it
       // then costs seconds, not the search. A run with permutations writes its result
       // only after them, so whether it can create it is found out first too.
       if (model.params.permutes > 0) {
-        if (!prepare_permutations(model, loaded, setup, strata)) return kStatusInputError;
+        if (status prepared = prepare_permutations(model, loaded, setup, strata); !prepared.ok())
+          return report_failure(prepared);
         output_file probe;
-        if (!open_output(kResultFileName, probe)) fail(kStatusFatal, "Cannot create a file to write the result!\n");
+        if (!open_output(kResultFileName, probe)) return report_failure(result_not_created());
         abandon_output(probe);
       }
     }
-    share_run_inputs(t, loaded, model, cells);
+    if (status shared = share_run_inputs(t, loaded, model, cells, budget); !shared.ok()) return report_failure(shared);
     const std::vector<double> single = single_snp_statistics(loaded.store, cells);
-    const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds};
+    const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds, &budget};
     // From here a signal stops the run where a checkpoint resumes it; before, there was
     // nothing to keep. Every rank catches it: a launcher passes it to all of them.
     if (saves.enabled) catch_stop_signals();
     const search_context context = context_of(options, saves.enabled);
-    detect(model, in, saves, context);
+    if (status found = detect(model, in, saves, context); !found.ok()) return report_failure(found);
     const time_t ed = time(nullptr);
     if (leads(t))
       printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
-    if (model.params.permutes > 0) permute(model, in, saves, context, setup, strata);
+    if (model.params.permutes > 0) {
+      if (status permuted = permute(model, in, saves, context, setup, strata); !permuted.ok())
+        return report_failure(permuted);
+    }
   } catch (const search_stopped&) {
     return end_stopped(t, saves, model);
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
-    fail_with_hint(kStatusFatal, numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct).c_str(),
-                   "Numerical error: %s\n", e.msg.c_str());
+    return report_failure(with_hint(failure(status_code::fatal, "Numerical error: %s\n", e.msg.c_str()),
+                                    numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct)));
   }
   if (leads(t)) remove_checkpoint();
   return 0;

@@ -3,6 +3,8 @@
 // below return their refusals here, where the run ends with the message and status.
 #pragma once
 
+#include "base/memory_budget.h"
+#include "base/status.h"
 #include "base/team.h"
 #include "data/study.h"
 #include "search/dispatch.h"
@@ -24,7 +26,8 @@ int run(int argc, char** argv, const run_options& options = {});
 
 // Under MPI, rank 0's inputs on every rank, in one place: the study's counts, store and
 // classes, the parameters with TOP_K and the bounds, and the thresholds. The other
-// ranks make their store and lists as rank 0 made its own (it has checked them).
-void share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells);
+// ranks make their store and lists as rank 0 made its own (it has checked them), from
+// their own budget.
+status share_run_inputs(const team& t, study& loaded, search_model& model, thresholds& cells, memory_budget& budget);
 
 }  // namespace velk

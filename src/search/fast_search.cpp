@@ -167,7 +167,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   std::vector<int32_t> row_totals(static_cast<size_t>(full_band) * 3 * kClasses);
   const block_job base = base_job(engine, in);
   split_completeness complete;
-  find_completeness(*in.store, true, complete);
+  find_completeness(*in.store, true, *in.budget, complete);
   // The blocks are visited in tiles that stay in a core's cache while every row of the
   // band meets them; rows are dealt to the threads in turn, and each row still meets
   // the blocks in increasing order, so its survivors come out in SNP order.
@@ -262,7 +262,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
   const block_job base = base_job(engine, in);
   split_completeness complete;
-  find_completeness(*in.store, false, complete);
+  find_completeness(*in.store, false, *in.budget, complete);
   const long blocks = shape.block_ct();
   int64_t loci[4];
   // Parents best first: positions count - 1 down to 0; walk position w is the parent at

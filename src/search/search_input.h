@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/memory_budget.h"
 #include "data/study.h"
 #include "search/search_model.h"
 #include "stats/thresholds.h"
@@ -20,6 +21,7 @@ struct search_input {
                                           // zero up to whole store blocks
   const thresholds* cells = nullptr;      // the major-cell thresholds
   p_value_bounds bounds;
+  memory_budget* budget = nullptr;        // what the searches claim their counts from
 
   const store_shape& shape() const { return store->shape; }
   int snp_ct() const { return store->shape.snp_ct; }

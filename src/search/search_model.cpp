@@ -7,8 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/fail.h"
-#include "base/memory_budget.h"
+#include "base/console.h"
 #include "data/parameter_file.h"
 
 namespace velk {
@@ -38,7 +37,7 @@ std::string disease_loci_hint(int order) {
 // The hint after "Cannot alloc memory for top_k_list!": which of TOP_K and TOP_K x
 // [MULFACTR] is negative or too large; `bytes` the lists' need when it is the memory
 // that is short.
-std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes) {
+std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes, const memory_budget& budget) {
   if (top_k < 0) return printf_string("TOP_K, the number of sets to report, is %ld; give 1 or more, e.g. velk 10.", top_k);
   if (top_k > INT_MAX) return printf_string("TOP_K is %ld; velk reports at most %d sets.", top_k, INT_MAX);
   const long long level = static_cast<long long>(top_k) * mulfactr;
@@ -49,7 +48,7 @@ std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes) {
     return printf_string("the level lists would hold TOP_K x [MULFACTR] = %ld x %d = %lld sets each, more than %d; "
                          "lower TOP_K or [MULFACTR].", top_k, mulfactr, level, INT_MAX);
   if (bytes == 0) return "";
-  const size_t room = memory_limit() > memory_claimed() ? memory_limit() - memory_claimed() : 0;
+  const size_t room = budget.limit() > budget.claimed() ? budget.limit() - budget.claimed() : 0;
   constexpr double kMB = 1 << 20;
   if (order > 2)
     return printf_string("the lists of TOP_K = %ld and TOP_K x [MULFACTR] = %lld sets need %.0f MB, more than the "
@@ -59,15 +58,22 @@ std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes) {
                        "lower TOP_K.", top_k, static_cast<double>(bytes) / kMB, static_cast<double>(room) / kMB);
 }
 
-refusal list_refusal(const std::string& hint_text) { return {"Cannot alloc memory for top_k_list!\n", hint_text}; }
+status list_refusal(const std::string& hint_text) {
+  return with_hint(failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n"), hint_text);
+}
+
+status configuration_refusal(const char* message, const std::string& hint_text = "") {
+  return with_hint(failure(status_code::fatal, "%s", message), hint_text);
+}
 
 // No list holds more than the sets there are.
 double possible_sets(int snp_ct, int k) { return std::max(0.0, locus_set_count(snp_ct, k)); }
 
+// A list of `capacity` sets of `width` SNPs, or null when its header cannot be
+// allocated.
 top_k_list* new_list(int capacity, int width) {
   auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
-  if (list == nullptr) fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n");
-  init_top_k_list(list, capacity, width);
+  if (list != nullptr) init_top_k_list(list, capacity, width);
   return list;
 }
 
@@ -93,18 +99,21 @@ search_model::~search_model() {
   delete_list(result_list);
   delete_list(level_lists[0]);
   delete_list(level_lists[1]);
-  release_memory(claimed);
+  if (budget != nullptr) budget->release(claimed);
 }
 
-std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_ct) {
+status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budget& budget) {
   const search_parameters& params = model.params;
   const int order = params.order;
   const int final_capacity = list_capacity(top_k_in);
   model.top_k = final_capacity;
-  if (order <= 0) return refusal{"Please Input the number of disease loci of the model before!\n", disease_loci_hint(order)};
-  if (order > 4) return refusal{"The number of disease loci is at most 4!\n", ""};
-  if (params.exhaustv != 0 && params.exhaustv != 1) return refusal{"The value of [EXHAUSTV] must be 0 or 1!\n", ""};
-  if (params.permutes < 0) return refusal{"The number of permutations [PERMUTES] cannot be negative!\n", ""};
+  if (order <= 0)
+    return configuration_refusal("Please Input the number of disease loci of the model before!\n",
+                                 disease_loci_hint(order));
+  if (order > 4) return configuration_refusal("The number of disease loci is at most 4!\n");
+  if (params.exhaustv != 0 && params.exhaustv != 1)
+    return configuration_refusal("The value of [EXHAUSTV] must be 0 or 1!\n");
+  if (params.permutes < 0) return configuration_refusal("The number of permutations [PERMUTES] cannot be negative!\n");
   const bool exhaustive = is_exhaustive(params);
   const int level_capacity =
       order > 2 ? (exhaustive ? final_capacity : list_capacity(static_cast<long long>(model.top_k) * params.mulfactr))
@@ -112,7 +121,7 @@ std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_
   // Refused here, before anything is allocated, with the same message as the list would
   // give, so that the hint can say which count is wrong.
   if (final_capacity < 0 || level_capacity < 0)
-    return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, 0));
+    return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, 0, budget));
   // All lists are weighed before any is made: calloc grants a node array beyond the
   // machine lazily, and the run would be killed halfway through the search. Level list
   // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
@@ -123,16 +132,22 @@ std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_
     bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(possible_sets(snp_ct, 2), possible_sets(snp_ct, order)));
   }
-  if (!try_claim_memory(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes));
+  if (!budget.try_claim(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes, budget));
   model.claimed = bytes;
+  model.budget = &budget;
   model.result_list = new_list(final_capacity, order);
+  bool made = model.result_list != nullptr;
   if (exhaustive) {
     model.level_lists[(order - 1) % 2] = new_list(level_capacity, order);
+    made = made && model.level_lists[(order - 1) % 2] != nullptr;
   } else if (order > 2) {
     model.level_lists[0] = new_list(level_capacity, 1);
     model.level_lists[1] = new_list(level_capacity, 2);
+    made = made && model.level_lists[0] != nullptr && model.level_lists[1] != nullptr;
   }
-  return std::nullopt;
+  // The wording of the lists' own failure, which the hint-less message keeps.
+  if (!made) return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n");
+  return ok_status();
 }
 
 }  // namespace velk

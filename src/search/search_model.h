@@ -3,19 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
+#include "base/memory_budget.h"
+#include "base/status.h"
 #include "data/parameter_file.h"
 #include "search/top_k_list.h"
 
 namespace velk {
-
-// A refusal of the configuration: the driver ends the run with it.
-struct refusal {
-  std::string message;
-  std::string hint;
-};
 
 struct search_model {
   search_parameters params;
@@ -26,6 +20,7 @@ struct search_model {
   // capacity top_k, which the p-value filter reads as it reads a level.
   top_k_list* level_lists[2] = {nullptr, nullptr};
   size_t claimed = 0;                               // bytes claimed from the memory budget
+  memory_budget* budget = nullptr;                  // the budget they are claimed from
 
   search_model() = default;
   search_model(const search_model&) = delete;
@@ -33,10 +28,10 @@ struct search_model {
   ~search_model();
 };
 
-// Checks the parameters and creates the lists for a study of `snp_ct` SNPs; the
-// refusal when the configuration cannot be used. `top_k` is taken as parsed, so that a
-// value beyond the int range is refused here.
-std::optional<refusal> create_lists(search_model& model, long top_k, int snp_ct);
+// Checks the parameters and creates the lists for a study of `snp_ct` SNPs, claimed
+// from `budget`; the failure (status 255) when the configuration cannot be used.
+// `top_k` is taken as parsed, so that a value beyond the int range is refused here.
+status create_lists(search_model& model, long top_k, int snp_ct, memory_budget& budget);
 
 // The level list that holds the sets of `order` (2, 3 or 4) during a search of three
 // or four loci: pairs and quadruples share one, triples have the other.

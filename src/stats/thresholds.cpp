@@ -74,9 +74,6 @@ int binomial_threshold_by_bisection(int m, double q, double alpha) {
 thresholds build_thresholds(int sample_ct, double a, double alpha) {
   const int n = sample_ct;
   const size_t size = static_cast<size_t>(n) + 1;
-  // Five arrays of n + 1 entries: a tall study needs more for them than for its store.
-  const size_t claimed = (3 * sizeof(double) + 2 * sizeof(int)) * size;
-  claim_memory(claimed);
   binomial_terms terms;
   // Row 1 at indices 0 and 1; entries not yet derived stay 1.0.
   terms.binom.assign(size, 1.0);
@@ -133,8 +130,17 @@ thresholds build_thresholds(int sample_ct, double a, double alpha) {
     else
       fill_large_cells(T2, kLargestSummedCell + 1, n, b, alpha);
   }
-  release_memory(claimed);
   return out;
+}
+
+status build_study_thresholds(int case_ct, int ctrl_ct, double alpha, memory_budget& budget, thresholds& out) {
+  const int sample_ct = case_ct + ctrl_ct;
+  // Five arrays of n + 1 entries: a tall study needs more for them than for its store.
+  const size_t claimed = (3 * sizeof(double) + 2 * sizeof(int)) * (static_cast<size_t>(sample_ct) + 1);
+  if (!budget.try_claim(claimed)) return out_of_memory();
+  out = build_thresholds(sample_ct, static_cast<double>(case_ct) / static_cast<double>(case_ct + ctrl_ct), alpha);
+  budget.release(claimed);
+  return ok_status();
 }
 
 }  // namespace velk

@@ -9,6 +9,9 @@
 
 #include <vector>
 
+#include "base/memory_budget.h"
+#include "base/status.h"
+
 namespace velk {
 
 struct thresholds {
@@ -17,9 +20,14 @@ struct thresholds {
 };
 
 // The thresholds of a study of `sample_ct` individuals with case fraction
-// `case_fraction`, at tail level `alpha`. Claims its working memory from the budget
-// while it runs (a tall study needs more for it than for its store).
+// `case_fraction`, at tail level `alpha`.
 thresholds build_thresholds(int sample_ct, double case_fraction, double alpha);
+
+// The thresholds of a study of `case_ct` cases and `ctrl_ct` controls at tail level
+// `alpha`, as the search and the report both take them, into `out`. Their working
+// memory is claimed from `budget` while they are built (a tall study needs more for it
+// than for its store): "Cannot allocate memory!" when it has no room.
+status build_study_thresholds(int case_ct, int ctrl_ct, double alpha, memory_budget& budget, thresholds& out);
 
 // The largest cell size whose thresholds come from the summed binomial terms: from
 // 1021 on, the unscaled coefficients overflow the double range.

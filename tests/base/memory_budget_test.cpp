@@ -18,52 +18,57 @@ namespace {
 // millions of studies) refuse studies that fit.
 TEST(MemoryBudget, ClaimsAreGivenBackWithTheirBlocks) {
   const store_shape shape = make_shape(100, 70, 65);
-  const size_t start = memory_claimed();
+  memory_budget budget;
   const struct {
     const char* what;
     std::function<void()> use;  // makes the block, checks its claim, releases it
   } blocks[] = {
       {"store",
-       [&shape, start] {
-         genotype_store store = new_store(shape);
-         EXPECT_GE(memory_claimed() - start, shape.bytes());
+       [&shape, &budget] {
+         genotype_store store;
+         ASSERT_TRUE(new_store(shape, budget, store).ok());
+         EXPECT_GE(budget.claimed(), shape.bytes());
        }},
       {"threshold tables",
-       [] {
+       [&budget] {
          // Claimed while they are built only.
-         EXPECT_EQ(build_thresholds(1000, 0.5, 0.05).case_min.size(), 1001u);
+         thresholds built;
+         ASSERT_TRUE(build_study_thresholds(500, 500, 0.05, budget, built).ok());
+         EXPECT_EQ(built.case_min.size(), 1001u);
        }},
       {"lists",
-       [&shape, start] {
+       [&shape, &budget] {
          search_model model;
          model.params.order = 4;
          model.params.mulfactr = 1000;
-         ASSERT_FALSE(create_lists(model, 100, shape.snp_ct));
+         ASSERT_TRUE(create_lists(model, 100, shape.snp_ct, budget).ok());
          // Three node arrays: the final list's and two level lists' of 100 000 nodes.
-         EXPECT_GE(memory_claimed() - start, 200100 * sizeof(multi_locus_node));
+         EXPECT_GE(budget.claimed(), 200100 * sizeof(multi_locus_node));
        }},
   };
   for (const auto& b : blocks) {
     SCOPED_TRACE(b.what);
     b.use();
-    EXPECT_EQ(memory_claimed(), start);
+    EXPECT_EQ(budget.claimed(), 0u);
   }
 }
 
 TEST(MemoryBudget, ClaimsBeyondTheMachineAreRefused) {
   const size_t physical = static_cast<size_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<size_t>(sysconf(_SC_PAGE_SIZE));
-  EXPECT_LE(memory_limit(), physical);
-  const size_t start = memory_claimed();
-  EXPECT_FALSE(try_claim_memory(physical + 1));
-  EXPECT_FALSE(try_claim_memory(SIZE_MAX));
-  EXPECT_EQ(memory_claimed(), start);
+  memory_budget budget;
+  EXPECT_LE(budget.limit(), physical);
+  EXPECT_FALSE(budget.try_claim(physical + 1));
+  EXPECT_FALSE(budget.try_claim(SIZE_MAX));
+  EXPECT_EQ(budget.claimed(), 0u);
   // Claims add up: two halves of the room fit, a third does not.
-  const size_t half = (memory_limit() - start) / 2;
-  ASSERT_TRUE(try_claim_memory(half));
-  ASSERT_TRUE(try_claim_memory(half));
-  EXPECT_FALSE(try_claim_memory(half));
-  release_memory(2 * half);
-  EXPECT_EQ(memory_claimed(), start);
+  const size_t half = budget.limit() / 2;
+  ASSERT_TRUE(budget.try_claim(half));
+  ASSERT_TRUE(budget.try_claim(half));
+  EXPECT_FALSE(budget.try_claim(half));
+  budget.release(2 * half);
+  EXPECT_EQ(budget.claimed(), 0u);
+  // Ranks that share the machine share its memory.
+  EXPECT_LE(memory_budget(4).limit(), physical / 4);
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ TEST(WordCount, RoundsUpToWholeWords) {
 // A store built in-process, written and counted through the slot views.
 class StoreTest : public ::testing::Test {
  protected:
-  void make(int snps, int cases, int ctrls) { store_ = new_store(make_shape(snps, cases, ctrls)); }
+  void make(int snps, int cases, int ctrls) {
+    ASSERT_TRUE(new_store(make_shape(snps, cases, ctrls), budget_, store_).ok());
+  }
   const store_shape& shape() const { return store_.shape; }
   genotype_slot slot_of(int s, int g) const { return slot(store_, s, g); }
   // Sets individual d's genotype g at SNP s; g outside 0..2 is a missing genotype.
@@ -36,6 +38,7 @@ class StoreTest : public ::testing::Test {
   }
 
  private:
+  memory_budget budget_;
   genotype_store store_;
 };
 

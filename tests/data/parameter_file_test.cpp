@@ -27,7 +27,7 @@ parameters load(const std::string& text) {
   testing::study_dir dir;
   dir.write("VELKparameters.txt", text);
   search_parameters read;
-  EXPECT_TRUE(read_parameters((dir.path() / "VELKparameters.txt").c_str(), read));
+  EXPECT_TRUE(read_parameters((dir.path() / "VELKparameters.txt").c_str(), read).ok());
   return {read.order, read.mulfactr, read.max_pval, read.maxgwpvl, read.alpha_rf};
 }
 
@@ -76,9 +76,9 @@ TEST(Parameters, MissingFileIsReported) {
   testing::study_dir dir;
   const std::string path = (dir.path() / "no such file.txt").string();
   search_parameters read;
-  ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(read_parameters(path.c_str(), read));
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Cannot open the parameter file \"" + path + "\"\n");
+  const status opened = read_parameters(path.c_str(), read);
+  EXPECT_EQ(opened.code, status_code::input_error);
+  EXPECT_EQ(opened.message, "Cannot open the parameter file \"" + path + "\"\n");
   EXPECT_EQ(read.order, 0);
 }
 

@@ -174,5 +174,41 @@ TEST(Loading, Failures) {
   }
 }
 
+// Each way a refusal reaches the console from the reader that meets it: the lines the
+// load said before it (a warning among them) in their place, the refusal, and the
+// driver's own closing line where velk writes one; velk-report writes the load's
+// warnings but none of its counts, and no closing line.
+TEST(Loading, RefusalsReachTheConsoleInOrder) {
+  const std::string warning = "Warning: VELKphenotypes.txt is not read: the study lists no VCF or BCF file.\n";
+  const std::string bad_token = "File a.txt, line 2: \"x\" is not an integer.\n";
+  const study_files unusable = {{kListFileName, "a.txt\n"}, {"a.txt", "1 0 1\n0 x 2\n"}, {"VELKphenotypes.txt", "s1 2\n"},
+                          {"VELKparameters.txt", kParameters}, {kResult, kOldResult}};
+  const struct {
+    const char* name;
+    const char* program;
+    study_files inputs;
+    int status;
+    std::string out;  // after velk's banner
+    std::string err;
+  } cases[] = {
+      {"velk: a warning, then the refusal of the counting pass", VELK_BINARY, unusable, 1, kInputLine,
+       warning + bad_token + kNotLoaded},
+      {"velk-report: the same load", VELK_REPORT_BINARY, unusable, 1, "", warning + bad_token},
+      {"velk-report: no parameter file", VELK_REPORT_BINARY, {{kResult, kOldResult}}, 1, "",
+       "Cannot open the parameter file \"VELKparameters.txt\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    study_dir dir;
+    write_files(dir.path(), c.inputs);
+    const bool velk = std::string(c.program) == VELK_BINARY;
+    const run_result r = dir.run(velk ? std::vector<std::string>{"5"} : std::vector<std::string>{}, c.program);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(velk ? without_banner(r.out) : r.out, c.out);
+    EXPECT_EQ(dir.read(kResult), kOldResult);
+  }
+}
+
 }  // namespace
 }  // namespace velk::testing

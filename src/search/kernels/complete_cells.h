@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/memory_budget.h"
 #include "data/genotype_store.h"
 
 namespace velk {
@@ -63,6 +64,7 @@ struct split_completeness {
   std::vector<int32_t> genotype_counts;
   int class_size[kClasses] = {0, 0};  // the cases and the controls of the split
   size_t claimed = 0;  // bytes claimed from the memory budget
+  memory_budget* budget = nullptr;  // the budget they are claimed from
 
   split_completeness() = default;
   split_completeness(const split_completeness&) = delete;
@@ -71,8 +73,9 @@ struct split_completeness {
 };
 
 // Finds the completeness of a store, with the genotype counts when `with_counts` (the pair search
-// needs them; the extension, whose rows are no SNP, does not). Call on the main thread.
-void find_completeness(const genotype_store& store, bool with_counts, split_completeness& out);
+// needs them; the extension, whose rows are no SNP, does not), the counts claimed from
+// `budget`. Call on the main thread.
+void find_completeness(const genotype_store& store, bool with_counts, memory_budget& budget, split_completeness& out);
 
 // The block's genotype counts, or null when the split has none.
 inline const int32_t* block_genotype_counts(const split_completeness& c, long b) {

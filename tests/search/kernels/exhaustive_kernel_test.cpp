@@ -26,8 +26,9 @@ namespace {
 // A class of `words` words whose last word is partly empty (when it has any).
 int class_size(std::mt19937_64& rng, int words) { return words == 0 ? 0 : 64 * words - static_cast<int>(rng() % 64); }
 
-genotype_store random_store(std::mt19937_64& rng, int snp_ct, int case_ct, int ctrl_ct) {
-  genotype_store store = new_store(make_shape(snp_ct, case_ct, ctrl_ct));
+genotype_store random_store(std::mt19937_64& rng, int snp_ct, int case_ct, int ctrl_ct, memory_budget& budget) {
+  genotype_store store;
+  EXPECT_TRUE(new_store(make_shape(snp_ct, case_ct, ctrl_ct), budget, store).ok());
   const double missing = std::array<double, 3>{0.0, 0.01, 0.2}[rng() % 3];
   std::uniform_real_distribution<double> unit(0, 1);
   for (int s = 0; s < snp_ct; ++s)
@@ -44,19 +45,21 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
   constexpr int kMaxWords = 65;
   constexpr int kSnps = 13;  // a second block, partly empty
   std::mt19937_64 rng(20261209);
+  memory_budget budget;
   const std::vector<std::vector<int64_t>> parents = {{0, 1}, {0, 6}, {3, 8}, {0, 1, 2}, {0, 1, 9}, {2, 4, 5}};
   int compared = 0;
   for (int case_words = 0; case_words <= kMaxWords; ++case_words) {
     for (int ctrl_words : {0, 1, case_words, kMaxWords - case_words}) {
       const int case_ct = class_size(rng, case_words), ctrl_ct = class_size(rng, ctrl_words);
       if (case_ct + ctrl_ct == 0) continue;
-      const genotype_store store = random_store(rng, kSnps, case_ct, ctrl_ct);
+      const genotype_store store = random_store(rng, kSnps, case_ct, ctrl_ct, budget);
       const thresholds cells = build_thresholds(case_ct + ctrl_ct, double(case_ct) / (case_ct + ctrl_ct), 0.05);
       const std::vector<double> single(static_cast<size_t>(store.shape.block_ct()) * kLanes, 0.0);
       search_input in;
       in.store = &store;
       in.single = single.data();
       in.cells = &cells;
+      in.budget = &budget;
       const size_t words = store.shape.slot_words();
       for (kernel_level level :
            {kernel_level::table, kernel_level::popcnt, kernel_level::avx2, kernel_level::avx512}) {

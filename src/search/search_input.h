@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "data/parameter_file.h"  // p_value_bounds
 #include "data/study.h"
-#include "search/search_model.h"
 #include "stats/thresholds.h"
 
 namespace velk {

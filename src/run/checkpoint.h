@@ -17,7 +17,7 @@
 
 #include "base/file_fingerprint.h"
 #include "search/search_model.h"
-#include "search/fast_search.h"
+#include "search/search_context.h"
 
 namespace velk {
 

@@ -111,24 +111,29 @@ double search_maximum(const search_model& model, const search_input& in, const s
   [[maybe_unused]] const std::optional<refusal> refused =
       create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct());
   assert(!refused);
+  // A permutation's search runs whole on this rank, silently, from its start: of the
+  // run's context it takes the path and the work sizes.
+  search_context alone;
+  alone.path = context.path;
+  alone.tuning = context.tuning;
+  alone.show_progress = false;
+  alone.announce_levels = false;
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
-  prepare_engine(engine, kernel_of(context.path), context.tuning, in);
-  engine.show_progress = false;
-  engine.announce_levels = false;
+  prepare_engine(engine, kernel_of(context.path), in);
   double best = 0;
   if (order == 2) {
     // Before the p-value bounds: the pair search starts from row 0 with a bound of 0.
-    engine.resume = level_mark{2, 0, 0.0};
-    fast_pair_search(*repeat.result_list, true, in, engine);
+    alone.resume = level_mark{2, 0, 0.0};
+    fast_pair_search(*repeat.result_list, true, in, alone, engine);
     if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
   } else if (exhaustive) {
     // Every set that beats its SNPs counts, from a bound of 0 as for pairs.
     top_k_list& list = level_list(repeat, order);
-    fast_exhaustive_search(in, order, 0.0, engine, list);
+    fast_exhaustive_search(in, order, 0.0, alone, engine, list);
     if (list.count > 0) best = list.nodes[0].chisq;
   } else {
-    search_levels(repeat, order, in, &engine);
+    search_levels(repeat, order, in, alone, &engine);
     const top_k_list& level = level_list(repeat, order);
     for (int i = 0; i < level.count; ++i) best = std::max(best, level.nodes[i].chisq);
   }
@@ -148,10 +153,6 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
   genotype_store store = new_store(loaded.shape());
   search_input permuted = loaded;
   permuted.store = &store;
-  search_context alone = context;
-  alone.processes = &single_process();  // each rank runs whole permutations of its own
-  alone.after_band = nullptr;
-  alone.stop_requested = nullptr;
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
   for (long r = 0; r < rounds; ++r) {
     // Each permutation is a whole search, which no checkpoint can cut: the run stops
@@ -168,7 +169,7 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
       const std::vector<double> single = single_snp_statistics(store, *loaded.cells);
       permuted.single = single.data();
       found[0] = static_cast<double>(b);
-      found[1] = search_maximum(model, permuted, alone);
+      found[1] = search_maximum(model, permuted, context);  // on this rank alone
     }
     std::vector<unsigned char> bytes(sizeof found), all;
     memcpy(bytes.data(), found, sizeof found);

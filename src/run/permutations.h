@@ -41,7 +41,8 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
 // p-value bounds (0 when it finds no set): the best SNP alone; the best pair that beats
 // both its SNPs (a list of one, so the bound climbs at once); or the best set in the
 // level list of the order, whose lists keep their sizes (their selection is part of
-// what is calibrated).
+// what is calibrated). The search runs whole on the calling rank, silently, from its
+// start, with the path and work sizes of `context`.
 double search_maximum(const search_model& model, const search_input& in, const search_context& context);
 
 // Runs the permutations of the input `loaded` (the study as loaded) whose maximum is

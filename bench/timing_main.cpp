@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/status.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
 #include "data/plink_fileset.h"
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
         search_input part = in;
         part.store = &first;
         top_k_list list{};
-        init_top_k_list(&list, static_cast<int>(top_k), order);
+        if (const status made = init_top_k_list(&list, static_cast<int>(top_k), order); !made.ok())
+          exit(report_failure(made));
         const auto start = clock_type::now();
         fast_exhaustive_search(part, order, 2.0, context, engine, list);
         const double took = seconds_since(start);

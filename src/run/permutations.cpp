@@ -1,7 +1,6 @@
 #include "run/permutations.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -96,21 +95,22 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
   }
 }
 
-double search_maximum(const search_model& model, const search_input& in, const search_context& context) {
+status search_maximum(const search_model& model, const search_input& in, const search_context& context,
+                      double& best) {
   const int order = model.params.order;
+  best = 0;
   if (order == 1) {
-    double best = 0;
     for (long s = 0; s < in.snp_ct(); ++s) best = std::max(best, in.single[s]);
-    return best;
+    return ok_status();
   }
   search_model repeat;
   repeat.params = model.params;
   // A pair search and an exhaustive one need their best set only: a list of one. The
   // run's own lists were made with these parameters, so these can be made too.
   const bool exhaustive = is_exhaustive(model.params);
-  [[maybe_unused]] const std::optional<refusal> refused =
-      create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct());
-  assert(!refused);
+  if (const std::optional<refusal> refused =
+          create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct()))
+    return with_hint(failure(status_code::fatal, "%s", refused->message.c_str()), refused->hint);
   // A permutation's search runs whole on this rank, silently, from its start: of the
   // run's context it takes the path and the work sizes.
   search_context alone;
@@ -121,7 +121,6 @@ double search_maximum(const search_model& model, const search_input& in, const s
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
   prepare_engine(engine, kernel_of(context.path), in);
-  double best = 0;
   if (order == 2) {
     // Before the p-value bounds: the pair search starts from row 0 with a bound of 0.
     alone.resume = level_mark{2, 0, 0.0};
@@ -137,12 +136,12 @@ double search_maximum(const search_model& model, const search_input& in, const s
     const top_k_list& level = level_list(repeat, order);
     for (int i = 0; i < level.count; ++i) best = std::max(best, level.nodes[i].chisq);
   }
-  return best;
+  return search_lists_status(repeat);
 }
 
-void run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
-                      const search_context& context, std::vector<double>& maxima,
-                      const std::function<void()>& after_round) {
+status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
+                        const search_context& context, std::vector<double>& maxima,
+                        const std::function<void()>& after_round) {
   const team& t = *context.processes;
   // Every rank deals the permutations still to do alike: rank 0's maxima (a resumed
   // run's) decide which.
@@ -169,7 +168,11 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
       const std::vector<double> single = single_snp_statistics(store, *loaded.cells);
       permuted.single = single.data();
       found[0] = static_cast<double>(b);
-      found[1] = search_maximum(model, permuted, context);  // on this rank alone
+      // On this rank alone. A failed search (memory) is never counted: rank 0 returns it
+      // to end the run; another rank ends alone, at once, and the launcher ends the rest.
+      const status searched = search_maximum(model, permuted, context, found[1]);
+      if (!searched.ok() && leads(t)) return searched;
+      if (!searched.ok()) end_run_with(searched);
     }
     std::vector<unsigned char> bytes(sizeof found), all;
     memcpy(bytes.data(), found, sizeof found);
@@ -185,6 +188,7 @@ void run_permutations(const permutation_setup& setup, const search_model& model,
     }
     after_round();
   }
+  return ok_status();
 }
 
 void share_setup(const team& t, permutation_setup& setup) {

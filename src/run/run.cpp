@@ -114,8 +114,8 @@ void write_files(const search_model& model, const std::vector<double>* maxima) {
 }
 
 // The search, and the result file of a run without permutations (a run with them
-// writes it with theirs, at the end).
-void detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
+// writes it with theirs, at the end). Fails when a list could not take a set (memory).
+status detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
   const team& t = *context.processes;
   // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
@@ -135,9 +135,11 @@ void detect(search_model& model, const search_input& in, checkpointing& saves, s
     };
   }
   run_search(model, in, context);
-  if (!leads(t)) return;
+  if (!leads(t)) return ok_status();
+  if (status listed = search_lists_status(model); !listed.ok()) return listed;
   warn_if_no_set(model, in.snp_ct());
   if (model.params.permutes == 0) write_files(model, nullptr);
+  return ok_status();
 }
 
 // The inputs of the permutations, on rank 0, read and checked before the search so
@@ -155,8 +157,8 @@ bool prepare_permutations(const search_model& model, const study& loaded, permut
 
 // The whole search repeated on permuted classes, then the result file with the files
 // of family-wise p-values.
-void permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
-             permutation_setup& setup, int strata) {
+status permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
+               permutation_setup& setup, int strata) {
   const team& t = *context.processes;
   if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
   share_setup(t, setup);
@@ -173,11 +175,12 @@ void permute(const search_model& model, const search_input& in, checkpointing& s
   level_progress progress("permutations", "searches", static_cast<double>(setup.count), leads(t),
                           static_cast<double>(done_before));
   saves.state.mark = {model.params.order + 1, 0, 0.0};
-  run_permutations(setup, model, in, context, maxima, [&] {
+  const status permuted = run_permutations(setup, model, in, context, maxima, [&] {
     progress.advance(static_cast<double>(count_done()));
     saves.save(model);
   });
-  if (!leads(t)) return;
+  if (!permuted.ok()) return permuted;
+  if (!leads(t)) return ok_status();
   write_files(model, &maxima);
   const int seconds = static_cast<int>(time(nullptr) - start);
   if (done_before == 0)
@@ -187,6 +190,7 @@ void permute(const search_model& model, const search_input& in, checkpointing& s
     printf("Permutations: %ld of %lld searches on permuted classes in this run, %d seconds; family-wise p-values "
            "in %s.\n", static_cast<long>(setup.count) - done_before, static_cast<long long>(setup.count), seconds,
            kPermutationsFileName);
+  return ok_status();
 }
 
 // A run stopped by SIGTERM or SIGINT at the end of a band or before a permutation
@@ -294,11 +298,13 @@ int run(int argc, char** argv, const run_options& options) {
     // nothing to keep. Every rank catches it: a launcher passes it to all of them.
     if (saves.enabled) catch_stop_signals();
     const search_context context = context_of(options, saves.enabled);
-    detect(model, in, saves, context);
+    if (const status searched = detect(model, in, saves, context); !searched.ok()) return report_failure(searched);
     const time_t ed = time(nullptr);
     if (leads(t))
       printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
-    if (model.params.permutes > 0) permute(model, in, saves, context, setup, strata);
+    if (model.params.permutes > 0)
+      if (const status permuted = permute(model, in, saves, context, setup, strata); !permuted.ok())
+        return report_failure(permuted);
   } catch (const search_stopped&) {
     return end_stopped(t, saves, model);
   } catch (const alglib::ap_error& e) {

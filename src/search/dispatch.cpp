@@ -3,6 +3,7 @@
 #include <libalglib/specialfunctions.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "search/exhaustive_search.h"
 #include "search/extension.h"
@@ -73,6 +74,12 @@ void run_search(const search_model& model, const search_input& in, const search_
     const double raw = alglib::chisquarecdistribution(2, node.chisq);
     if (raw <= in.bounds.raw || raw * sets <= in.bounds.corrected) insert_top_k_list(model.result_list, &node);
   }
+}
+
+status search_lists_status(const search_model& model) {
+  for (const top_k_list* list : {model.result_list, model.level_lists[0], model.level_lists[1]})
+    if (list != nullptr && !top_k_list_status(*list).ok()) return top_k_list_status(*list);
+  return ok_status();
 }
 
 }  // namespace velk

@@ -64,11 +64,11 @@ refusal list_refusal(const std::string& hint_text) { return {"Cannot alloc memor
 // No list holds more than the sets there are.
 double possible_sets(int snp_ct, int k) { return std::max(0.0, locus_set_count(snp_ct, k)); }
 
-top_k_list* new_list(int capacity, int width) {
-  auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
-  if (list == nullptr) fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n");
-  init_top_k_list(list, capacity, width);
-  return list;
+// Makes `list`; its failure is the message create_lists refuses with.
+status new_list(top_k_list*& list, int capacity, int width) {
+  list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
+  if (list == nullptr) return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n");
+  return init_top_k_list(list, capacity, width);
 }
 
 void delete_list(top_k_list*& list) {
@@ -125,13 +125,14 @@ std::optional<refusal> create_lists(search_model& model, long top_k_in, int snp_
   }
   if (!try_claim_memory(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes));
   model.claimed = bytes;
-  model.result_list = new_list(final_capacity, order);
-  if (exhaustive) {
-    model.level_lists[(order - 1) % 2] = new_list(level_capacity, order);
-  } else if (order > 2) {
-    model.level_lists[0] = new_list(level_capacity, 1);
-    model.level_lists[1] = new_list(level_capacity, 2);
+  status made = new_list(model.result_list, final_capacity, order);
+  if (made.ok() && exhaustive) {
+    made = new_list(model.level_lists[(order - 1) % 2], level_capacity, order);
+  } else if (made.ok() && order > 2) {
+    made = new_list(model.level_lists[0], level_capacity, 1);
+    if (made.ok()) made = new_list(model.level_lists[1], level_capacity, 2);
   }
+  if (!made.ok()) return refusal{made.message, made.hint};
   return std::nullopt;
 }
 

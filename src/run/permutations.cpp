@@ -155,7 +155,8 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
   for (long r = 0; r < rounds; ++r) {
     // Each permutation is a whole search, which no checkpoint can cut: the run stops
-    // between rounds, on every rank at the same one.
+    // between rounds, on every rank at the same one, with the program's one exception,
+    // as the band walk stops (fast_search.h).
     int32_t stop = leads(t) && context.stop_requested && context.stop_requested();
     share(t, stop);
     if (stop != 0) throw search_stopped{};

@@ -46,14 +46,15 @@ int main(int argc, char** argv) {
   const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds, &budget};
   const long p = loaded.shape().snp_ct;
   search_engine engine;
-  prepare_engine(engine, best_kernel_level(), {}, in);
-  engine.processes = &t;
-  engine.show_progress = false;
+  prepare_engine(engine, best_kernel_level(), in);
   band_traffic traffic;
-  engine.traffic = &traffic;
+  search_context context;
+  context.processes = &t;
+  context.show_progress = false;
+  context.traffic = &traffic;
   MPI_Barrier(MPI_COMM_WORLD);
   const auto start = std::chrono::steady_clock::now();
-  fast_pair_search(level_list(model, 2), false, in, engine);
+  fast_pair_search(level_list(model, 2), false, in, context, engine);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (leads(t)) {
     const double pairs = static_cast<double>(p) * (p - 1) / 2;

@@ -20,14 +20,14 @@ void time_pairs(benchmark::State& state, bool fast, int threads) {
   const search_input in = study.input();
   omp_set_num_threads(threads);
   search_engine engine;
-  if (fast) prepare_engine(engine, best_kernel_level(), {}, in);
+  if (fast) prepare_engine(engine, best_kernel_level(), in);
   for (auto _ : state) {
     search_model model;
     model.params.order = 3;
     model.params.mulfactr = 10;
     if (!create_lists(model, 100, snps, study.budget).ok()) state.SkipWithError("lists refused");
     if (fast)
-      fast_pair_search(level_list(model, 2), false, in, engine);
+      fast_pair_search(level_list(model, 2), false, in, search_context{}, engine);
     else
       pair_search(level_list(model, 2), false, in);
   }

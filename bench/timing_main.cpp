@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/status.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
 #include "data/plink_fileset.h"
@@ -90,7 +91,7 @@ double time_pairs(const search_model& model, const search_input& in, const searc
   refresh_top_k_list(&pairs, 2);
   const auto start = clock_type::now();
   if (engine != nullptr)
-    fast_pair_search(pairs, false, in, *engine);
+    fast_pair_search(pairs, false, in, search_context{}, *engine);
   else
     pair_search(pairs, false, in);
   return seconds_since(start);
@@ -134,7 +135,8 @@ int main(int argc, char** argv) {
   const search_input in{&loaded, &loaded.store, run.single.data(), &run.cells, model.bounds, &budget};
   const long p = loaded.shape().snp_ct;
   search_engine engine;
-  prepare_engine(engine, best_kernel_level(), {}, in);
+  prepare_engine(engine, best_kernel_level(), in);
+  const search_context context;
   const double pairs = static_cast<double>(p) * (p - 1) / 2;
   if (mode == "pairs") {
     omp_set_num_threads(1);
@@ -164,9 +166,10 @@ int main(int argc, char** argv) {
         search_input part = in;
         part.store = &first;
         top_k_list list{};
-        init_top_k_list(&list, static_cast<int>(top_k), order);
+        if (const status made = init_top_k_list(&list, static_cast<int>(top_k), order); !made.ok())
+          exit(report_failure(made));
         const auto start = clock_type::now();
-        fast_exhaustive_search(part, order, 2.0, engine, list);
+        fast_exhaustive_search(part, order, 2.0, context, engine, list);
         const double took = seconds_since(start);
         destroy_top_k_list(&list);
         first.words = nullptr;
@@ -194,7 +197,7 @@ int main(int argc, char** argv) {
       refresh_top_k_list(&into, order);
       const auto start = clock_type::now();
       if (with != nullptr)
-        fast_extend_level(parents, into, order, in, *with);
+        fast_extend_level(parents, into, order, in, context, *with);
       else
         extend_level_straightforward(parents, into, order, in);
       return seconds_since(start);

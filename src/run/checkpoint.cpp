@@ -128,6 +128,11 @@ run_identity identify_run(long top_k, const std::vector<std::string>& input_file
 }
 
 bool save_checkpoint(const run_identity& identity, const search_model& model, const search_state& state) {
+  // A list that refused a node for want of memory is not the list the search would
+  // hold: the checkpoint on disk stays as it was, and the run ends with the failure
+  // after the search.
+  for (int k = 0; k < 3; ++k)
+    if (const top_k_list* list = model_list(model, k); list != nullptr && !top_k_list_status(*list).ok()) return false;
   std::string out(kMagic, sizeof kMagic);
   put_value(out, kFormat);
   put_identity(out, identity);

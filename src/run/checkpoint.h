@@ -17,7 +17,7 @@
 
 #include "base/file_fingerprint.h"
 #include "search/search_model.h"
-#include "search/fast_search.h"
+#include "search/search_context.h"
 
 namespace velk {
 
@@ -38,7 +38,8 @@ struct search_state {
   std::vector<double> permutation_maxima;  // one per permutation b (NaN: not done yet)
 };
 
-// Writes the checkpoint (a new file renamed into place). False when it cannot be written.
+// Writes the checkpoint (a new file renamed into place). False when it cannot be written,
+// or when a list recorded a failure to take a node (top_k_list.h).
 bool save_checkpoint(const run_identity& identity, const search_model& model, const search_state& state);
 
 // Reads a checkpoint of a search over `snp_ct` SNPs into `model`'s lists and `state`. True when the run resumes from

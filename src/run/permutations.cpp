@@ -1,7 +1,6 @@
 #include "run/permutations.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -96,48 +95,53 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
   }
 }
 
-double search_maximum(const search_model& model, const search_input& in, const search_context& context) {
+status search_maximum(const search_model& model, const search_input& in, const search_context& context,
+                      double& best) {
   const int order = model.params.order;
+  best = 0;
   if (order == 1) {
-    double best = 0;
     for (long s = 0; s < in.snp_ct(); ++s) best = std::max(best, in.single[s]);
-    return best;
+    return ok_status();
   }
   search_model repeat;
   repeat.params = model.params;
   // A pair search and an exhaustive one need their best set only: a list of one. The
   // run's own lists were made with these parameters, so these can be made too.
   const bool exhaustive = is_exhaustive(model.params);
-  [[maybe_unused]] const status made =
-      create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct(), *in.budget);
-  assert(made.ok());
+  if (status made = create_lists(repeat, order == 2 || exhaustive ? 1 : model.top_k, in.snp_ct(), *in.budget);
+      !made.ok())
+    return made;
+  // A permutation's search runs whole on this rank, silently, from its start: of the
+  // run's context it takes the path and the work sizes.
+  search_context alone;
+  alone.path = context.path;
+  alone.tuning = context.tuning;
+  alone.show_progress = false;
+  alone.announce_levels = false;
   search_engine engine;
   // Permutations always take the fast path: they need the maximum, not a reference.
-  prepare_engine(engine, kernel_of(context.path), context.tuning, in);
-  engine.show_progress = false;
-  engine.announce_levels = false;
-  double best = 0;
+  prepare_engine(engine, kernel_of(context.path), in);
   if (order == 2) {
     // Before the p-value bounds: the pair search starts from row 0 with a bound of 0.
-    engine.resume = level_mark{2, 0, 0.0};
-    fast_pair_search(*repeat.result_list, true, in, engine);
+    alone.resume = level_mark{2, 0, 0.0};
+    fast_pair_search(*repeat.result_list, true, in, alone, engine);
     if (repeat.result_list->count > 0) best = repeat.result_list->nodes[0].chisq;
   } else if (exhaustive) {
     // Every set that beats its SNPs counts, from a bound of 0 as for pairs.
     top_k_list& list = level_list(repeat, order);
-    fast_exhaustive_search(in, order, 0.0, engine, list);
+    fast_exhaustive_search(in, order, 0.0, alone, engine, list);
     if (list.count > 0) best = list.nodes[0].chisq;
   } else {
-    search_levels(repeat, order, in, &engine);
+    search_levels(repeat, order, in, alone, &engine);
     const top_k_list& level = level_list(repeat, order);
     for (int i = 0; i < level.count; ++i) best = std::max(best, level.nodes[i].chisq);
   }
-  return best;
+  return search_lists_status(repeat);
 }
 
 status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
-                      const search_context& context, std::vector<double>& maxima,
-                      const std::function<void()>& after_round) {
+                        const search_context& context, std::vector<double>& maxima,
+                        const std::function<void()>& after_round) {
   const team& t = *context.processes;
   // Every rank deals the permutations still to do alike: rank 0's maxima (a resumed
   // run's) decide which.
@@ -149,14 +153,11 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
   if (status made = new_store(loaded.shape(), *loaded.budget, store); !made.ok()) return made;
   search_input permuted = loaded;
   permuted.store = &store;
-  search_context alone = context;
-  alone.processes = &single_process();  // each rank runs whole permutations of its own
-  alone.after_band = nullptr;
-  alone.stop_requested = nullptr;
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
   for (long r = 0; r < rounds; ++r) {
     // Each permutation is a whole search, which no checkpoint can cut: the run stops
-    // between rounds, on every rank at the same one.
+    // between rounds, on every rank at the same one, with the program's one exception,
+    // as the band walk stops (fast_search.h).
     int32_t stop = leads(t) && context.stop_requested && context.stop_requested();
     share(t, stop);
     if (stop != 0) throw search_stopped{};
@@ -169,7 +170,11 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
       const std::vector<double> single = single_snp_statistics(store, *loaded.cells);
       permuted.single = single.data();
       found[0] = static_cast<double>(b);
-      found[1] = search_maximum(model, permuted, alone);
+      // On this rank alone. A failed search (memory) is never counted: rank 0 returns it
+      // to end the run; another rank ends alone, at once, and the launcher ends the rest.
+      const status searched = search_maximum(model, permuted, context, found[1]);
+      if (!searched.ok() && leads(t)) return searched;
+      if (!searched.ok()) end_run_with(searched);
     }
     std::vector<unsigned char> bytes(sizeof found), all;
     memcpy(bytes.data(), found, sizeof found);

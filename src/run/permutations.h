@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/status.h"
 #include "base/team.h"
 #include "search/dispatch.h"
 #include "search/search_input.h"
@@ -41,8 +42,11 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
 // p-value bounds (0 when it finds no set): the best SNP alone; the best pair that beats
 // both its SNPs (a list of one, so the bound climbs at once); or the best set in the
 // level list of the order, whose lists keep their sizes (their selection is part of
-// what is calibrated).
-double search_maximum(const search_model& model, const search_input& in, const search_context& context);
+// what is calibrated), into `best`. The search runs whole on the calling rank,
+// silently, from its start, with the path and work sizes of `context`. Fails when its
+// lists cannot be made or cannot take a set (memory).
+status search_maximum(const search_model& model, const search_input& in, const search_context& context,
+                      double& best);
 
 // Runs the permutations of the input `loaded` (the study as loaded) whose maximum is
 // still NaN in `maxima` (B entries), each rank
@@ -50,10 +54,11 @@ double search_maximum(const search_model& model, const search_input& in, const s
 // one permutation per rank, rank 0 holds the round's maxima and calls `after_round`.
 // Before each round rank 0 polls context.stop_requested; when asked, every rank throws
 // search_stopped (the permutations done are in `maxima`). Fails when the rank's store
-// of permuted classes finds no room in the budget.
+// of permuted classes finds no room in the budget; a search that fails (memory) is not
+// counted: on rank 0 it is returned, another rank ends the run with it.
 status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
-                      const search_context& context,
-                      std::vector<double>& maxima, const std::function<void()>& after_round);
+                        const search_context& context, std::vector<double>& maxima,
+                        const std::function<void()>& after_round);
 
 // Rank 0's setup on every rank.
 void share_setup(const team& t, permutation_setup& setup);

@@ -121,7 +121,7 @@ status write_files(const search_model& model, const std::vector<double>* maxima)
 }
 
 // The search, and the result file of a run without permutations (a run with them
-// writes it with theirs, at the end).
+// writes it with theirs, at the end). Fails when a list could not take a set (memory).
 status detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
   const team& t = *context.processes;
   // Resume from a checkpoint that belongs to this run; every rank learns where.
@@ -143,6 +143,7 @@ status detect(search_model& model, const search_input& in, checkpointing& saves,
   }
   run_search(model, in, context);
   if (!leads(t)) return ok_status();
+  if (status listed = search_lists_status(model); !listed.ok()) return listed;
   warn_if_no_set(model, in.snp_ct());
   if (model.params.permutes == 0) return write_files(model, nullptr);
   return ok_status();

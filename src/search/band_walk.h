@@ -93,7 +93,7 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
 
 // The level's starting point: where rank 0 resumes it, or its start; every rank
 // learns it.
-level_mark level_start(const search_engine& engine, int order, long first, double bound);
+level_mark level_start(const search_context& context, int order, long first, double bound);
 
 // The band loop of every fast search. A search walks its units (rows of the pair
 // search upwards, parents of a level downwards, parents of the exhaustive search in
@@ -102,21 +102,23 @@ level_mark level_start(const search_engine& engine, int order, long first, doubl
 // `screen_units` (this rank's units [u0, u1) of the band starting at walk position w0,
 // with the screening bound), gathered on rank 0 and offered there unit by unit, in
 // walk order, by `offer_unit`; `after_band` then gets the walk position reached. When
-// rank 0 is asked to stop, every rank throws search_stopped after that band.
+// rank 0 is asked to stop, every rank throws search_stopped after that band: the one
+// exception the program throws, so that every rank leaves the nested searches at once,
+// at the same band (fast_search.h).
 template <class Part, class Screen, class Offer, class After>
-void walk_in_bands(const search_engine& engine, long walk_ct, long full_band, double& bound, Part part,
+void walk_in_bands(const search_context& context, long walk_ct, long full_band, double& bound, Part part,
                    Screen screen_units, Offer offer_unit, After after_band) {
-  const team& t = *engine.processes;
+  const team& t = *context.processes;
   band_survivors kept(full_band);
   double screen = bound;  // the bound this rank screens with
-  long band = std::min(engine.tuning.first_band_rows * t.size, full_band);
+  long band = std::min(context.tuning.first_band_rows * t.size, full_band);
   for (long w0 = 0; w0 < walk_ct; w0 += band, band = next_band(band, full_band)) {
     const long units = std::min(band, walk_ct - w0);
     long u0, u1;
     part(w0, units, t.rank, t.size, u0, u1);
     screen_units(w0, u0, u1, screen, kept);
-    bool stop = leads(t) && engine.stop_requested && engine.stop_requested();
-    exchange_band(t, kept, u0, u1, units, bound, screen, stop, engine.traffic);
+    bool stop = leads(t) && context.stop_requested && context.stop_requested();
+    exchange_band(t, kept, u0, u1, units, bound, screen, stop, context.traffic);
     if (leads(t)) {
       for (long u = 0; u < units; ++u) offer_unit(w0 + u, kept[u]);
       screen = bound;

@@ -3,6 +3,7 @@
 #include <libalglib/specialfunctions.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "search/exhaustive_search.h"
 #include "search/extension.h"
@@ -42,19 +43,12 @@ void run_search(const search_model& model, const search_input& in, const search_
   }
   search_engine engine;
   const bool fast = context.path != search_path::straightforward;
-  if (fast) {
-    prepare_engine(engine, kernel_of(context.path), context.tuning, in);
-    engine.processes = context.processes;
-    engine.show_progress = leads(*context.processes);
-    engine.after_band = context.after_band;
-    engine.stop_requested = context.stop_requested;
-    engine.resume = context.resume;
-  }
+  if (fast) prepare_engine(engine, kernel_of(context.path), in);
   if (order == 2) {
     if (searched_before)
       return;
     else if (fast)
-      fast_pair_search(*model.result_list, true, in, engine);
+      fast_pair_search(*model.result_list, true, in, context, engine);
     else
       pair_search(*model.result_list, true, in);
     return;
@@ -63,13 +57,13 @@ void run_search(const search_model& model, const search_input& in, const search_
     if (!searched_before) {
       top_k_list& list = level_list(model, order);
       if (fast)
-        fast_exhaustive_search(in, order, 2.0, engine, list);
+        fast_exhaustive_search(in, order, 2.0, context, engine, list);
       else
         exhaustive_search_straightforward(in, order, 2.0, list);
     }
     printf("\t All %d-locus sets searched!\n", order);
   } else {
-    search_levels(model, order, in, fast ? &engine : nullptr);
+    search_levels(model, order, in, context, fast ? &engine : nullptr);
   }
   if (searched_before) return;
   const double sets = locus_set_count(in.snp_ct(), order);
@@ -80,6 +74,12 @@ void run_search(const search_model& model, const search_input& in, const search_
     const double raw = alglib::chisquarecdistribution(2, node.chisq);
     if (raw <= in.bounds.raw || raw * sets <= in.bounds.corrected) insert_top_k_list(model.result_list, &node);
   }
+}
+
+status search_lists_status(const search_model& model) {
+  for (const top_k_list* list : {model.result_list, model.level_lists[0], model.level_lists[1]})
+    if (list != nullptr && !top_k_list_status(*list).ok()) return top_k_list_status(*list);
+  return ok_status();
 }
 
 }  // namespace velk

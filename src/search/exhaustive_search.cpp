@@ -199,98 +199,156 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
   }
 }
 
-void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_engine& engine,
-                            top_k_list& into) {
-  const team& t = *engine.processes;
-  const bool lead = leads(t);
+namespace {
+
+// The fast search's walk of the parents, on one rank, in bands: what its steps share.
+// Every rank forms every band's parents from `next` (its part to screen, and rank 0
+// all of them to offer); only rank 0's bound, list and count of sets done move.
+struct exhaustive_walk {
+  const search_input& in;
+  const search_engine& engine;
+  top_k_list& into;
+  const int order;
+  const int width;          // a parent's SNPs: order - 1
+  const long parents;       // of the whole enumeration
+  const level_mark start;   // where this run's walk begins
+  const block_job base;     // the fields every kernel job shares
+  double bound;             // the running bound, as rank 0 holds it
+  double done;              // sets before the next band, for the progress line
+  int64_t next[3] = {0, 0, 0};        // the next band's first parent
+  long band_first = 0;                // the walk position of the band's first parent
+  std::vector<int64_t> band_parents;  // the band's parents, width SNPs each
+  std::vector<double> sets_upto;      // sets of the band's first u parents
+};
+
+// Forms the band of `units` parents that begins at walk position w0, and the running
+// count of their sets; `next` moves on to the following band's first parent.
+void form_band(exhaustive_walk& walk, long w0, long units) {
+  const long snp_ct = walk.in.snp_ct();
+  const int width = walk.width;
+  walk.band_first = w0;
+  walk.sets_upto[0] = 0;
+  for (long u = 0; u < units; ++u) {
+    std::copy(walk.next, walk.next + width, walk.band_parents.begin() + u * width);
+    walk.sets_upto[u + 1] = walk.sets_upto[u] + static_cast<double>(sets_of_parent(snp_ct, walk.next, width));
+    if (walk.start.next + w0 + u + 1 < walk.parents) next_parent(walk.next, width, snp_ct - 1);
+  }
+}
+
+// The first parent of rank r's part of a band of `units` parents: the ranks take
+// consecutive parts of about equal set count, rank r the parents whose sets begin in
+// its share.
+long first_of_part(const exhaustive_walk& walk, long units, int r, int parts) {
+  if (r == 0) return 0;
+  if (r == parts) return units;
+  const double share_start = walk.sets_upto[units] * r / parts;
+  return static_cast<long>(std::lower_bound(walk.sets_upto.begin(), walk.sets_upto.begin() + units, share_start) -
+                           walk.sets_upto.begin());
+}
+
+// Screens this rank's parents [u0, u1) of the band against every block above each
+// one's last SNP, on the threads, each with its worker; their survivors into `kept`.
+void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen,
+                    std::vector<exhaustive_worker>& workers, band_survivors& kept) {
+  const search_input& in = walk.in;
+  const exhaustive_kernel& kernel = walk.engine.exhaustive;
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
-  const int width = order - 1;
-  const int cells = cell_total(width);
-  const size_t words = shape.slot_words();
-  const long m = snp_ct - 1;  // parents lie below the last SNP
-  const long parents = exhaustive_parent_count(snp_ct, order);
   const long blocks = shape.block_ct();
-  const level_mark start = level_start(engine, order, 0, first_bound);
-  double bound = start.bound;  // the running bound, as rank 0 holds it
-  const search_tuning& tuning = engine.tuning;
+  const int width = walk.width;
+  const bool threaded = (walk.sets_upto[u1] - walk.sets_upto[u0]) * 3 * cell_total(width) *
+                            static_cast<double>(shape.slot_words()) >=
+                        kParallelWork;
+#pragma omp parallel for schedule(dynamic, 1) if (threaded)
+  for (long u = u0; u < u1; ++u) {
+    const int64_t* parent = walk.band_parents.data() + u * width;
+    std::vector<survivor>& out = kept[u];
+    out.clear();
+    exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
+    take_parent(me, in, kernel, parent, width);
+    const double level = std::max(screen, parent_floor(in, parent, width));
+    const long last = parent[width - 1];
+    block_result result;
+    for (long b = (last + 1) / kLanes; b < blocks; ++b) {
+      // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
+      const long below = last + 1 - b * kLanes;
+      exhaustive_job job = parent_block_job(me, walk.base, in, b);
+      job.block.level = level;
+      job.block.excluded =
+          (below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u) | lanes_beyond_snps(b, snp_ct);
+      kernel.block(job, result);
+      append_survivors(result, b, out);
+    }
+  }
+}
+
+// Rank 0: offers the survivors of the parent at walk position w, in SNP order, under
+// the tests of the straightforward search with the running bound.
+void offer_parent(exhaustive_walk& walk, long w, const std::vector<survivor>& kept) {
+  const int width = walk.width;
+  const int64_t* parent = walk.band_parents.data() + (w - walk.band_first) * width;
+  const double floor = parent_floor(walk.in, parent, width);
+  int64_t loci[4];
+  std::copy(parent, parent + width, loci);
+  for (const survivor& s : kept) {
+    if (!admitted(s.chisq, walk.bound, floor, walk.in.single[s.snp])) continue;
+    loci[width] = s.snp;
+    offer(walk.into, walk.bound, s.chisq, loci, s.nmajor);
+  }
+}
+
+// Rank 0, once the band's parents up to walk position w are offered: the progress
+// line, and where the level stands for the context's checkpoints.
+void end_band(exhaustive_walk& walk, long w, level_progress& progress, const search_context& context) {
+  walk.done += walk.sets_upto[w - walk.band_first];
+  progress.advance(walk.done);
+  if (context.after_band) context.after_band({walk.order, walk.start.next + w, walk.bound});
+}
+
+}  // namespace
+
+void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_context& context,
+                            const search_engine& engine, top_k_list& into) {
+  const team& t = *context.processes;
+  const long snp_ct = in.snp_ct();
+  const int width = order - 1;
+  const long parents = exhaustive_parent_count(snp_ct, order);
+  const level_mark start = level_start(context, order, 0, first_bound);
   // Bands of parents: about band_candidates sets per rank once grown (a parent has about
   // a third of the SNPs above it), never more parents than there are.
+  const search_tuning& tuning = context.tuning;
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, 3 * tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size,
       std::max(parents, 1L));
-  std::vector<int64_t> band_parents(static_cast<size_t>(full_band) * width);
-  std::vector<double> sets_upto(static_cast<size_t>(full_band) + 1);  // sets of the band's first u parents
+  exhaustive_walk walk{.in = in,
+                       .engine = engine,
+                       .into = into,
+                       .order = order,
+                       .width = width,
+                       .parents = parents,
+                       .start = start,
+                       .base = base_job(engine, in),
+                       .bound = start.bound,
+                       .done = 0.0,
+                       .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * width),
+                       .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
-  const block_job base = base_job(engine, in);
-  int64_t next[3] = {0, 0, 0};  // the next band's first parent
-  if (start.next < parents) unrank_parent(start.next, width, m, next);
-  double done = start.next < parents ? sets_before(next, width, snp_ct) : all_sets(snp_ct, order);
+  if (start.next < parents) unrank_parent(start.next, width, snp_ct - 1, walk.next);  // parents lie below the last SNP
+  walk.done = start.next < parents ? sets_before(walk.next, width, snp_ct) : all_sets(snp_ct, order);
   level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(snp_ct, order),
-                          lead && engine.show_progress, done);
-  // Every rank walks the band's parents (its part, and rank 0 all of them to offer), and
-  // takes consecutive parts of about equal set count: rank r the parents whose sets
-  // begin in its share.
-  long band_first = 0;  // the walk position of the band's first parent
-  const auto part = [&](long w0, long units, int rank, int parts, long& u0, long& u1) {
-    band_first = w0;
-    sets_upto[0] = 0;
-    for (long u = 0; u < units; ++u) {
-      std::copy(next, next + width, band_parents.begin() + u * width);
-      sets_upto[u + 1] = sets_upto[u] + static_cast<double>(sets_of_parent(snp_ct, next, width));
-      if (start.next + w0 + u + 1 < parents) next_parent(next, width, m);
-    }
-    const auto boundary = [&](int r) {
-      if (r == 0) return 0L;
-      if (r == parts) return units;
-      const double share_start = sets_upto[units] * r / parts;
-      return static_cast<long>(std::lower_bound(sets_upto.begin(), sets_upto.begin() + units, share_start) -
-                               sets_upto.begin());
-    };
-    u0 = boundary(rank);
-    u1 = boundary(rank + 1);
-  };
-  const auto screen_parents = [&](long, long u0, long u1, double screen, band_survivors& kept) {
-    const bool threaded = (sets_upto[u1] - sets_upto[u0]) * 3 * cells * static_cast<double>(words) >= kParallelWork;
-#pragma omp parallel for schedule(dynamic, 1) if (threaded)
-    for (long u = u0; u < u1; ++u) {
-      const int64_t* parent = band_parents.data() + u * width;
-      std::vector<survivor>& out = kept[u];
-      out.clear();
-      exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
-      take_parent(me, in, engine.exhaustive, parent, width);
-      const double level = std::max(screen, parent_floor(in, parent, width));
-      const long last = parent[width - 1];
-      block_result result;
-      for (long b = (last + 1) / kLanes; b < blocks; ++b) {
-        // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
-        const long below = last + 1 - b * kLanes;
-        exhaustive_job job = parent_block_job(me, base, in, b);
-        job.block.level = level;
-        job.block.excluded =
-            (below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u) | lanes_beyond_snps(b, snp_ct);
-        engine.exhaustive.block(job, result);
-        append_survivors(result, b, out);
-      }
-    }
-  };
-  int64_t loci[4];
-  const auto offer_parent = [&](long w, const std::vector<survivor>& kept) {
-    const int64_t* parent = band_parents.data() + (w - band_first) * width;
-    const double floor = parent_floor(in, parent, width);
-    std::copy(parent, parent + width, loci);
-    for (const survivor& s : kept) {
-      if (!admitted(s.chisq, bound, floor, in.single[s.snp])) continue;
-      loci[width] = s.snp;
-      offer(into, bound, s.chisq, loci, s.nmajor);
-    }
-  };
-  const auto after_band = [&](long w) {
-    done += sets_upto[w - band_first];
-    progress.advance(done);
-    if (engine.after_band) engine.after_band({order, start.next + w, bound});
-  };
-  walk_in_bands(engine, parents - start.next, full_band, bound, part, screen_parents, offer_parent, after_band);
+                          leads(t) && context.show_progress, walk.done);
+  walk_in_bands(
+      context, parents - start.next, full_band, walk.bound,
+      [&walk](long w0, long units, int rank, int parts, long& u0, long& u1) {
+        form_band(walk, w0, units);
+        u0 = first_of_part(walk, units, rank, parts);
+        u1 = first_of_part(walk, units, rank + 1, parts);
+      },
+      [&walk, &workers](long, long u0, long u1, double screen, band_survivors& kept) {
+        screen_parents(walk, u0, u1, screen, workers, kept);
+      },
+      [&walk](long w, const std::vector<survivor>& kept) { offer_parent(walk, w, kept); },
+      [&](long w) { end_band(walk, w, progress, context); });
 }
 
 }  // namespace velk

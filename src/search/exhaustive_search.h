@@ -33,10 +33,10 @@ long exhaustive_parent_count(long snp_ct, int order);
 // reference the fast search is tested against.
 void exhaustive_search_straightforward(const search_input& in, int order, double first_bound, top_k_list& into);
 
-// The same with the block kernels of `engine`, on its team: every rank calls it, only
-// rank 0's list fills. Resumes at engine.resume when it names this order.
-void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_engine& engine,
-                            top_k_list& into);
+// The same with the block kernels of `engine`, on the context's team: every rank calls
+// it, only rank 0's list fills. Resumes at context.resume when it names this order.
+void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_context& context,
+                            const search_engine& engine, top_k_list& into);
 
 // What a thread keeps from one parent to the next. The prefix's rows and their counts
 // against every block above the prefix serve all the parents of that prefix, which

@@ -49,34 +49,35 @@ void extend_level_straightforward(const top_k_list& from, top_k_list& into, int 
   }
 }
 
-void search_levels(const search_model& model, int order, const search_input& in, const search_engine* engine) {
+void search_levels(const search_model& model, int order, const search_input& in, const search_context& context,
+                   const search_engine* engine) {
   // A level below the one a run resumes was finished before: its list is restored.
-  const bool done_before = engine != nullptr && engine->resume && engine->resume->order > order;
+  const bool done_before = engine != nullptr && context.resume && context.resume->order > order;
   top_k_list& into = level_list(model, order);
   into.nloci = order;
   if (order == 2) {
     if (done_before) {
       // nothing to search
     } else if (engine != nullptr) {
-      fast_pair_search(into, false, in, *engine);
+      fast_pair_search(into, false, in, context, *engine);
     } else {
       pair_search(into, false, in);
     }
     return;
   }
-  search_levels(model, order - 1, in, engine);
-  if (engine == nullptr || engine->announce_levels) printf("\t %d loci interaction detecting completed!\n", order - 1);
+  search_levels(model, order - 1, in, context, engine);
+  if (engine == nullptr || context.announce_levels) printf("\t %d loci interaction detecting completed!\n", order - 1);
   top_k_list& parents = level_list(model, order - 1);
   sort_top_k_list_asc(&parents);  // a restored list is sorted already and stays as it is
   // The lower levels reset the shared lists' widths for their own orders.
   into.nloci = order;
-  const bool resumed_here = engine != nullptr && engine->resume && engine->resume->order == order;
+  const bool resumed_here = engine != nullptr && context.resume && context.resume->order == order;
   // The pairs are no longer needed; a level resumed here holds its own sets already.
   if (order == 4 && !done_before && !resumed_here) refresh_top_k_list(&into, 4);
   if (done_before) return;
   if (engine != nullptr) {
-    share_list(*engine->processes, parents);
-    fast_extend_level(parents, into, order, in, *engine);
+    share_list(*context.processes, parents);
+    fast_extend_level(parents, into, order, in, context, *engine);
   } else {
     extend_level_straightforward(parents, into, order, in);
   }

@@ -64,7 +64,7 @@ block_job base_job(const search_engine& engine, const search_input& in) {
   job.ctrl_word_ct = in.shape().ctrl_word_ct;
   job.T1 = in.cells->case_min.data();
   job.T2 = in.cells->ctrl_min.data();
-  job.T12 = engine.thresholds.data();
+  job.T12 = engine.packed_thresholds.data();
   job.ncase = in.shape().case_ct;
   job.nctrl = in.shape().ctrl_ct;
   job.inv_size = engine.inv_size.data();
@@ -95,11 +95,11 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
 
 // The level's starting point: where rank 0 resumes it, or its start; every rank
 // learns it.
-level_mark level_start(const search_engine& engine, int order, long first, double bound) {
+level_mark level_start(const search_context& context, int order, long first, double bound) {
   level_mark start{order, first, bound};
-  if (leads(*engine.processes) && engine.resume && engine.resume->order == order) start = *engine.resume;
-  share(*engine.processes, start.next);
-  share(*engine.processes, start.bound);
+  if (leads(*context.processes) && context.resume && context.resume->order == order) start = *context.resume;
+  share(*context.processes, start.next);
+  share(*context.processes, start.bound);
   return start;
 }
 
@@ -131,17 +131,16 @@ void pair_part(long snp_ct, long i0, long i1, int r, int parts, long& r0, long& 
 
 }  // namespace
 
-void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning, const search_input& in) {
+void prepare_engine(search_engine& engine, kernel_level level, const search_input& in) {
   const int n = in.shape().sample_ct();
   const int ncase = in.shape().case_ct;
   const int nctrl = in.shape().ctrl_ct;
   const thresholds& th = *in.cells;
   engine.kernel = kernel_for(level);
   engine.exhaustive = exhaustive_kernel_for(level);
-  engine.tuning = tuning;
-  engine.thresholds.resize(static_cast<size_t>(n) + 1);
+  engine.packed_thresholds.resize(static_cast<size_t>(n) + 1);
   for (int m = 0; m <= n; ++m)
-    engine.thresholds[m] =
+    engine.packed_thresholds[m] =
         static_cast<uint32_t>(th.case_min[m]) | static_cast<uint64_t>(static_cast<uint32_t>(th.ctrl_min[m])) << 32;
   engine.inv_size.assign(static_cast<size_t>(n) + 1, 0.0);
   for (int r = 1; r <= n; ++r) engine.inv_size[r] = 1.0 / r;
@@ -149,16 +148,17 @@ void prepare_engine(search_engine& engine, kernel_level level, const search_tuni
       (ncase > 0 && nctrl > 0) ? 1.0 / (static_cast<double>(ncase) * static_cast<double>(nctrl)) : 0.0;
 }
 
-void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_engine& engine) {
-  const team& t = *engine.processes;
+void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_context& context,
+                      const search_engine& engine) {
+  const team& t = *context.processes;
   const bool lead = leads(t);
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
   // Only rank 0 computes the corrected bound: a domain error is then reported once.
   const level_mark start =
-      level_start(engine, 2, 0, lead ? (final_mode ? corrected_bound(in.bounds, shape.snp_ct) : 2.0) : 0.0);
+      level_start(context, 2, 0, lead ? (final_mode ? corrected_bound(in.bounds, shape.snp_ct) : 2.0) : 0.0);
   double bound = start.bound;  // the running bound, as rank 0 holds it
-  const search_tuning& tuning = engine.tuning;
+  const search_tuning& tuning = context.tuning;
   // No band holds more rows than the study: the buffers below are sized by it.
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size, std::max(snp_ct, 1L));
@@ -175,7 +175,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   const long tile = std::max<long>(1, static_cast<long>(tuning.tile_bytes / std::max<size_t>(block_bytes(shape), 1)));
   int64_t loci[2];
   double done = static_cast<double>(start.next) * (static_cast<double>(snp_ct) - 1 - 0.5 * (start.next - 1));
-  level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2, lead && engine.show_progress, done);
+  level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2, lead && context.show_progress, done);
   // Walk position w is row start.next + w; the last row with a pair is snp_ct - 2.
   const long first_row = start.next;
   const auto part = [&](long w0, long units, int rank, int parts, long& u0, long& u1) {
@@ -236,22 +236,22 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   };
   const auto after_band = [&](long w) {
     progress.advance(done);
-    if (engine.after_band) engine.after_band({2, first_row + w, bound});
+    if (context.after_band) context.after_band({2, first_row + w, bound});
   };
-  walk_in_bands(engine, std::max(0L, snp_ct - 1 - first_row), full_band, bound, part, screen_rows, offer_row,
+  walk_in_bands(context, std::max(0L, snp_ct - 1 - first_row), full_band, bound, part, screen_rows, offer_row,
                 after_band);
 }
 
 void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_input& in,
-                       const search_engine& engine) {
-  const team& t = *engine.processes;
+                       const search_context& context, const search_engine& engine) {
+  const team& t = *context.processes;
   const bool lead = leads(t);
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
   const int width = order - 1;
   const int cells = cell_total(width);
   const size_t cell_words = shape.slot_words();
-  const search_tuning& tuning = engine.tuning;
+  const search_tuning& tuning = context.tuning;
   // No band holds more parents than the list.
   const long full_band = std::min<long>(
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size,
@@ -267,11 +267,11 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   int64_t loci[4];
   // Parents best first: positions count - 1 down to 0; walk position w is the parent at
   // start.next - w. The bound is set once per level and only rises.
-  const level_mark start = level_start(engine, order, from.count - 1, 2.0);
+  const level_mark start = level_start(context, order, from.count - 1, 2.0);
   double bound = start.bound;
   const long first_parent = start.next;
   const double per_parent = static_cast<double>(snp_ct - width);
-  level_progress progress(order, from.count * per_parent, lead && engine.show_progress,
+  level_progress progress(order, from.count * per_parent, lead && context.show_progress,
                           (from.count - (first_parent + 1)) * per_parent);
   const auto part = [](long, long units, int rank, int parts, long& u0, long& u1) {
     u0 = part_start(units, rank, parts);
@@ -315,9 +315,9 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const auto after_band = [&](long w) {
     const long next = first_parent - w;  // the next parent's position, -1 after the last
     progress.advance((from.count - (next + 1)) * per_parent);
-    if (engine.after_band) engine.after_band({order, next, bound});
+    if (context.after_band) context.after_band({order, next, bound});
   };
-  walk_in_bands(engine, first_parent + 1, full_band, bound, part, screen_parents, offer_parent, after_band);
+  walk_in_bands(context, first_parent + 1, full_band, bound, part, screen_parents, offer_parent, after_band);
 }
 
 }  // namespace velk

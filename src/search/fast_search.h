@@ -13,79 +13,47 @@
 // (with a bound one band older, still a superset) while it offers this one.
 #pragma once
 
-#include <cstddef>
-#include <functional>
-#include <optional>
+#include <cstdint>
 #include <vector>
 
-#include "base/team.h"
 #include "search/kernels/block_kernel.h"
 #include "search/kernels/exhaustive_kernel.h"
+#include "search/search_context.h"
 #include "search/search_input.h"
 #include "search/top_k_list.h"
 
 namespace velk {
 
-// Sizes of the units of work; they change the speed, never the result.
-struct search_tuning {
-  long band_candidates = 1L << 20;  // candidates screened per band and rank, once bands are grown
-  long first_band_rows = 8;         // rows (pair search) or parents in the first band;
-                                    // bands double from there, so the bound lags little
-  size_t tile_bytes = 256 * 1024;   // store blocks met by a band's rows while cached
-};
-
-// Where a level stands between two bands: the order of its locus sets, the position
-// the next band's offers start at (a row of the pair search, or a parent's position in
-// the sorted list below, walked downwards), and the running bound. A position of the
-// search's own order, not a band: a run may resume from it with other bands, threads
-// or ranks and offer exactly what an uninterrupted run offers.
-struct level_mark {
-  int order = 0;
-  long next = 0;
-  double bound = 0.0;
-};
-
 // Thrown on every rank at the end of the band (or before the permutation round) at which
 // rank 0 found the run asked to stop; rank 0 has offered that band's survivors and
-// passed its mark to after_band, so a checkpoint taken then resumes exactly.
+// passed its mark to after_band, so a checkpoint taken then resumes exactly. The one
+// exception the program itself throws (the statistics library's domain error is the
+// other one the run sequence catches): a stop is decided deep in the band walk, inside the
+// searches' nested levels, and every rank must unwind from it at once, at the same band,
+// to the run sequence, which writes the checkpoint; no failure travels this way.
 struct search_stopped {};
 
-// What rank 0 received from the other ranks, for the benchmarks.
-struct band_traffic {
-  long bands = 0;
-  double bytes = 0;
-};
-
+// What the fast searches derive from the kernel level and the input's thresholds, once
+// per search (or permutation): the kernels and the lookup tables they read.
 struct search_engine {
   block_kernel kernel = nullptr;
-  exhaustive_kernel exhaustive = {};  // of the same level
-  search_tuning tuning;
-  std::vector<double> inv_size;      // 1.0 / r by row size r
-  std::vector<uint64_t> thresholds;  // T1 | T2 << 32 by cell size
+  exhaustive_kernel exhaustive = {};        // of the same level
+  std::vector<double> inv_size;             // 1.0 / r by row size r
+  std::vector<uint64_t> packed_thresholds;  // T1 | T2 << 32 by cell size
   double inv_case_ctrl = 0.0;
-  const team* processes = &single_process();
-  bool show_progress = true;         // the progress line (rank 0 only)
-  bool announce_levels = true;       // the line of each finished lower level
-  // Rank 0, after each band's offers: where the level stands (for checkpoints).
-  std::function<void(const level_mark&)> after_band;
-  // Rank 0, once per band: whether the run is asked to stop (SIGTERM); every rank then
-  // throws search_stopped at the end of that band. Null: never.
-  std::function<bool()> stop_requested;
-  // The level to resume, on rank 0: its order, next position and bound (the lists are
-  // restored by the caller). Levels below it are taken as done.
-  std::optional<level_mark> resume;
-  band_traffic* traffic = nullptr;  // counted on rank 0 when set
 };
 
 // Picks the kernel and derives the lookup tables of the input's thresholds.
-void prepare_engine(search_engine& engine, kernel_level level, const search_tuning& tuning, const search_input& in);
+void prepare_engine(search_engine& engine, kernel_level level, const search_input& in);
 
-// Same contract as pair_search; every rank calls it, only rank 0's list fills.
-void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_engine& engine);
+// Same contract as pair_search; every rank of the context's team calls it, only rank
+// 0's list fills.
+void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_context& context,
+                      const search_engine& engine);
 
 // Extends every parent of `from` (sorted worst first, walked best first) into `into`;
 // every rank calls it with the same parents, only rank 0's `into` fills.
 void fast_extend_level(const top_k_list& from, top_k_list& into, int order, const search_input& in,
-                       const search_engine& engine);
+                       const search_context& context, const search_engine& engine);
 
 }  // namespace velk

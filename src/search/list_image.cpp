@@ -1,6 +1,7 @@
 #include "search/list_image.h"
 
 #include "base/byte_io.h"
+#include "base/status.h"
 
 #include <cstdint>
 
@@ -55,6 +56,10 @@ void share_list(const team& t, top_k_list& list) {
   if (leads(t)) return;
   const unsigned char* at = image.data();
   read_list_image(list, at, image.data() + image.size(), INT64_MAX);
+  // Without every parent this rank would screen other parents than rank 0 offers, and
+  // rank 0 would write a wrong result: the rank ends alone, at once, and the launcher
+  // ends the others, which wait for it in the band walk.
+  if (const status taken = top_k_list_status(list); !taken.ok()) end_run_with(taken);
 }
 
 }  // namespace velk

@@ -19,7 +19,8 @@ void append_list_image(const top_k_list& list, std::vector<unsigned char>& out);
 // nodes than the capacity, indices out of order or not below `snps`, a repeated set.
 bool read_list_image(top_k_list& list, const unsigned char*& at, const unsigned char* end, long snps);
 
-// Rank 0's `list` on every rank of the team.
+// Rank 0's `list` on every rank of the team. A rank whose list cannot take the nodes
+// (memory) ends the run.
 void share_list(const team& t, top_k_list& list);
 
 }  // namespace velk

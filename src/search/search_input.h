@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/memory_budget.h"
+#include "data/parameter_file.h"  // p_value_bounds
 #include "data/study.h"
-#include "search/search_model.h"
 #include "stats/thresholds.h"
 
 namespace velk {

@@ -69,12 +69,11 @@ status configuration_refusal(const char* message, const std::string& hint_text =
 // No list holds more than the sets there are.
 double possible_sets(int snp_ct, int k) { return std::max(0.0, locus_set_count(snp_ct, k)); }
 
-// A list of `capacity` sets of `width` SNPs, or null when its header cannot be
-// allocated.
-top_k_list* new_list(int capacity, int width) {
-  auto* list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
-  if (list != nullptr) init_top_k_list(list, capacity, width);
-  return list;
+// Makes `list`; its failure is the message create_lists refuses with.
+status new_list(top_k_list*& list, int capacity, int width) {
+  list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
+  if (list == nullptr) return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n");
+  return init_top_k_list(list, capacity, width);
 }
 
 void delete_list(top_k_list*& list) {
@@ -135,19 +134,14 @@ status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budge
   if (!budget.try_claim(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes, budget));
   model.claimed = bytes;
   model.budget = &budget;
-  model.result_list = new_list(final_capacity, order);
-  bool made = model.result_list != nullptr;
-  if (exhaustive) {
-    model.level_lists[(order - 1) % 2] = new_list(level_capacity, order);
-    made = made && model.level_lists[(order - 1) % 2] != nullptr;
-  } else if (order > 2) {
-    model.level_lists[0] = new_list(level_capacity, 1);
-    model.level_lists[1] = new_list(level_capacity, 2);
-    made = made && model.level_lists[0] != nullptr && model.level_lists[1] != nullptr;
+  status made = new_list(model.result_list, final_capacity, order);
+  if (made.ok() && exhaustive) {
+    made = new_list(model.level_lists[(order - 1) % 2], level_capacity, order);
+  } else if (made.ok() && order > 2) {
+    made = new_list(model.level_lists[0], level_capacity, 1);
+    if (made.ok()) made = new_list(model.level_lists[1], level_capacity, 2);
   }
-  // The wording of the lists' own failure, which the hint-less message keeps.
-  if (!made) return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n");
-  return ok_status();
+  return made;
 }
 
 }  // namespace velk

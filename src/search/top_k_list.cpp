@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/fail.h"
-
 namespace velk {
 
 namespace {
 
-[[noreturn]] void fail_list_init() { fail(kStatusFatal, "Cannot alloc memory for top_k_list!\n"); }
-[[noreturn]] void fail_list_insert() { fail(kStatusFatal, "Cannot alloc memory for top_k_list\n"); }
+// The two messages differ by the "!": making a list, and taking a node. Both stay as
+// they are, to the character: files and scripts compare them.
+status list_init_failure() { return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n"); }
+status list_node_failure() { return failure(status_code::fatal, "Cannot alloc memory for top_k_list\n"); }
 
 uint64_t hash_loci(const int64_t* loci, int width) {
   uint64_t h = 0x9E3779B97F4A7C15ULL;
@@ -45,22 +45,44 @@ void index_place(locus_set_index& idx, const int64_t* loci, uint64_t h) {
   idx.slots[i] = {loci, h};
 }
 
+// Room in the index for one more entry, growing it if need be: the load stays at most
+// one half, so probes stay short. False, the index unchanged, when it cannot grow.
+// After any insert 2 * used <= slot count, and erasing lowers used: an entry that
+// replaces an erased one always has room.
+bool index_make_room(locus_set_index& idx) {
+  if (idx.slots != nullptr && 2 * (idx.used + 1) <= idx.mask + 1) return true;
+  const size_t old_size = idx.slots == nullptr ? 0 : idx.mask + 1;
+  const size_t new_size = old_size == 0 ? 16 : 2 * old_size;
+  auto* grown = static_cast<locus_set_index::entry*>(calloc(new_size, sizeof(locus_set_index::entry)));
+  if (grown == nullptr) return false;
+  locus_set_index::entry* old = idx.slots;
+  idx.slots = grown;
+  idx.mask = new_size - 1;
+  for (size_t i = 0; i < old_size; ++i)
+    if (old[i].loci != nullptr) index_place(idx, old[i].loci, old[i].hash);
+  free(old);
+  return true;
+}
+
+// Enters a held index array; the index has room (index_make_room).
 void index_insert(locus_set_index& idx, const int64_t* loci, int width) {
-  // Keep the load at most one half, so probes stay short.
-  if (idx.slots == nullptr || 2 * (idx.used + 1) > idx.mask + 1) {
-    const size_t old_size = idx.slots == nullptr ? 0 : idx.mask + 1;
-    const size_t new_size = old_size == 0 ? 16 : 2 * old_size;
-    auto* grown = static_cast<locus_set_index::entry*>(calloc(new_size, sizeof(locus_set_index::entry)));
-    if (grown == nullptr) fail_list_insert();
-    locus_set_index::entry* old = idx.slots;
-    idx.slots = grown;
-    idx.mask = new_size - 1;
-    for (size_t i = 0; i < old_size; ++i)
-      if (old[i].loci != nullptr) index_place(idx, old[i].loci, old[i].hash);
-    free(old);
-  }
   index_place(idx, loci, hash_loci(loci, width));
   ++idx.used;
+}
+
+// A new node's index array, copied from `loci`, with room for it in the index; null,
+// the failure recorded and the list unchanged, when memory is short.
+int64_t* take_loci(top_k_list* list, const int64_t* loci) {
+  const int width = list->nloci;
+  auto* held = index_make_room(list->held)
+                   ? static_cast<int64_t*>(malloc(sizeof(int64_t) * (width > 0 ? width : 1)))
+                   : nullptr;
+  if (held == nullptr) {
+    list->alloc_failed = true;
+    return nullptr;
+  }
+  memcpy(held, loci, sizeof(int64_t) * width);
+  return held;
 }
 
 // Removes the entry of one held index array (found by identity), closing the gap by
@@ -107,15 +129,18 @@ size_t top_k_list_bytes(int capacity, double held) {
   return static_cast<size_t>(capacity) * sizeof(multi_locus_node) + static_cast<size_t>(nodes) * kHeldNodeBytes;
 }
 
-void init_top_k_list(top_k_list* list, int capacity, int width) {
+status init_top_k_list(top_k_list* list, int capacity, int width) {
   list->count = 0;
   list->nodes = capacity < 0 ? nullptr
                              : static_cast<multi_locus_node*>(calloc(capacity == 0 ? 1 : capacity, sizeof(multi_locus_node)));
-  if (list->nodes == nullptr) fail_list_init();
-  list->capacity = capacity;
+  list->capacity = list->nodes == nullptr ? 0 : capacity;
   list->nloci = width;
   list->held = locus_set_index{};
+  list->alloc_failed = false;
+  return list->nodes == nullptr ? list_init_failure() : ok_status();
 }
+
+status top_k_list_status(const top_k_list& list) { return list.alloc_failed ? list_node_failure() : ok_status(); }
 
 void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
   const int width = list->nloci;
@@ -123,6 +148,8 @@ void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
   multi_locus_node* nodes = list->nodes;
 
   if (list->count < list->capacity) {
+    int64_t* loci = take_loci(list, node->loci);  // before the sift: a refusal leaves the heap as it is
+    if (loci == nullptr) return;
     int hole = list->count;
     while (hole > 0) {
       const int parent = (hole - 1) / 2;
@@ -130,9 +157,6 @@ void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
       nodes[hole] = nodes[parent];
       hole = parent;
     }
-    auto* loci = static_cast<int64_t*>(malloc(sizeof(int64_t) * (width > 0 ? width : 1)));
-    if (loci == nullptr) fail_list_insert();
-    memcpy(loci, node->loci, sizeof(int64_t) * width);
     nodes[hole] = {node->chisq, loci, node->nmajor};
     index_insert(list->held, loci, width);
     ++list->count;
@@ -141,7 +165,8 @@ void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
 
   if (list->capacity == 0) return;
   if (!ranks_above(*node, nodes[0])) return;  // a node tied with the root is refused
-  // The root's index array is reused for the newcomer; the former root is gone.
+  // The root's index array is reused for the newcomer, whose entry takes the place of
+  // the root's in the index: nothing is allocated.
   int64_t* loci = nodes[0].loci;
   index_erase(list->held, loci, width);
   memcpy(loci, node->loci, sizeof(int64_t) * width);
@@ -160,12 +185,10 @@ void insert_top_k_list(top_k_list* list, const multi_locus_node* node) {
 }
 
 void append_top_k_list_node(top_k_list* list, const multi_locus_node* node) {
-  const int width = list->nloci;
-  auto* loci = static_cast<int64_t*>(malloc(sizeof(int64_t) * (width > 0 ? width : 1)));
-  if (loci == nullptr) fail_list_insert();
-  memcpy(loci, node->loci, sizeof(int64_t) * width);
+  int64_t* loci = take_loci(list, node->loci);
+  if (loci == nullptr) return;
   list->nodes[list->count++] = {node->chisq, loci, node->nmajor};
-  index_insert(list->held, loci, width);
+  index_insert(list->held, loci, list->nloci);
 }
 
 bool top_k_list_holds(const top_k_list* list, const int64_t* loci) {

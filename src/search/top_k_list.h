@@ -5,10 +5,23 @@
 // Rank order: a larger chisq ranks above; at equal chisq, a smaller nmajor ranks above;
 // equal on both, two nodes are tied. The order of tied rows in the result file follows
 // heap positions, so the sift rules below are part of the program's output.
+//
+// Memory. The node array is allocated at once by init_top_k_list, which returns its
+// failure. A held node's index array (a malloc of at most 32 bytes) and the growth of
+// the hash index are allocated as nodes enter, from inside every search: the offers of
+// each band, the levels, the lists handed to other ranks, the permutations. Their
+// memory was claimed from the run's memory budget when the lists were made, so their
+// failure is practically unreachable, and threading a status through every search path
+// for it would burden all of them. The list instead refuses the node, stays consistent
+// (as if the node had not ranked) and records the failure; top_k_list_status gives it,
+// and the run sequence checks it after a search, before anything is written from the
+// lists, and ends the run with it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "base/status.h"
 
 namespace velk {
 
@@ -36,6 +49,7 @@ struct top_k_list {
   int capacity;
   int nloci;                // the list's width
   locus_set_index held;
+  bool alloc_failed;        // a node was refused for want of memory (kept until init)
 };
 
 inline bool ranks_above(const multi_locus_node& a, const multi_locus_node& b) {
@@ -49,7 +63,12 @@ inline bool has_full_root(const top_k_list& list) { return list.capacity >= 1 &&
 // allocated at once, and per held node its index array and its share of the hash index.
 size_t top_k_list_bytes(int capacity, double held);
 
-void init_top_k_list(top_k_list* list, int capacity, int width);
+// Makes an empty list; on failure (no memory for the node array, or a negative
+// capacity) the list holds no array and may only be destroyed.
+status init_top_k_list(top_k_list* list, int capacity, int width);
+// The failure a list recorded when it could not take a node (see the top of this file),
+// or success.
+status top_k_list_status(const top_k_list& list);
 void insert_top_k_list(top_k_list* list, const multi_locus_node* node);
 void refresh_top_k_list(top_k_list* list, int width);
 // Puts a node at position `count`, as it is, without sifting: for rebuilding a list

@@ -14,7 +14,7 @@ const std::string kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
 
 struct list_holder {
   top_k_list list{};
-  list_holder(int capacity, int width) { init_top_k_list(&list, capacity, width); }
+  list_holder(int capacity, int width) { EXPECT_TRUE(init_top_k_list(&list, capacity, width).ok()); }
   ~list_holder() { destroy_top_k_list(&list); }
   void offer(double chisq, int nmajor, std::vector<int64_t> loci) {
     multi_locus_node node{chisq, loci.data(), nmajor};

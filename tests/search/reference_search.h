@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -75,7 +76,7 @@ struct bounded_list {
       if (held.loci == x.loci) return;
     const int width = static_cast<int>(x.loci.size());
     velk::top_k_list list;
-    velk::init_top_k_list(&list, capacity, width);
+    if (!velk::init_top_k_list(&list, capacity, width).ok()) std::abort();
     for (node& held : nodes) {
       const velk::multi_locus_node as_held{held.chisq, held.loci.data(), held.nmajor};
       velk::append_top_k_list_node(&list, &as_held);

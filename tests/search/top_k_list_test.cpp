@@ -42,7 +42,7 @@ void PrintTo(const item& it, std::ostream* os) {
 
 struct list_holder {
   top_k_list list{};
-  list_holder(int capacity, int width) { init_top_k_list(&list, capacity, width); }
+  list_holder(int capacity, int width) { EXPECT_TRUE(init_top_k_list(&list, capacity, width).ok()); }
   ~list_holder() { destroy_top_k_list(&list); }
 };
 
@@ -91,6 +91,17 @@ TEST(TopKList, CapacityZeroAndOne) {
   offer(one.list, {2.0, 0, {3}});
   offer(one.list, {1.0, 0, {4}});
   EXPECT_EQ(held(one.list), (std::vector<item>{{2.0, 0, {3}}}));
+  EXPECT_TRUE(top_k_list_status(one.list).ok());
+}
+
+// A list that cannot be made says so with the message scripts compare ("!" included),
+// and may still be destroyed.
+TEST(TopKList, ANegativeCapacityIsRefusedWithTheMessageOfMemory) {
+  top_k_list list{};
+  const status made = init_top_k_list(&list, -1, 2);
+  EXPECT_EQ(made.code, status_code::fatal);
+  EXPECT_EQ(made.message, "Cannot alloc memory for top_k_list!\n");
+  destroy_top_k_list(&list);
 }
 
 TEST(TopKList, HeldLocusSetsAreRefusedWhateverTheirStatistic) {

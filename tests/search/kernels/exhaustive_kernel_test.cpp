@@ -65,7 +65,7 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
            {kernel_level::table, kernel_level::popcnt, kernel_level::avx2, kernel_level::avx512}) {
         if (!kernel_supported(level)) continue;
         search_engine engine;
-        prepare_engine(engine, level, search_tuning{}, in);
+        prepare_engine(engine, level, in);
         const block_job base = base_job(engine, in);
         exhaustive_worker worker;  // one for all parents, as a thread keeps it
         for (const std::vector<int64_t>& parent : parents) {

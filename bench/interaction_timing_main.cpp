@@ -61,14 +61,14 @@ int main(int argc, char** argv) {
   const long sets = argc > 1 ? atol(argv[1]) : 10000;
   const long individuals = argc > 2 ? atol(argv[2]) : 2000;
   const int covariate_ct = argc > 3 ? atoi(argv[3]) : 5;
-  const int width = argc > 4 ? atoi(argv[4]) : 2;
+  const int order = argc > 4 ? atoi(argv[4]) : 2;
   const int snp_ct = 200;
   const synthetic s = make(individuals, snp_ct, covariate_ct);
   // The sets: consecutive SNP indices from a fixed stream, as a result's sets share SNPs.
   std::mt19937 rng(11);
   std::vector<std::vector<int>> loci(sets);
   for (auto& set : loci)
-    for (int k = 0; k < width; ++k) set.push_back(static_cast<int>(rng() % snp_ct));
+    for (int k = 0; k < order; ++k) set.push_back(static_cast<int>(rng() % snp_ct));
   std::vector<std::vector<interaction_result>> runs;
   const int thread_counts[] = {1, omp_get_max_threads()};
   for (int threads : thread_counts) {
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
       results[i] = test_interaction(s.is_case, genotypes, s.covariates, s.covariate_ct);
     }
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    printf("interactions %d %d %.3f\n", width, threads, took);
+    printf("interactions %d %d %.3f\n", order, threads, took);
     fflush(stdout);
     runs.push_back(std::move(results));
   }

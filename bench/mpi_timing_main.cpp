@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     load_notes notes;  // not printed: the bench's lines are its measures
     if (!load_study(kListFileName, budget, loaded, notes).ok()) return 1;
     model.params.order = 3;  // the pair level, as a three-locus search starts
-    model.params.mulfactr = 30;
+    model.params.level_factor = 30;
     if (!create_lists(model, top_k, loaded.shape().snp_ct, budget).ok()) return 1;
     const store_shape& shape = loaded.shape();
     cells = build_thresholds(shape.sample_ct(), static_cast<double>(shape.case_ct) / shape.sample_ct(), 0.05);

@@ -24,7 +24,7 @@ void time_pairs(benchmark::State& state, bool fast, int threads) {
   for (auto _ : state) {
     search_model model;
     model.params.order = 3;
-    model.params.mulfactr = 10;
+    model.params.level_factor = 10;
     if (!create_lists(model, 100, snps, study.budget).ok()) state.SkipWithError("lists refused");
     if (fast)
       fast_pair_search(level_list(model, 2), false, in, search_context{}, engine);

@@ -78,10 +78,10 @@ void prepare_statistics(const study& loaded, long top_k, memory_budget& budget, 
   if (const status read = read_parameters(kParameterFileName, model.params); !read.ok()) report_failure(read);
   model.bounds = bounds_of(model.params);
   model.params.order = 4;  // both level lists, whatever the study's own order
-  if (model.params.mulfactr < 1) model.params.mulfactr = 30;
+  if (model.params.level_factor < 1) model.params.level_factor = 30;
   if (create_lists(model, top_k, loaded.shape().snp_ct, budget).code != status_code::ok) exit(1);
   const store_shape& shape = loaded.shape();
-  if (!build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.alpha_rf, budget, out.cells).ok()) exit(1);
+  if (!build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.tail_level, budget, out.cells).ok()) exit(1);
   out.single = single_snp_statistics(loaded.store, out.cells);
 }
 

@@ -116,13 +116,13 @@ inline std::string load_err(const load_notes& notes, const status& read) {
 }
 
 // Checks the loaded store: its counts, and every bitset against the genotypes the
-// reference read. That covers the invariants of any store: no bit at or beyond ncase or
-// nctrl, the three slots of a SNP disjoint, each individual where its value puts it.
+// reference read. That covers the invariants of any store: no bit at or beyond case_ct or
+// ctrl_ct, the three slots of a SNP disjoint, each individual where its value puts it.
 inline void check_store(const study& got, const ref_study& want) {
   const store_shape& shape = got.shape();
   const int snp_ct = shape.snp_ct, sample_ct = shape.sample_ct(), case_ct = shape.case_ct, ctrl_ct = shape.ctrl_ct;
   const int case_word_ct = shape.case_word_ct, ctrl_word_ct = shape.ctrl_word_ct;
-  FUZZ_CHECK(snp_ct == want.p && sample_ct == want.n && case_ct == want.ncase && ctrl_ct == want.nctrl, "counts");
+  FUZZ_CHECK(snp_ct == want.p && sample_ct == want.n && case_ct == want.case_ct && ctrl_ct == want.ctrl_ct, "counts");
   FUZZ_CHECK(case_word_ct == (case_ct + 63) / 64 && ctrl_word_ct == (ctrl_ct + 63) / 64, "word counts");
   std::vector<long> index(static_cast<size_t>(sample_ct));
   long cases = 0, ctrls = 0;

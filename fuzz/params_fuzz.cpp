@@ -23,8 +23,8 @@ namespace {
 using namespace velk::fuzz;
 
 struct values {
-  int ndisloci = 0, mulfactr = 0, exhaustv = 0;  // "[DISEASEN]", "[MULFACTR]", "[EXHAUSTV]"
-  double max_pval = 0, maxgwpvl = 0, alpha_rf = 0;
+  int order = 0, level_factor = 0, exhaustive = 0;  // "[DISEASEN]", "[MULFACTR]", "[EXHAUSTV]"
+  double corrected_p_bound = 0, raw_p_bound = 0, tail_level = 0;
 };
 
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
@@ -48,12 +48,12 @@ values expected(const std::string& text) {
     const char* s = line.c_str();
     const char* value = s + std::min<size_t>(10, strlen(s));
     while (*value == ' ' || *value == '\t') ++value;
-    if (strncmp(s, "[DISEASEN]", 10) == 0) v.ndisloci = clamped(strtol(value, nullptr, 10));
-    else if (strncmp(s, "[MULFACTR]", 10) == 0) v.mulfactr = clamped(strtol(value, nullptr, 10));
-    else if (strncmp(s, "[MAX_PVAL]", 10) == 0) v.max_pval = strtod(value, nullptr);
-    else if (strncmp(s, "[MAXGWPVL]", 10) == 0) v.maxgwpvl = strtod(value, nullptr);
-    else if (strncmp(s, "[ALPHA_RF]", 10) == 0) v.alpha_rf = strtod(value, nullptr);
-    else if (strncmp(s, "[EXHAUSTV]", 10) == 0) v.exhaustv = clamped(strtol(value, nullptr, 10));
+    if (strncmp(s, "[DISEASEN]", 10) == 0) v.order = clamped(strtol(value, nullptr, 10));
+    else if (strncmp(s, "[MULFACTR]", 10) == 0) v.level_factor = clamped(strtol(value, nullptr, 10));
+    else if (strncmp(s, "[MAX_PVAL]", 10) == 0) v.corrected_p_bound = strtod(value, nullptr);
+    else if (strncmp(s, "[MAXGWPVL]", 10) == 0) v.raw_p_bound = strtod(value, nullptr);
+    else if (strncmp(s, "[ALPHA_RF]", 10) == 0) v.tail_level = strtod(value, nullptr);
+    else if (strncmp(s, "[EXHAUSTV]", 10) == 0) v.exhaustive = clamped(strtol(value, nullptr, 10));
   }
   return v;
 }
@@ -90,23 +90,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const velk::search_parameters& got = model.params;
     FUZZ_CHECK(velk::read_parameters(dir.file("VELKparameters.txt").c_str(), model.params).ok(),
                "parameter file not read");
-    FUZZ_CHECK(got.order == want.ndisloci && got.mulfactr == want.mulfactr && got.exhaustv == want.exhaustv,
+    FUZZ_CHECK(got.order == want.order && got.level_factor == want.level_factor && got.exhaustive == want.exhaustive,
                "integer parameters");
-    FUZZ_CHECK(same(got.max_pval, want.max_pval) && same(got.maxgwpvl, want.maxgwpvl) &&
-                   same(got.alpha_rf, want.alpha_rf),
+    FUZZ_CHECK(same(got.corrected_p_bound, want.corrected_p_bound) && same(got.raw_p_bound, want.raw_p_bound) &&
+                   same(got.tail_level, want.tail_level),
                "real parameters");
 
     constexpr long kTopK = 5;
-    const long level = kTopK * static_cast<long>(got.mulfactr);
+    const long level = kTopK * static_cast<long>(got.level_factor);
     const bool exhaustive = velk::is_exhaustive(got);
     const bool sizable = got.order <= 2 || exhaustive || (level >= 0 && level <= 100000);
-    if (got.order >= 1 && got.order <= 4 && sizable && got.permutes >= 0 && (got.exhaustv == 0 || got.exhaustv == 1)) {
+    if (got.order >= 1 && got.order <= 4 && sizable && got.permutation_ct >= 0 &&
+        (got.exhaustive == 0 || got.exhaustive == 1)) {
       FUZZ_CHECK(velk::create_lists(model, kTopK, 20, budget).ok(), "lists refused");
-      FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->nloci == got.order, "final list");
+      FUZZ_CHECK(model.result_list->capacity == kTopK && model.result_list->order == got.order, "final list");
       // An exhaustive search has one list of TOP_K, in the slot of its order.
       const velk::top_k_list* own = model.level_lists[(got.order - 1) % 2];
       if (exhaustive)
-        FUZZ_CHECK(own->capacity == kTopK && own->nloci == got.order && model.level_lists[got.order % 2] == nullptr,
+        FUZZ_CHECK(own->capacity == kTopK && own->order == got.order && model.level_lists[got.order % 2] == nullptr,
                    "exhaustive list");
       else if (got.order > 2)
         FUZZ_CHECK(model.level_lists[0]->capacity == level && model.level_lists[1]->capacity == level,
@@ -118,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // largest summed cell, where the thresholds come from the library's binomial tail.
   const int n = size % 64 == 0 ? 1021 + static_cast<int>(size % 7) : 2 + static_cast<int>(size % 40);
   const int cases = 1 + static_cast<int>((size * 7) % static_cast<size_t>(n - 1));
-  check_tables(n, static_cast<double>(cases) / n, want.alpha_rf);
+  check_tables(n, static_cast<double>(cases) / n, want.tail_level);
   FUZZ_CHECK(budget.claimed() == 0, "a claim outlived its block");
   return 0;
 }

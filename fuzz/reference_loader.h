@@ -88,8 +88,8 @@ struct ref_study {
   std::string err;     // the one message of a refused study
   long n = 0;
   long p = 0;
-  long ncase = 0;
-  long nctrl = 0;
+  long case_ct = 0;
+  long ctrl_ct = 0;
   std::vector<unsigned char> is_case;  // per individual (row of the first file)
   std::vector<signed char> genotype;   // [snp * n + row]: 0, 1, 2, or -1 for missing
 };
@@ -134,7 +134,7 @@ inline ref_study ref_load(const std::vector<ref_file>& files) {
     if (!s.err.empty()) return s;
     s.is_case.push_back(ref_class(row.tokens[0]) != 0);
   }
-  for (unsigned char c : s.is_case) ++(c ? s.ncase : s.nctrl);
+  for (unsigned char c : s.is_case) ++(c ? s.case_ct : s.ctrl_ct);
   s.genotype.assign(static_cast<size_t>(s.p * s.n), -1);
   long offset = 0;
   for (size_t i = 0; i < files.size(); ++i) {

@@ -345,7 +345,7 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
 
   if (status made = new_store(make_shape(snp_ct, case_ct, ctrl_ct), budget, out.store); !made.ok()) return made;
   const genotype_store& store = out.store;
-  const time_t st = time(nullptr);
+  const time_t load_start = time(nullptr);
   long offset = 0;
   for (size_t i = 0; i < names.size(); ++i) {
     if (filesets[i]) {
@@ -362,14 +362,14 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
     }
     offset += snp_cts[i];
   }
-  const time_t ed = time(nullptr);
-  notes.say(printf_string("End of data input (spending %d seconds).\n", static_cast<int>(ed - st)));
-  study_individuals& who = out.individuals;
-  who.classes = classes;
-  if (filesets[0]) fam_ids(*filesets[0], who.fid, who.iid);
+  const time_t load_end = time(nullptr);
+  notes.say(printf_string("End of data input (spending %d seconds).\n", static_cast<int>(load_end - load_start)));
+  study_individuals& individuals = out.individuals;
+  individuals.classes = classes;
+  if (filesets[0]) fam_ids(*filesets[0], individuals.fid, individuals.iid);
   if (vcfs[0]) {
     // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
-    for (int32_t sample : vcfs[0]->sample_of) who.sample.push_back(vcfs[0]->samples[sample]);
+    for (int32_t sample : vcfs[0]->sample_of) individuals.sample.push_back(vcfs[0]->samples[sample]);
   }
   return ok_status();
 }

@@ -118,10 +118,10 @@ inline int count_and(const class_bits* bits, int k, int word_ct) {
   return total;
 }
 
-// The genotype cells of a set of `width` SNPs: 3^width.
-constexpr int cell_total(int width) {
+// The genotype cells of a set of `order` SNPs: 3^order.
+constexpr int cell_total(int order) {
   int total = 1;
-  for (int i = 0; i < width; ++i) total *= 3;
+  for (int i = 0; i < order; ++i) total *= 3;
   return total;
 }
 

@@ -73,19 +73,19 @@ status read_parameters(const char* path, search_parameters& params) {
     if (strncmp(line, "[DISEASEN]", kKeyLength) == 0)
       p.order = parameter_int(line);
     else if (strncmp(line, "[MULFACTR]", kKeyLength) == 0)
-      p.mulfactr = parameter_int(line);
+      p.level_factor = parameter_int(line);
     else if (strncmp(line, "[MAX_PVAL]", kKeyLength) == 0)
-      p.max_pval = parameter_real(line);
+      p.corrected_p_bound = parameter_real(line);
     else if (strncmp(line, "[MAXGWPVL]", kKeyLength) == 0)
-      p.maxgwpvl = parameter_real(line);
+      p.raw_p_bound = parameter_real(line);
     else if (strncmp(line, "[ALPHA_RF]", kKeyLength) == 0)
-      p.alpha_rf = parameter_real(line);
+      p.tail_level = parameter_real(line);
     else if (strncmp(line, "[PERMUTES]", kKeyLength) == 0)
-      p.permutes = parameter_long(line);
+      p.permutation_ct = parameter_long(line);
     else if (strncmp(line, "[PERMSEED]", kKeyLength) == 0)
-      p.permseed = parameter_long(line);
+      p.permutation_seed = parameter_long(line);
     else if (strncmp(line, "[EXHAUSTV]", kKeyLength) == 0)
-      p.exhaustv = parameter_int(line);
+      p.exhaustive = parameter_int(line);
   });
   if (!read) return failure(status_code::input_error, "Cannot open the parameter file \"%s\"\n", path);
   return ok_status();
@@ -93,8 +93,8 @@ status read_parameters(const char* path, search_parameters& params) {
 
 p_value_bounds bounds_of(const search_parameters& params) {
   p_value_bounds bounds;
-  if (params.max_pval != 0) bounds.corrected = params.max_pval;
-  if (params.maxgwpvl != 0) bounds.raw = params.maxgwpvl;
+  if (params.corrected_p_bound != 0) bounds.corrected = params.corrected_p_bound;
+  if (params.raw_p_bound != 0) bounds.raw = params.raw_p_bound;
   return bounds;
 }
 

@@ -23,19 +23,19 @@ inline constexpr int kKeyLength = 10;
 
 // What the parameter file sets; a key that is absent leaves its zero.
 struct search_parameters {
-  int order = 0;           // "[DISEASEN]": the number of SNPs of a set, 1 to 4
-  int mulfactr = 0;        // "[MULFACTR]": level lists hold TOP_K x mulfactr sets
-  double max_pval = 0.0;   // "[MAX_PVAL]"
-  double maxgwpvl = 0.0;   // "[MAXGWPVL]"
-  double alpha_rf = 0.0;   // "[ALPHA_RF]": the tail level of the thresholds
-  long long permutes = 0;  // "[PERMUTES]": searches repeated on permuted classes
-  long long permseed = 0;  // "[PERMSEED]": the seed of the permutations
-  int exhaustv = 0;        // "[EXHAUSTV]": 1 searches every set of order 3 or 4
+  int order = 0;                   // "[DISEASEN]": the number of SNPs of a set, 1 to 4
+  int level_factor = 0;            // "[MULFACTR]": level lists hold TOP_K x level_factor sets
+  double corrected_p_bound = 0.0;  // "[MAX_PVAL]": on the raw p-value times the sets of the order
+  double raw_p_bound = 0.0;        // "[MAXGWPVL]": on the raw p-value
+  double tail_level = 0.0;         // "[ALPHA_RF]": the tail level of the thresholds
+  long long permutation_ct = 0;    // "[PERMUTES]": searches repeated on permuted classes
+  long long permutation_seed = 0;  // "[PERMSEED]": the seed of the permutations
+  int exhaustive = 0;              // "[EXHAUSTV]": 1 searches every set of order 3 or 4
 };
 
 // Whether the search of these parameters scores every set of its order (3 or 4) rather
 // than growing them level by level.
-inline bool is_exhaustive(const search_parameters& params) { return params.order > 2 && params.exhaustv == 1; }
+inline bool is_exhaustive(const search_parameters& params) { return params.order > 2 && params.exhaustive == 1; }
 
 // The p-value bounds of a run: the defaults, or the parameter file's non-zero values.
 struct p_value_bounds {

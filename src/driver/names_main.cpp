@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     if (const status read = read_parameters(kParameterFileName, params); !read.ok()) report_failure(read);
   }
   const std::optional<std::vector<family_wise_value>> family_wise =
-      read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutes);
+      read_family_wise_p_values(kPermutationsFileName, kResultFileName, rows, params.permutation_ct);
   const std::string named = name_rows(rows, names, with_places, family_wise ? &*family_wise : nullptr);
   // Printed only once whole, so that a refused file prints nothing.
   if (fwrite(named.data(), 1, named.size(), stdout) != named.size() || fflush(stdout) != 0) {

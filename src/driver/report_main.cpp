@@ -187,7 +187,8 @@ status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, s
   const search_parameters& params = in.params;
   const store_shape& shape = in.loaded.shape();
   thresholds cells_thresholds;
-  if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, params.alpha_rf, in.budget, cells_thresholds);
+  if (status built =
+          build_study_thresholds(shape.case_ct, shape.ctrl_ct, params.tail_level, in.budget, cells_thresholds);
       !built.ok())
     return built;
   const status written = write_output_file(kCellsFileName, [&](FILE* stream) {
@@ -196,7 +197,7 @@ status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, s
       const result_row& row = in.rows[r];
       set_cells cells =
           count_set_cells(in.loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
-      if (!cells_match_row(cells, row, kResultFileName, params.alpha_rf, shape)) return reported_failure();
+      if (!cells_match_row(cells, row, kResultFileName, params.tail_level, shape)) return reported_failure();
       std::string joined;
       for (const std::string& snp : sets[r].snps) joined += (joined.empty() ? "" : ",") + snp;
       write_cells_rows(stream, static_cast<long>(r + 1), joined, cells, cells_thresholds);
@@ -250,11 +251,11 @@ report_study shown_study(const report_inputs& in) {
                            f.kind == genotype_file_kind::fileset ? "fileset"
                            : f.kind == genotype_file_kind::vcf   ? "VCF/BCF"
                                                                  : "text"});
-  shown.disease_loci = in.params.order;
-  shown.mulfactr = in.params.mulfactr;
-  shown.max_pval = bounds.corrected;
-  shown.max_raw_pval = bounds.raw;
-  shown.alpha_rf = in.params.alpha_rf;
+  shown.order = in.params.order;
+  shown.level_factor = in.params.level_factor;
+  shown.corrected_p_bound = bounds.corrected;
+  shown.raw_p_bound = bounds.raw;
+  shown.tail_level = in.params.tail_level;
   shown.result_name = kResultFileName;
   shown.folder = current_folder();
   shown.written = today();
@@ -267,12 +268,12 @@ report_study shown_study(const report_inputs& in) {
 status write_page(const report_inputs& in, const std::vector<report_set>& sets) {
   report_study shown = shown_study(in);
   const auto family_wise =
-      read_family_wise_p_values(kPermutationsFileName, kResultFileName, in.rows, in.params.permutes);
+      read_family_wise_p_values(kPermutationsFileName, kResultFileName, in.rows, in.params.permutation_ct);
   if (family_wise) {
     // B and the seed as the parameter file holds them, B checked against the p-values
     // themselves; the strata as velk counted them, when it read the file.
-    shown.permutes = in.params.permutes;
-    shown.permseed = in.params.permseed;
+    shown.permutation_ct = in.params.permutation_ct;
+    shown.permutation_seed = in.params.permutation_seed;
     struct stat info;
     std::vector<int> stratum;
     if (lstat(kStrataFileName, &info) == 0) {

@@ -16,7 +16,8 @@ void write_cells_header(FILE* stream);
 
 // The rows of the set ranked `rank` (1 for the result's first row): its 3^k cells in
 // genotype order, then its individuals with a missing genotype. `snps` is the set's SNP
-// identifiers joined by commas; `th` the thresholds the cells were classified by.
-void write_cells_rows(FILE* stream, long rank, const std::string& snps, const set_cells& cells, const thresholds& th);
+// identifiers joined by commas; `limits` the thresholds the cells were classified by.
+void write_cells_rows(FILE* stream, long rank, const std::string& snps, const set_cells& cells,
+                      const thresholds& limits);
 
 }  // namespace velk

@@ -167,7 +167,7 @@ void add_cell(std::string& out, int x, int y, const cell_count& c, cell_class ki
 // missing individuals stand in a grey box to the right.
 void add_picture(std::string& out, const report_set& set, double study_share) {
   const set_cells& s = *set.cells;
-  const int k = s.width;
+  const int k = s.order;
   const int outer_rows = k == 4 ? 3 : 1;
   const int outer_cols = k >= 3 ? 3 : 1;
   const int inner_rows = k >= 2 ? 3 : 1;
@@ -267,21 +267,21 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
     add(out, " (%s, SNPs %ld&ndash;%ld)<br>", f.kind, f.first, f.first + f.snps - 1);
   }
   out += "</td></tr>";
-  add(out, "<tr><th>[DISEASEN]</th><td class=\"num\">%d</td></tr>", study.disease_loci);
-  add(out, "<tr><th>[MULFACTR]</th><td class=\"num\">%d</td></tr>", study.mulfactr);
-  add(out, "<tr><th>[MAX_PVAL]</th><td class=\"num\">%g</td></tr>", study.max_pval);
-  if (study.max_raw_pval < 0)
+  add(out, "<tr><th>[DISEASEN]</th><td class=\"num\">%d</td></tr>", study.order);
+  add(out, "<tr><th>[MULFACTR]</th><td class=\"num\">%d</td></tr>", study.level_factor);
+  add(out, "<tr><th>[MAX_PVAL]</th><td class=\"num\">%g</td></tr>", study.corrected_p_bound);
+  if (study.raw_p_bound < 0)
     out += "<tr><th>[MAXGWPVL]</th><td class=\"num\">none</td></tr>";
   else
-    add(out, "<tr><th>[MAXGWPVL]</th><td class=\"num\">%g</td></tr>", study.max_raw_pval);
-  add(out, "<tr><th>[ALPHA_RF]</th><td class=\"num\">%g</td></tr>", study.alpha_rf);
+    add(out, "<tr><th>[MAXGWPVL]</th><td class=\"num\">%g</td></tr>", study.raw_p_bound);
+  add(out, "<tr><th>[ALPHA_RF]</th><td class=\"num\">%g</td></tr>", study.tail_level);
   add(out, "<tr><th>Sets in %s</th><td class=\"num\">%zu</td></tr>", esc(study.result_name).c_str(), sets);
-  if (study.permutes > 0) {
-    add(out, "<tr><th>Permutations B ([PERMUTES])</th><td class=\"num\">%lld</td></tr>", study.permutes);
-    add(out, "<tr><th>[PERMSEED]</th><td class=\"num\">%lld</td></tr>", study.permseed);
+  if (study.permutation_ct > 0) {
+    add(out, "<tr><th>Permutations B ([PERMUTES])</th><td class=\"num\">%lld</td></tr>", study.permutation_ct);
+    add(out, "<tr><th>[PERMSEED]</th><td class=\"num\">%lld</td></tr>", study.permutation_seed);
     add(out, "<tr><th>Strata permuted within</th><td class=\"num\">%d</td></tr>", study.strata);
     add(out, "<tr><th>Smallest family-wise p-value, 1/(B+1)</th><td class=\"num\">%g</td></tr>",
-        1.0 / (static_cast<double>(study.permutes) + 1.0));
+        1.0 / (static_cast<double>(study.permutation_ct) + 1.0));
   }
   out += "</table></section>";
 }
@@ -391,8 +391,10 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
   out += " P_value is the chi-square tail of chi_SQ (2 degrees of freedom), not family-wise: the search chose "
          "the set.";
   if (family_wise)
-    add(out, " The family-wise p-value is that of %lld searches on permuted classes; where none reached the set, "
-             "it is at most 1/(B+1), written &le;.", study.permutes);
+    add(out,
+        " The family-wise p-value is that of %lld searches on permuted classes; where none reached the set, "
+        "it is at most 1/(B+1), written &le;.",
+        study.permutation_ct);
   if (!sets.empty() && sets[0].interaction != nullptr)
     out += " The interaction p-values are likelihood-ratio tests of logistic regressions that hold the SNPs' "
            "main effects and the covariates (VELKinteractions.tsv): additive, the products of the allele counts; "
@@ -416,7 +418,7 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
       out += "<td class=\"num\">" + std::string(fw.exceeding == 0 ? "\u2264 " : "") + esc(fw.text) + "</td>";
     }
     if (tested) add_interaction(out, *set.interaction);
-    add(out, "<td class=\"num\">%d</td><td>", set.row->nmajor);
+    add(out, "<td class=\"num\">%d</td><td>", set.row->case_major_ct);
     if (set.cells != nullptr) add_picture(out, set, study_share);
     out += "</td></tr>\n";
   }

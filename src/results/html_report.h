@@ -32,15 +32,15 @@ struct report_study {
   };
   std::vector<listed_file> files;
   // The parameters as the search used them.
-  int disease_loci = 0;
-  int mulfactr = 0;
-  double max_pval = 0.0;     // the bound on the corrected p-value
-  double max_raw_pval = 0.0; // the bound on the raw p-value; negative for none
-  double alpha_rf = 0.0;
+  int order = 0;
+  int level_factor = 0;
+  double corrected_p_bound = 0.0;  // the bound on the corrected p-value
+  double raw_p_bound = 0.0;        // the bound on the raw p-value; negative for none
+  double tail_level = 0.0;
   std::string result_name;   // where the sets come from
   // The permutations that gave the family-wise p-values (shown only with them).
-  long long permutes = 0;    // B
-  long long permseed = 0;
+  long long permutation_ct = 0;  // B
+  long long permutation_seed = 0;
   int strata = 1;
   // The title: where, when and by what the page was written.
   std::string folder;

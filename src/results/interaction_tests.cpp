@@ -16,18 +16,18 @@ using Eigen::MatrixXd;
 
 constexpr double kNormal975 = 1.959963984540054;  // qnorm(0.975)
 
-// The genotype of SNP `snp` of a set of `width` in cell `cell`, the first SNP varying
+// The genotype of SNP `snp` of a set of `order` in cell `cell`, the first SNP varying
 // slowest, as VELKcells.tsv orders the cells.
-int genotype_in_cell(int cell, int snp, int width) {
-  for (int i = width - 1; i > snp; --i) cell /= 3;
+int genotype_in_cell(int cell, int snp, int order) {
+  for (int i = order - 1; i > snp; --i) cell /= 3;
   return cell % 3;
 }
 
-// The products of two or more SNPs of a set of `width`, as bit masks in R's order of
+// The products of two or more SNPs of a set of `order`, as bit masks in R's order of
 // g1 * g2 * ... terms: by number of SNPs, then by mask.
-std::vector<unsigned> product_terms(int width) {
+std::vector<unsigned> product_terms(int order) {
   std::vector<unsigned> terms;
-  for (unsigned mask = 1; mask < (1u << width); ++mask)
+  for (unsigned mask = 1; mask < (1u << order); ++mask)
     if (std::popcount(mask) >= 2) terms.push_back(mask);
   std::stable_sort(terms.begin(), terms.end(),
                    [](unsigned x, unsigned y) { return std::popcount(x) < std::popcount(y); });
@@ -47,17 +47,17 @@ struct model_individuals {
 model_individuals complete_individuals(const std::vector<uint8_t>& is_case,
                                        const std::vector<std::vector<int8_t>>& genotypes,
                                        const std::vector<double>& covariates, int covariate_ct, int cells) {
-  const int width = static_cast<int>(genotypes.size());
+  const int order = static_cast<int>(genotypes.size());
   const long individuals = static_cast<long>(is_case.size());
   std::vector<long> used;
   std::vector<int> code_of;
   for (long d = 0; d < individuals; ++d) {
     bool complete = true;
-    for (int s = 0; s < width; ++s) complete = complete && genotypes[s][d] >= 0;
+    for (int s = 0; s < order; ++s) complete = complete && genotypes[s][d] >= 0;
     for (int c = 0; c < covariate_ct; ++c) complete = complete && !std::isnan(covariates[d * covariate_ct + c]);
     if (!complete) continue;
     int code = 0;
-    for (int s = 0; s < width; ++s) code = 3 * code + genotypes[s][d];
+    for (int s = 0; s < order; ++s) code = 3 * code + genotypes[s][d];
     used.push_back(d);
     code_of.push_back(code);
   }
@@ -82,16 +82,16 @@ model_individuals complete_individuals(const std::vector<uint8_t>& is_case,
 }
 
 // Additive, per cell: the allele counts, then their products.
-MatrixXd additive_design(int width, int cells) {
-  const std::vector<unsigned> products = product_terms(width);
-  MatrixXd additive(cells, width + static_cast<long>(products.size()));
+MatrixXd additive_design(int order, int cells) {
+  const std::vector<unsigned> products = product_terms(order);
+  MatrixXd additive(cells, order + static_cast<long>(products.size()));
   for (int c = 0; c < cells; ++c) {
-    for (int s = 0; s < width; ++s) additive(c, s) = genotype_in_cell(c, s, width);
+    for (int s = 0; s < order; ++s) additive(c, s) = genotype_in_cell(c, s, order);
     for (size_t t = 0; t < products.size(); ++t) {
       double product = 1.0;
-      for (int s = 0; s < width; ++s)
+      for (int s = 0; s < order; ++s)
         if (products[t] >> s & 1u) product *= additive(c, s);
-      additive(c, width + static_cast<long>(t)) = product;
+      additive(c, order + static_cast<long>(t)) = product;
     }
   }
   return additive;
@@ -99,13 +99,13 @@ MatrixXd additive_design(int width, int cells) {
 
 // Genotypic null, per cell: each SNP's genotypes present, the first the baseline (R's
 // treatment contrasts of a factor of the levels that occur).
-MatrixXd factor_design(int width, const std::vector<long>& in_cell) {
+MatrixXd factor_design(int order, const std::vector<long>& in_cell) {
   const int cells = static_cast<int>(in_cell.size());
   std::vector<std::pair<int, int>> levels;  // (SNP, genotype) of each null column
-  for (int s = 0; s < width; ++s) {
+  for (int s = 0; s < order; ++s) {
     bool present[3] = {false, false, false};
     for (int c = 0; c < cells; ++c)
-      if (in_cell[c] > 0) present[genotype_in_cell(c, s, width)] = true;
+      if (in_cell[c] > 0) present[genotype_in_cell(c, s, order)] = true;
     bool baseline = true;
     for (int g = 0; g < 3; ++g) {
       if (!present[g]) continue;
@@ -116,7 +116,7 @@ MatrixXd factor_design(int width, const std::vector<long>& in_cell) {
   MatrixXd factors = MatrixXd::Zero(cells, static_cast<long>(levels.size()));
   for (int c = 0; c < cells; ++c)
     for (size_t t = 0; t < levels.size(); ++t)
-      factors(c, static_cast<long>(t)) = genotype_in_cell(c, levels[t].first, width) == levels[t].second;
+      factors(c, static_cast<long>(t)) = genotype_in_cell(c, levels[t].first, order) == levels[t].second;
   return factors;
 }
 
@@ -158,15 +158,15 @@ void put_number(FILE* stream, double value) {
 interaction_result test_interaction(const std::vector<uint8_t>& is_case,
                                     const std::vector<std::vector<int8_t>>& genotypes,
                                     const std::vector<double>& covariates, int covariate_ct) {
-  const int width = static_cast<int>(genotypes.size());
+  const int order = static_cast<int>(genotypes.size());
   int cells = 1;
-  for (int s = 0; s < width; ++s) cells *= 3;
+  for (int s = 0; s < order; ++s) cells *= 3;
   const model_individuals used = complete_individuals(is_case, genotypes, covariates, covariate_ct, cells);
-  const MatrixXd additive = additive_design(width, cells);
+  const MatrixXd additive = additive_design(order, cells);
   const logistic_fit fits[4] = {
-      fit_logistic(used.individual, used.cell, MatrixXd(additive.leftCols(width)), used.y),
+      fit_logistic(used.individual, used.cell, MatrixXd(additive.leftCols(order)), used.y),
       fit_logistic(used.individual, used.cell, additive, used.y),
-      fit_logistic(used.individual, used.cell, factor_design(width, used.in_cell), used.y),
+      fit_logistic(used.individual, used.cell, factor_design(order, used.in_cell), used.y),
       fit_logistic(used.individual, used.cell, combination_design(used.in_cell), used.y),
   };
   interaction_result result;
@@ -177,7 +177,7 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
     result.separation = result.separation || f.separation;
     result.not_converged = result.not_converged || !f.converged;
   }
-  if (width == 2) put_odds_ratio(fits[1], used.individual.cols() + width, result);  // the pair's product term
+  if (order == 2) put_odds_ratio(fits[1], used.individual.cols() + order, result);  // the pair's product term
   return result;
 }
 
@@ -187,8 +187,8 @@ std::string interaction_note(const interaction_result& result) {
   return note;
 }
 
-void write_interactions_header(FILE* stream, int width) {
-  for (int s = 1; s <= width; ++s) fprintf(stream, "SNP%d\t", s);
+void write_interactions_header(FILE* stream, int order) {
+  for (int s = 1; s <= order; ++s) fprintf(stream, "SNP%d\t", s);
   fputs("N\tADD_DF\tADD_CHISQ\tADD_P\tOR_INT\tOR_L95\tOR_U95\tGENO_DF\tGENO_CHISQ\tGENO_P\tNOTE\n", stream);
 }
 

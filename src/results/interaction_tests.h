@@ -57,9 +57,9 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
 // "separation", "not converged", both joined by ", ", or empty.
 std::string interaction_note(const interaction_result& result);
 
-// The table's header for sets of `width` SNPs, and the row of one set (`snps`: its
+// The table's header for sets of `order` SNPs, and the row of one set (`snps`: its
 // identifiers).
-void write_interactions_header(FILE* stream, int width);
+void write_interactions_header(FILE* stream, int order);
 void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, const interaction_result& result);
 
 }  // namespace velk

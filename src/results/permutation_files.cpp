@@ -24,16 +24,16 @@ double family_wise_p(const std::vector<double>& maxima, double t, long& exceedin
   return (1.0 + static_cast<double>(exceeding)) / (static_cast<double>(maxima.size()) + 1.0);
 }
 
-std::string permutation_table_text(const top_k_list& list, int width, const std::vector<double>& maxima) {
+std::string permutation_table_text(const top_k_list& list, int order, const std::vector<double>& maxima) {
   std::string out;
-  for (int i = 1; i <= width; ++i) append(out, "SNP%d\t", i);
+  for (int i = 1; i <= order; ++i) append(out, "SNP%d\t", i);
   out += "chi_SQ\tP_value\tFW_P_value\tExceeding\n";
   std::vector<int> positions(list.count);
   sort_positions_asc(&list, positions.data());
   // Best first, as the result file stands.
   for (int r = list.count - 1; r >= 0; --r) {
     const multi_locus_node& node = list.nodes[positions[r]];
-    for (int i = 0; i < width; ++i) append(out, "%ld\t", static_cast<long>(node.loci[i]));
+    for (int i = 0; i < order; ++i) append(out, "%ld\t", static_cast<long>(node.loci[i]));
     long exceeding = 0;
     const double fw = family_wise_p(maxima, node.chisq, exceeding);
     append(out, "%f\t%g\t", node.chisq, p_value_chisq(2, node.chisq));

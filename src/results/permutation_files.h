@@ -21,7 +21,7 @@ double family_wise_p(const std::vector<double>& maxima, double t, long& exceedin
 // result file, its loci, statistic and p-value printed exactly as there, its family-wise
 // p-value (%g) and the number of maxima at or above its statistic. Written with the
 // result file (results/run_files.h).
-std::string permutation_table_text(const top_k_list& list, int width, const std::vector<double>& maxima);
+std::string permutation_table_text(const top_k_list& list, int order, const std::vector<double>& maxima);
 
 // VELKpermutation_maxima.txt: one line per permutation, its number and its maximum (%f).
 std::string permutation_maxima_text(const std::vector<double>& maxima);

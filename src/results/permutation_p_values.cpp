@@ -18,12 +18,12 @@ constexpr size_t kTrailingFields = 4;  // chi_SQ, P_value, FW_P_value, Exceeding
 
 std::optional<std::vector<family_wise_value>> left_out() { return std::nullopt; }
 
-bool is_header(const std::vector<std::string>& fields, size_t width) {
-  if (fields.size() != width + kTrailingFields) return false;
-  for (size_t i = 0; i < width; ++i)
+bool is_header(const std::vector<std::string>& fields, size_t order) {
+  if (fields.size() != order + kTrailingFields) return false;
+  for (size_t i = 0; i < order; ++i)
     if (fields[i] != "SNP" + std::to_string(i + 1)) return false;
-  return fields[width] == "chi_SQ" && fields[width + 1] == "P_value" && fields[width + 2] == "FW_P_value" &&
-         fields[width + 3] == "Exceeding";
+  return fields[order] == "chi_SQ" && fields[order + 1] == "P_value" && fields[order + 2] == "FW_P_value" &&
+         fields[order + 3] == "Exceeding";
 }
 
 // A probability written by "%g", and a count written by "%ld".
@@ -41,26 +41,26 @@ bool is_count(const std::string& field) {
 }
 
 // The p-value as the permutation file of B permutations writes it, for `exceeding`.
-std::string written_p_value(long exceeding, long long permutes) {
+std::string written_p_value(long exceeding, long long permutation_ct) {
   char text[32];
-  snprintf(text, sizeof text, "%g", (1.0 + static_cast<double>(exceeding)) / (static_cast<double>(permutes) + 1.0));
+  snprintf(text, sizeof text, "%g",
+           (1.0 + static_cast<double>(exceeding)) / (static_cast<double>(permutation_ct) + 1.0));
   return text;
 }
 
 bool row_matches(const std::vector<std::string>& fields, const result_row& row) {
-  const size_t width = row.loci.size();
-  if (fields.size() != width + kTrailingFields) return false;
-  for (size_t i = 0; i < width; ++i)
+  const size_t order = row.loci.size();
+  if (fields.size() != order + kTrailingFields) return false;
+  for (size_t i = 0; i < order; ++i)
     if (fields[i] != std::to_string(row.loci[i])) return false;
-  return fields[width] == row.chisq_text;
+  return fields[order] == row.chisq_text;
 }
 
 }  // namespace
 
-std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const char* name,
-                                                                        const char* result_name,
+std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const char* name, const char* result_name,
                                                                         const std::vector<result_row>& rows,
-                                                                        long long permutes) {
+                                                                        long long permutation_ct) {
   std::string text;
   const text_file read = read_text_file(name, text);
   if (read == text_file::cannot_open && errno == ENOENT) return left_out();
@@ -75,10 +75,10 @@ std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const ch
     lines.push_back(text.substr(at, end - at));
     at = end + 1;
   }
-  // The width of the result's sets; any width when the result holds no set.
+  // The order of the result's sets; any order when the result holds no set.
   const std::vector<std::string> header = lines.empty() ? std::vector<std::string>() : split_fields(lines[0]);
-  const size_t width = rows.empty() ? header.size() - std::min(header.size(), kTrailingFields) : rows[0].loci.size();
-  if (!is_header(header, width) || width < 1 || width > static_cast<size_t>(kLargestSet)) {
+  const size_t order = rows.empty() ? header.size() - std::min(header.size(), kTrailingFields) : rows[0].loci.size();
+  if (!is_header(header, order) || order < 1 || order > static_cast<size_t>(kLargestSet)) {
     warn("%s, line 1: not the header of a permutation file for the sets of %s; the family-wise p-values "
            "are left out.",
            name, result_name);
@@ -89,7 +89,7 @@ std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const ch
            result_name, rows.size());
     return left_out();
   }
-  if (permutes <= 0) {
+  if (permutation_ct <= 0) {
     warn("%s sets no [PERMUTES] above 0, so %s is not of its run; the family-wise p-values are left out.",
          kParameterFileName, name);
     return left_out();
@@ -111,10 +111,11 @@ std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const ch
       return left_out();
     }
     const long exceeding = strtol(fields[at + 1].c_str(), nullptr, 10);
-    if (fields[at] != written_p_value(exceeding, permutes)) {
-      warn("%s, line %zu: FW_P_value %s is not (1 + Exceeding) / (B + 1) for [PERMUTES] %lld of %s; the "
-           "family-wise p-values are left out.",
-           name, r + 2, fields[at].c_str(), permutes, kParameterFileName);
+    if (fields[at] != written_p_value(exceeding, permutation_ct)) {
+      warn(
+          "%s, line %zu: FW_P_value %s is not (1 + Exceeding) / (B + 1) for [PERMUTES] %lld of %s; the "
+          "family-wise p-values are left out.",
+          name, r + 2, fields[at].c_str(), permutation_ct, kParameterFileName);
       return left_out();
     }
     p_values.push_back({fields[at], exceeding});

@@ -24,13 +24,12 @@ struct family_wise_value {
 // it. Nothing, silently, when there is no such file. Nothing, after a line starting
 // "Warning: " on standard error, when the file cannot be read or does not belong to the
 // result: a row count, SNP indices or chi_SQ text other than the result's (read from
-// `result_name`), a p-value other than (1 + Exceeding) / (B + 1) for `permutes` B (the
+// `result_name`), a p-value other than (1 + Exceeding) / (B + 1) for `permutation_ct` B (the
 // [PERMUTES] of the parameter file: one edited since the run would otherwise name a
 // B the p-values do not have), or a line of another form. A p-value from another
 // result would be worse than none, so the file is taken whole or not at all.
-std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const char* name,
-                                                                        const char* result_name,
+std::optional<std::vector<family_wise_value>> read_family_wise_p_values(const char* name, const char* result_name,
                                                                         const std::vector<result_row>& rows,
-                                                                        long long permutes);
+                                                                        long long permutation_ct);
 
 }  // namespace velk

@@ -65,15 +65,16 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
       continue;
     }
     const std::vector<std::string> fields = split_fields(row_text);
-    const long nmajor = fields.size() > kStatisticFields ? digits_value(fields.back(), 9) : -1;
-    if (fields.size() <= kStatisticFields || (all && (nmajor < 0 || fields.size() > kStatisticFields + kLargestSet))) {
+    const long case_major_ct = fields.size() > kStatisticFields ? digits_value(fields.back(), 9) : -1;
+    if (fields.size() <= kStatisticFields ||
+        (all && (case_major_ct < 0 || fields.size() > kStatisticFields + kLargestSet))) {
       report("File %s, line %ld: not a row of a VELK result file.\n", result_name, line);
       return false;
     }
     result_row row;
     row.line = line;
-    const size_t width = fields.size() - kStatisticFields;
-    for (size_t i = 0; i < width; ++i) {
+    const size_t order = fields.size() - kStatisticFields;
+    for (size_t i = 0; i < order; ++i) {
       const long index = digits_value(fields[i], 18);
       if (index < 0) {
         report("File %s, line %ld: \"%s\" is not a SNP index.\n", result_name, line,
@@ -96,10 +97,10 @@ bool read_result_rows(const std::string& text, const char* result_name, const ch
              rows[0].line, rows[0].loci.size());
       return false;
     }
-    row.chisq_text = fields[width];
-    row.p_value_text = fields[width + 1];
-    row.nmajor_text = fields[width + 2];
-    row.nmajor = static_cast<int>(nmajor);
+    row.chisq_text = fields[order];
+    row.p_value_text = fields[order + 1];
+    row.nmajor_text = fields[order + 2];
+    row.case_major_ct = static_cast<int>(case_major_ct);
     rows.push_back(std::move(row));
   }
   if (line == 0) {

@@ -17,7 +17,7 @@ struct result_row {
   std::string chisq_text;        // the fields as written: "%f", "%g"
   std::string p_value_text;
   std::string nmajor_text;
-  int nmajor = 0;                // the #Major_cells column (-1 when it is no count)
+  int case_major_ct = 0;  // the #Major_cells column (-1 when it is no count)
 
   // The indices as the result file writes them: "5 17 31".
   std::string loci_text() const;

@@ -6,7 +6,7 @@
 
 namespace velk {
 
-void print_top_k_list(const top_k_list* list, FILE* stream, int width) {
+void print_top_k_list(const top_k_list* list, FILE* stream, int order) {
   std::vector<int> positions(list->count);
   sort_positions_asc(list, positions.data());
   if (stream == nullptr) stream = stdout;
@@ -14,9 +14,9 @@ void print_top_k_list(const top_k_list* list, FILE* stream, int width) {
   fputs("Loci\tchi_SQ\tP_value\t#Major_cells\n", stream);
   for (int r = list->count - 1; r >= 0; --r) {
     const multi_locus_node& node = list->nodes[positions[r]];
-    for (int i = 0; i < width; ++i) fprintf(stream, "%ld ", static_cast<long>(node.loci[i]));
+    for (int i = 0; i < order; ++i) fprintf(stream, "%ld ", static_cast<long>(node.loci[i]));
     fprintf(stream, "%f %g ", node.chisq, p_value_chisq(2, node.chisq));
-    fprintf(stream, "%d\n", node.nmajor);
+    fprintf(stream, "%d\n", node.case_major_ct);
   }
 }
 

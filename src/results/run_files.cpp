@@ -16,17 +16,18 @@ bool open_with(const char* name, const std::string& text, output_file& out) {
 
 }  // namespace
 
-run_files_outcome write_run_files(const top_k_list& result, int width, const std::vector<double>* maxima) {
+run_files_outcome write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima) {
   output_file files[3];  // the result, then the permutation table and maxima
   const auto give_up = [&files](run_files_outcome why) {
     for (output_file& f : files) abandon_output(f);
     return why;
   };
   if (!open_output(kResultFileName, files[0])) return run_files_outcome::result_not_created;
-  print_top_k_list(&result, files[0].stream, width);
+  print_top_k_list(&result, files[0].stream, order);
   const int count = maxima != nullptr ? 3 : 1;
-  if (maxima != nullptr && (!open_with(kPermutationsFileName, permutation_table_text(result, width, *maxima), files[1]) ||
-                            !open_with(kPermutationMaximaFileName, permutation_maxima_text(*maxima), files[2])))
+  if (maxima != nullptr &&
+      (!open_with(kPermutationsFileName, permutation_table_text(result, order, *maxima), files[1]) ||
+       !open_with(kPermutationMaximaFileName, permutation_maxima_text(*maxima), files[2])))
     return give_up(run_files_outcome::permutations_not_written);
   // What can fail (a full disk, a file-size limit) fails here, before anything is replaced.
   if (!seal_output(files[0])) return give_up(run_files_outcome::result_not_written);

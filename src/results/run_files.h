@@ -17,9 +17,9 @@ namespace velk {
 
 enum class run_files_outcome { written, result_not_created, result_not_written, permutations_not_written };
 
-// Writes `result` (`width` SNPs per set) and, when `maxima` is given (one per
+// Writes `result` (`order` SNPs per set) and, when `maxima` is given (one per
 // permutation), the permutation files; without `maxima` the permutation files are
 // removed.
-run_files_outcome write_run_files(const top_k_list& result, int width, const std::vector<double>* maxima);
+run_files_outcome write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima);
 
 }  // namespace velk

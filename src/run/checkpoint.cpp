@@ -101,8 +101,9 @@ bool read_identity(reader& in, const run_identity& identity, std::string& differ
 // search, or (one order past the search) its permutations.
 bool mark_fits(const level_mark& mark, const search_model& model, int snp_ct, size_t maxima) {
   if (std::isnan(mark.bound)) return false;
-  if (mark.order == model.params.order + 1) return maxima == static_cast<size_t>(model.params.permutes) && mark.next == 0;
-  if (maxima != 0 && maxima != static_cast<size_t>(model.params.permutes)) return false;
+  if (mark.order == model.params.order + 1)
+    return maxima == static_cast<size_t>(model.params.permutation_ct) && mark.next == 0;
+  if (maxima != 0 && maxima != static_cast<size_t>(model.params.permutation_ct)) return false;
   // An exhaustive search's position is the number of its parents done.
   if (is_exhaustive(model.params))
     return mark.order == model.params.order && mark.next >= 0 &&
@@ -115,7 +116,7 @@ bool mark_fits(const level_mark& mark, const search_model& model, int snp_ct, si
 
 void empty_lists(search_model& model) {
   for (int k = 0; k < 3; ++k)
-    if (top_k_list* list = model_list(model, k)) refresh_top_k_list(list, list->nloci);
+    if (top_k_list* list = model_list(model, k)) refresh_top_k_list(list, list->order);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
   });
   // The checks of the values only for a run that will search; init refuses the others.
   if (params.order < 1 || params.order > 4) return;
-  const double alpha = params.alpha_rf;
+  const double alpha = params.tail_level;
   if (!alpha_given)
     warn("%s sets no [ALPHA_RF]: the tail level of the major cells is then 0, at which next to no cell can be "
          "major; add a line \"[ALPHA_RF] 0.05\" (a level between 0 and 1).", path);
@@ -99,9 +99,11 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
          alpha >= 1 ? "at 1 or more next to every cell is case-major, so no set can stand out"
                     : "at 0 or below next to no cell can be major");
   // An exhaustive search has no level lists.
-  if (params.order > 2 && params.mulfactr < 1 && !is_exhaustive(params))
-    warn("[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
-         "neither will the result; give [MULFACTR] 1 or more, e.g. 10.", params.mulfactr, params.order);
+  if (params.order > 2 && params.level_factor < 1 && !is_exhaustive(params))
+    warn(
+        "[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
+        "neither will the result; give [MULFACTR] 1 or more, e.g. 10.",
+        params.level_factor, params.order);
 }
 
 void warn_if_no_set(const search_model& model, int snp_ct) {
@@ -114,13 +116,13 @@ void warn_if_no_set(const search_model& model, int snp_ct) {
     warn("%s: TOP_K is 0; ask for the number of sets to report, e.g. velk 10.", kNone);
     return;
   }
-  if (order > 2 && model.params.mulfactr < 1 && !is_exhaustive(model.params)) {
+  if (order > 2 && model.params.level_factor < 1 && !is_exhaustive(model.params)) {
     warn("%s: [MULFACTR] is %d, so the level lists hold nothing; give [MULFACTR] 1 or more, e.g. 10.", kNone,
-         model.params.mulfactr);
+         model.params.level_factor);
     return;
   }
-  if (!(model.params.alpha_rf > 0 && model.params.alpha_rf < 1)) {
-    warn("%s: the tail level [ALPHA_RF] is %g; give one between 0 and 1, e.g. 0.05.", kNone, model.params.alpha_rf);
+  if (!(model.params.tail_level > 0 && model.params.tail_level < 1)) {
+    warn("%s: the tail level [ALPHA_RF] is %g; give one between 0 and 1, e.g. 0.05.", kNone, model.params.tail_level);
     return;
   }
   if (order <= 2) {
@@ -151,9 +153,10 @@ void warn_if_no_set(const search_model& model, int snp_ct) {
     // their list was full.
     const top_k_list& parents = level_list(model, order - 1);
     if (has_full_root(parents))
-      warn("%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
-           "extend more than the %d sets of %d kept.", kNone, order, order - 1, model.params.mulfactr, parents.count,
-           order - 1);
+      warn(
+          "%s: no set of %d SNPs beat both its set of %d and its added SNP alone; raise [MULFACTR] (now %d) to "
+          "extend more than the %d sets of %d kept.",
+          kNone, order, order - 1, model.params.level_factor, parents.count, order - 1);
     else if (parents.count == 0)
       warn("%s: no set of %d SNPs was kept to extend; a lower order ([DISEASEN] %d) may find sets.", kNone,
            order - 1, order - 1);

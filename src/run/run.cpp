@@ -60,7 +60,7 @@ std::string describe_mark(const search_state& state, const search_model& model, 
   if (mark.order == model.params.order + 1) {
     long done = 0;
     for (double m : state.permutation_maxima) done += !std::isnan(m);
-    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.params.permutes);
+    snprintf(text, sizeof text, "the permutations, %ld of %lld done.", done, model.params.permutation_ct);
   } else if (is_exhaustive(model.params)) {
     snprintf(text, sizeof text, "the exhaustive %d-locus search from parent %ld of %ld.", mark.order, mark.next + 1,
              exhaustive_parent_count(snp_ct, mark.order));
@@ -145,7 +145,7 @@ status detect(search_model& model, const search_input& in, checkpointing& saves,
   if (!leads(t)) return ok_status();
   if (status listed = search_lists_status(model); !listed.ok()) return listed;
   warn_if_no_set(model, in.snp_ct());
-  if (model.params.permutes == 0) return write_files(model, nullptr);
+  if (model.params.permutation_ct == 0) return write_files(model, nullptr);
   return ok_status();
 }
 
@@ -153,8 +153,8 @@ status detect(search_model& model, const search_input& in, checkpointing& saves,
 // that a mistake in them costs seconds and changes no file. `strata` is 0 without a
 // strata file.
 status prepare_permutations(const search_model& model, const study& loaded, permutation_setup& setup, int& strata) {
-  setup.count = model.params.permutes;
-  setup.seed = static_cast<uint64_t>(model.params.permseed);
+  setup.count = model.params.permutation_ct;
+  setup.seed = static_cast<uint64_t>(model.params.permutation_seed);
   setup.classes = loaded.individuals.classes;
   strata = 0;
   struct stat info;
@@ -283,7 +283,7 @@ int run(int argc, char** argv, const run_options& options) {
     if (!read.ok()) return refuse_load(read, notes);
   }
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
-  const time_t st = time(nullptr);
+  const time_t search_start = time(nullptr);
   checkpointing saves;
   saves.enabled = options.path != search_path::straightforward;
   permutation_setup setup;
@@ -301,13 +301,13 @@ int run(int argc, char** argv, const run_options& options) {
       if (status made = create_lists(model, line.top_k, loaded.shape().snp_ct, budget); !made.ok())
         return report_failure(made);
       const store_shape& shape = loaded.shape();
-      if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.alpha_rf, budget, cells);
+      if (status built = build_study_thresholds(shape.case_ct, shape.ctrl_ct, model.params.tail_level, budget, cells);
           !built.ok())
         return report_failure(built);
       // What the steps after the search read or write is checked now: a mistake in it
       // then costs seconds, not the search. A run with permutations writes its result
       // only after them, so whether it can create it is found out first too.
-      if (model.params.permutes > 0) {
+      if (model.params.permutation_ct > 0) {
         if (status prepared = prepare_permutations(model, loaded, setup, strata); !prepared.ok())
           return report_failure(prepared);
         output_file probe;
@@ -323,10 +323,11 @@ int run(int argc, char** argv, const run_options& options) {
     if (saves.enabled) catch_stop_signals();
     const search_context context = context_of(options, saves.enabled);
     if (status found = detect(model, in, saves, context); !found.ok()) return report_failure(found);
-    const time_t ed = time(nullptr);
+    const time_t search_end = time(nullptr);
     if (leads(t))
-      printf("The time used in detecting multi-loci interactions is: %d seconds!\n", static_cast<int>(ed - st));
-    if (model.params.permutes > 0) {
+      printf("The time used in detecting multi-loci interactions is: %d seconds!\n",
+             static_cast<int>(search_end - search_start));
+    if (model.params.permutation_ct > 0) {
       if (status permuted = permute(model, in, saves, context, setup, strata); !permuted.ok())
         return report_failure(permuted);
     }

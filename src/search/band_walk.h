@@ -21,7 +21,7 @@ constexpr unsigned kAllLanes = (1u << kLanes) - 1u;
 struct survivor {
   long snp;
   double chisq;
-  int nmajor;
+  int case_major_ct;
 };
 
 // The survivors of one band, per unit (a row of the pair search, a parent of a level
@@ -38,7 +38,7 @@ inline void append_survivors(const block_result& result, long b, std::vector<sur
     const int l = __builtin_ctz(mask);
     int table[6];
     for (int c = 0; c < 6; ++c) table[c] = static_cast<int>(result.table[c][l]);
-    out.push_back({b * kLanes + l, chi_square(table, 3, 2), static_cast<int>(result.nmajor[l])});
+    out.push_back({b * kLanes + l, chi_square(table, 3, 2), static_cast<int>(result.case_major_ct[l])});
   }
 }
 

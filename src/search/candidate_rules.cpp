@@ -7,19 +7,19 @@
 
 namespace velk {
 
-void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out) {
+void insert_sorted(const int64_t* parent, int order, int64_t x, int64_t* out) {
   int o = 0;
   int i = 0;
-  while (i < width && parent[i] < x) out[o++] = parent[i++];
+  while (i < order && parent[i] < x) out[o++] = parent[i++];
   out[o++] = x;
-  while (i < width) out[o++] = parent[i++];
+  while (i < order) out[o++] = parent[i++];
 }
 
-void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* scratch,
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int order, uint64_t* scratch,
                          uint64_t* out) {
   const size_t words = store.shape.slot_words();
   const auto slot_copy = [&](int i, int g) { return scratch + static_cast<size_t>(3 * i + g) * words; };
-  for (int i = 0; i < width; ++i)
+  for (int i = 0; i < order; ++i)
     for (int g = 0; g < 3; ++g) {
       const class_bits from = slot(store, parent[i], g).cases;  // the control words follow the case words
       uint64_t* to = slot_copy(i, g);
@@ -29,7 +29,7 @@ void fill_combined_cells(const genotype_store& store, const int64_t* parent, int
   // SNP i multiplies the cells so far by its three genotypes: cell 3^i g + c is cell c
   // AND (a_i, g), written for g = 2 and 1 before genotype 0 overwrites cell c itself.
   int cells = 3;
-  for (int i = 1; i < width; ++i, cells *= 3) {
+  for (int i = 1; i < order; ++i, cells *= 3) {
     for (int g = 2; g >= 0; --g) {
       const uint64_t* b = slot_copy(i, g);
       for (int c = 0; c < cells; ++c) {

@@ -30,25 +30,25 @@ inline void raise_bound(const top_k_list& list, double& bound) {
 }
 
 // Offers a candidate and raises the bound.
-inline void offer(top_k_list& list, double& bound, double s, const int64_t* loci, int nmajor) {
-  const multi_locus_node node{s, const_cast<int64_t*>(loci), nmajor};
+inline void offer(top_k_list& list, double& bound, double s, const int64_t* loci, int case_major_ct) {
+  const multi_locus_node node{s, const_cast<int64_t*>(loci), case_major_ct};
   insert_top_k_list(&list, &node);
   raise_bound(list, bound);
 }
 
-// The parent's `width` ascending indices with x at its place among them, into `out`:
+// The parent's `order` ascending indices with x at its place among them, into `out`:
 // every locus set is stored in ascending order, which makes the lists' duplicate test
 // a test of sets.
-void insert_sorted(const int64_t* parent, int width, int64_t x, int64_t* out);
+void insert_sorted(const int64_t* parent, int order, int64_t x, int64_t* out);
 
-// The genotype cells of a parent of `width` SNPs (3^width cells), each the AND of its
+// The genotype cells of a parent of `order` SNPs (3^order cells), each the AND of its
 // slots: cell g0 + 3 g1 (+ 9 g2) is (a0, g0) AND (a1, g1) (AND (a2, g2)), the genotype
 // of the smallest index varying fastest. Each cell is slot_words() words, its case
 // words then its control words, at out + c * slot_words(). Built once per parent, so
-// that each candidate SNP costs one AND per word and cell. `scratch` holds 3 * width
+// that each candidate SNP costs one AND per word and cell. `scratch` holds 3 * order
 // slots: the parent's slots are copied out of the store's interleaved blocks first, so
 // that every AND runs over contiguous words.
-void fill_combined_cells(const genotype_store& store, const int64_t* parent, int width, uint64_t* scratch,
+void fill_combined_cells(const genotype_store& store, const int64_t* parent, int order, uint64_t* scratch,
                          uint64_t* out);
 
 // The major-cell table of a parent's `cells` combined cells (fill_combined_cells) and

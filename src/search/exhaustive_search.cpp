@@ -19,7 +19,7 @@ namespace {
 
 // ---- The enumeration of parents ----------------------------------------------------------
 //
-// A parent is a set of width = order - 1 SNPs below the last SNP; its sets are itself
+// A parent is a set of parent_order = order - 1 SNPs below the last SNP; its sets are itself
 // with each SNP above its last one. Parents in lexicographic order, each with its SNPs
 // above in increasing order, give every set once, in lexicographic order.
 
@@ -31,11 +31,11 @@ long choose(long n, int k) {
   return c;
 }
 
-// The parent of lexicographic position `rank` among the width-subsets of 0 ... m - 1.
-void unrank_parent(long rank, int width, long m, int64_t* parent) {
+// The parent of lexicographic position `rank` among the parent_order-subsets of 0 ... m - 1.
+void unrank_parent(long rank, int parent_order, long m, int64_t* parent) {
   long lo = 0;
-  for (int pos = 0; pos < width; ++pos) {
-    const int after = width - pos - 1;
+  for (int pos = 0; pos < parent_order; ++pos) {
+    const int after = parent_order - pos - 1;
     for (long v = lo;; ++v) {
       const long with_v = choose(m - 1 - v, after);  // parents whose SNP at pos is v
       if (rank < with_v) {
@@ -48,21 +48,21 @@ void unrank_parent(long rank, int width, long m, int64_t* parent) {
   }
 }
 
-// The next parent in lexicographic order among the width-subsets of 0 ... m - 1.
-void next_parent(int64_t* parent, int width, long m) {
-  int pos = width - 1;
-  while (pos > 0 && parent[pos] == m - width + pos) --pos;
+// The next parent in lexicographic order among the parent_order-subsets of 0 ... m - 1.
+void next_parent(int64_t* parent, int parent_order, long m) {
+  int pos = parent_order - 1;
+  while (pos > 0 && parent[pos] == m - parent_order + pos) --pos;
   ++parent[pos];
-  for (int i = pos + 1; i < width; ++i) parent[i] = parent[i - 1] + 1;
+  for (int i = pos + 1; i < parent_order; ++i) parent[i] = parent[i - 1] + 1;
 }
 
 // Sets of `order` SNPs before the first set of a parent, in lexicographic order: the
 // progress of a search that resumes there.
-double sets_before(const int64_t* parent, int width, long snp_ct) {
-  const int order = width + 1;
+double sets_before(const int64_t* parent, int parent_order, long snp_ct) {
+  const int order = parent_order + 1;
   double before = 0;
   long lo = 0;
-  for (int pos = 0; pos < width; ++pos) {
+  for (int pos = 0; pos < parent_order; ++pos) {
     for (long v = lo; v < parent[pos]; ++v) before += static_cast<double>(choose(snp_ct - 1 - v, order - 1 - pos));
     lo = parent[pos] + 1;
   }
@@ -75,13 +75,15 @@ double all_sets(long snp_ct, int order) {
   return sets > 0 ? sets : 0;
 }
 
-long sets_of_parent(long snp_ct, const int64_t* parent, int width) { return snp_ct - 1 - parent[width - 1]; }
+long sets_of_parent(long snp_ct, const int64_t* parent, int parent_order) {
+  return snp_ct - 1 - parent[parent_order - 1];
+}
 
 // Admission against the parent's SNPs and the added one: beating the largest of the
 // parent's statistics is beating each of them.
-double parent_floor(const search_input& in, const int64_t* parent, int width) {
+double parent_floor(const search_input& in, const int64_t* parent, int parent_order) {
   double floor = in.single[parent[0]];
-  for (int i = 1; i < width; ++i) floor = std::max(floor, in.single[parent[i]]);
+  for (int i = 1; i < parent_order; ++i) floor = std::max(floor, in.single[parent[i]]);
   return floor;
 }
 
@@ -94,8 +96,8 @@ namespace {
 // Counts the prefix of `parent` against every block above its last SNP, unless the
 // worker holds them already.
 void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
-                 int width) {
-  const int prefix_width = width - 1;
+                 int parent_order) {
+  const int prefix_width = parent_order - 1;
   if (std::equal(parent, parent + prefix_width, me.prefix)) return;
   const store_shape& shape = in.shape();
   const size_t words = shape.slot_words();
@@ -116,14 +118,14 @@ void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive
 
 // The parent's counted rows (each prefix row AND genotype 0 or 1 of its last SNP s) and
 // the individuals of its prefix rows that miss s: in none of s's slots.
-void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* parent, int width) {
+void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* parent, int parent_order) {
   const store_shape& shape = in.shape();
   const size_t words = shape.slot_words();
-  const int q_ct = cell_total(width - 1);
+  const int q_ct = cell_total(parent_order - 1);
   me.rows.resize(static_cast<size_t>(2 * q_ct + 4) * words);
   uint64_t* const slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
   uint64_t* const missing = slots + 3 * words;  // the individuals s misses (and bits of nobody)
-  copy_snp_out(*in.store, parent[width - 1], slots);
+  copy_snp_out(*in.store, parent[parent_order - 1], slots);
   for (size_t w = 0; w < words; ++w) missing[w] = ~(slots[w] | slots[words + w] | slots[2 * words + w]);
   for (int b = 0; b < 2; ++b)
     for (int q = 0; q < q_ct; ++q) {
@@ -148,11 +150,11 @@ void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* par
 }  // namespace
 
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
-                 int width) {
-  take_prefix(me, in, kernel, parent, width);
-  take_rows(me, in, parent, width);
+                 int parent_order) {
+  take_prefix(me, in, kernel, parent, parent_order);
+  take_rows(me, in, parent, parent_order);
   const size_t words = in.shape().slot_words();
-  me.prefix_row_ct = cell_total(width - 1);
+  me.prefix_row_ct = cell_total(parent_order - 1);
   for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
 }
 
@@ -160,7 +162,7 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
   exhaustive_job job;
   job.block = base;
   job.block.rows = me.row_ptrs;
-  job.block.nrows = 2 * me.prefix_row_ct;
+  job.block.row_ct = 2 * me.prefix_row_ct;
   job.block.block = store_block(*in.store, b);
   job.block.snp_floor = in.single + b * kLanes;
   job.prefix_rows = me.prefix_row_ct;
@@ -174,27 +176,28 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
 void exhaustive_search_straightforward(const search_input& in, int order, double first_bound, top_k_list& into) {
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
-  const int width = order - 1;
-  const int cells = cell_total(width);
+  const int parent_order = order - 1;
+  const int cells = cell_total(parent_order);
   const size_t words = shape.slot_words();
   const long parents = exhaustive_parent_count(snp_ct, order);
-  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words), scratch(3 * static_cast<size_t>(width) * words);
+  std::vector<uint64_t> combined(static_cast<size_t>(cells) * words),
+      scratch(3 * static_cast<size_t>(parent_order) * words);
   int64_t loci[4];
   double bound = first_bound;
   double done = 0;
   level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(snp_ct, order));
-  if (parents > 0) unrank_parent(0, width, snp_ct - 1, loci);
-  for (long r = 0; r < parents; ++r, next_parent(loci, width, snp_ct - 1)) {
-    fill_combined_cells(*in.store, loci, width, scratch.data(), combined.data());
-    const double floor = parent_floor(in, loci, width);
-    for (long x = loci[width - 1] + 1; x < snp_ct; ++x) {
+  if (parents > 0) unrank_parent(0, parent_order, snp_ct - 1, loci);
+  for (long r = 0; r < parents; ++r, next_parent(loci, parent_order, snp_ct - 1)) {
+    fill_combined_cells(*in.store, loci, parent_order, scratch.data(), combined.data());
+    const double floor = parent_floor(in, loci, parent_order);
+    for (long x = loci[parent_order - 1] + 1; x < snp_ct; ++x) {
       const major_cell_table t = cells_against_snp(in, combined.data(), cells, x);
       const double s = chi_square(t.cell, 3, 2);
       if (!admitted(s, bound, floor, in.single[x])) continue;
-      loci[width] = x;
-      offer(into, bound, s, loci, t.nmajor);
+      loci[parent_order] = x;
+      offer(into, bound, s, loci, t.case_major_ct);
     }
-    done += static_cast<double>(sets_of_parent(snp_ct, loci, width));
+    done += static_cast<double>(sets_of_parent(snp_ct, loci, parent_order));
     progress.advance(done);
   }
 }
@@ -209,7 +212,7 @@ struct exhaustive_walk {
   const search_engine& engine;
   top_k_list& into;
   const int order;
-  const int width;          // a parent's SNPs: order - 1
+  const int parent_order;   // a parent's SNPs: order - 1
   const long parents;       // of the whole enumeration
   const level_mark start;   // where this run's walk begins
   const block_job base;     // the fields every kernel job shares
@@ -217,7 +220,7 @@ struct exhaustive_walk {
   double done;              // sets before the next band, for the progress line
   int64_t next[3] = {0, 0, 0};        // the next band's first parent
   long band_first = 0;                // the walk position of the band's first parent
-  std::vector<int64_t> band_parents;  // the band's parents, width SNPs each
+  std::vector<int64_t> band_parents;  // the band's parents, parent_order SNPs each
   std::vector<double> sets_upto;      // sets of the band's first u parents
 };
 
@@ -225,13 +228,13 @@ struct exhaustive_walk {
 // count of their sets; `next` moves on to the following band's first parent.
 void form_band(exhaustive_walk& walk, long w0, long units) {
   const long snp_ct = walk.in.snp_ct();
-  const int width = walk.width;
+  const int parent_order = walk.parent_order;
   walk.band_first = w0;
   walk.sets_upto[0] = 0;
   for (long u = 0; u < units; ++u) {
-    std::copy(walk.next, walk.next + width, walk.band_parents.begin() + u * width);
-    walk.sets_upto[u + 1] = walk.sets_upto[u] + static_cast<double>(sets_of_parent(snp_ct, walk.next, width));
-    if (walk.start.next + w0 + u + 1 < walk.parents) next_parent(walk.next, width, snp_ct - 1);
+    std::copy(walk.next, walk.next + parent_order, walk.band_parents.begin() + u * parent_order);
+    walk.sets_upto[u + 1] = walk.sets_upto[u] + static_cast<double>(sets_of_parent(snp_ct, walk.next, parent_order));
+    if (walk.start.next + w0 + u + 1 < walk.parents) next_parent(walk.next, parent_order, snp_ct - 1);
   }
 }
 
@@ -255,19 +258,19 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
   const long blocks = shape.block_ct();
-  const int width = walk.width;
-  const bool threaded = (walk.sets_upto[u1] - walk.sets_upto[u0]) * 3 * cell_total(width) *
+  const int parent_order = walk.parent_order;
+  const bool threaded = (walk.sets_upto[u1] - walk.sets_upto[u0]) * 3 * cell_total(parent_order) *
                             static_cast<double>(shape.slot_words()) >=
                         kParallelWork;
 #pragma omp parallel for schedule(dynamic, 1) if (threaded)
   for (long u = u0; u < u1; ++u) {
-    const int64_t* parent = walk.band_parents.data() + u * width;
+    const int64_t* parent = walk.band_parents.data() + u * parent_order;
     std::vector<survivor>& out = kept[u];
     out.clear();
     exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
-    take_parent(me, in, kernel, parent, width);
-    const double level = std::max(screen, parent_floor(in, parent, width));
-    const long last = parent[width - 1];
+    take_parent(me, in, kernel, parent, parent_order);
+    const double level = std::max(screen, parent_floor(in, parent, parent_order));
+    const long last = parent[parent_order - 1];
     block_result result;
     for (long b = (last + 1) / kLanes; b < blocks; ++b) {
       // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
@@ -285,15 +288,15 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
 // Rank 0: offers the survivors of the parent at walk position w, in SNP order, under
 // the tests of the straightforward search with the running bound.
 void offer_parent(exhaustive_walk& walk, long w, const std::vector<survivor>& kept) {
-  const int width = walk.width;
-  const int64_t* parent = walk.band_parents.data() + (w - walk.band_first) * width;
-  const double floor = parent_floor(walk.in, parent, width);
+  const int parent_order = walk.parent_order;
+  const int64_t* parent = walk.band_parents.data() + (w - walk.band_first) * parent_order;
+  const double floor = parent_floor(walk.in, parent, parent_order);
   int64_t loci[4];
-  std::copy(parent, parent + width, loci);
+  std::copy(parent, parent + parent_order, loci);
   for (const survivor& s : kept) {
     if (!admitted(s.chisq, walk.bound, floor, walk.in.single[s.snp])) continue;
-    loci[width] = s.snp;
-    offer(walk.into, walk.bound, s.chisq, loci, s.nmajor);
+    loci[parent_order] = s.snp;
+    offer(walk.into, walk.bound, s.chisq, loci, s.case_major_ct);
   }
 }
 
@@ -311,7 +314,7 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                             const search_engine& engine, top_k_list& into) {
   const team& t = *context.processes;
   const long snp_ct = in.snp_ct();
-  const int width = order - 1;
+  const int parent_order = order - 1;
   const long parents = exhaustive_parent_count(snp_ct, order);
   const level_mark start = level_start(context, order, 0, first_bound);
   // Bands of parents: about band_candidates sets per rank once grown (a parent has about
@@ -324,17 +327,18 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                        .engine = engine,
                        .into = into,
                        .order = order,
-                       .width = width,
+                       .parent_order = parent_order,
                        .parents = parents,
                        .start = start,
                        .base = base_job(engine, in),
                        .bound = start.bound,
                        .done = 0.0,
-                       .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * width),
+                       .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * parent_order),
                        .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
-  if (start.next < parents) unrank_parent(start.next, width, snp_ct - 1, walk.next);  // parents lie below the last SNP
-  walk.done = start.next < parents ? sets_before(walk.next, width, snp_ct) : all_sets(snp_ct, order);
+  if (start.next < parents)
+    unrank_parent(start.next, parent_order, snp_ct - 1, walk.next);  // parents lie below the last SNP
+  walk.done = start.next < parents ? sets_before(walk.next, parent_order, snp_ct) : all_sets(snp_ct, order);
   level_progress progress(std::to_string(order) + "-locus sets", "sets", all_sets(snp_ct, order),
                           leads(t) && context.show_progress, walk.done);
   walk_in_bands(

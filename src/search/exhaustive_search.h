@@ -28,7 +28,7 @@ namespace velk {
 // lexicographic order; a checkpoint's position is the number of parents done.
 long exhaustive_parent_count(long snp_ct, int order);
 
-// Every set of `order` (3 or 4) SNPs into `into` (its width `order`), the running bound
+// Every set of `order` (3 or 4) SNPs into `into` (its parent_order `order`), the running bound
 // starting at `first_bound`, one set at a time with the straightforward count: the
 // reference the fast search is tested against.
 void exhaustive_search_straightforward(const search_input& in, int order, double first_bound, top_k_list& into);
@@ -53,11 +53,11 @@ struct alignas(64) exhaustive_worker {
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
 };
 
-// Readies a worker for a parent of `width` SNPs: its prefix's counts against every
+// Readies a worker for a parent of `parent_order` SNPs: its prefix's counts against every
 // block above the prefix (kept while the parents share the prefix), its counted rows
 // and its prefix individuals missing at its last SNP.
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
-                 int width);
+                 int parent_order);
 
 // The job of the worker's parent against block b: `base` with the parent's rows, the
 // block and its SNPs' own statistics; its level and excluded lanes are the caller's.

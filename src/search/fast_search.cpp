@@ -32,7 +32,7 @@ void pack(const band_survivors& kept, long first, long end, std::vector<unsigned
     for (const survivor& s : kept[u]) {
       put_value(out, static_cast<int64_t>(s.snp));
       put_value(out, s.chisq);
-      put_value(out, static_cast<int32_t>(s.nmajor));
+      put_value(out, static_cast<int32_t>(s.case_major_ct));
     }
   }
 }
@@ -46,12 +46,12 @@ void unpack(const std::vector<unsigned char>& in, long units, band_survivors& ke
     kept[u].resize(count);
     for (survivor& s : kept[u]) {
       int64_t snp = 0;
-      int32_t nmajor = 0;
+      int32_t case_major_ct = 0;
       take_value(at, end, snp);
       take_value(at, end, s.chisq);
-      take_value(at, end, nmajor);
+      take_value(at, end, case_major_ct);
       s.snp = static_cast<long>(snp);
-      s.nmajor = nmajor;
+      s.case_major_ct = case_major_ct;
     }
   }
 }
@@ -62,11 +62,11 @@ block_job base_job(const search_engine& engine, const search_input& in) {
   block_job job{};
   job.case_word_ct = in.shape().case_word_ct;
   job.ctrl_word_ct = in.shape().ctrl_word_ct;
-  job.T1 = in.cells->case_min.data();
-  job.T2 = in.cells->ctrl_min.data();
-  job.T12 = engine.packed_thresholds.data();
-  job.ncase = in.shape().case_ct;
-  job.nctrl = in.shape().ctrl_ct;
+  job.case_min = in.cells->case_min.data();
+  job.ctrl_min = in.cells->ctrl_min.data();
+  job.packed_min = engine.packed_thresholds.data();
+  job.case_ct = in.shape().case_ct;
+  job.ctrl_ct = in.shape().ctrl_ct;
   job.inv_size = engine.inv_size.data();
   job.inv_case_ctrl = engine.inv_case_ctrl;
   return job;
@@ -133,19 +133,19 @@ void pair_part(long snp_ct, long i0, long i1, int r, int parts, long& r0, long& 
 
 void prepare_engine(search_engine& engine, kernel_level level, const search_input& in) {
   const int n = in.shape().sample_ct();
-  const int ncase = in.shape().case_ct;
-  const int nctrl = in.shape().ctrl_ct;
-  const thresholds& th = *in.cells;
+  const int case_ct = in.shape().case_ct;
+  const int ctrl_ct = in.shape().ctrl_ct;
+  const thresholds& limits = *in.cells;
   engine.kernel = kernel_for(level);
   engine.exhaustive = exhaustive_kernel_for(level);
   engine.packed_thresholds.resize(static_cast<size_t>(n) + 1);
   for (int m = 0; m <= n; ++m)
-    engine.packed_thresholds[m] =
-        static_cast<uint32_t>(th.case_min[m]) | static_cast<uint64_t>(static_cast<uint32_t>(th.ctrl_min[m])) << 32;
+    engine.packed_thresholds[m] = static_cast<uint32_t>(limits.case_min[m]) |
+                                  static_cast<uint64_t>(static_cast<uint32_t>(limits.ctrl_min[m])) << 32;
   engine.inv_size.assign(static_cast<size_t>(n) + 1, 0.0);
   for (int r = 1; r <= n; ++r) engine.inv_size[r] = 1.0 / r;
   engine.inv_case_ctrl =
-      (ncase > 0 && nctrl > 0) ? 1.0 / (static_cast<double>(ncase) * static_cast<double>(nctrl)) : 0.0;
+      (case_ct > 0 && ctrl_ct > 0) ? 1.0 / (static_cast<double>(case_ct) * static_cast<double>(ctrl_ct)) : 0.0;
 }
 
 void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in, const search_context& context,
@@ -209,7 +209,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
           const uint64_t* row_slots[3] = {row, row + shape.slot_words(), row + 2 * shape.slot_words()};
           block_job job = base;
           job.rows = row_slots;
-          job.nrows = 3;
+          job.row_ct = 3;
           job.row_total = row_totals.data() + static_cast<size_t>(i - r0) * 3 * kClasses;
           for (int k = 0; k < kClasses; ++k) job.rows_complete[k] = rows_take_rule(complete, job.row_total, k);
           // Lanes at or below i hold no pair with i.
@@ -230,7 +230,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
       if (!admitted(s.chisq, bound, in.single[i], in.single[s.snp])) continue;
       loci[0] = i;
       loci[1] = s.snp;
-      offer(into, bound, s.chisq, loci, s.nmajor);
+      offer(into, bound, s.chisq, loci, s.case_major_ct);
     }
     done += static_cast<double>(snp_ct - 1 - i);
   };
@@ -248,8 +248,8 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const bool lead = leads(t);
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
-  const int width = order - 1;
-  const int cells = cell_total(width);
+  const int parent_order = order - 1;
+  const int cells = cell_total(parent_order);
   const size_t cell_words = shape.slot_words();
   const search_tuning& tuning = context.tuning;
   // No band holds more parents than the list.
@@ -257,7 +257,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       std::max(tuning.first_band_rows, tuning.band_candidates / std::max<long>(snp_ct, 1)) * t.size,
       std::max(from.count, 1));
   // Per thread: the combined cells, then room for the parent's slots.
-  const size_t thread_words = static_cast<size_t>(cells + 3 * width) * cell_words;
+  const size_t thread_words = static_cast<size_t>(cells + 3 * parent_order) * cell_words;
   std::vector<uint64_t> combined(static_cast<size_t>(omp_get_max_threads()) * thread_words);
   std::vector<int32_t> cell_totals(static_cast<size_t>(omp_get_max_threads()) * cells * kClasses);
   const block_job base = base_job(engine, in);
@@ -270,7 +270,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
   const level_mark start = level_start(context, order, from.count - 1, 2.0);
   double bound = start.bound;
   const long first_parent = start.next;
-  const double per_parent = static_cast<double>(snp_ct - width);
+  const double per_parent = static_cast<double>(snp_ct - parent_order);
   level_progress progress(order, from.count * per_parent, lead && context.show_progress,
                           (from.count - (first_parent + 1)) * per_parent);
   const auto part = [](long, long units, int rank, int parts, long& u0, long& u1) {
@@ -285,19 +285,19 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
       std::vector<survivor>& out = kept[u];
       out.clear();
       uint64_t* mine = combined.data() + static_cast<size_t>(omp_get_thread_num()) * thread_words;
-      fill_combined_cells(*in.store, parent.loci, width, mine + static_cast<size_t>(cells) * cell_words, mine);
+      fill_combined_cells(*in.store, parent.loci, parent_order, mine + static_cast<size_t>(cells) * cell_words, mine);
       const uint64_t* rows[27];
       for (int c = 0; c < cells; ++c) rows[c] = mine + static_cast<size_t>(c) * cell_words;
       int32_t* totals = cell_totals.data() + static_cast<size_t>(omp_get_thread_num()) * cells * kClasses;
       count_rows(rows, cells, shape.case_word_ct, shape.ctrl_word_ct, totals);
       block_job job = base;
       job.rows = rows;
-      job.nrows = cells;
+      job.row_ct = cells;
       job.row_total = totals;
       const int64_t* parent_loci = parent.loci;
-      const auto excluded = [parent_loci, width, snp_ct](long b) {
+      const auto excluded = [parent_loci, parent_order, snp_ct](long b) {
         unsigned mask = lanes_beyond_snps(b, snp_ct);
-        for (int i = 0; i < width; ++i)
+        for (int i = 0; i < parent_order; ++i)
           if (parent_loci[i] / kLanes == b) mask |= 1u << (parent_loci[i] % kLanes);
         return mask;
       };
@@ -308,8 +308,8 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
     const multi_locus_node& parent = from.nodes[first_parent - w];
     for (const survivor& s : kept) {
       if (!admitted(s.chisq, bound, parent.chisq, in.single[s.snp])) continue;
-      insert_sorted(parent.loci, width, s.snp, loci);
-      offer(into, bound, s.chisq, loci, s.nmajor);
+      insert_sorted(parent.loci, parent_order, s.snp, loci);
+      offer(into, bound, s.chisq, loci, s.case_major_ct);
     }
   };
   const auto after_band = [&](long w) {

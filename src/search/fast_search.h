@@ -39,7 +39,7 @@ struct search_engine {
   block_kernel kernel = nullptr;
   exhaustive_kernel exhaustive = {};        // of the same level
   std::vector<double> inv_size;             // 1.0 / r by row size r
-  std::vector<uint64_t> packed_thresholds;  // T1 | T2 << 32 by cell size
+  std::vector<uint64_t> packed_thresholds;  // case_min | ctrl_min << 32 by cell size
   double inv_case_ctrl = 0.0;
 };
 

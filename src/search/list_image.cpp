@@ -9,36 +9,36 @@ namespace velk {
 
 
 void append_list_image(const top_k_list& list, std::vector<unsigned char>& out) {
-  put_value(out, static_cast<int32_t>(list.nloci));
+  put_value(out, static_cast<int32_t>(list.order));
   put_value(out, static_cast<int32_t>(list.count));
   for (int i = 0; i < list.count; ++i) {
     const multi_locus_node& node = list.nodes[i];
     put_value(out, node.chisq);
-    put_value(out, static_cast<int32_t>(node.nmajor));
-    for (int k = 0; k < list.nloci; ++k) put_value(out, static_cast<int64_t>(node.loci[k]));
+    put_value(out, static_cast<int32_t>(node.case_major_ct));
+    for (int k = 0; k < list.order; ++k) put_value(out, static_cast<int64_t>(node.loci[k]));
   }
 }
 
 bool read_list_image(top_k_list& list, const unsigned char*& at, const unsigned char* end, long snps) {
-  int32_t width, count;
-  if (!take_value(at, end, width) || !take_value(at, end, count) || width < 1 || width > 4 || count < 0 ||
+  int32_t order, count;
+  if (!take_value(at, end, order) || !take_value(at, end, count) || order < 1 || order > 4 || count < 0 ||
       count > list.capacity) {
-    refresh_top_k_list(&list, list.nloci);
+    refresh_top_k_list(&list, list.order);
     return false;
   }
-  refresh_top_k_list(&list, width);
+  refresh_top_k_list(&list, order);
   int64_t loci[4];
   for (int i = 0; i < count; ++i) {
     multi_locus_node node{0.0, loci, 0};
-    int32_t nmajor;
-    bool ok = take_value(at, end, node.chisq) && take_value(at, end, nmajor);
-    for (int k = 0; ok && k < width; ++k) 
+    int32_t case_major_ct;
+    bool ok = take_value(at, end, node.chisq) && take_value(at, end, case_major_ct);
+    for (int k = 0; ok && k < order; ++k)
       ok = take_value(at, end, loci[k]) && loci[k] >= 0 && loci[k] < snps && (k == 0 || loci[k] > loci[k - 1]);
     if (ok && !top_k_list_holds(&list, loci)) {
-      node.nmajor = nmajor;
+      node.case_major_ct = case_major_ct;
       append_top_k_list_node(&list, &node);
     } else {
-      refresh_top_k_list(&list, width);
+      refresh_top_k_list(&list, order);
       return false;
     }
   }

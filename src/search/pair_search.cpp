@@ -42,14 +42,14 @@ void single_snp_search(top_k_list& into, const search_input& in) {
   for (long s = 0; s < shape.snp_ct; ++s) {
     if (in.single[s] < bound) continue;
     // Only the case threshold counts here, the rule's first test.
-    int nmajor = 0;
+    int case_major_ct = 0;
     for (int g = 0; g < 3; ++g) {
       const genotype_slot cell[1] = {slot(*in.store, s, g)};
       const cell_count c = count_cell(cell, 1, shape);
-      if (c.cases >= in.cells->case_min[c.cases + c.ctrls]) ++nmajor;
+      if (c.cases >= in.cells->case_min[c.cases + c.ctrls]) ++case_major_ct;
     }
     locus[0] = s;
-    offer(into, bound, in.single[s], locus, nmajor);
+    offer(into, bound, in.single[s], locus, case_major_ct);
   }
 }
 
@@ -76,7 +76,7 @@ void pair_search(top_k_list& into, bool final_mode, const search_input& in) {
       if (!admitted(s, bound, single[i], single[j])) continue;
       loci[0] = i;
       loci[1] = j;
-      offer(into, bound, s, loci, t.nmajor);
+      offer(into, bound, s, loci, t.case_major_ct);
     }
     done += static_cast<double>(snp_ct - 1 - i);
     progress.advance(done);

@@ -37,16 +37,20 @@ std::string disease_loci_hint(int order) {
 // The hint after "Cannot alloc memory for top_k_list!": which of TOP_K and TOP_K x
 // [MULFACTR] is negative or too large; `bytes` the lists' need when it is the memory
 // that is short.
-std::string list_size_hint(long top_k, int order, int mulfactr, size_t bytes, const memory_budget& budget) {
+std::string list_size_hint(long top_k, int order, int level_factor, size_t bytes, const memory_budget& budget) {
   if (top_k < 0) return printf_string("TOP_K, the number of sets to report, is %ld; give 1 or more, e.g. velk 10.", top_k);
   if (top_k > INT_MAX) return printf_string("TOP_K is %ld; velk reports at most %d sets.", top_k, INT_MAX);
-  const long long level = static_cast<long long>(top_k) * mulfactr;
-  if (order > 2 && mulfactr < 0)
-    return printf_string("[MULFACTR] in %s is %d; the level lists hold TOP_K x [MULFACTR] sets, so give 1 or more, "
-                         "e.g. 10.", kParameterFileName, mulfactr);
+  const long long level = static_cast<long long>(top_k) * level_factor;
+  if (order > 2 && level_factor < 0)
+    return printf_string(
+        "[MULFACTR] in %s is %d; the level lists hold TOP_K x [MULFACTR] sets, so give 1 or more, "
+        "e.g. 10.",
+        kParameterFileName, level_factor);
   if (order > 2 && level > INT_MAX)
-    return printf_string("the level lists would hold TOP_K x [MULFACTR] = %ld x %d = %lld sets each, more than %d; "
-                         "lower TOP_K or [MULFACTR].", top_k, mulfactr, level, INT_MAX);
+    return printf_string(
+        "the level lists would hold TOP_K x [MULFACTR] = %ld x %d = %lld sets each, more than %d; "
+        "lower TOP_K or [MULFACTR].",
+        top_k, level_factor, level, INT_MAX);
   if (bytes == 0) return "";
   const size_t room = budget.limit() > budget.claimed() ? budget.limit() - budget.claimed() : 0;
   constexpr double kMB = 1 << 20;
@@ -70,10 +74,10 @@ status configuration_refusal(const char* message, const std::string& hint_text =
 double possible_sets(int snp_ct, int k) { return std::max(0.0, locus_set_count(snp_ct, k)); }
 
 // Makes `list`; its failure is the message create_lists refuses with.
-status new_list(top_k_list*& list, int capacity, int width) {
+status new_list(top_k_list*& list, int capacity, int order) {
   list = static_cast<top_k_list*>(calloc(1, sizeof(top_k_list)));
   if (list == nullptr) return failure(status_code::fatal, "Cannot alloc memory for top_k_list!\n");
-  return init_top_k_list(list, capacity, width);
+  return init_top_k_list(list, capacity, order);
 }
 
 void delete_list(top_k_list*& list) {
@@ -110,17 +114,19 @@ status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budge
     return configuration_refusal("Please Input the number of disease loci of the model before!\n",
                                  disease_loci_hint(order));
   if (order > 4) return configuration_refusal("The number of disease loci is at most 4!\n");
-  if (params.exhaustv != 0 && params.exhaustv != 1)
+  if (params.exhaustive != 0 && params.exhaustive != 1)
     return configuration_refusal("The value of [EXHAUSTV] must be 0 or 1!\n");
-  if (params.permutes < 0) return configuration_refusal("The number of permutations [PERMUTES] cannot be negative!\n");
+  if (params.permutation_ct < 0)
+    return configuration_refusal("The number of permutations [PERMUTES] cannot be negative!\n");
   const bool exhaustive = is_exhaustive(params);
   const int level_capacity =
-      order > 2 ? (exhaustive ? final_capacity : list_capacity(static_cast<long long>(model.top_k) * params.mulfactr))
-                : 0;
+      order > 2
+          ? (exhaustive ? final_capacity : list_capacity(static_cast<long long>(model.top_k) * params.level_factor))
+          : 0;
   // Refused here, before anything is allocated, with the same message as the list would
   // give, so that the hint can say which count is wrong.
   if (final_capacity < 0 || level_capacity < 0)
-    return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, 0, budget));
+    return list_refusal(list_size_hint(top_k_in, order, params.level_factor, 0, budget));
   // All lists are weighed before any is made: calloc grants a node array beyond the
   // machine lazily, and the run would be killed halfway through the search. Level list
   // 0 holds triples; level list 1 pairs and, for four loci, quadruples.
@@ -131,7 +137,8 @@ status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budge
     bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(possible_sets(snp_ct, 2), possible_sets(snp_ct, order)));
   }
-  if (!budget.try_claim(bytes)) return list_refusal(list_size_hint(top_k_in, order, params.mulfactr, bytes, budget));
+  if (!budget.try_claim(bytes))
+    return list_refusal(list_size_hint(top_k_in, order, params.level_factor, bytes, budget));
   model.claimed = bytes;
   model.budget = &budget;
   status made = new_list(model.result_list, final_capacity, order);

@@ -2,7 +2,7 @@
 // worst node held, so that a full list decides with one comparison whether a newcomer
 // may enter. A locus set already held is never taken a second time.
 //
-// Rank order: a larger chisq ranks above; at equal chisq, a smaller nmajor ranks above;
+// Rank order: a larger chisq ranks above; at equal chisq, a smaller case_major_ct ranks above;
 // equal on both, two nodes are tied. The order of tied rows in the result file follows
 // heap positions, so the sift rules below are part of the program's output.
 //
@@ -27,8 +27,8 @@ namespace velk {
 
 struct multi_locus_node {
   double chisq;    // statistic of the set's major-cell table
-  int64_t* loci;   // SNP indices, ascending, as many as the list's width
-  int nmajor;      // case-major cells
+  int64_t* loci;   // SNP indices, ascending, as many as the list's order
+  int case_major_ct;  // case-major cells
 };
 
 // Hash set of the locus sets held by a list (pointers to the held nodes' index arrays),
@@ -47,13 +47,13 @@ struct top_k_list {
   multi_locus_node* nodes;  // held nodes at positions 0 ... count - 1
   int count;
   int capacity;
-  int nloci;                // the list's width
+  int order;  // the list's order
   locus_set_index held;
   bool alloc_failed;        // a node was refused for want of memory (kept until init)
 };
 
 inline bool ranks_above(const multi_locus_node& a, const multi_locus_node& b) {
-  return a.chisq > b.chisq || (a.chisq == b.chisq && a.nmajor < b.nmajor);
+  return a.chisq > b.chisq || (a.chisq == b.chisq && a.case_major_ct < b.case_major_ct);
 }
 
 // A full list with a root: the running bounds of the searches rise to its root.
@@ -65,17 +65,17 @@ size_t top_k_list_bytes(int capacity, double held);
 
 // Makes an empty list; on failure (no memory for the node array, or a negative
 // capacity) the list holds no array and may only be destroyed.
-status init_top_k_list(top_k_list* list, int capacity, int width);
+status init_top_k_list(top_k_list* list, int capacity, int order);
 // The failure a list recorded when it could not take a node (see the top of this file),
 // or success.
 status top_k_list_status(const top_k_list& list);
 void insert_top_k_list(top_k_list* list, const multi_locus_node* node);
-void refresh_top_k_list(top_k_list* list, int width);
+void refresh_top_k_list(top_k_list* list, int order);
 // Puts a node at position `count`, as it is, without sifting: for rebuilding a list
 // exactly as another process held it (its array order decides its ties). The list
 // must have room and must not hold the node's locus set.
 void append_top_k_list_node(top_k_list* list, const multi_locus_node* node);
-// Whether the list holds the locus set `loci` (the list's width of indices).
+// Whether the list holds the locus set `loci` (the list's order of indices).
 bool top_k_list_holds(const top_k_list* list, const int64_t* loci);
 void destroy_top_k_list(top_k_list* list);
 // Stable sort of the held nodes into ascending rank order (worst first, best last).

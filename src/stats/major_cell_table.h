@@ -14,17 +14,17 @@ namespace velk {
 // Six counts, row-major: rows case-major, other, control-major; columns cases, controls.
 struct major_cell_table {
   int cell[6] = {0, 0, 0, 0, 0, 0};
-  int nmajor = 0;  // case-major cells; control-major cells are not counted
+  int case_major_ct = 0;  // case-major cells; control-major cells are not counted
 };
 
 // Adds one cell. The case test comes first: a cell reaching both thresholds is case-major.
-inline void classify_cell(major_cell_table& t, const thresholds& th, int x, int y) {
+inline void classify_cell(major_cell_table& t, const thresholds& limits, int x, int y) {
   const int m = x + y;
-  if (x >= th.case_min[m]) {
+  if (x >= limits.case_min[m]) {
     t.cell[0] += x;
     t.cell[1] += y;
-    ++t.nmajor;
-  } else if (y >= th.ctrl_min[m]) {
+    ++t.case_major_ct;
+  } else if (y >= limits.ctrl_min[m]) {
     t.cell[4] += x;
     t.cell[5] += y;
   }

@@ -91,13 +91,13 @@ thresholds build_thresholds(int sample_ct, double a, double alpha) {
   thresholds out;
   out.case_min.resize(size);
   out.ctrl_min.resize(size);
-  int* T1 = out.case_min.data();
-  int* T2 = out.ctrl_min.data();
-  T1[0] = 1;
-  T2[0] = 1;
+  int* case_min = out.case_min.data();
+  int* ctrl_min = out.ctrl_min.data();
+  case_min[0] = 1;
+  ctrl_min[0] = 1;
   if (n > 0) {
-    T1[1] = 2;
-    T2[1] = 2;
+    case_min[1] = 2;
+    ctrl_min[1] = 2;
   }
   const int last_summed = std::min(n, kLargestSummedCell);
   for (int m = 2; m <= last_summed; ++m) {
@@ -105,30 +105,30 @@ thresholds build_thresholds(int sample_ct, double a, double alpha) {
     const double bar = 1.0 - alpha;
     // The sums run in this order and this grouping; a NaN sum never passes the bar.
     double s = 0.0;
-    T1[m] = m + 1;
+    case_min[m] = m + 1;
     for (int j = 0; j <= m; ++j) {
       s = s + (binom[j] * case_pow[j]) * ctrl_pow[m - j];
       if (s > bar) {
-        T1[m] = j;
+        case_min[m] = j;
         break;
       }
     }
     s = 0.0;
-    T2[m] = m + 1;
+    ctrl_min[m] = m + 1;
     for (int j = 0; j <= m; ++j) {
       s = s + (binom[j] * ctrl_pow[j]) * case_pow[m - j];
       if (s > bar) {
-        T2[m] = j;
+        ctrl_min[m] = j;
         break;
       }
     }
   }
   if (n > kLargestSummedCell) {
-    fill_large_cells(T1, kLargestSummedCell + 1, n, a, alpha);
+    fill_large_cells(case_min, kLargestSummedCell + 1, n, a, alpha);
     if (b == a)
-      std::copy(T1 + kLargestSummedCell + 1, T1 + n + 1, T2 + kLargestSummedCell + 1);
+      std::copy(case_min + kLargestSummedCell + 1, case_min + n + 1, ctrl_min + kLargestSummedCell + 1);
     else
-      fill_large_cells(T2, kLargestSummedCell + 1, n, b, alpha);
+      fill_large_cells(ctrl_min, kLargestSummedCell + 1, n, b, alpha);
   }
   return out;
 }

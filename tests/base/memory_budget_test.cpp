@@ -40,7 +40,7 @@ TEST(MemoryBudget, ClaimsAreGivenBackWithTheirBlocks) {
        [&shape, &budget] {
          search_model model;
          model.params.order = 4;
-         model.params.mulfactr = 1000;
+         model.params.level_factor = 1000;
          ASSERT_TRUE(create_lists(model, 100, shape.snp_ct, budget).ok());
          // Three node arrays: the final list's and two level lists' of 100 000 nodes.
          EXPECT_GE(budget.claimed(), 200100 * sizeof(multi_locus_node));

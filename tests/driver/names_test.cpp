@@ -75,8 +75,9 @@ TEST(Names, AfterARealRun) {
   const std::vector<std::string> names = {"a.txt:1", "a.txt:2", "rs1002", "rs1003", "rs1004", "rs1005"};
   std::istringstream rows(result.substr(result.find('\n') + 1));
   std::string expected = "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\n";
-  for (std::string a, b, chisq, pvalue, nmajor; rows >> a >> b >> chisq >> pvalue >> nmajor;)
-    expected += names.at(std::stoul(a)) + "\t" + names.at(std::stoul(b)) + "\t" + chisq + "\t" + pvalue + "\t" + nmajor + "\n";
+  for (std::string a, b, chisq, pvalue, case_major_ct; rows >> a >> b >> chisq >> pvalue >> case_major_ct;)
+    expected += names.at(std::stoul(a)) + "\t" + names.at(std::stoul(b)) + "\t" + chisq + "\t" + pvalue + "\t" +
+                case_major_ct + "\n";
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
 }

@@ -30,17 +30,17 @@ const std::string kWritten =
 struct result_line {
   std::vector<long> loci;
   std::string chisq, p_value;
-  int nmajor = 0;
+  int case_major_ct = 0;
 };
 
-// The rows of a result file of sets of `width` SNPs.
-std::vector<result_line> result_lines(const std::string& result, int width) {
+// The rows of a result file of sets of `order` SNPs.
+std::vector<result_line> result_lines(const std::string& result, int order) {
   std::istringstream in(result.substr(result.find('\n') + 1));
   std::vector<result_line> lines;
   for (result_line line; in >> std::ws && !in.eof();) {
-    line.loci.assign(width, 0);
+    line.loci.assign(order, 0);
     for (long& locus : line.loci) in >> locus;
-    in >> line.chisq >> line.p_value >> line.nmajor;
+    in >> line.chisq >> line.p_value >> line.case_major_ct;
     lines.push_back(line);
   }
   return lines;
@@ -73,21 +73,21 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
   std::string out = "rank\tsnps\tgenotypes\tcases\tcontrols\tcase_threshold\tcontrol_threshold\tclass\n";
   for (size_t r = 0; r < lines.size(); ++r) {
     const std::vector<long>& loci = lines[r].loci;
-    const int width = static_cast<int>(loci.size());
+    const int order = static_cast<int>(loci.size());
     std::string snps;
     for (long locus : loci) snps += (snps.empty() ? "" : ",") + snp_name(locus, text_snps);
     const std::string prefix = std::to_string(r + 1) + "\t" + snps + "\t";
     int table[6] = {0, 0, 0, 0, 0, 0};
-    int nmajor = 0;
+    int case_major_ct = 0;
     int cells = 1;
-    for (int i = 0; i < width; ++i) cells *= 3;
+    for (int i = 0; i < order; ++i) cells *= 3;
     for (int c = 0; c < cells; ++c) {
-      std::vector<int> g(width);
-      for (int i = width - 1, code = c; i >= 0; --i, code /= 3) g[i] = code % 3;  // first SNP slowest
+      std::vector<int> g(order);
+      for (int i = order - 1, code = c; i >= 0; --i, code /= 3) g[i] = code % 3;  // first SNP slowest
       int x = 0, y = 0;
       for (long d = 0; d < n; ++d) {
         bool in_cell = true;
-        for (int i = 0; i < width; ++i) in_cell = in_cell && s.genotypes[d][loci[i]] == g[i];
+        for (int i = 0; i < order; ++i) in_cell = in_cell && s.genotypes[d][loci[i]] == g[i];
         if (in_cell) (s.is_case[d] ? x : y) += 1;
       }
       const int m = x + y;
@@ -97,9 +97,9 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
         table[2 * row] += x;
         table[2 * row + 1] += y;
       }
-      nmajor += row == 0;
+      case_major_ct += row == 0;
       std::string genotypes;
-      for (int i = 0; i < width; ++i) genotypes += (i ? "," : "") + std::to_string(g[i]);
+      for (int i = 0; i < order; ++i) genotypes += (i ? "," : "") + std::to_string(g[i]);
       out += prefix + genotypes + "\t" + std::to_string(x) + "\t" + std::to_string(y) + "\t" +
              std::to_string(t.case_min[m]) + "\t" + std::to_string(t.ctrl_min[m]) + "\t" + kind + "\n";
     }
@@ -116,7 +116,7 @@ std::string expected_cells(const genotype_study& s, const std::vector<result_lin
     char chisq[64];
     snprintf(chisq, sizeof chisq, "%f", chi_square(table, 3, 2));
     EXPECT_EQ(chisq, lines[r].chisq) << "rank " << r + 1;
-    EXPECT_EQ(nmajor, lines[r].nmajor) << "rank " << r + 1;
+    EXPECT_EQ(case_major_ct, lines[r].case_major_ct) << "rank " << r + 1;
   }
   return out;
 }
@@ -211,13 +211,13 @@ TEST(Report, RefusesAResultTheStudyDoesNotGive) {
   } cases[] = {
       {"an edited chi_SQ", edited(2, other_chisq), params, false,
        "File VELKResult.txt, line 3: SNPs " + snps + " have chi_SQ " + row.chisq + " and " +
-           std::to_string(row.nmajor) + " case-major cells here, the result " + other_chisq + " and " +
-           std::to_string(row.nmajor) + not_computed + "0.05.\n",
+           std::to_string(row.case_major_ct) + " case-major cells here, the result " + other_chisq + " and " +
+           std::to_string(row.case_major_ct) + not_computed + "0.05.\n",
        ""},
-      {"an edited #Major_cells", edited(4, std::to_string(row.nmajor + 1)), params, false,
+      {"an edited #Major_cells", edited(4, std::to_string(row.case_major_ct + 1)), params, false,
        "File VELKResult.txt, line 3: SNPs " + snps + " have chi_SQ " + row.chisq + " and " +
-           std::to_string(row.nmajor) + " case-major cells here, the result " + row.chisq + " and " +
-           std::to_string(row.nmajor + 1) + not_computed + "0.05.\n",
+           std::to_string(row.case_major_ct) + " case-major cells here, the result " + row.chisq + " and " +
+           std::to_string(row.case_major_ct + 1) + not_computed + "0.05.\n",
        ""},
       {"an edited P_value", edited(3, "0.5"), params, false,
        "File VELKResult.txt, line 3: chi_SQ " + row.chisq + " has the P_value " + row.p_value + ", not 0.5.\n", ""},

@@ -14,19 +14,19 @@ const std::string kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
 
 struct list_holder {
   top_k_list list{};
-  list_holder(int capacity, int width) { EXPECT_TRUE(init_top_k_list(&list, capacity, width).ok()); }
+  list_holder(int capacity, int order) { EXPECT_TRUE(init_top_k_list(&list, capacity, order).ok()); }
   ~list_holder() { destroy_top_k_list(&list); }
-  void offer(double chisq, int nmajor, std::vector<int64_t> loci) {
-    multi_locus_node node{chisq, loci.data(), nmajor};
+  void offer(double chisq, int case_major_ct, std::vector<int64_t> loci) {
+    multi_locus_node node{chisq, loci.data(), case_major_ct};
     insert_top_k_list(&list, &node);
   }
 };
 
-std::string written(const top_k_list& list, int width) {
+std::string written(const top_k_list& list, int order) {
   char* buffer = nullptr;
   size_t size = 0;
   FILE* stream = open_memstream(&buffer, &size);
-  print_top_k_list(&list, stream, width);
+  print_top_k_list(&list, stream, order);
   fclose(stream);
   std::string text(buffer, size);
   free(buffer);
@@ -99,7 +99,9 @@ TEST(ResultWriter, WritingLeavesTheListAsItWas) {
   ASSERT_EQ(h.list.count, 6);
   for (int i = 0; i < 6; ++i) {
     const multi_locus_node& now = h.list.nodes[i];
-    EXPECT_TRUE(now.chisq == before[i].chisq && now.loci == before[i].loci && now.nmajor == before[i].nmajor) << i;
+    EXPECT_TRUE(now.chisq == before[i].chisq && now.loci == before[i].loci &&
+                now.case_major_ct == before[i].case_major_ct)
+        << i;
   }
 }
 

@@ -36,17 +36,18 @@ random_case draw(std::mt19937& rng, int order) {
   c.cfg.order = order;
   if (order <= 2) {
     c.cfg.top_k = pick(std::vector<int>{0, 1, 1, 2, 3, 5, 8, 40});
-    c.cfg.mulfactr = pick(std::vector<int>{0, 7});  // no level lists: it must not matter
+    c.cfg.level_factor = pick(std::vector<int>{0, 7});  // no level lists: it must not matter
     c.cfg.alpha = pick(std::vector<double>{0.0, 0.05, 0.1, 0.2, 0.35});
-    c.cfg.max_pval = pick(std::vector<double>{0, 0, 0.5, 1});
-    c.cfg.maxgwpvl = pick(std::vector<double>{0, 0, 1e-3, 0.2, 0.6, 1});
+    c.cfg.corrected_p_bound = pick(std::vector<double>{0, 0, 0.5, 1});
+    c.cfg.raw_p_bound = pick(std::vector<double>{0, 0, 1e-3, 0.2, 0.6, 1});
   } else {
     // Quadruples rarely beat their triples in so few individuals: wider level lists.
     c.cfg.top_k = pick(std::vector<int>{0, 1, 1, 2, 3, 5, 8, 40});
-    c.cfg.mulfactr = order == 3 ? pick(std::vector<int>{0, 1, 1, 2, 3, 10}) : pick(std::vector<int>{0, 1, 3, 10, 10});
+    c.cfg.level_factor =
+        order == 3 ? pick(std::vector<int>{0, 1, 1, 2, 3, 10}) : pick(std::vector<int>{0, 1, 3, 10, 10});
     c.cfg.alpha = pick(std::vector<double>{0.05, 0.1, 0.2, 0.35});
-    c.cfg.max_pval = pick(std::vector<double>{0, 1, 30, 1000, 1e6});
-    c.cfg.maxgwpvl = pick(std::vector<double>{0, 0, 1e-4, 0.05, 0.5, 1, 1});
+    c.cfg.corrected_p_bound = pick(std::vector<double>{0, 1, 30, 1000, 1e6});
+    c.cfg.raw_p_bound = pick(std::vector<double>{0, 0, 1e-4, 0.05, 0.5, 1, 1});
   }
   return c;
 }

@@ -43,21 +43,21 @@ struct study {
 struct settings {
   int order = 1;
   int top_k = 10;
-  int mulfactr = 0;
+  int level_factor = 0;
   double alpha = 0.05;
-  double max_pval = 0;
-  double maxgwpvl = 0;
+  double corrected_p_bound = 0;
+  double raw_p_bound = 0;
   bool exhaustive = false;  // [EXHAUSTV] 1: every set of order 3 or 4
 };
 
 struct node {
   double chisq;
   std::vector<int64_t> loci;
-  int nmajor;
+  int case_major_ct;
 };
 
 inline bool ranks_above(const node& a, const node& b) {
-  return a.chisq > b.chisq || (a.chisq == b.chisq && a.nmajor < b.nmajor);
+  return a.chisq > b.chisq || (a.chisq == b.chisq && a.case_major_ct < b.case_major_ct);
 }
 
 // The bounded list. Where a node sits decides where its ties are written, and that is
@@ -74,20 +74,20 @@ struct bounded_list {
   void offer(const node& x) {
     for (const node& held : nodes)
       if (held.loci == x.loci) return;
-    const int width = static_cast<int>(x.loci.size());
+    const int order = static_cast<int>(x.loci.size());
     velk::top_k_list list;
-    if (!velk::init_top_k_list(&list, capacity, width).ok()) std::abort();
+    if (!velk::init_top_k_list(&list, capacity, order).ok()) std::abort();
     for (node& held : nodes) {
-      const velk::multi_locus_node as_held{held.chisq, held.loci.data(), held.nmajor};
+      const velk::multi_locus_node as_held{held.chisq, held.loci.data(), held.case_major_ct};
       velk::append_top_k_list_node(&list, &as_held);
     }
     std::vector<int64_t> loci = x.loci;
-    const velk::multi_locus_node offered{x.chisq, loci.data(), x.nmajor};
+    const velk::multi_locus_node offered{x.chisq, loci.data(), x.case_major_ct};
     velk::insert_top_k_list(&list, &offered);
     nodes.clear();
     for (int i = 0; i < list.count; ++i)
-      nodes.push_back({list.nodes[i].chisq, std::vector<int64_t>(list.nodes[i].loci, list.nodes[i].loci + width),
-                       list.nodes[i].nmajor});
+      nodes.push_back({list.nodes[i].chisq, std::vector<int64_t>(list.nodes[i].loci, list.nodes[i].loci + order),
+                       list.nodes[i].case_major_ct});
     velk::destroy_top_k_list(&list);
   }
 
@@ -151,7 +151,7 @@ inline std::string console_text(const study& data, const std::vector<int>& compl
 struct searcher {
   const study data;
   const settings cfg;
-  int n, p, ncase, nctrl;
+  int n, p, case_ct, ctrl_ct;
   std::vector<int> t1, t2;
   std::vector<double> single;  // each SNP's statistic alone
   double max_chi_pv_in = 0.08, max_genome_pv = -1.0;
@@ -161,19 +161,19 @@ struct searcher {
   searcher(const study& d, const settings& c) : data(d), cfg(c) {
     n = static_cast<int>(d.status.size());
     p = d.snps();
-    ncase = d.cases();
-    nctrl = d.controls();
+    case_ct = d.cases();
+    ctrl_ct = d.controls();
     assert(n <= 50);
-    if (c.max_pval != 0) max_chi_pv_in = c.max_pval;
-    if (c.maxgwpvl != 0) max_genome_pv = c.maxgwpvl;
+    if (c.corrected_p_bound != 0) max_chi_pv_in = c.corrected_p_bound;
+    if (c.raw_p_bound != 0) max_genome_pv = c.raw_p_bound;
     make_thresholds();
     for (int s = 0; s < p; ++s) single.push_back(score({s}).chisq);
   }
 
-  // T1[m] is the first j at which P(X <= j), X ~ Binomial(m, a), summed term by term,
-  // exceeds 1 - alpha; m + 1 when none does. T2 likewise with 1 - a.
+  // case_min[m] is the first j at which P(X <= j), X ~ Binomial(m, a), summed term by term,
+  // exceeds 1 - alpha; m + 1 when none does. ctrl_min likewise with 1 - a.
   void make_thresholds() {
-    const double a = static_cast<double>(ncase) / static_cast<double>(ncase + nctrl);
+    const double a = static_cast<double>(case_ct) / static_cast<double>(case_ct + ctrl_ct);
     const double b = 1.0 - a;
     std::vector<double> apow{1.0}, bpow{1.0};
     for (int i = 0; i < n; ++i) {
@@ -221,21 +221,21 @@ struct searcher {
       (data.status[d] != 0 ? cases : ctrls)[cell]++;
     }
     int t[6] = {0, 0, 0, 0, 0, 0};
-    int nmajor = 0;
+    int case_major_ct = 0;
     for (int c = 0; c < cells; ++c) {
       const int x = cases[c], y = ctrls[c];
       if (x >= t1[x + y]) {
         t[0] += x;
         t[1] += y;
-        ++nmajor;
+        ++case_major_ct;
       } else if (y >= t2[x + y]) {
         t[4] += x;
         t[5] += y;
       }
     }
-    t[2] = ncase - t[0] - t[4];
-    t[3] = nctrl - t[1] - t[5];
-    return {chi_square_3x2(t), loci, nmajor};
+    t[2] = case_ct - t[0] - t[4];
+    t[3] = ctrl_ct - t[1] - t[5];
+    return {chi_square_3x2(t), loci, case_major_ct};
   }
 
   double corrected_bound() const {
@@ -316,7 +316,7 @@ struct searcher {
       return filter_level();
     }
     bounded_list lower;
-    lower.capacity = level.capacity = cfg.top_k * cfg.mulfactr;
+    lower.capacity = level.capacity = cfg.top_k * cfg.level_factor;
     pairs(lower, 2.0);
     for (int order = 3; order <= cfg.order; ++order) {
       completed.push_back(order - 1);
@@ -353,7 +353,7 @@ struct searcher {
     for (size_t r = pos.size(); r-- > 0;) {
       const node& x = result.nodes[pos[r]];
       for (int64_t l : x.loci) text += std::to_string(l) + " ";
-      snprintf(buf, sizeof buf, "%f %g %d\n", x.chisq, alglib::chisquarecdistribution(2, x.chisq), x.nmajor);
+      snprintf(buf, sizeof buf, "%f %g %d\n", x.chisq, alglib::chisquarecdistribution(2, x.chisq), x.case_major_ct);
       text += buf;
     }
     return text;
@@ -384,18 +384,18 @@ inline void write_study(const velk::testing::study_dir& dir, const study& data, 
   dir.write("VELKinputfiles.txt", list);
 }
 
-// The parameter file for the settings; a bound of 0 is left out, as is a mulfactr of 0.
+// The parameter file for the settings; a bound of 0 is left out, as is a level_factor of 0.
 inline std::string parameter_file(const settings& cfg) {
   std::string text = "# written by the test\n[DISEASEN]\t" + std::to_string(cfg.order) + "\n";
-  if (cfg.mulfactr != 0) text += "[MULFACTR] " + std::to_string(cfg.mulfactr) + "\n";
+  if (cfg.level_factor != 0) text += "[MULFACTR] " + std::to_string(cfg.level_factor) + "\n";
   auto real = [&text](const char* line, double value) {
     char buf[64];
     snprintf(buf, sizeof buf, line, value);
     text += buf;
   };
   real("[ALPHA_RF]\t%.17g\n", cfg.alpha);
-  if (cfg.max_pval != 0) real("[MAX_PVAL]\t%.17g\n", cfg.max_pval);
-  if (cfg.maxgwpvl != 0) real("[MAXGWPVL]  %.17g\n", cfg.maxgwpvl);
+  if (cfg.corrected_p_bound != 0) real("[MAX_PVAL]\t%.17g\n", cfg.corrected_p_bound);
+  if (cfg.raw_p_bound != 0) real("[MAXGWPVL]  %.17g\n", cfg.raw_p_bound);
   if (cfg.exhaustive) text += "[EXHAUSTV] 1\n";
   return text;
 }

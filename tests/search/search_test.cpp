@@ -86,17 +86,17 @@ TEST(Search, WorkedRunForOneAndTwoLoci) {
   settings one{.order = 1, .top_k = 5};
   expect_search(worked(), one, "0 7.333333 0.0255615 1\n");
   // The pair (0, 2) only equals SNP 0 alone, and (0, 1) lies below the bound.
-  settings two{.order = 2, .top_k = 5, .maxgwpvl = 0.2};
+  settings two{.order = 2, .top_k = 5, .raw_p_bound = 0.2};
   expect_search(worked(), two, "1 2 4.000000 0.135335 1\n");
 }
 
 TEST(Search, TriplesAndQuadruples) {
-  expect_search(triples(), {.order = 3, .top_k = 3, .mulfactr = 2, .alpha = 0.1},
+  expect_search(triples(), {.order = 3, .top_k = 3, .level_factor = 2, .alpha = 0.1},
                 "1 2 5 18.516746 9.53102e-05 2\n"
                 "0 1 2 18.255763 0.000108595 3\n"
                 "0 2 5 17.559809 0.000153793 3\n");
   // Equal statistics: the set with fewer case-major cells ranks first.
-  expect_search(quadruples(), {.order = 4, .top_k = 3, .mulfactr = 3, .alpha = 0.1},
+  expect_search(quadruples(), {.order = 4, .top_k = 3, .level_factor = 3, .alpha = 0.1},
                 "1 3 4 5 13.928571 0.000945038 1\n"
                 "2 3 4 5 13.928571 0.000945038 4\n"
                 "0 3 4 5 13.455882 0.00119699 3\n");
@@ -135,19 +135,19 @@ TEST(Search, CandidatesOnTheEdgeOfTheirTests) {
       {"triple equal to the running bound",
        from_columns("01110101000001100000", {"02201202000100200000", "00000000120001000000", "20001010222202001202",
                                              "00000202020020000002", "01100101001000100011", "01220200000000000212"}),
-       {.order = 3, .top_k = 2, .mulfactr = 1, .alpha = 0.1, .maxgwpvl = 1},
+       {.order = 3, .top_k = 2, .level_factor = 1, .alpha = 0.1, .raw_p_bound = 1},
        "0 1 2 13.162393 0.00138619 1\n0 2 4 12.807193 0.00165559 1\n"},
       // Triples with SNP 3 score exactly SNP 3's own statistic and stay out.
       {"triple equal to its added SNP alone",
-       from_columns("0110001110110100", {"0200000000000100", "0200000000000100", "0100001200000000",
-                                         "1220112210221211", "1110021111110111", "2220202221220201"}),
-       {.order = 3, .top_k = 3, .mulfactr = 3, .alpha = 0.2, .maxgwpvl = 1},
+       from_columns("0110001110110100", {"0200000000000100", "0200000000000100", "0100001200000000", "1220112210221211",
+                                         "1110021111110111", "2220202221220201"}),
+       {.order = 3, .top_k = 3, .level_factor = 3, .alpha = 0.2, .raw_p_bound = 1},
        "1 2 5 10.666667 0.00482795 1\n0 2 5 10.666667 0.00482795 1\n"},
       // (2, 3) equals the root (1, 3) of the full pair list with one case-major cell fewer.
       {"pair equal to the running bound",
        from_columns("01001011111110101",
                     {"20222090200200220", "00200020022202012", "00900920000002020", "12002002222211211"}),
-       {.order = 2, .top_k = 2, .mulfactr = 3, .alpha = 0.1, .maxgwpvl = 1},
+       {.order = 2, .top_k = 2, .level_factor = 3, .alpha = 0.1, .raw_p_bound = 1},
        "0 3 11.745455 0.00281519 2\n2 3 9.493506 0.00867983 1\n"},
   };
   for (const auto& c : cases) {
@@ -170,7 +170,7 @@ TEST(Search, LevelListsStayEmptyWithoutMulfactr) {
 // The level nodes of the triple search with their raw p-values, and the number of
 // triples among six SNPs.
 struct filter_case {
-  settings cfg{.order = 3, .top_k = 40, .mulfactr = 1, .alpha = 0.1};
+  settings cfg{.order = 3, .top_k = 40, .level_factor = 1, .alpha = 0.1};
   std::vector<double> raw;
   double sets = 20;
   filter_case() {
@@ -180,12 +180,12 @@ struct filter_case {
     std::sort(raw.begin(), raw.end());
   }
   // Rows of a run with these bounds: a node passes on either bound, including equality.
-  size_t rows(double max_pval, double maxgwpvl) {
+  size_t rows(double corrected_p_bound, double raw_p_bound) {
     settings c = cfg;
-    c.max_pval = max_pval;
-    c.maxgwpvl = maxgwpvl;
+    c.corrected_p_bound = corrected_p_bound;
+    c.raw_p_bound = raw_p_bound;
     size_t passing = 0;
-    for (double q : raw) passing += q <= maxgwpvl || q * sets <= max_pval;
+    for (double q : raw) passing += q <= raw_p_bound || q * sets <= corrected_p_bound;
     searcher ref(triples(), c);
     ref.run();
     const outcome o = run_velk(triples(), reference::parameter_file(c), "40");
@@ -223,8 +223,9 @@ TEST(Search, SingleLocusEqualToTheCorrectedBoundEnters) {
   ASSERT_EQ(alglib::invchisquaredistribution(2, y), s);
   double stricter = y;
   while (alglib::invchisquaredistribution(2, stricter) <= s) stricter = std::nextafter(stricter, 0.0);
-  expect_search(worked(), {.order = 1, .top_k = 5, .max_pval = 1e-10, .maxgwpvl = y}, "0 7.333333 0.0255615 1\n");
-  expect_search(worked(), {.order = 1, .top_k = 5, .max_pval = 1e-10, .maxgwpvl = stricter}, "");
+  expect_search(worked(), {.order = 1, .top_k = 5, .corrected_p_bound = 1e-10, .raw_p_bound = y},
+                "0 7.333333 0.0255615 1\n");
+  expect_search(worked(), {.order = 1, .top_k = 5, .corrected_p_bound = 1e-10, .raw_p_bound = stricter}, "");
 }
 
 // Runs that complete although something about them is unusual.

@@ -13,13 +13,13 @@ namespace {
 // overwritten right after the offer, as the searches do.
 struct item {
   double chisq;
-  int nmajor;
+  int case_major_ct;
   std::vector<int64_t> loci;
 };
 
 void offer(top_k_list& list, const item& it) {
   std::vector<int64_t> scratch = it.loci;
-  multi_locus_node node{it.chisq, scratch.data(), it.nmajor};
+  multi_locus_node node{it.chisq, scratch.data(), it.case_major_ct};
   insert_top_k_list(&list, &node);
   std::fill(scratch.begin(), scratch.end(), -7);
 }
@@ -28,21 +28,23 @@ std::vector<item> held(const top_k_list& list) {
   std::vector<item> out;
   for (int i = 0; i < list.count; ++i) {
     const multi_locus_node& n = list.nodes[i];
-    out.push_back({n.chisq, n.nmajor, std::vector<int64_t>(n.loci, n.loci + list.nloci)});
+    out.push_back({n.chisq, n.case_major_ct, std::vector<int64_t>(n.loci, n.loci + list.order)});
   }
   return out;
 }
 
-bool operator==(const item& a, const item& b) { return a.chisq == b.chisq && a.nmajor == b.nmajor && a.loci == b.loci; }
+bool operator==(const item& a, const item& b) {
+  return a.chisq == b.chisq && a.case_major_ct == b.case_major_ct && a.loci == b.loci;
+}
 void PrintTo(const item& it, std::ostream* os) {
-  *os << "{" << it.chisq << ", " << it.nmajor << ", [";
+  *os << "{" << it.chisq << ", " << it.case_major_ct << ", [";
   for (int64_t l : it.loci) *os << l << " ";
   *os << "]}";
 }
 
 struct list_holder {
   top_k_list list{};
-  list_holder(int capacity, int width) { EXPECT_TRUE(init_top_k_list(&list, capacity, width).ok()); }
+  list_holder(int capacity, int order) { EXPECT_TRUE(init_top_k_list(&list, capacity, order).ok()); }
   ~list_holder() { destroy_top_k_list(&list); }
 };
 
@@ -74,7 +76,7 @@ TEST(TopKList, OffersAgainstTheRootOfAFullList) {
     const std::vector<item> now = held(h.list);
     ASSERT_EQ(now.size(), 2u);
     const bool entered = now[0] == r.offered || now[1] == r.offered;
-    EXPECT_EQ(entered, r.enters) << r.offered.chisq << "/" << r.offered.nmajor;
+    EXPECT_EQ(entered, r.enters) << r.offered.chisq << "/" << r.offered.case_major_ct;
     EXPECT_EQ(now[0].loci[0] == 1, !r.enters);  // an entering node always evicts the root
   }
 }
@@ -127,7 +129,7 @@ TEST(TopKList, RefreshEmptiesAndSetsTheWidth) {
   offer(h.list, {3, 1, {1, 3}});
   refresh_top_k_list(&h.list, 3);
   EXPECT_EQ(h.list.count, 0);
-  EXPECT_EQ(h.list.nloci, 3);
+  EXPECT_EQ(h.list.order, 3);
   EXPECT_EQ(h.list.capacity, 3);
   offer(h.list, {4, 2, {1, 3, 5}});
   offer(h.list, {1, 0, {1, 3, 5}});
@@ -151,9 +153,11 @@ TEST(TopKList, SortIsStableInRankOrder) {
 // The list rules written out naively: a linear duplicate scan and the sift rules step by step.
 struct model {
   std::vector<item> nodes;
-  int count = 0, capacity, width;
-  model(int c, int w) : nodes(c), capacity(c), width(w) {}
-  static bool below(const item& x, const item& y) { return x.chisq < y.chisq || (x.chisq == y.chisq && x.nmajor > y.nmajor); }
+  int count = 0, capacity, order;
+  model(int c, int w) : nodes(c), capacity(c), order(w) {}
+  static bool below(const item& x, const item& y) {
+    return x.chisq < y.chisq || (x.chisq == y.chisq && x.case_major_ct > y.case_major_ct);
+  }
   void insert(const item& it) {
     for (int i = 0; i < count; ++i)
       if (nodes[i].loci == it.loci) return;
@@ -193,26 +197,26 @@ struct model {
 TEST(TopKList, MatchesANaiveModelUnderManyTiesAndDuplicates) {
   std::mt19937 rng(20261207);
   for (int capacity : {0, 1, 2, 3, 6, 13, 40}) {
-    for (int width : {1, 2, 3}) {
-      list_holder h(capacity, width);
-      model ref(capacity, width);
+    for (int order : {1, 2, 3}) {
+      list_holder h(capacity, order);
+      model ref(capacity, order);
       for (int step = 0; step < 1500; ++step) {
-        if (rng() % 400 == 0) {  // occasionally empty the list, sometimes at a new width
+        if (rng() % 400 == 0) {  // occasionally empty the list, sometimes at a new order
           const int w = 1 + static_cast<int>(rng() % 3);
           refresh_top_k_list(&h.list, w);
           ref = model(capacity, w);
         }
         item it{0.5 * static_cast<double>(rng() % 8), static_cast<int>(rng() % 3), {}};
         // About twice as many locus sets as places, so that duplicates are frequent.
-        const auto spread = static_cast<int64_t>(std::ceil(std::pow(2.0 * capacity + 4, 1.0 / ref.width)));
+        const auto spread = static_cast<int64_t>(std::ceil(std::pow(2.0 * capacity + 4, 1.0 / ref.order)));
         int64_t next = 0;
-        for (int i = 0; i < ref.width; ++i) it.loci.push_back(next += 1 + static_cast<int64_t>(rng() % spread));
+        for (int i = 0; i < ref.order; ++i) it.loci.push_back(next += 1 + static_cast<int64_t>(rng() % spread));
         offer(h.list, it);
         ref.insert(it);
-        ASSERT_EQ(held(h.list), ref.held()) << "capacity " << capacity << " width " << width << " step " << step;
+        ASSERT_EQ(held(h.list), ref.held()) << "capacity " << capacity << " order " << order << " step " << step;
       }
       sort_top_k_list_asc(&h.list);
-      EXPECT_EQ(held(h.list), ref.sorted()) << "capacity " << capacity << " width " << width;
+      EXPECT_EQ(held(h.list), ref.sorted()) << "capacity " << capacity << " order " << order;
     }
   }
 }

@@ -30,7 +30,7 @@ struct made_set {
 
 struct recipe {
   const char* name;
-  int width;
+  int order;
   long individuals;
   int covariate_ct;
   double missing;        // share of missing genotypes and covariates
@@ -48,10 +48,10 @@ made_set make(const recipe& r, unsigned seed) {
   made_set s;
   s.name = r.name;
   s.covariate_ct = r.covariate_ct;
-  s.genotypes.assign(r.width, std::vector<int8_t>(r.individuals));
+  s.genotypes.assign(r.order, std::vector<int8_t>(r.individuals));
   for (long d = 0; d < r.individuals; ++d) {
     int g[4];
-    for (int k = 0; k < r.width; ++k) {
+    for (int k = 0; k < r.order; ++k) {
       const double f = 0.25 + 0.1 * k;
       g[k] = (unit(rng) < f) + (unit(rng) < f);
     }
@@ -60,13 +60,13 @@ made_set make(const recipe& r, unsigned seed) {
     std::vector<double> c(r.covariate_ct);
     for (int k = 0; k < r.covariate_ct; ++k) c[k] = k == 1 ? 50 + 10 * normal(rng) : normal(rng);  // an age
     if (r.collinear && r.covariate_ct >= 3) c[r.covariate_ct - 1] = c[0] + 0.5 * c[1];
-    double eta = -0.4 + 0.3 * g[0] + 0.2 * (r.width > 1 ? g[1] : 0) + r.interaction * g[0] * g[1];
+    double eta = -0.4 + 0.3 * g[0] + 0.2 * (r.order > 1 ? g[1] : 0) + r.interaction * g[0] * g[1];
     if (r.covariate_ct > 0) eta += 0.5 * c[0];
     if (r.covariate_ct > 1) eta -= 0.02 * (c[1] - 50);
     bool is_case = unit(rng) < 1 / (1 + std::exp(-eta));
     if (r.separated) c[r.covariate_ct - 1] = is_case && unit(rng) < 0.3 ? 0.05 + 5 * unit(rng) : 0.0;
     s.is_case.push_back(is_case);
-    for (int k = 0; k < r.width; ++k) s.genotypes[k][d] = static_cast<int8_t>(unit(rng) < r.missing ? -1 : g[k]);
+    for (int k = 0; k < r.order; ++k) s.genotypes[k][d] = static_cast<int8_t>(unit(rng) < r.missing ? -1 : g[k]);
     for (int k = 0; k < r.covariate_ct; ++k) s.covariates.push_back(unit(rng) < r.missing ? NAN : c[k]);
   }
   return s;
@@ -74,15 +74,15 @@ made_set make(const recipe& r, unsigned seed) {
 
 // y, g1 ... gk, c1 ... cq as a table R reads.
 std::string as_table(const made_set& s) {
-  const int width = static_cast<int>(s.genotypes.size());
+  const int order = static_cast<int>(s.genotypes.size());
   std::string out = "y";
-  for (int k = 1; k <= width; ++k) out += " g" + std::to_string(k);
+  for (int k = 1; k <= order; ++k) out += " g" + std::to_string(k);
   for (int k = 1; k <= s.covariate_ct; ++k) out += " c" + std::to_string(k);
   out += "\n";
   char value[40];
   for (size_t d = 0; d < s.is_case.size(); ++d) {
     out += s.is_case[d] ? "1" : "0";
-    for (int k = 0; k < width; ++k) out += s.genotypes[k][d] < 0 ? " NA" : " " + std::to_string(s.genotypes[k][d]);
+    for (int k = 0; k < order; ++k) out += s.genotypes[k][d] < 0 ? " NA" : " " + std::to_string(s.genotypes[k][d]);
     for (int k = 0; k < s.covariate_ct; ++k) {
       const double v = s.covariates[d * s.covariate_ct + k];
       snprintf(value, sizeof value, " %.17g", v);

@@ -47,39 +47,39 @@ TEST(PValue, UpperTailWithTwoDegreesOfFreedom) {
 }
 
 TEST(MajorCells, WorkedSnp) {
-  const thresholds th = build_thresholds(10, 0.5, 0.05);
+  const thresholds limits = build_thresholds(10, 0.5, 0.05);
   major_cell_table t;
-  classify_cell(t, th, 4, 0);  // 4 >= T1[4] = 4: case-major
-  classify_cell(t, th, 1, 2);  // 1 < 3 and 2 < 3: neither
-  classify_cell(t, th, 0, 3);  // 3 >= T2[3] = 3: control-major
+  classify_cell(t, limits, 4, 0);  // 4 >= case_min[4] = 4: case-major
+  classify_cell(t, limits, 1, 2);  // 1 < 3 and 2 < 3: neither
+  classify_cell(t, limits, 0, 3);  // 3 >= ctrl_min[3] = 3: control-major
   complete_table(t, 5, 5);
   EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), std::vector<int>({4, 0, 1, 2, 0, 3}));
-  EXPECT_EQ(t.nmajor, 1);
+  EXPECT_EQ(t.case_major_ct, 1);
   EXPECT_EQ(chi_square(t.cell, 3, 2), 7.333333333333334);
 }
 
 TEST(MajorCells, CellReachingBothThresholdsIsCaseMajor) {
-  const thresholds th = build_thresholds(10, 0.5, 0.6);
-  ASSERT_EQ(th.case_min[4], 2);
-  ASSERT_EQ(th.ctrl_min[4], 2);
+  const thresholds limits = build_thresholds(10, 0.5, 0.6);
+  ASSERT_EQ(limits.case_min[4], 2);
+  ASSERT_EQ(limits.ctrl_min[4], 2);
   major_cell_table t;
-  classify_cell(t, th, 2, 2);
+  classify_cell(t, limits, 2, 2);
   complete_table(t, 5, 5);
   EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), std::vector<int>({2, 2, 3, 3, 0, 0}));
-  EXPECT_EQ(t.nmajor, 1);
+  EXPECT_EQ(t.case_major_ct, 1);
 }
 
 // Cells of 0 or 1 individuals are never major; two cases are, unless alpha is 0.
 // Individuals outside every cell (missing genotypes) end in the middle row.
 TEST(MajorCells, SmallCellsAndMissingGenotypes) {
   for (double alpha : {0.05, 0.0}) {
-    const thresholds th = build_thresholds(10, 0.5, alpha);
+    const thresholds limits = build_thresholds(10, 0.5, alpha);
     major_cell_table t;
-    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 0}, {0, 2}}) classify_cell(t, th, x, y);
+    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 0}, {0, 2}}) classify_cell(t, limits, x, y);
     complete_table(t, 6, 4);
     const std::vector<int> expected = alpha > 0 ? std::vector<int>{2, 0, 4, 2, 0, 2} : std::vector<int>{0, 0, 6, 4, 0, 0};
     EXPECT_EQ(std::vector<int>(t.cell, t.cell + 6), expected) << alpha;
-    EXPECT_EQ(t.nmajor, alpha > 0 ? 1 : 0);
+    EXPECT_EQ(t.case_major_ct, alpha > 0 ? 1 : 0);
   }
 }
 

@@ -36,7 +36,7 @@ TEST(Thresholds, WorkedTablesForTenIndividuals) {
   }
 }
 
-// The README's table for a balanced study at 0.05, beyond the ten individuals above and
+// The table of doc/statistics.md for a balanced study at 0.05, beyond the ten individuals above and
 // past the 1020 of the summed terms: a user quotes it in a Methods section.
 TEST(Thresholds, TableOfTheReadme) {
   const tables t = build(2000, 0.5, 0.05);

@@ -31,8 +31,8 @@ template <int (*Pop)(uint64_t), bool Bound>
 inline __attribute__((always_inline)) void plain_block(const block_job& job, block_result& out) {
   const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t tab[6][kLanes] = {};
-  int64_t nmajor[kLanes] = {};
-  for (int c = 0; c < job.nrows; c += 3) {
+  int64_t case_major_ct[kLanes] = {};
+  for (int c = 0; c < job.row_ct; c += 3) {
     lane_counts cell[kClasses][9] = {};
     for (int k = 0; k < kClasses; ++k) {
       for (int r = 0; r < counted_rows(job.rows_complete[k]); ++r) {
@@ -46,13 +46,13 @@ inline __attribute__((always_inline)) void plain_block(const block_job& job, blo
       }
       derive_lanes(job, c, k, cell[k]);
     }
-    if (Bound && job.nrows == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
+    if (Bound && job.row_ct == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
       out.survivors = 0;
       return;
     }
-    classify_lanes(job, cell[0], cell[1], tab, nmajor);
+    classify_lanes(job, cell[0], cell[1], tab, case_major_ct);
   }
-  finish_lanes(job, tab, nmajor, out);
+  finish_lanes(job, tab, case_major_ct, out);
 }
 
 void block_table(const block_job& job, block_result& out) { plain_block<pop_table, false>(job, out); }
@@ -66,8 +66,8 @@ __attribute__((target("popcnt"))) void block_popcnt(const block_job& job, block_
 VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
   const int words = job.case_word_ct + job.ctrl_word_ct;
   int64_t tab[6][kLanes] = {};
-  int64_t nmajor[kLanes] = {};
-  for (int c = 0; c < job.nrows; c += 3) {
+  int64_t case_major_ct[kLanes] = {};
+  for (int c = 0; c < job.row_ct; c += 3) {
     lane_counts cell[kClasses][9];
     for (int k = 0; k < kClasses; ++k) {
       const int lo = class_begin(job, k), hi = class_end(job, k);
@@ -79,13 +79,13 @@ VELK_AVX2 void block_avx2(const block_job& job, block_result& out) {
       }
       derive_lanes(job, c, k, cell[k]);
     }
-    if (job.nrows == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
+    if (job.row_ct == 3 && below_everywhere_lanes<9>(job, cell[0], cell[1])) {
       out.survivors = 0;
       return;
     }
-    classify_lanes(job, cell[0], cell[1], tab, nmajor);
+    classify_lanes(job, cell[0], cell[1], tab, case_major_ct);
   }
-  finish_lanes(job, tab, nmajor, out);
+  finish_lanes(job, tab, case_major_ct, out);
 }
 
 // ---- AVX-512: one lane per candidate SNP ---------------------------------------------
@@ -133,12 +133,12 @@ VELK_AVX512 void block_avx512(const block_job& job, block_result& out) {
   tally t;
   clear(t);
   const __m512d cutoff = lane_cutoffs(job);
-  for (int c = 0; c < job.nrows; c += 3) {
+  for (int c = 0; c < job.row_ct; c += 3) {
     __m512i x[9], y[9];
     class_cells(job, c, 0, 0, job.case_word_ct, x);
     class_cells(job, c, 1, job.case_word_ct, words, y);
     // A parent's many cells would give a bound far above its statistic: pairs only.
-    if (job.nrows == 3 && below_everywhere<9>(job, x, y, cutoff)) {
+    if (job.row_ct == 3 && below_everywhere<9>(job, x, y, cutoff)) {
       out.survivors = 0;
       return;
     }

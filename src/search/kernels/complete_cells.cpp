@@ -56,8 +56,8 @@ void find_completeness(const genotype_store& store, bool with_counts, memory_bud
   }
 }
 
-void count_rows(const uint64_t* const* rows, int nrows, int case_word_ct, int ctrl_word_ct, int32_t* row_total) {
-  for (int r = 0; r < nrows; ++r) {
+void count_rows(const uint64_t* const* rows, int row_ct, int case_word_ct, int ctrl_word_ct, int32_t* row_total) {
+  for (int r = 0; r < row_ct; ++r) {
     int32_t cases = 0, ctrls = 0;
     for (int w = 0; w < case_word_ct; ++w) cases += std::popcount(rows[r][w]);
     for (int w = case_word_ct; w < case_word_ct + ctrl_word_ct; ++w) ctrls += std::popcount(rows[r][w]);

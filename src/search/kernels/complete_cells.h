@@ -89,8 +89,8 @@ inline bool rows_take_rule(const split_completeness& c, const int32_t* row_total
   return !c.genotype_counts.empty() && size == c.class_size[k];
 }
 
-// Set bits of each of `nrows` row bitsets (case words, then control words) in
+// Set bits of each of `row_ct` row bitsets (case words, then control words) in
 // each class, into row_total[r * kClasses + k].
-void count_rows(const uint64_t* const* rows, int nrows, int case_word_ct, int ctrl_word_ct, int32_t* row_total);
+void count_rows(const uint64_t* const* rows, int row_ct, int case_word_ct, int ctrl_word_ct, int32_t* row_total);
 
 }  // namespace velk

@@ -38,9 +38,9 @@ inline __attribute__((always_inline)) void classify_all(const block_job& job, in
     return;
   }
   int64_t tab[6][kLanes] = {};
-  int64_t nmajor[kLanes] = {};
-  for (int q = 0; q < q_ct; ++q) classify_lanes(job, x + 9 * q, y + 9 * q, tab, nmajor);
-  finish_lanes(job, tab, nmajor, out);
+  int64_t case_major_ct[kLanes] = {};
+  for (int q = 0; q < q_ct; ++q) classify_lanes(job, x + 9 * q, y + 9 * q, tab, case_major_ct);
+  finish_lanes(job, tab, case_major_ct, out);
 }
 
 template <int (*Pop)(uint64_t)>
@@ -70,14 +70,14 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
 }
 
 template <int (*Pop)(uint64_t)>
-inline __attribute__((always_inline)) void plain_count(const uint64_t* const* rows, int nrows, const uint64_t* block,
+inline __attribute__((always_inline)) void plain_count(const uint64_t* const* rows, int row_ct, const uint64_t* block,
                                                        int case_word_ct, int ctrl_word_ct, int32_t* out) {
   const int words = case_word_ct + ctrl_word_ct;
   for (int k = 0; k < kClasses; ++k) {
     const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
-    for (int r = 0; r < nrows; ++r)
+    for (int r = 0; r < row_ct; ++r)
       for (int c = 0; c < 3; ++c) {
-        int32_t* counts = out + ((k * nrows + r) * 3 + c) * kLanes;
+        int32_t* counts = out + ((k * row_ct + r) * 3 + c) * kLanes;
         for (int l = 0; l < kLanes; ++l) counts[l] = 0;
         for (int w = lo; w < hi; ++w)
           for (int l = 0; l < kLanes; ++l)
@@ -87,17 +87,17 @@ inline __attribute__((always_inline)) void plain_count(const uint64_t* const* ro
 }
 
 void exhaustive_table(const exhaustive_job& job, block_result& out) { plain_exhaustive<pop_table>(job, out); }
-void count_table(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
+void count_table(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
                  int32_t* out) {
-  plain_count<pop_table>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+  plain_count<pop_table>(rows, row_ct, block, case_word_ct, ctrl_word_ct, out);
 }
 
 __attribute__((target("popcnt"))) void exhaustive_popcnt(const exhaustive_job& job, block_result& out) {
   plain_exhaustive<pop_builtin>(job, out);
 }
-__attribute__((target("popcnt"))) void count_popcnt(const uint64_t* const* rows, int nrows, const uint64_t* block,
+__attribute__((target("popcnt"))) void count_popcnt(const uint64_t* const* rows, int row_ct, const uint64_t* block,
                                                     int case_word_ct, int ctrl_word_ct, int32_t* out) {
-  plain_count<pop_builtin>(rows, nrows, block, case_word_ct, ctrl_word_ct, out);
+  plain_count<pop_builtin>(rows, row_ct, block, case_word_ct, ctrl_word_ct, out);
 }
 
 // ---- AVX2 ---------------------------------------------------------------------------
@@ -161,15 +161,16 @@ VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
   classify_all(job, q_ct, cell[0], cell[1], out);
 }
 
-VELK_AVX2 void count_avx2(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+VELK_AVX2 void count_avx2(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct,
                           int ctrl_word_ct, int32_t* out) {
   const int words = case_word_ct + ctrl_word_ct;
   for (int k = 0; k < kClasses; ++k)
-    for (int r = 0; r < nrows; ++r) {
+    for (int r = 0; r < row_ct; ++r) {
       lane_counts cell[3];
       count_row_avx2<3>(rows[r], block, words, k == 0 ? 0 : case_word_ct, k == 0 ? case_word_ct : words, cell);
       for (int c = 0; c < 3; ++c)
-        for (int l = 0; l < kLanes; ++l) out[((k * nrows + r) * 3 + c) * kLanes + l] = static_cast<int32_t>(cell[c].v[l]);
+        for (int l = 0; l < kLanes; ++l)
+          out[((k * row_ct + r) * 3 + c) * kLanes + l] = static_cast<int32_t>(cell[c].v[l]);
     }
 }
 
@@ -235,17 +236,17 @@ VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) 
   finish_tally(job, t, cutoff, out);
 }
 
-VELK_AVX512 void count_avx512(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct,
+VELK_AVX512 void count_avx512(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct,
                               int ctrl_word_ct, int32_t* out) {
   const int words = case_word_ct + ctrl_word_ct;
   for (int k = 0; k < kClasses; ++k) {
     const int lo = k == 0 ? 0 : case_word_ct, hi = k == 0 ? case_word_ct : words;
-    for (int r = 0; r < nrows; r += 3) {
+    for (int r = 0; r < row_ct; r += 3) {
       __m512i cell[9];
       count_cells<3, 3>(rows + r, block, words, lo, hi, cell);
       for (int i = 0; i < 3; ++i)
         for (int c = 0; c < 3; ++c)
-          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ((k * nrows + r + i) * 3 + c) * kLanes),
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + ((k * row_ct + r + i) * 3 + c) * kLanes),
                               _mm512_cvtepi64_epi32(cell[3 * i + c]));
     }
   }

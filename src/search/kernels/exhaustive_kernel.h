@@ -2,7 +2,7 @@
 // SNPs above it, with two cells of every three counted and the third derived.
 //
 // A set is the parent's prefix (its SNPs but the last), the parent's last SNP s and the
-// lane's SNP t. Prefix row q (q < Q = 3^(width - 1)) holds the individuals with prefix
+// lane's SNP t. Prefix row q (q < Q = 3^(order - 1)) holds the individuals with prefix
 // genotypes q, and the parent's row q + Q b is prefix row q AND genotype b of s (the
 // order of fill_combined_cells). The cells (q, b, c) = |row q + Q b AND genotype c of t|
 // with b below 2 are counted; the others follow from a margin,
@@ -38,7 +38,7 @@ struct missing_in_prefix {
 };
 
 struct exhaustive_job {
-  // rows: the parent's rows 0 ... 2Q - 1, the counted ones (nrows 2Q); the other fields
+  // rows: the parent's rows 0 ... 2Q - 1, the counted ones (row_ct 2Q); the other fields
   // as for any block of a search (row sizes and completeness are not read).
   block_job block;
   int prefix_rows = 0;                        // Q: 3 for triples, 9 for quadruples
@@ -50,9 +50,9 @@ struct exhaustive_job {
 struct exhaustive_kernel {
   // The block's survivors and tables, as a block kernel gives them.
   void (*block)(const exhaustive_job& job, block_result& out);
-  // Rows 0 ... nrows - 1 (nrows a multiple of 3) against the three genotypes of a block,
-  // into out[((k * nrows + r) * 3 + c) * kLanes + lane].
-  void (*count)(const uint64_t* const* rows, int nrows, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
+  // Rows 0 ... row_ct - 1 (row_ct a multiple of 3) against the three genotypes of a block,
+  // into out[((k * row_ct + r) * 3 + c) * kLanes + lane].
+  void (*count)(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct, int ctrl_word_ct,
                 int32_t* out);
 };
 

@@ -56,15 +56,15 @@ inline int class_end(const block_job& job, int k) { return k == 0 ? job.case_wor
 // tab[0], tab[1] the case-major cells, tab[4], tab[5] the control-major ones.
 inline __attribute__((always_inline)) void classify_lanes(const block_job& job, const lane_counts* x,
                                                           const lane_counts* y, int64_t (*tab)[kLanes],
-                                                          int64_t* nmajor) {
+                                                          int64_t* case_major_ct) {
   for (int k = 0; k < 9; ++k) {
     for (int l = 0; l < kLanes; ++l) {
       const int64_t m = x[k].v[l] + y[k].v[l];
-      if (x[k].v[l] >= job.T1[m]) {
+      if (x[k].v[l] >= job.case_min[m]) {
         tab[0][l] += x[k].v[l];
         tab[1][l] += y[k].v[l];
-        ++nmajor[l];
-      } else if (y[k].v[l] >= job.T2[m]) {
+        ++case_major_ct[l];
+      } else if (y[k].v[l] >= job.ctrl_min[m]) {
         tab[4][l] += x[k].v[l];
         tab[5][l] += y[k].v[l];
       }
@@ -73,23 +73,23 @@ inline __attribute__((always_inline)) void classify_lanes(const block_job& job, 
 }
 
 inline __attribute__((always_inline)) void finish_lanes(const block_job& job, int64_t (*tab)[kLanes],
-                                                        const int64_t* nmajor, block_result& out) {
+                                                        const int64_t* case_major_ct, block_result& out) {
   unsigned survivors = 0;
   for (int l = 0; l < kLanes; ++l) {
-    tab[2][l] = job.ncase - tab[0][l] - tab[4][l];
-    tab[3][l] = job.nctrl - tab[1][l] - tab[5][l];
+    tab[2][l] = job.case_ct - tab[0][l] - tab[4][l];
+    tab[3][l] = job.ctrl_ct - tab[1][l] - tab[5][l];
     double approx = 0.0;
     for (int row = 0; row < 3; ++row) {
       const int64_t a = tab[2 * row][l];
       const int64_t b = tab[2 * row + 1][l];
-      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
+      const double d = static_cast<double>(a * job.ctrl_ct - b * job.case_ct);
       approx = approx + (d * d) * job.inv_size[a + b];
     }
     approx = approx * job.inv_case_ctrl;
     const double cutoff = screen_cutoff(std::max(job.level, job.snp_floor[l]));
     if (!(approx < cutoff) && !(job.excluded >> l & 1u)) survivors |= 1u << l;
     for (int c = 0; c < 6; ++c) out.table[c][l] = tab[c][l];
-    out.nmajor[l] = nmajor[l];
+    out.case_major_ct[l] = case_major_ct[l];
   }
   out.survivors = survivors;
 }
@@ -112,9 +112,9 @@ inline __attribute__((always_inline)) bool below_everywhere_lanes(const block_jo
         in_cells_x += a;
         in_cells_y += b;
       } else {
-        a = job.ncase - in_cells_x, b = job.nctrl - in_cells_y;
+        a = job.case_ct - in_cells_x, b = job.ctrl_ct - in_cells_y;
       }
-      const double d = static_cast<double>(a * job.nctrl - b * job.ncase);
+      const double d = static_cast<double>(a * job.ctrl_ct - b * job.case_ct);
       bound = bound + (d * d) * job.inv_size[a + b];
     }
     bound = bound * (job.inv_case_ctrl * (1.0 + 0x1p-12));
@@ -252,8 +252,8 @@ template <int Cells>
 VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const block_job& job, const __m512i* x,
                                                                          const __m512i* y, __m512d cutoff) {
   const __m512i one = _mm512_set1_epi64(1);
-  const __m512i cases = _mm512_set1_epi64(job.ncase);
-  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
+  const __m512i cases = _mm512_set1_epi64(job.case_ct);
+  const __m512i ctrls = _mm512_set1_epi64(job.ctrl_ct);
   __m512i in_cells_x = _mm512_setzero_si512(), in_cells_y = in_cells_x;
   __m512d bound = _mm512_setzero_pd();
   for (int k = 0; k <= Cells; ++k) {
@@ -281,11 +281,11 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
 struct tally {
   __m512i case_major;  // table cells 0 and 1
   __m512i ctrl_major;  // table cells 4 and 5
-  __m512i nmajor;
+  __m512i case_major_ct;
 };
 
 VELK_AVX512 inline __attribute__((always_inline)) void clear(tally& t) {
-  t.case_major = t.ctrl_major = t.nmajor = _mm512_setzero_si512();
+  t.case_major = t.ctrl_major = t.case_major_ct = _mm512_setzero_si512();
 }
 
 // Adds `n` cells, x the cases and y the controls of each lane.
@@ -296,9 +296,9 @@ VELK_AVX512 inline __attribute__((always_inline)) void tally_cells(const block_j
   const __m512i sign_high = _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL));
   for (int k = 0; k < n; ++k) {
     const __m512i m = _mm512_add_epi64(x[k], y[k]);
-    // T1 in the low half, T2 in the high half: one lookup for both thresholds, and
-    // one 32-bit subtraction whose sign bits say x < T1[m] and y < T2[m].
-    const __m512i both = lookup(job.T12, m);
+    // case_min in the low half, ctrl_min in the high half: one lookup for both thresholds, and
+    // one 32-bit subtraction whose sign bits say x < case_min[m] and y < ctrl_min[m].
+    const __m512i both = lookup(job.packed_min, m);
     const __m512i xy = _mm512_add_epi64(x[k], _mm512_slli_epi64(y[k], 32));
     const __m512i diff = _mm512_sub_epi32(xy, both);
     const __mmask8 below_t1 = _mm512_test_epi64_mask(diff, sign_low);
@@ -306,7 +306,7 @@ VELK_AVX512 inline __attribute__((always_inline)) void tally_cells(const block_j
     const __mmask8 ctrl_major = below_t1 & _mm512_testn_epi64_mask(diff, sign_high);
     t.case_major = _mm512_mask_add_epi64(t.case_major, case_major, t.case_major, xy);
     t.ctrl_major = _mm512_mask_add_epi64(t.ctrl_major, ctrl_major, t.ctrl_major, xy);
-    t.nmajor = _mm512_mask_add_epi64(t.nmajor, case_major, t.nmajor, one);
+    t.case_major_ct = _mm512_mask_add_epi64(t.case_major_ct, case_major, t.case_major_ct, one);
   }
 }
 
@@ -323,8 +323,8 @@ VELK_AVX512 inline __attribute__((always_inline)) void finish_tally(const block_
   const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFFLL);
   const __m512i t0 = _mm512_and_si512(t.case_major, low32), t1 = _mm512_srli_epi64(t.case_major, 32);
   const __m512i t4 = _mm512_and_si512(t.ctrl_major, low32), t5 = _mm512_srli_epi64(t.ctrl_major, 32);
-  const __m512i cases = _mm512_set1_epi64(job.ncase);
-  const __m512i ctrls = _mm512_set1_epi64(job.nctrl);
+  const __m512i cases = _mm512_set1_epi64(job.case_ct);
+  const __m512i ctrls = _mm512_set1_epi64(job.ctrl_ct);
   const __m512i t2 = _mm512_sub_epi64(_mm512_sub_epi64(cases, t0), t4);
   const __m512i t3 = _mm512_sub_epi64(_mm512_sub_epi64(ctrls, t1), t5);
   const __m512i rows[6] = {t0, t1, t2, t3, t4, t5};
@@ -344,7 +344,7 @@ VELK_AVX512 inline __attribute__((always_inline)) void finish_tally(const block_
   out.survivors = _mm512_cmp_pd_mask(approx, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
   // Survivors are rare: store the lanes as they are and let the caller narrow them.
   for (int cell = 0; cell < 6; ++cell) _mm512_storeu_si512(out.table[cell], rows[cell]);
-  _mm512_storeu_si512(out.nmajor, t.nmajor);
+  _mm512_storeu_si512(out.case_major_ct, t.case_major_ct);
 }
 
 }  // namespace velk::lanes

@@ -18,7 +18,7 @@ namespace velk {
 namespace {
 
 struct kernel_fixture {
-  std::vector<uint64_t> rows;   // nrows row bitsets
+  std::vector<uint64_t> rows;  // row_ct row bitsets
   std::vector<const uint64_t*> row_ptrs;
   std::vector<uint64_t> block;  // 3 genotypes x words x lanes
   std::vector<uint64_t> packed;
@@ -41,8 +41,8 @@ struct completeness {
 // except where `complete` says that the lanes, or the three rows, miss nobody of a
 // class (the job tells the kernel so). Some jobs put (nearly) everyone in row 0 and
 // genotype 0, so that the AVX2 kernel's byte counts reach their limit between flushes.
-void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctrl_word_ct, int nrows, const thresholds& table,
-              const completeness& complete) {
+void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctrl_word_ct, int row_ct,
+              const thresholds& table, const completeness& complete) {
   const int words = case_word_ct + ctrl_word_ct;
   const double missing = std::uniform_real_distribution<double>(0.0, 0.5)(rng);
   const double skew = std::array<double, 3>{0.0, 0.9, 1.0}[rng() % 3];
@@ -51,12 +51,12 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctr
     if (!whole && unit() < missing) return -1;
     return unit() < skew ? 0 : static_cast<int>(rng() % choices);
   };
-  f.rows.assign(static_cast<size_t>(nrows) * words, 0);
+  f.rows.assign(static_cast<size_t>(row_ct) * words, 0);
   f.block.assign(static_cast<size_t>(3) * words * kLanes + 8, 0);
   for (int w = 0; w < words; ++w) {
     const int k = w < case_word_ct ? 0 : 1;
     for (int bit = 0; bit < 64; ++bit) {
-      const int r = pick(nrows, complete.rows[k]);
+      const int r = pick(row_ct, complete.rows[k]);
       if (r >= 0) f.rows[static_cast<size_t>(r) * words + w] |= 1ULL << bit;
       for (int l = 0; l < kLanes; ++l) {
         const int g = pick(3, complete.lanes[k]);
@@ -65,9 +65,9 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctr
     }
   }
   f.row_ptrs.clear();
-  for (int r = 0; r < nrows; ++r) f.row_ptrs.push_back(f.rows.data() + static_cast<size_t>(r) * words);
-  f.row_total.assign(static_cast<size_t>(nrows) * kClasses, 0);
-  count_rows(f.row_ptrs.data(), nrows, case_word_ct, ctrl_word_ct, f.row_total.data());
+  for (int r = 0; r < row_ct; ++r) f.row_ptrs.push_back(f.rows.data() + static_cast<size_t>(r) * words);
+  f.row_total.assign(static_cast<size_t>(row_ct) * kClasses, 0);
+  count_rows(f.row_ptrs.data(), row_ct, case_word_ct, ctrl_word_ct, f.row_total.data());
   f.genotype_total.assign(3 * kClasses * kLanes, 0);
   for (int g = 0; g < 3; ++g)
     for (int w = 0; w < words; ++w)
@@ -86,17 +86,17 @@ void make_job(kernel_fixture& f, std::mt19937_64& rng, int case_word_ct, int ctr
   block_job& job = f.job;
   job = block_job{};
   job.rows = f.row_ptrs.data();
-  job.nrows = nrows;
+  job.row_ct = row_ct;
   job.block = f.block.data();
   job.case_word_ct = case_word_ct;
   job.ctrl_word_ct = ctrl_word_ct;
-  job.T1 = table.case_min.data();
-  job.T2 = table.ctrl_min.data();
-  job.T12 = f.packed.data();
-  job.ncase = 64 * case_word_ct;
-  job.nctrl = 64 * ctrl_word_ct;
+  job.case_min = table.case_min.data();
+  job.ctrl_min = table.ctrl_min.data();
+  job.packed_min = f.packed.data();
+  job.case_ct = 64 * case_word_ct;
+  job.ctrl_ct = 64 * ctrl_word_ct;
   job.inv_size = f.inv.data();
-  job.inv_case_ctrl = (case_word_ct > 0 && ctrl_word_ct > 0) ? 1.0 / (double(job.ncase) * double(job.nctrl)) : 0.0;
+  job.inv_case_ctrl = (case_word_ct > 0 && ctrl_word_ct > 0) ? 1.0 / (double(job.case_ct) * double(job.ctrl_ct)) : 0.0;
   job.snp_floor = f.floors.data();
   job.level = std::uniform_real_distribution<double>(0, 20)(rng);
   job.excluded = static_cast<unsigned>(rng() & 0xFF);
@@ -118,10 +118,10 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
   int compared = 0;
   for (int case_word_ct = 0; case_word_ct <= kMaxWords; ++case_word_ct) {
     for (int ctrl_word_ct : {0, 1, case_word_ct, kMaxWords - case_word_ct}) {
-      for (int nrows : {3, 9, 27}) {
+      for (int row_ct : {3, 9, 27}) {
         // Each class meets every way at every word count: the cases way `way`, the
         // controls the next one. Only a SNP's three rows can be complete rows.
-        const int ways = nrows == 3 ? 4 : 2;
+        const int ways = row_ct == 3 ? 4 : 2;
         for (int way = 0; way < ways; ++way) {
           completeness complete{};
           for (int k = 0; k < kClasses; ++k) {
@@ -129,7 +129,7 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
             complete.lanes[k] = (w & 1) != 0;
             complete.rows[k] = (w & 2) != 0;
           }
-          make_job(f, rng, case_word_ct, ctrl_word_ct, nrows, table, complete);
+          make_job(f, rng, case_word_ct, ctrl_word_ct, row_ct, table, complete);
           // The reference counts every cell. A kernel gives the survivors and their
           // tables; with no cutoff and no exclusion every lane survives, so that every
           // lane's table is compared too.
@@ -151,13 +151,13 @@ TEST(BlockKernel, EveryLevelMatchesTheTableKernel) {
               if (!kernel_supported(level)) continue;
               block_result got{};
               kernel_for(level)(f.job, got);
-              SCOPED_TRACE(std::string(kernel_name(level)) + " case_word_ct=" + std::to_string(case_word_ct) + " ctrl_word_ct=" +
-                           std::to_string(ctrl_word_ct) + " rows=" + std::to_string(nrows) + " way=" + std::to_string(way) +
-                           (everyone ? " everyone" : ""));
+              SCOPED_TRACE(std::string(kernel_name(level)) + " case_word_ct=" + std::to_string(case_word_ct) +
+                           " ctrl_word_ct=" + std::to_string(ctrl_word_ct) + " rows=" + std::to_string(row_ct) +
+                           " way=" + std::to_string(way) + (everyone ? " everyone" : ""));
               EXPECT_EQ(got.survivors, want.survivors);
               for (unsigned mask = want.survivors; mask != 0; mask &= mask - 1) {
                 const int l = __builtin_ctz(mask);
-                EXPECT_EQ(got.nmajor[l], want.nmajor[l]);
+                EXPECT_EQ(got.case_major_ct[l], want.case_major_ct[l]);
                 for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.table[c][l]) << "lane " << l;
               }
               ++compared;

@@ -69,11 +69,11 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
         const block_job base = base_job(engine, in);
         exhaustive_worker worker;  // one for all parents, as a thread keeps it
         for (const std::vector<int64_t>& parent : parents) {
-          const int width = static_cast<int>(parent.size());
-          take_parent(worker, in, engine.exhaustive, parent.data(), width);
-          const int total = cell_total(width);
-          std::vector<uint64_t> combined(static_cast<size_t>(total + 3 * width) * words);
-          fill_combined_cells(store, parent.data(), width, combined.data() + static_cast<size_t>(total) * words,
+          const int parent_order = static_cast<int>(parent.size());
+          take_parent(worker, in, engine.exhaustive, parent.data(), parent_order);
+          const int total = cell_total(parent_order);
+          std::vector<uint64_t> combined(static_cast<size_t>(total + 3 * parent_order) * words);
+          fill_combined_cells(store, parent.data(), parent_order, combined.data() + static_cast<size_t>(total) * words,
                               combined.data());
           for (long b = (parent.back() + 1) / kLanes; b < store.shape.block_ct(); ++b) {
             exhaustive_job job = parent_block_job(worker, base, in, b);
@@ -89,10 +89,10 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
               const major_cell_table want = cells_against_snp(in, combined.data(), total, b * kLanes + l);
               stat[l] = chi_square(want.cell, 3, 2);
               SCOPED_TRACE(std::string(kernel_name(level)) + " case_words=" + std::to_string(case_words) +
-                           " ctrl_words=" + std::to_string(ctrl_words) + " parent width " + std::to_string(width) +
-                           " SNP " + std::to_string(b * kLanes + l));
+                           " ctrl_words=" + std::to_string(ctrl_words) + " parent order " +
+                           std::to_string(parent_order) + " SNP " + std::to_string(b * kLanes + l));
               ASSERT_TRUE(got.survivors >> l & 1u);
-              EXPECT_EQ(got.nmajor[l], want.nmajor);
+              EXPECT_EQ(got.case_major_ct[l], want.case_major_ct);
               for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want.cell[c]) << "cell " << c;
               ++compared;
             }

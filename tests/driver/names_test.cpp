@@ -130,8 +130,10 @@ TEST(Names, Refusals) {
     std::optional<std::string> result;  // no result file when absent
     const char* removed;                // a file of the mixed study taken away
     std::string err;
+    bool result_directory = false;      // a directory in place of the result file
   } cases[] = {
       {"no result file", {}, {}, "", "Can't open the result file VELKResult.txt; run velk in this folder first.\n"},
+      {"a result file that is a directory", {}, {}, "", "Can't read the result file VELKResult.txt\n", true},
       {"no list file", {}, header + "0 1.000000 0.606531 0\n", kListFileName,
        "Can't open input file VELKinputfiles.txt\n"},
       {"an index one beyond the study", {}, header + "0 3 2.0 0.3 0\n1 9 2.0 0.3 0\n", "",
@@ -155,6 +157,7 @@ TEST(Names, Refusals) {
     if (*c.removed != '\0') std::filesystem::remove(dir.path() / c.removed);
     if (c.list) dir.write(kListFileName, *c.list);
     if (c.result) dir.write("VELKResult.txt", *c.result);
+    if (c.result_directory) std::filesystem::create_directory(dir.path() / "VELKResult.txt");
     const run_result r = dir.run({}, VELK_NAMES_BINARY);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);

@@ -24,8 +24,9 @@ void flush_output_by_line();
 // printf into a string, for messages and hints built before they are written.
 std::string printf_string(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Writes a message to standard error; the caller goes on (or unwinds) itself. Being
-// retired for the status a reader returns (base/status.h).
+// Writes a line that is no failure to standard error: the progress line, and the
+// message of a run stopped by a signal. A failure is a status (base/status.h), which
+// only the driver writes.
 void report(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes "Warning: " and the text (one line, without its line feed) to standard error.

@@ -10,15 +10,14 @@
 #include <vector>
 
 #include "base/console.h"
-#include "base/fail.h"
 #include "base/status.h"
 #include "data/genotype_input.h"
+#include "data/parameter_file.h"
 #include "results/permutation_files.h"
 #include "results/permutation_p_values.h"
 #include "results/result_names.h"
 #include "results/result_rows.h"
 #include "results/result_writer.h"
-#include "data/parameter_file.h"
 
 namespace {
 
@@ -83,12 +82,13 @@ int main(int argc, char** argv) {
   }
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
-  if (!read_result_file(result)) return kStatusInputError;
+  if (status read = read_result_file(result); !read.ok()) return report_failure(read);
   study_snp_names names;
   if (status read = read_snp_names(kListFileName, names, with_places); !read.ok()) return report_failure(read);
   std::vector<result_row> rows;
-  if (!read_result_rows(result, kResultFileName, kListFileName, names.snps, rows, row_checks::indices))
-    return kStatusInputError;
+  if (status read = read_result_rows(result, kResultFileName, kListFileName, names.snps, rows, row_checks::indices);
+      !read.ok())
+    return report_failure(read);
   // The family-wise p-values exactly when velk-report shows them. [PERMUTES] ties the
   // permutation file to its run; a folder without a parameter file has none to check.
   search_parameters params;

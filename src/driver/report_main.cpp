@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "base/atomic_file.h"
-#include "base/fail.h"
+#include "base/console.h"
 #include "base/status.h"
-#include "data/covariate_file.h"
 #include "base/version.h"
+#include "data/covariate_file.h"
 #include "data/genotype_input.h"
 #include "data/strata_file.h"
 #include "data/study.h"
@@ -123,9 +123,6 @@ struct report_inputs {
   covariate_table covariates;
 };
 
-// A failure that the reader which met it has already written to standard error.
-status reported_failure() { return {status_code::input_error, "", ""}; }
-
 // Whether the command line asks for the report, for the help, or is wrong.
 enum class request { report, help, usage_error };
 
@@ -138,14 +135,15 @@ request read_command_line(int argc, char** argv) {
 status read_inputs(report_inputs& in) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
-  if (!read_result_file(result)) return reported_failure();
+  if (status read = read_result_file(result); !read.ok()) return read;
   if (status read = read_parameters(kParameterFileName, in.params); !read.ok()) return read;
   if (status read = load_study_quietly(in.budget, in.loaded); !read.ok()) return read;
   const store_shape& shape = in.loaded.shape();
   if (status read = read_snp_names(kListFileName, in.names, true); !read.ok()) return read;
   if (in.names.snps != shape.snp_ct)
     return failure(status_code::input_error, "The files listed in %s changed while they were read.\n", kListFileName);
-  if (!read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, in.rows)) return reported_failure();
+  if (status read = read_result_rows(result, kResultFileName, kListFileName, shape.snp_ct, in.rows); !read.ok())
+    return read;
   return read_covariates(kCovariateFileName, in.loaded.individuals, in.covariates);
 }
 
@@ -197,7 +195,8 @@ status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, s
       const result_row& row = in.rows[r];
       set_cells cells =
           count_set_cells(in.loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
-      if (!cells_match_row(cells, row, kResultFileName, params.tail_level, shape)) return reported_failure();
+      if (status matched = cells_match_row(cells, row, kResultFileName, params.tail_level, shape); !matched.ok())
+        return matched;
       std::string joined;
       for (const std::string& snp : sets[r].snps) joined += (joined.empty() ? "" : ",") + snp;
       write_cells_rows(stream, static_cast<long>(r + 1), joined, cells, cells_thresholds);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/fail.h"
+#include "base/console.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/parameter_file.h"

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "base/fail.h"
 #include "base/text_file.h"
 #include "data/genotype_input.h"
 #include "data/listed_name.h"
@@ -69,18 +68,17 @@ std::string study_snp_names::counted_allele(long index) const {
   return file.places.empty() ? "" : file.places[index - file.first].allele;
 }
 
-bool read_result_file(std::string& text) {
+status read_result_file(std::string& text) {
   switch (read_text_file(kResultFileName, text)) {
     case text_file::read:
-      return true;
+      return ok_status();
     case text_file::cannot_open:
-      report("Can't open the result file %s; run velk in this folder first.\n", kResultFileName);
-      return false;
+      return failure(status_code::input_error, "Can't open the result file %s; run velk in this folder first.\n",
+                     kResultFileName);
     case text_file::cannot_read:
       break;
   }
-  report("Can't read the result file %s\n", kResultFileName);
-  return false;
+  return failure(status_code::input_error, "Can't read the result file %s\n", kResultFileName);
 }
 
 status read_snp_names(const char* list_name, study_snp_names& names, bool with_places) {

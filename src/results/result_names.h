@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/plink_fileset.h"
 #include "results/permutation_p_values.h"
 #include "results/result_rows.h"
@@ -41,9 +42,9 @@ struct study_snp_names {
   std::string counted_allele(long index) const;
 };
 
-// Reads VELKResult.txt whole; false after reporting (a missing one means velk has not
-// run in the folder).
-bool read_result_file(std::string& text);
+// Reads VELKResult.txt whole; the failure of a missing one says that velk has not run
+// in the folder.
+status read_result_file(std::string& text);
 
 // Reads the list file and the SNPs of every file it names, with the filesets' SNP
 // places when `with_places`.

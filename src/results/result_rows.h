@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+
 namespace velk {
 
 inline constexpr int kLargestSet = 4;  // SNPs in a set of the searches
@@ -30,11 +32,10 @@ enum class row_checks { all, indices };
 // Reads the result file's text: the header, then one row per set. A row has 1 to
 // kLargestSet ascending SNP indices below `snps` (as many as every other row), a
 // statistic, a p-value and a non-negative count; with row_checks::indices, one or more
-// indices below `snps` and three fields after them. False after reporting the first
-// line that is not so, naming `result_name` and, for an index beyond the study,
-// `list_name`.
-bool read_result_rows(const std::string& text, const char* result_name, const char* list_name, long snps,
-                      std::vector<result_row>& rows, row_checks checks = row_checks::all);
+// indices below `snps` and three fields after them. Fails on the first line that is
+// not so, naming `result_name` and, for an index beyond the study, `list_name`.
+status read_result_rows(const std::string& text, const char* result_name, const char* list_name, long snps,
+                        std::vector<result_row>& rows, row_checks checks = row_checks::all);
 
 // The header line of a result file, as the result writer writes it.
 inline constexpr const char* kResultHeader = "Loci\tchi_SQ\tP_value\t#Major_cells";

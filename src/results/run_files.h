@@ -11,15 +11,18 @@
 
 #include <vector>
 
+#include "base/status.h"
 #include "search/top_k_list.h"
 
 namespace velk {
 
-enum class run_files_outcome { written, result_not_created, result_not_written, permutations_not_written };
+// The failure of a run that cannot create its result file (status 255); a run with
+// permutations finds it out before its search too.
+status result_not_created();
 
 // Writes `result` (`order` SNPs per set) and, when `maxima` is given (one per
 // permutation), the permutation files; without `maxima` the permutation files are
-// removed.
-run_files_outcome write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima);
+// removed. Fails (status 255) saying which file could not be created or written.
+status write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima);
 
 }  // namespace velk

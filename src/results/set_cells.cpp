@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdio>
 
-#include "base/fail.h"
+#include "base/status.h"
 #include "data/text_rows.h"
 #include "stats/major_cell_table.h"
 
@@ -82,36 +82,30 @@ set_cells count_set_cells(const genotype_store& store, const thresholds& limits,
   return s;
 }
 
-bool cells_match_row(const set_cells& s, const result_row& row, const char* result_name, double tail_level,
-                     const store_shape& shape) {
+status cells_match_row(const set_cells& s, const result_row& row, const char* result_name, double tail_level,
+                       const store_shape& shape) {
   const int case_ct = shape.case_ct;
   const int ctrl_ct = shape.ctrl_ct;
   const std::string loci = row.loci_text();
-  if (s.present.cases != case_ct - s.missing.cases || s.present.ctrls != ctrl_ct - s.missing.ctrls) {
-    report(
-        "File %s, line %ld: the cells of SNPs %s hold %d cases and %d controls, but %d cases and %d controls "
-        "have all their genotypes.\n",
-        result_name, row.line, loci.c_str(), case_ct - s.missing.cases, ctrl_ct - s.missing.ctrls, s.present.cases,
-        s.present.ctrls);
-    return false;
-  }
+  if (s.present.cases != case_ct - s.missing.cases || s.present.ctrls != ctrl_ct - s.missing.ctrls)
+    return failure(status_code::input_error,
+                   "File %s, line %ld: the cells of SNPs %s hold %d cases and %d controls, but %d cases and %d "
+                   "controls have all their genotypes.\n",
+                   result_name, row.line, loci.c_str(), case_ct - s.missing.cases, ctrl_ct - s.missing.ctrls,
+                   s.present.cases, s.present.ctrls);
   // The result's own columns: a difference means other genotypes or other thresholds.
   const std::string chisq = printed("%f", s.chisq);
-  if (s.case_major_ct != row.case_major_ct || chisq != row.chisq_text) {
-    report(
-        "File %s, line %ld: SNPs %s have chi_SQ %s and %d case-major cells here, the result %s and %d; it was "
-        "not computed from these genotype files with [ALPHA_RF] %g.\n",
-        result_name, row.line, loci.c_str(), chisq.c_str(), s.case_major_ct, shown(row.chisq_text).c_str(),
-        row.case_major_ct, tail_level);
-    return false;
-  }
+  if (s.case_major_ct != row.case_major_ct || chisq != row.chisq_text)
+    return failure(status_code::input_error,
+                   "File %s, line %ld: SNPs %s have chi_SQ %s and %d case-major cells here, the result %s and %d; it "
+                   "was not computed from these genotype files with [ALPHA_RF] %g.\n",
+                   result_name, row.line, loci.c_str(), chisq.c_str(), s.case_major_ct, shown(row.chisq_text).c_str(),
+                   row.case_major_ct, tail_level);
   const std::string p_value = printed("%g", p_value_chisq(2, s.chisq));
-  if (p_value != row.p_value_text) {
-    report("File %s, line %ld: chi_SQ %s has the P_value %s, not %s.\n", result_name, row.line, chisq.c_str(),
-           p_value.c_str(), shown(row.p_value_text).c_str());
-    return false;
-  }
-  return true;
+  if (p_value != row.p_value_text)
+    return failure(status_code::input_error, "File %s, line %ld: chi_SQ %s has the P_value %s, not %s.\n", result_name,
+                   row.line, chisq.c_str(), p_value.c_str(), shown(row.p_value_text).c_str());
+  return ok_status();
 }
 
 }  // namespace velk

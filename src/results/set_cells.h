@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "data/genotype_store.h"
 #include "results/result_rows.h"
 #include "stats/thresholds.h"
@@ -39,9 +40,9 @@ set_cells count_set_cells(const genotype_store& store, const thresholds& limits,
 
 // Whether the cells give the result row: they and the missing individuals sum to the
 // study's cases and controls (of `shape`), they hold the row's #Major_cells case-major cells, and
-// their statistic and its p-value print as the row's. False after reporting the first
-// difference with the line of `result_name`; `tail_level` names the thresholds' level.
-bool cells_match_row(const set_cells& cells, const result_row& row, const char* result_name, double tail_level,
-                     const store_shape& shape);
+// their statistic and its p-value print as the row's. Fails on the first difference,
+// naming the line of `result_name`; `tail_level` names the thresholds' level.
+status cells_match_row(const set_cells& cells, const result_row& row, const char* result_name, double tail_level,
+                       const store_shape& shape);
 
 }  // namespace velk

@@ -8,7 +8,7 @@
 
 #include "base/atomic_file.h"
 #include "base/byte_io.h"
-#include "base/fail.h"
+#include "base/console.h"
 #include "base/text_file.h"
 #include "base/version.h"
 #include "data/genotype_input.h"

@@ -100,24 +100,10 @@ search_context context_of(const run_options& options, bool stoppable) {
   return context;
 }
 
-// The run's failure to create its result file, found out before the search when it
-// has permutations, and at its end otherwise.
-status result_not_created() { return failure(status_code::fatal, "Cannot create a file to write the result!\n"); }
-
 // Writes the result file (and, given `maxima`, the permutation files); the failure
 // says what could not be written.
 status write_files(const search_model& model, const std::vector<double>* maxima) {
-  switch (write_run_files(*model.result_list, model.params.order, maxima)) {
-    case run_files_outcome::written:
-      break;
-    case run_files_outcome::result_not_created:
-      return result_not_created();
-    case run_files_outcome::result_not_written:
-      return failure(status_code::fatal, "Cannot write the result file!\n");
-    case run_files_outcome::permutations_not_written:
-      return failure(status_code::fatal, "Cannot write %s or %s!\n", kPermutationsFileName, kPermutationMaximaFileName);
-  }
-  return ok_status();
+  return write_run_files(*model.result_list, model.params.order, maxima);
 }
 
 // The search, and the result file of a run without permutations (a run with them

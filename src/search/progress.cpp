@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "base/fail.h"
+#include "base/console.h"
 
 namespace velk {
 

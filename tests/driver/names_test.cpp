@@ -131,20 +131,37 @@ TEST(Names, Refusals) {
     std::optional<std::string> result;  // no result file when absent
     const char* removed;                // a file of the mixed study taken away
     std::string err;
+    bool result_directory = false;  // a directory in place of the result file
   } cases[] = {
       {"no result file", {}, {}, "", "Can't open the result file VELKResult.txt; run velk in this folder first.\n"},
-      {"no list file", {}, header + "0 1.000000 0.606531 0\n", kListFileName,
+      {"a result file that is a directory", {}, {}, "", "Can't read the result file VELKResult.txt\n", true},
+      {"no list file",
+       {},
+       header + "0 1.000000 0.606531 0\n",
+       kListFileName,
        "Can't open input file VELKinputfiles.txt\n"},
-      {"an index one beyond the study", {}, header + "0 3 2.0 0.3 0\n1 9 2.0 0.3 0\n", "",
+      {"an index one beyond the study",
+       {},
+       header + "0 3 2.0 0.3 0\n1 9 2.0 0.3 0\n",
+       "",
        "File VELKResult.txt, line 3: SNP index 9 is beyond the 9 SNPs of the files listed in VELKinputfiles.txt.\n"},
       {"a list that names fewer files", "a.txt\n", header + "2 3 2.0 0.3 0\n", "",
        "File VELKResult.txt, line 2: SNP index 3 is beyond the 3 SNPs of the files listed in VELKinputfiles.txt.\n"},
-      {"another header", {}, "Loci chi_SQ P_value #Major_cells\n0 1 2.0 0.3 0\n", "",
+      {"another header",
+       {},
+       "Loci chi_SQ P_value #Major_cells\n0 1 2.0 0.3 0\n",
+       "",
        "File VELKResult.txt, line 1: not the header of a VELK result file.\n"},
       {"an empty result file", {}, "", "", "File VELKResult.txt is empty; it is not a VELK result file.\n"},
-      {"a row without indices", {}, header + "0 1 2.0 0.3 0\n2.0 0.3 0\n", "",
+      {"a row without indices",
+       {},
+       header + "0 1 2.0 0.3 0\n2.0 0.3 0\n",
+       "",
        "File VELKResult.txt, line 3: not a row of a VELK result file.\n"},
-      {"a negative index", {}, header + "-1 2 2.0 0.3 0\n", "",
+      {"a negative index",
+       {},
+       header + "-1 2 2.0 0.3 0\n",
+       "",
        "File VELKResult.txt, line 2: \"-1\" is not a SNP index.\n"},
       {"a missing .bim", {}, header + "0 1 2.0 0.3 0\n", "h.bim", "File h.bed: can't open its .bim file h.bim\n"},
       {"a missing listed file", {}, header + "0 1 2.0 0.3 0\n", "b.txt", "Can't open the input file b.txt\n"},
@@ -156,6 +173,7 @@ TEST(Names, Refusals) {
     if (*c.removed != '\0') std::filesystem::remove(dir.path() / c.removed);
     if (c.list) dir.write(kListFileName, *c.list);
     if (c.result) dir.write("VELKResult.txt", *c.result);
+    if (c.result_directory) std::filesystem::create_directory(dir.path() / "VELKResult.txt");
     const run_result r = dir.run({}, VELK_NAMES_BINARY);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);

@@ -223,6 +223,8 @@ TEST(Report, RefusesAResultTheStudyDoesNotGive) {
        "File VELKResult.txt, line 3: chi_SQ " + row.chisq + " has the P_value " + row.p_value + ", not 0.5.\n", ""},
       {"indices out of order", edited(0, "7"), params, false,
        "File VELKResult.txt, line 3: the SNP indices are not in ascending order.\n", ""},
+      {"a row of another width", result + "0 1 2 " + row.chisq + " " + row.p_value + " 0\n", params, false,
+       "File VELKResult.txt, line 8: 3 SNP indices where line 2 has 2.\n", ""},
       {"another [ALPHA_RF]", result, "[DISEASEN]\t2\n[ALPHA_RF]\t0.2\n", false, "File VELKResult.txt, line ",
        not_computed + "0.2.\n"},
       {"other genotype files", result, params, true, "File VELKResult.txt, line ", not_computed + "0.05.\n"},

@@ -264,8 +264,8 @@ int run(int argc, char** argv, const run_options& options) {
                                           " --help says what it reads and writes."));
     }
     load_notes notes;
+    notes.on_note = [](const console_note& note) { print_console_notes({note}, true); };
     const status read = load_study(kListFileName, budget, loaded, notes);
-    print_console_notes(notes.lines, true);
     if (!read.ok()) return refuse_load(read, notes);
   }
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");

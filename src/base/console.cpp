@@ -16,11 +16,20 @@ void write_error(const char* prefix, const char* fmt, va_list args) {
 
 }  // namespace
 
+std::string vformat(const char* fmt, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int length = vsnprintf(nullptr, 0, fmt, args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return text;
+}
+
 std::string printf_string(const char* fmt, ...) {
-  char text[512];
   va_list args;
   va_start(args, fmt);
-  vsnprintf(text, sizeof text, fmt, args);
+  std::string text = vformat(fmt, args);
   va_end(args);
   return text;
 }

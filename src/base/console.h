@@ -10,6 +10,7 @@
 // Scripts that compare messages drop lines with these two prefixes.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ namespace velk {
 void flush_output_by_line();
 
 // printf into a string, for messages and hints built before they are written.
+std::string vformat(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
 std::string printf_string(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes a line that is no failure to standard error: the progress line, and the

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 namespace velk {
 
@@ -44,6 +45,38 @@ class memory_budget {
   // Bytes mapped when the first of the current claims was made; an address-space limit
   // counts them too.
   size_t mapped_before_claims_ = 0;
+};
+
+// Bytes held on a budget by one owner, given back when dropped or destroyed.
+class budget_claim {
+ public:
+  budget_claim() = default;
+  budget_claim(budget_claim&& other) noexcept { *this = std::move(other); }
+  budget_claim& operator=(budget_claim&& other) noexcept {
+    if (this != &other) {
+      drop();
+      budget_ = std::exchange(other.budget_, nullptr);
+      bytes_ = std::exchange(other.bytes_, 0);
+    }
+    return *this;
+  }
+  ~budget_claim() { drop(); }
+
+  // Adds `bytes` to the claim when they fit on `budget`; false, and nothing added, when not.
+  bool add(memory_budget& budget, size_t bytes) {
+    if (!budget.try_claim(bytes)) return false;
+    budget_ = &budget;
+    bytes_ += bytes;
+    return true;
+  }
+  void drop() {
+    if (budget_ != nullptr) budget_->release(bytes_);
+    bytes_ = 0;
+  }
+
+ private:
+  memory_budget* budget_ = nullptr;
+  size_t bytes_ = 0;
 };
 
 }  // namespace velk

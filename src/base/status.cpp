@@ -5,18 +5,15 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/console.h"
+
 namespace velk {
 
 status failure(status_code code, const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int length = vsnprintf(nullptr, 0, fmt, args);
+  std::string text = vformat(fmt, args);
   va_end(args);
-  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  if (length > 0) vsnprintf(text.data(), text.size() + 1, fmt, again);
-  va_end(again);
   return {code, std::move(text), ""};
 }
 

@@ -42,21 +42,20 @@ genotype_store& genotype_store::operator=(genotype_store&& other) noexcept {
     words = other.words;
     map = other.map;
     map_bytes = other.map_bytes;
-    claim = other.claim;
-    budget = other.budget;
+    claim = std::move(other.claim);
     other.words = nullptr;
     other.map = nullptr;
-    other.map_bytes = other.claim = 0;
+    other.map_bytes = 0;
   }
   return *this;
 }
 
 void genotype_store::release() {
   if (map != nullptr) munmap(map, map_bytes);
-  if (budget != nullptr) budget->release(claim);
+  claim.drop();
   words = nullptr;
   map = nullptr;
-  map_bytes = claim = 0;
+  map_bytes = 0;
 }
 
 status new_store(const store_shape& shape, memory_budget& budget, genotype_store& out) {
@@ -65,9 +64,7 @@ status new_store(const store_shape& shape, memory_budget& budget, genotype_store
   // Claimed first: the mapping would grant a store beyond the machine lazily, and the
   // run would be killed while loading it.
   const size_t bytes = shape.bytes();
-  if (!budget.try_claim(bytes + kHugePage)) return out_of_memory();
-  out.claim = bytes + kHugePage;
-  out.budget = &budget;
+  if (!out.claim.add(budget, bytes + kHugePage)) return out_of_memory();
   out.words = map_zeroed(bytes, out.map, out.map_bytes);
   if (out.words == nullptr) return out_of_memory();
   return ok_status();

@@ -69,8 +69,7 @@ struct genotype_store {
   uint64_t* words = nullptr;
   void* map = nullptr;  // the mapping that holds the words, and its length
   size_t map_bytes = 0;
-  size_t claim = 0;     // bytes claimed from the memory budget
-  memory_budget* budget = nullptr;  // the budget the claim is on
+  budget_claim claim;
 
   genotype_store() = default;
   genotype_store(genotype_store&& other) noexcept { *this = static_cast<genotype_store&&>(other); }

@@ -348,10 +348,9 @@ packed_calls& packed_calls::operator=(packed_calls&& other) noexcept {
     block_records_ = other.block_records_;
     records_ = other.records_;
     blocks_ = std::move(other.blocks_);
-    claimed_ = other.claimed_;
+    claim_ = std::move(other.claim_);
     other.records_ = 0;
     other.blocks_.clear();
-    other.claimed_ = 0;
   }
   return *this;
 }
@@ -360,8 +359,7 @@ uint8_t* packed_calls::add_record() {
   const long in_block = records_ % block_records_;
   if (in_block == 0) {
     const size_t bytes = static_cast<size_t>(block_records_) * bytes_;
-    if (budget_ == nullptr || !budget_->try_claim(bytes)) return nullptr;
-    claimed_ += bytes;
+    if (budget_ == nullptr || !claim_.add(*budget_, bytes)) return nullptr;
     blocks_.emplace_back(new uint8_t[bytes]);
   }
   ++records_;
@@ -371,8 +369,7 @@ uint8_t* packed_calls::add_record() {
 void packed_calls::release() {
   blocks_.clear();
   blocks_.shrink_to_fit();
-  if (budget_ != nullptr) budget_->release(claimed_);
-  claimed_ = 0;
+  claim_.drop();
   records_ = 0;
 }
 

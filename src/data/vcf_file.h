@@ -53,7 +53,7 @@ class packed_calls {
   long block_records_ = 1;
   long records_ = 0;
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
-  size_t claimed_ = 0;
+  budget_claim claim_;
 };
 
 struct vcf_file {

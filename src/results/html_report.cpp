@@ -5,28 +5,18 @@
 #include <cstdarg>
 #include <map>
 
+#include "base/console.h"
+
 namespace velk {
 
 namespace {
 
 // Appends printf-formatted text.
 __attribute__((format(printf, 2, 3))) void add(std::string& out, const char* fmt, ...) {
-  char buffer[512];
   va_list args;
   va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int length = vsnprintf(buffer, sizeof buffer, fmt, args);
+  out += vformat(fmt, args);
   va_end(args);
-  if (length >= 0 && static_cast<size_t>(length) < sizeof buffer) {
-    out.append(buffer, static_cast<size_t>(length));
-  } else if (length > 0) {
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(length) + 1);
-    vsnprintf(out.data() + at, static_cast<size_t>(length) + 1, fmt, again);
-    out.pop_back();
-  }
-  va_end(again);
 }
 
 // Text for HTML content and attribute values: SNP identifiers and file names come from

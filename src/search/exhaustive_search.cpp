@@ -217,7 +217,7 @@ struct exhaustive_walk {
   const level_mark start;   // where this run's walk begins
   const block_job base;     // the fields every kernel job shares
   double bound;             // the running bound, as rank 0 holds it
-  double done;              // sets before the next band, for the progress line
+  double done = 0;          // sets before the next band, for the progress line
   int64_t next[3] = {0, 0, 0};        // the next band's first parent
   long band_first = 0;                // the walk position of the band's first parent
   std::vector<int64_t> band_parents;  // the band's parents, parent_order SNPs each
@@ -332,7 +332,6 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                        .start = start,
                        .base = base_job(engine, in),
                        .bound = start.bound,
-                       .done = 0.0,
                        .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * parent_order),
                        .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));

@@ -93,8 +93,6 @@ void exchange_band(const team& t, band_survivors& kept, long first, long end, lo
   if (!leads(t)) screen = news.bound;
 }
 
-// The level's starting point: where rank 0 resumes it, or its start; every rank
-// learns it.
 level_mark level_start(const search_context& context, int order, long first, double bound) {
   level_mark start{order, first, bound};
   if (leads(*context.processes) && context.resume && context.resume->order == order) start = *context.resume;

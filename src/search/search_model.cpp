@@ -102,7 +102,6 @@ search_model::~search_model() {
   delete_list(result_list);
   delete_list(level_lists[0]);
   delete_list(level_lists[1]);
-  if (budget != nullptr) budget->release(claimed);
 }
 
 status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budget& budget) {
@@ -137,10 +136,8 @@ status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budge
     bytes += top_k_list_bytes(level_capacity, possible_sets(snp_ct, 3));
     bytes += top_k_list_bytes(level_capacity, std::max(possible_sets(snp_ct, 2), possible_sets(snp_ct, order)));
   }
-  if (!budget.try_claim(bytes))
+  if (!model.claim.add(budget, bytes))
     return list_refusal(list_size_hint(top_k_in, order, params.level_factor, bytes, budget));
-  model.claimed = bytes;
-  model.budget = &budget;
   status made = new_list(model.result_list, final_capacity, order);
   if (made.ok() && exhaustive) {
     made = new_list(model.level_lists[(order - 1) % 2], level_capacity, order);

@@ -19,8 +19,7 @@ struct search_model {
   // For three and four loci. An exhaustive search makes only the list of its order, of
   // capacity top_k, which the p-value filter reads as it reads a level.
   top_k_list* level_lists[2] = {nullptr, nullptr};
-  size_t claimed = 0;                               // bytes claimed from the memory budget
-  memory_budget* budget = nullptr;                  // the budget they are claimed from
+  budget_claim claim;                               // the lists' bytes
 
   search_model() = default;
   search_model(const search_model&) = delete;

@@ -4,23 +4,16 @@
 
 namespace velk {
 
-split_completeness::~split_completeness() {
-  if (budget != nullptr) budget->release(claimed);
-}
-
 void find_completeness(const genotype_store& store, bool with_counts, memory_budget& budget, split_completeness& out) {
   const store_shape& shape = store.shape;
   const long blocks = shape.block_ct();
   const size_t count_bytes = static_cast<size_t>(blocks) * 3 * kClasses * kLanes * sizeof(int32_t);
   // The counts weigh about 1 / (words per slot) of the store. Without room for them the
   // searches only lose the row SNP's rule: a study that fits keeps fitting.
-  if (out.budget != nullptr) out.budget->release(out.claimed);
-  out.claimed = 0;
-  out.budget = &budget;
+  out.claim.drop();
   out.complete_blocks.assign(static_cast<size_t>(blocks), 0);
   out.genotype_counts.clear();
-  if (with_counts && budget.try_claim(count_bytes)) {
-    out.claimed += count_bytes;
+  if (with_counts && out.claim.add(budget, count_bytes)) {
     out.genotype_counts.assign(count_bytes / sizeof(int32_t), 0);
   }
   out.class_size[0] = shape.case_ct;

@@ -63,13 +63,7 @@ struct split_completeness {
   // Empty when the memory budget had no room for it; rows then never count as complete.
   std::vector<int32_t> genotype_counts;
   int class_size[kClasses] = {0, 0};  // the cases and the controls of the split
-  size_t claimed = 0;  // bytes claimed from the memory budget
-  memory_budget* budget = nullptr;  // the budget they are claimed from
-
-  split_completeness() = default;
-  split_completeness(const split_completeness&) = delete;
-  split_completeness& operator=(const split_completeness&) = delete;
-  ~split_completeness();
+  budget_claim claim;  // the genotype counts' bytes
 };
 
 // Finds the completeness of a store, with the genotype counts when `with_counts` (the pair search

@@ -374,4 +374,20 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   return ok_status();
 }
 
+status require_both_classes(const study& loaded) {
+  const store_shape& shape = loaded.shape();
+  if (shape.case_ct > 0 && shape.ctrl_ct > 0) return ok_status();
+  const char* missing = shape.ctrl_ct == 0 ? "control" : "case";
+  // The wording of these two messages is compared by scripts; the hints are advice.
+  if (!loaded.individuals.fid.empty())
+    return with_hint(failure(status_code::input_error,
+                             "The study has no %s: a .fam's phenotype 1 marks a control, 2 a case, 0 and -9 none.\n",
+                             missing),
+                     "a .fam coded 0 (control) and 1 (case) reads as all one class; recode it to 1 and 2.");
+  return with_hint(failure(status_code::input_error,
+                           "The study has no %s: status 0 marks a control, any other integer a case.\n", missing),
+                   "a study coded 1 (control) and 2 (case), as PLINK codes phenotypes, reads as all cases; recode "
+                   "its first column to 0 and 1.");
+}
+
 }  // namespace velk

@@ -46,6 +46,12 @@ status study_snp_count(const std::vector<int>& snp_cts, int& snp_ct);
 // column, or unreadable.
 status size_text_file(const std::string& name, bool count_rows, long& rows, long& snp_columns);
 
+// A study of one class has nothing to separate: refused (status 1) with the class rule
+// of its first file, a text file's status column or a fileset's .fam, and a hint for
+// the usual mistake, a coding of the other convention. A VCF study never gets here: its
+// phenotypes are refused before the load with their own hint.
+status require_both_classes(const study& loaded);
+
 // The files a load of the study named by `list_name` reads: the list and every listed
 // file, with a fileset's .bim and .fam, and the phenotype file of VCF studies (present
 // or not). Only the list is read to find them.

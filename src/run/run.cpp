@@ -267,6 +267,7 @@ int run(int argc, char** argv, const run_options& options) {
     notes.on_note = [](const console_note& note) { print_console_notes({note}, true); };
     const status read = load_study(kListFileName, budget, loaded, notes);
     if (!read.ok()) return refuse_load(read, notes);
+    if (status both = require_both_classes(loaded); !both.ok()) return report_failure(both);
   }
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
   const time_t search_start = time(nullptr);

@@ -110,6 +110,7 @@ struct bytes_case {
 };
 
 TEST(HostileInput, BinaryAndUnendedLines) {
+  const std::string kOneClass = "The study has no control: status 0 marks a control, any other integer a case.\n";
   const bytes_case cases[] = {
       {"a NUL byte in a value", std::string("1 0 1\n0 1\0 2\n", 13), 1,
        "File a.txt, line 2: \"1?\" is not an integer.\n" + std::string(kNotLoaded)},
@@ -118,9 +119,9 @@ TEST(HostileInput, BinaryAndUnendedLines) {
        "File a.txt has no SNP column.\n" + std::string(kNotLoaded)},
       {"a NUL byte between lines", std::string("1 0 1\n\0\n0 1 2\n", 14), 1,
        "File a.txt, line 2: \"?\" is not an integer.\n" + std::string(kNotLoaded)},
-      // Without any line feed the file is one row: one case, a complete run.
-      {"no line feed at all", "1 0 1 2 1 0 2 1 0", 0, ""},
-      {"carriage returns only", "1 0 1\r0 1 2\r1 2 0\r", 0, ""},
+      // Without any line feed the file is one row: one case, a study of one class.
+      {"no line feed at all", "1 0 1 2 1 0 2 1 0", 1, kOneClass},
+      {"carriage returns only", "1 0 1\r0 1 2\r1 2 0\r", 1, kOneClass},
   };
   for (const bytes_case& c : cases) {
     SCOPED_TRACE(c.name);

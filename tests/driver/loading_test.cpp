@@ -183,6 +183,10 @@ TEST(Loading, RefusalsReachTheConsoleInOrder) {
   const std::string bad_token = "File a.txt, line 2: \"x\" is not an integer.\n";
   const study_files unusable = {{kListFileName, "a.txt\n"}, {"a.txt", "1 0 1\n0 x 2\n"}, {"VELKphenotypes.txt", "s1 2\n"},
                           {"VELKparameters.txt", kParameters}, {kResult, kOldResult}};
+  genotype_study controls = genotype_study::random(3, 2, 7);
+  controls.is_case.assign(3, false);
+  const study_files one_class_fileset = fileset(controls, "s", 0, 2) + study_files{{kListFileName, "s.bed\n"},
+                                        {"VELKparameters.txt", kParameters}, {kResult, kOldResult}};
   const struct {
     const char* name;
     const char* program;
@@ -196,6 +200,18 @@ TEST(Loading, RefusalsReachTheConsoleInOrder) {
       {"velk-report: the same load", VELK_REPORT_BINARY, unusable, 1, "", warning + bad_token},
       {"velk-report: no parameter file", VELK_REPORT_BINARY, {{kResult, kOldResult}}, 1, "",
        "Cannot open the parameter file \"VELKparameters.txt\"\n"},
+      // A study of one class is refused after its counts, before the search.
+      {"velk: a text study coded 1/2, all cases", VELK_BINARY,
+       {{kListFileName, "a.txt\n"}, {"a.txt", "1 0 1\n2 1 2\n"}, {"VELKparameters.txt", kParameters},
+        {kResult, kOldResult}},
+       1, counts(2, 2, 0) + "End of data input (spending N seconds).\n",
+       "The study has no control: status 0 marks a control, any other integer a case.\nHint: a study coded 1 "
+       "(control) and 2 (case), as PLINK codes phenotypes, reads as all cases; recode its first column to 0 and "
+       "1.\n"},
+      {"velk: a fileset of controls only", VELK_BINARY, one_class_fileset, 1,
+       counts(2, 0, 3) + "End of data input (spending N seconds).\n",
+       "The study has no case: a .fam's phenotype 1 marks a control, 2 a case, 0 and -9 none.\nHint: a .fam coded "
+       "0 (control) and 1 (case) reads as all one class; recode it to 1 and 2.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

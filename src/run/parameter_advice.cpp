@@ -1,10 +1,15 @@
 #include "run/parameter_advice.h"
 
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
+#include <string_view>
+#include <vector>
 
 #include "base/console.h"
 #include "base/text_file.h"
@@ -44,6 +49,46 @@ std::string key_list() {
   return keys;
 }
 
+// Edits (a character inserted, deleted, changed, or two neighbours swapped) between two
+// texts compared without case, counted up to 3: a key that far off is no typo.
+int key_edits(std::string_view a, std::string_view b) {
+  constexpr int kFar = 3;
+  if (a.size() > b.size() + kFar || b.size() > a.size() + kFar) return kFar;
+  std::vector<std::vector<int>> d(a.size() + 1, std::vector<int>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = static_cast<int>(i);
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = static_cast<int>(j);
+  const auto same = [](char x, char y) {
+    return toupper(static_cast<unsigned char>(x)) == toupper(static_cast<unsigned char>(y));
+  };
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return std::min(d[a.size()][b.size()], kFar);
+}
+
+// The letters and digits of a text in upper case: "[ALPHA-RF]" has those of [ALPHA_RF].
+std::string key_letters(std::string_view text) {
+  std::string letters;
+  for (char c : text)
+    if (isalnum(static_cast<unsigned char>(c))) letters += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return letters;
+}
+
+// The key a mistyped one most likely meant: the same letters without punctuation, or at
+// most two edits away (the nearest; the first of the list on a tie); null for none.
+const parameter_key* likely_key(std::string_view token) {
+  const parameter_key* meant = nullptr;
+  int fewest = 3;
+  for (const parameter_key& k : kParameterKeys) {
+    const int edits = key_letters(token) == key_letters(k.name) ? 0 : key_edits(token, k.name);
+    if (edits < fewest) fewest = edits, meant = &k;
+  }
+  return meant;
+}
+
 double pairs_of_study(int snp_ct) { return static_cast<double>(snp_ct) * static_cast<double>(snp_ct - 1) / 2; }
 
 std::string raw_bound_text(double raw) { return raw < 0 ? "none" : printf_string("%g", raw); }
@@ -67,6 +112,10 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
         warn("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? A key is read in upper case, from the "
              "first column; the line is ignored.", path, number,
              shown(line, static_cast<size_t>(start - line) + strcspn(start, " \t\r\n")).c_str(), meant->name);
+      else if (const size_t length = strcspn(line, " \t\r\n");
+               line[0] == '[' && (meant = likely_key(std::string_view(line, length))) != nullptr)
+        warn("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? The line is ignored.", path, number,
+             shown(line, length).c_str(), meant->name);
       else if (line[0] == '[')
         warn("%s, line %ld: \"%s\" is no key velk reads (%s, each from the first column); the line is ignored.",
              path, number, shown(line, strcspn(line, " \t\r\n")).c_str(), key_list().c_str());

@@ -85,8 +85,24 @@ TEST(Advice, FirstContact) {
        "what it reads and writes.\n",
        result_file::kept},
       {"digits and then letters", {"3abc"}, list, kParameters, 0, "", result_file::same_as_plain_run},
-      {"a misspelt key", {"3"}, list, kParameters + "[MAXPVAL] 0.5\n", 0,
-       "Warning: VELKparameters.txt, line 4: \"[MAXPVAL]\"" + kNoKey, result_file::same_as_plain_run},
+      {"an unknown key", {"3"}, list, kParameters + "[SEED] 5\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[SEED]\"" + kNoKey, result_file::same_as_plain_run},
+      {"a key without its underscore", {"3"}, list, kParameters + "[MAXPVAL] 0.5\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[MAXPVAL]\" is no key velk reads; did you mean [MAX_PVAL]? The line is "
+       "ignored.\n",
+       result_file::same_as_plain_run},
+      {"a hyphen for an underscore", {"3"}, list, kParameters + "[ALPHA-RF] 0.2\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[ALPHA-RF]\" is no key velk reads; did you mean [ALPHA_RF]? The line is "
+       "ignored.\n",
+       result_file::same_as_plain_run},
+      {"a letter short", {"3"}, list, kParameters + "[PERMUTE] 9\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[PERMUTE]\" is no key velk reads; did you mean [PERMUTES]? The line is "
+       "ignored.\n",
+       result_file::same_as_plain_run},
+      {"two letters swapped", {"3"}, list, kParameters + "[DIESASEN] 2\n", 0,
+       "Warning: VELKparameters.txt, line 4: \"[DIESASEN]\" is no key velk reads; did you mean [DISEASEN]? The line is "
+       "ignored.\n",
+       result_file::same_as_plain_run},
       {"a key in lower case", {"3"}, list, kParameters + "[permutes] 5\n", 0,
        "Warning: VELKparameters.txt, line 4: \"[permutes]\" is no key velk reads; did you mean [PERMUTES]? A key is "
        "read in upper case, from the first column; the line is ignored.\n",

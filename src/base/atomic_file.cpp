@@ -8,6 +8,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 namespace velk {
 
@@ -54,7 +55,10 @@ bool open_output(const char* name, output_file& out) {
   out.target = follow_links(name);
   struct stat info;
   const bool exists = stat(out.target.c_str(), &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) return false;
+  if (exists && S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
   if (exists && !S_ISREG(info.st_mode)) {
     // A device or a FIFO cannot be replaced by renaming; it is written as it is.
     out.stream = fopen(name, "w");
@@ -67,12 +71,31 @@ bool open_output(const char* name, output_file& out) {
   // The new file keeps the old one's permission bits, or gets those of a new file.
   if (fchmod(fd, exists ? (info.st_mode & 07777) : default_mode()) != 0 ||
       (out.stream = fdopen(fd, "w")) == nullptr) {
+    const int error = errno;
     close(fd);
     unlink(out.temporary.c_str());
     out.temporary.clear();
+    errno = error;
     return false;
   }
   return true;
+}
+
+bool probe_output(const char* name, std::string& why) {
+  output_file out;
+  if (open_output(name, out)) {
+    abandon_output(out);
+    return true;
+  }
+  const int error = errno;
+  std::string path = out.target;
+  if (path.starts_with("./")) path.erase(0, 2);
+  if (path.empty() || path[0] != '/') {
+    char here[PATH_MAX];
+    if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
+  }
+  why = path + ": " + strerror(error);
+  return false;
 }
 
 bool seal_output(output_file& out) {

@@ -25,8 +25,9 @@ struct output_file {
   std::string temporary;   // the new file's name; empty when writing in place
 };
 
-// Opens `name` for replacing. False, with nothing created, when no file can be made
-// there (a directory of that name, a folder without write permission).
+// Opens `name` for replacing. False, with nothing created and errno saying why, when
+// no file can be made there (a directory of that name, a folder without write
+// permission).
 bool open_output(const char* name, output_file& out);
 
 // Flushes and syncs the new file and renames it into place. False when a write, the
@@ -39,6 +40,11 @@ bool commit_output(output_file& out);
 // (false when the rename failed; the new file is then removed).
 bool seal_output(output_file& out);
 bool place_output(output_file& out);
+
+// Whether `name` could be opened for replacing now, trying it and giving it up; when
+// not, `why` gets its full path and the system's reason ("/data/VELKResult.txt: Is a
+// directory").
+bool probe_output(const char* name, std::string& why);
 
 // Gives up a file opened by open_output: the new file is removed.
 void abandon_output(output_file& out);

@@ -7,6 +7,9 @@ namespace velk {
 
 inline constexpr unsigned char kControl = 0;
 inline constexpr unsigned char kCase = 1;
+// An individual of a file without a class (a missing phenotype, 0 or -9, as PLINK codes
+// it): left out of the study.
+inline constexpr unsigned char kNoClass = 2;
 
 // Where a file's classes first differ from the study's, both listed in study order
 // and of the same length: the individual's index, or -1 when they agree.

@@ -72,12 +72,14 @@ struct count_sink {
 
 // Loading pass over one file: sets the bits of its SNPs. A row sets bits only when it
 // is one of the first file's rows and has that row's class, so that no bit can land
-// beyond the class counts; a row that fails is refused once the line has been read.
+// beyond the class counts; a row that fails is refused once the line has been read. The
+// row of an individual the first file leaves out (a missing phenotype) is skipped,
+// whatever its status.
 struct load_sink {
   const char* name;
   long expected_values;
   long snp_offset;
-  const std::vector<unsigned char>& classes;
+  const std::vector<unsigned char>& classes;  // per row of the first file
   const genotype_store& store;
   long rows = 0;
   long case_index = -1;
@@ -88,13 +90,14 @@ struct load_sink {
   long individual = 0;
   bool individual_is_case = false;
 
-  long sample_ct() const { return static_cast<long>(classes.size()); }
+  long row_ct() const { return static_cast<long>(classes.size()); }
 
   bool token(long index, int value) {
     if (index == 0) {
       const unsigned char row_class = value == 0 ? kControl : kCase;
-      row_status_differs = rows < sample_ct() && row_class != classes[rows];
-      row_usable = rows < sample_ct() && !row_status_differs;
+      const bool left_out = rows < row_ct() && classes[rows] == kNoClass;
+      row_status_differs = rows < row_ct() && !left_out && row_class != classes[rows];
+      row_usable = rows < row_ct() && !left_out && !row_status_differs;
       if (row_usable) {
         individual_is_case = row_class == kCase;
         individual = individual_is_case ? ++case_index : ++ctrl_index;
@@ -328,16 +331,24 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   if (status counted = study_snp_count(snp_cts, snp_ct); !counted.ok()) return counted;
 
   // Counting pass: the class of every row of the first file (a fileset's .fam has
-  // given them already).
-  std::vector<unsigned char> classes(sample_ct);
+  // given them already, kNoClass for those it leaves out; a VCF's matching has left out
+  // its samples without a class). `classes` are the study's individuals'.
+  std::vector<unsigned char> row_classes(sample_ct);
   if (filesets[0]) {
-    classes = filesets[0]->classes;
+    row_classes = filesets[0]->classes;
+    if (const long left_out = left_out_count(*filesets[0]); left_out > 0)
+      notes.say(printf_string("\t Individuals left out (phenotype 0 or -9 in %s): %ld of %zu.\n",
+                              filesets[0]->fam.c_str(), left_out, row_classes.size()));
   } else if (vcfs[0]) {
-    classes = vcfs[0]->classes;
+    row_classes = vcfs[0]->classes;
   } else {
-    count_sink sink{names[0].c_str(), 1L + snp_cts[0], classes};
+    count_sink sink{names[0].c_str(), 1L + snp_cts[0], row_classes};
     if (status scanned = scan_file(names[0], true, sink, sink.failed); !scanned.ok()) return scanned;
   }
+  std::vector<unsigned char> classes;
+  for (unsigned char c : row_classes)
+    if (c != kNoClass) classes.push_back(c);
+  sample_ct = static_cast<int>(classes.size());
   int case_ct = 0, ctrl_ct = 0;
   for (unsigned char c : classes) (c == kCase ? case_ct : ctrl_ct) += 1;
   notes.say(printf_string("\t Number of SNPs is %d\n", snp_ct));
@@ -349,16 +360,16 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   long offset = 0;
   for (size_t i = 0; i < names.size(); ++i) {
     if (filesets[i]) {
-      if (status loaded = load_fileset(*filesets[i], offset, classes, store); !loaded.ok()) return loaded;
+      if (status loaded = load_fileset(*filesets[i], offset, row_classes, store); !loaded.ok()) return loaded;
     } else if (vcfs[i]) {
       if (status loaded = load_vcf(*vcfs[i], offset, classes, store); !loaded.ok()) return loaded;
     } else {
-      load_sink sink{names[i].c_str(), 1L + snp_cts[i], offset, classes, store};
+      load_sink sink{names[i].c_str(), 1L + snp_cts[i], offset, row_classes, store};
       if (status scanned = scan_file(names[i], true, sink, sink.failed); !scanned.ok()) return scanned;
       sink.flush();
-      if (sink.rows != sample_ct)
+      if (sink.rows != sink.row_ct())
         return failure(status_code::input_error, "File %s holds %ld rows, the first file %ld.\n", names[i].c_str(),
-                       sink.rows, static_cast<long>(sample_ct));
+                       sink.rows, sink.row_ct());
     }
     offset += snp_cts[i];
   }
@@ -366,8 +377,9 @@ status load_study(const char* list_name, memory_budget& budget, study& out, load
   notes.say(printf_string("End of data input (spending %d seconds).\n", static_cast<int>(load_end - load_start)));
   study_individuals& individuals = out.individuals;
   individuals.classes = classes;
-  if (filesets[0]) fam_ids(*filesets[0], individuals.fid, individuals.iid);
+  if (filesets[0]) fam_ids(*filesets[0], individuals);
   if (vcfs[0]) {
+    individuals.left_out = std::move(vcfs[0]->left_out);
     // A VCF sample's name is its IID, or FID_IID as PLINK writes it.
     for (int32_t sample : vcfs[0]->sample_of) individuals.sample.push_back(vcfs[0]->samples[sample]);
   }
@@ -379,15 +391,19 @@ status require_both_classes(const study& loaded) {
   if (shape.case_ct > 0 && shape.ctrl_ct > 0) return ok_status();
   const char* missing = shape.ctrl_ct == 0 ? "control" : "case";
   // The wording of these two messages is compared by scripts; the hints are advice.
+  const bool no_control = shape.ctrl_ct == 0;
   if (!loaded.individuals.fid.empty())
     return with_hint(failure(status_code::input_error,
                              "The study has no %s: a .fam's phenotype 1 marks a control, 2 a case, 0 and -9 none.\n",
                              missing),
-                     "a .fam coded 0 (control) and 1 (case) reads as all one class; recode it to 1 and 2.");
+                     no_control ? "a study needs individuals of phenotype 1 (control) beside those of 2 (case)."
+                                : "a .fam coded 0 (control) and 1 (case) reads as controls, its 0s as missing "
+                                  "phenotypes; recode it to 1 and 2.");
   return with_hint(failure(status_code::input_error,
                            "The study has no %s: status 0 marks a control, any other integer a case.\n", missing),
-                   "a study coded 1 (control) and 2 (case), as PLINK codes phenotypes, reads as all cases; recode "
-                   "its first column to 0 and 1.");
+                   no_control ? "a study coded 1 (control) and 2 (case), as PLINK codes phenotypes, reads as all "
+                                "cases; recode its first column to 0 and 1."
+                              : "a study needs cases, of a status other than 0, beside its controls.");
 }
 
 }  // namespace velk

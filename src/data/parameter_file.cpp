@@ -98,4 +98,13 @@ p_value_bounds bounds_of(const search_parameters& params) {
   return bounds;
 }
 
+std::array<bool, kParameterKeyCount> given_keys(const char* path) {
+  std::array<bool, kParameterKeyCount> given{};
+  read_parameter_lines(path, [&given](long, const char* line) {
+    for (size_t k = 0; k < kParameterKeyCount; ++k)
+      if (strncmp(line, kParameterKeys[k].name, kKeyLength) == 0) given[k] = true;
+  });
+  return given;
+}
+
 }  // namespace velk

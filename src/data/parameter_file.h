@@ -1,7 +1,9 @@
 // The parameter file VELKparameters.txt: its keys, what it sets, and its reading.
 #pragma once
 
+#include <array>
 #include <functional>
+#include <iterator>
 
 #include "base/status.h"
 
@@ -20,6 +22,7 @@ inline constexpr parameter_key kParameterKeys[] = {
     {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true}, {"[EXHAUSTV]", true},
 };
 inline constexpr int kKeyLength = 10;
+inline constexpr size_t kParameterKeyCount = std::size(kParameterKeys);
 
 // What the parameter file sets; a key that is absent leaves its zero.
 struct search_parameters {
@@ -47,6 +50,10 @@ p_value_bounds bounds_of(const search_parameters& params);
 // Reads the parameter file into `params`; "Cannot open the parameter file" when it
 // cannot be opened (the values then stay as they are: velk says so and goes on).
 status read_parameters(const char* path, search_parameters& params);
+
+// Which keys the parameter file sets (a line that starts with the key), in the order of
+// kParameterKeys; none when it cannot be opened.
+std::array<bool, kParameterKeyCount> given_keys(const char* path);
 
 // The parameter file's lines as the reader takes them: `visit(number, text)` for each,
 // `number` counting line feeds from 1 (a line longer than 999 characters comes as

@@ -93,6 +93,7 @@ status parse_phenotypes(const std::string& text, const char* name, phenotype_tab
     if (count == 3) entry.fid = fields[0];
     entry.iid = fields[count - 2];
     const std::string_view status = fields[count - 1];
+    entry.status = status;
     if (!class_of(status, entry.klass)) {
       return failure(status_code::input_error,
                      "File %s, line %ld: status %s is none of 2 (case), 1 (control), 0 and -9 (no class).\n", name,

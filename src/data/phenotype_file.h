@@ -14,13 +14,11 @@ namespace velk {
 
 inline constexpr const char* kPhenotypeFileName = "VELKphenotypes.txt";
 
-// The class of a sample without one (status 0 or -9), beside kCase and kControl.
-inline constexpr unsigned char kNoClass = 2;
-
 struct phenotype_entry {
   std::string fid;  // empty in the IID STATUS form
   std::string iid;
   unsigned char klass = kNoClass;  // kCase, kControl or kNoClass
+  std::string status;              // as written
   long line = 0;                   // 1-based, for messages
 };
 

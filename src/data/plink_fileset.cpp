@@ -107,12 +107,15 @@ status parse_bim(const std::string& text, const std::string& bim, long& snps, st
 status parse_fam(plink_fileset& set) {
   return for_each_row(set.fam_text, set.fam, [&](long line, size_t start, const std::string_view* fields) {
     const std::string_view phenotype = fields[5];
-    if (phenotype != "1" && phenotype != "2")
+    // 0 and -9 are PLINK's missing phenotype: such individuals are left out, as PLINK
+    // leaves them out of a case/control analysis.
+    const bool missing = phenotype == "0" || phenotype == "-9";
+    if (phenotype != "1" && phenotype != "2" && !missing)
       return failure(status_code::input_error,
                      "File %s, line %ld (FID %s, IID %s): phenotype %s is neither 1 (control) nor 2 (case).\n",
                      set.fam.c_str(), line, shown(fields[0]).c_str(), shown(fields[1]).c_str(),
                      shown(phenotype).c_str());
-    set.classes.push_back(phenotype == "2" ? kCase : kControl);
+    set.classes.push_back(missing ? kNoClass : phenotype == "2" ? kCase : kControl);
     set.fam_rows.push_back(start);
     return ok_status();
   });
@@ -269,14 +272,23 @@ status read_fileset(const std::string& listed, plink_fileset& set) {
   return read;
 }
 
-void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid) {
+void fam_ids(const plink_fileset& set, study_individuals& individuals) {
   std::string_view fields[kFields + 1];
-  for (size_t start : set.fam_rows) {
+  for (size_t r = 0; r < set.fam_rows.size(); ++r) {
     int count;
-    split_line(set.fam_text, start, fields, count);
-    fid.emplace_back(fields[0]);
-    iid.emplace_back(fields[1]);
+    split_line(set.fam_text, set.fam_rows[r], fields, count);
+    if (set.classes[r] == kNoClass) {
+      individuals.left_out.push_back({std::string(fields[0]), std::string(fields[1]),
+                                      "missing phenotype " + std::string(fields[5]) + " in " + set.fam});
+      continue;
+    }
+    individuals.fid.emplace_back(fields[0]);
+    individuals.iid.emplace_back(fields[1]);
   }
+}
+
+long left_out_count(const plink_fileset& set) {
+  return std::count(set.classes.begin(), set.classes.end(), kNoClass);
 }
 
 status load_fileset(const plink_fileset& set, long snp_offset, const std::vector<unsigned char>& classes,
@@ -338,6 +350,7 @@ bed_decoder::bed_decoder(const std::vector<unsigned char>& classes, size_t case_
   for (size_t c = 0; c < chunks_.size(); ++c) {
     class_part* part[2] = {&chunks_[c].ctrls, &chunks_[c].cases};
     for (size_t m = 0; m < 32 && 32 * c + m < classes.size(); ++m) {
+      if (classes[32 * c + m] == kNoClass) continue;  // left out: in no class's bits
       class_part& q = *part[classes[32 * c + m] == kCase ? 1 : 0];
       q.lanes |= uint64_t{1} << (2 * m);
       q.members |= uint32_t{1} << m;

@@ -15,6 +15,7 @@
 #include "base/status.h"
 #include "data/classes.h"
 #include "data/genotype_store.h"
+#include "data/study.h"
 
 namespace velk {
 
@@ -31,7 +32,7 @@ struct plink_fileset {
   std::string bim;
   std::string fam;
   long snps = 0;
-  std::vector<unsigned char> classes;  // per .fam individual: kCase (2) or kControl (1)
+  std::vector<unsigned char> classes;  // per .fam individual: kCase (2), kControl (1) or kNoClass (0, -9)
   std::string fam_text;                // kept to name an individual in a later message
   std::vector<size_t> fam_rows;        // where each individual's line starts in fam_text
 };
@@ -54,8 +55,12 @@ struct bim_place {
 status read_bim_ids(const std::string& bim, const std::string& listed, std::vector<std::string>& ids,
                     std::vector<bim_place>* places = nullptr);
 
-// The family and individual IDs of the .fam's individuals, in order.
-void fam_ids(const plink_fileset& set, std::vector<std::string>& fid, std::vector<std::string>& iid);
+// The family and individual IDs of the .fam's individuals, in order, into `individuals`:
+// those with a phenotype as the study's, the others as left out.
+void fam_ids(const plink_fileset& set, study_individuals& individuals);
+
+// The .fam's individuals without a phenotype (0 or -9), whom the study leaves out.
+long left_out_count(const plink_fileset& set);
 
 // Loading pass: checks the fileset's individuals against the first file's classes and
 // sets the bits of its SNPs, which start at `snp_offset`.
@@ -72,7 +77,8 @@ status load_fileset(const plink_fileset& set, long snp_offset, const std::vector
 // one, else four lookups in a table of byte extractions.
 class bed_decoder {
  public:
-  // `classes` are the individuals' classes in .bed order; `fast` allows PEXT.
+  // `classes` are the individuals' classes in .bed order (kNoClass for one left out);
+  // `fast` allows PEXT.
   bed_decoder(const std::vector<unsigned char>& classes, size_t case_words, size_t ctrl_words, bool fast = true);
 
   size_t snp_bytes() const { return snp_bytes_; }

@@ -9,12 +9,21 @@
 
 namespace velk {
 
-// The study's individuals, in study order (the rows of the first file).
+// An individual of the first file whom the study leaves out, and why: a .fam line
+// with a missing phenotype, a VCF sample without a class (FID "0" and the sample's
+// name then).
+struct left_out_individual {
+  std::string fid, iid, reason;
+};
+
+// The study's individuals, in study order (the rows of the first file that have a
+// class).
 struct study_individuals {
   std::vector<unsigned char> classes;  // kCase or kControl
   // Family and individual IDs, when the first file names them (a fileset's .fam);
   // the sample names, when the first file is a VCF or BCF file.
   std::vector<std::string> fid, iid, sample;
+  std::vector<left_out_individual> left_out;  // in the first file's order
 };
 
 struct study {

@@ -21,6 +21,7 @@
 #include "base/memory_budget.h"
 #include "base/status.h"
 #include "data/genotype_store.h"
+#include "data/study.h"
 
 namespace velk {
 
@@ -70,6 +71,7 @@ struct vcf_file {
   std::vector<int32_t> individual_of;  // per sample: its individual, or -1 (left out)
   std::vector<int32_t> sample_of;      // per individual: its sample in this file
   std::vector<unsigned char> classes;  // per individual: kCase or kControl
+  std::vector<left_out_individual> left_out;  // the samples without a class, in file order
 };
 
 // Sizing pass: reads the header and every record and keeps the calls of the SNPs,

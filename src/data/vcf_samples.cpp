@@ -110,10 +110,19 @@ status match_vcf_samples(std::vector<std::optional<vcf_file>>& files, load_notes
   lead.individual_of.assign(lead.samples.size(), -1);
   lead.sample_of.clear();
   lead.classes.clear();
+  lead.left_out.clear();
   for (size_t s = 0; s < lead.samples.size(); ++s) {
-    if (entry_of[s] < 0) continue;
-    const unsigned char klass = table.entries[static_cast<size_t>(entry_of[s])].klass;
-    if (klass == kNoClass) continue;
+    if (entry_of[s] < 0) {
+      lead.left_out.push_back({"0", lead.samples[s], std::string("no line in ") + phenotype_name});
+      continue;
+    }
+    const phenotype_entry& entry = table.entries[static_cast<size_t>(entry_of[s])];
+    if (entry.klass == kNoClass) {
+      lead.left_out.push_back({"0", lead.samples[s], printf_string("status %s on line %ld of %s",
+                                                                  entry.status.c_str(), entry.line, phenotype_name)});
+      continue;
+    }
+    const unsigned char klass = entry.klass;
     lead.individual_of[s] = static_cast<int32_t>(lead.classes.size());
     lead.sample_of.push_back(static_cast<int32_t>(s));
     lead.classes.push_back(klass);

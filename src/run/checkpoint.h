@@ -57,6 +57,8 @@ class checkpoint_clock {
   checkpoint_clock();
   // True once per interval; the next interval starts now.
   bool due();
+  // Whether checkpoints are written at all (VELK_CHECKPOINT_SECONDS=0 asks for none).
+  bool enabled() const { return interval_ > 0; }
 
  private:
   using clock = std::chrono::steady_clock;

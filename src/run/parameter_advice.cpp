@@ -95,7 +95,8 @@ std::string raw_bound_text(double raw) { return raw < 0 ? "none" : printf_string
 
 }  // namespace
 
-void advise_parameter_file(const char* path, const search_parameters& params) {
+std::vector<std::string> parameter_file_warnings(const char* path, const search_parameters& params) {
+  std::vector<std::string> warnings;
   bool alpha_given = false;
   read_parameter_lines(path, [&](long number, const char* line) {
     const parameter_key* key = nullptr;
@@ -109,16 +110,16 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
       for (const parameter_key& k : kParameterKeys)
         if (strncasecmp(start, k.name, kKeyLength) == 0) meant = &k;
       if (meant != nullptr)
-        warn("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? A key is read in upper case, from the "
+        warnings.push_back(printf_string("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? A key is read in upper case, from the "
              "first column; the line is ignored.", path, number,
-             shown(line, static_cast<size_t>(start - line) + strcspn(start, " \t\r\n")).c_str(), meant->name);
+             shown(line, static_cast<size_t>(start - line) + strcspn(start, " \t\r\n")).c_str(), meant->name));
       else if (const size_t length = strcspn(line, " \t\r\n");
                line[0] == '[' && (meant = likely_key(std::string_view(line, length))) != nullptr)
-        warn("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? The line is ignored.", path, number,
-             shown(line, length).c_str(), meant->name);
+        warnings.push_back(printf_string("%s, line %ld: \"%s\" is no key velk reads; did you mean %s? The line is ignored.", path, number,
+             shown(line, length).c_str(), meant->name));
       else if (line[0] == '[')
-        warn("%s, line %ld: \"%s\" is no key velk reads (%s, each from the first column); the line is ignored.",
-             path, number, shown(line, strcspn(line, " \t\r\n")).c_str(), key_list().c_str());
+        warnings.push_back(printf_string("%s, line %ld: \"%s\" is no key velk reads (%s, each from the first column); the line is ignored.",
+             path, number, shown(line, strcspn(line, " \t\r\n")).c_str(), key_list().c_str()));
       return;
     }
     if (strcmp(key->name, "[ALPHA_RF]") == 0) alpha_given = true;
@@ -134,25 +135,26 @@ void advise_parameter_file(const char* path, const search_parameters& params) {
     if (*rest == '\0') return;
     const char* value = line + kKeyLength;
     while (is_blank(*value)) ++value;
-    warn("%s, line %ld: %s \"%s\" is read as %s; \"%s\" is ignored.", path, number, key->name,
-         shown(value, trimmed_length(value)).c_str(), read.c_str(), shown(rest, trimmed_length(rest)).c_str());
+    warnings.push_back(printf_string("%s, line %ld: %s \"%s\" is read as %s; \"%s\" is ignored.", path, number, key->name,
+         shown(value, trimmed_length(value)).c_str(), read.c_str(), shown(rest, trimmed_length(rest)).c_str()));
   });
   // The checks of the values only for a run that will search; init refuses the others.
-  if (params.order < 1 || params.order > 4) return;
+  if (params.order < 1 || params.order > 4) return warnings;
   const double alpha = params.tail_level;
   if (!alpha_given)
-    warn("%s sets no [ALPHA_RF]: the tail level of the major cells is then 0, at which next to no cell can be "
-         "major; add a line \"[ALPHA_RF] 0.05\" (a level between 0 and 1).", path);
+    warnings.push_back(printf_string("%s sets no [ALPHA_RF]: the tail level of the major cells is then 0, at which next to no cell can be "
+         "major; add a line \"[ALPHA_RF] 0.05\" (a level between 0 and 1).", path));
   else if (!(alpha > 0 && alpha < 1))
-    warn("[ALPHA_RF] is %g: %s; give a tail level between 0 and 1, e.g. 0.05.", alpha,
+    warnings.push_back(printf_string("[ALPHA_RF] is %g: %s; give a tail level between 0 and 1, e.g. 0.05.", alpha,
          alpha >= 1 ? "at 1 or more next to every cell is case-major, so no set can stand out"
-                    : "at 0 or below next to no cell can be major");
+                    : "at 0 or below next to no cell can be major"));
   // An exhaustive search has no level lists.
   if (params.order > 2 && params.level_factor < 1 && !is_exhaustive(params))
-    warn(
+    warnings.push_back(printf_string(
         "[MULFACTR] is %d with [DISEASEN] %d: the level lists, of TOP_K x [MULFACTR] sets, hold nothing, so "
         "neither will the result; give [MULFACTR] 1 or more, e.g. 10.",
-        params.level_factor, params.order);
+        params.level_factor, params.order));
+  return warnings;
 }
 
 void warn_if_no_set(const search_model& model, int snp_ct) {

@@ -5,15 +5,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "search/search_model.h"
 
 namespace velk {
 
-// Warnings about the parameter file at `path`, just read into `params`: lines that start
+// The warnings (texts without prefix) about the parameter file at `path`, just read into `params`: lines that start
 // with "[" but with no key, a key after blanks or in other case ("did you mean"), values followed by characters the number did not take, a
 // tail level outside (0, 1), and level lists that can hold nothing.
-void advise_parameter_file(const char* path, const search_parameters& params);
+std::vector<std::string> parameter_file_warnings(const char* path, const search_parameters& params);
 
 // After the search: a warning, naming the bound to loosen, when the result holds no set.
 void warn_if_no_set(const search_model& model, int snp_ct);

@@ -3,9 +3,14 @@
 #include <libalglib/ap.h>
 #include <sys/stat.h>
 
+#include <omp.h>
+
+#include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <optional>
@@ -21,10 +26,13 @@
 #include "data/study.h"
 #include "data/strata_file.h"
 #include "run/command_line.h"
+#include "results/left_out_file.h"
 #include "results/permutation_files.h"
 #include "results/result_writer.h"
 #include "results/run_files.h"
+#include "results/run_record.h"
 #include "run/checkpoint.h"
+#include "base/version.h"
 #include "search/search_model.h"
 #include "search/dispatch.h"
 #include "search/exhaustive_search.h"
@@ -73,42 +81,77 @@ std::string describe_mark(const search_state& state, const search_model& model, 
   return text;
 }
 
-// A run's checkpoints, on rank 0: where it resumes, and a save every interval.
+// A run's checkpoints, on rank 0: where it resumes, and a save every interval. A first
+// save that fails ends the run (the search is asked to stop; `first_failure` says why):
+// a long search that can keep nothing should not go on. A later one is warned about
+// once, and the next interval tries again.
 struct checkpointing {
   bool enabled = false;  // the fast path only: the straightforward one is a reference
   run_identity identity;
   search_state state;
   checkpoint_clock clock;
+  bool saved = false;
   bool save_failed = false;
+  std::optional<status> first_failure;
 
   void save(const search_model& model) {
-    if (!enabled || !clock.due()) return;
-    if (save_checkpoint(identity, model, state) || save_failed) return;
-    save_failed = true;  // said once; the next interval tries again
+    if (!enabled || first_failure || !clock.due()) return;
+    if (save_checkpoint(identity, model, state)) {
+      saved = true;
+      return;
+    }
+    const int error = errno;
+    if (!saved) {
+      std::string why;
+      if (probe_output(kCheckpointFileName, why)) why = std::string(kCheckpointFileName) + ": " + strerror(error);
+      first_failure = with_hint(result_not_created(), why + ".");
+      return;
+    }
+    if (save_failed) return;
+    save_failed = true;
     warn("cannot write %s; the run goes on.", kCheckpointFileName);
   }
 };
 
+// What the run writes beside its result, gathered as it goes: its record, and the
+// individuals the study left out.
+struct run_account {
+  run_record record;
+  std::optional<std::string> left_out;
+  std::chrono::steady_clock::time_point search_start, permutation_start;
+};
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // A run's search context: its path and team, and, on the fast path (whose bands and
 // rounds may stop where a checkpoint resumes), the stop that SIGTERM and SIGINT ask for.
-search_context context_of(const run_options& options, bool stoppable) {
+search_context context_of(const run_options& options, const checkpointing* saves) {
   search_context context;
   context.path = options.path;
   context.tuning = options.tuning;
   context.processes = options.processes;
-  if (stoppable) context.stop_requested = [] { return stop_signal() != 0; };
+  if (saves != nullptr)
+    context.stop_requested = [saves] { return stop_signal() != 0 || saves->first_failure.has_value(); };
   return context;
 }
 
-// Writes the result file (and, given `maxima`, the permutation files); the failure
-// says what could not be written.
-status write_files(const search_model& model, const std::vector<double>* maxima) {
-  return write_run_files(*model.result_list, model.params.order, maxima);
+// Writes the result file (and, given `maxima`, the permutation files) with the run's
+// record and its list of individuals left out; the failure says what could not be
+// written.
+status write_files(const search_model& model, const std::vector<double>* maxima, run_account& account) {
+  run_record& record = account.record;
+  record.end = time(nullptr);
+  if (maxima != nullptr) record.permutation_seconds = seconds_since(account.permutation_start);
+  return write_run_files(*model.result_list, model.params.order, maxima,
+                         {{kLeftOutFileName, account.left_out}, {kRunRecordFileName, run_record_text(record)}});
 }
 
 // The search, and the result file of a run without permutations (a run with them
 // writes it with theirs, at the end). Fails when a list could not take a set (memory).
-status detect(search_model& model, const search_input& in, checkpointing& saves, search_context context) {
+status detect(search_model& model, const search_input& in, checkpointing& saves, search_context context,
+              run_account& account) {
   const team& t = *context.processes;
   // Resume from a checkpoint that belongs to this run; every rank learns where.
   int resumed = 0;
@@ -131,7 +174,8 @@ status detect(search_model& model, const search_input& in, checkpointing& saves,
   if (!leads(t)) return ok_status();
   if (status listed = search_lists_status(model); !listed.ok()) return listed;
   warn_if_no_set(model, in.snp_ct());
-  if (model.params.permutation_ct == 0) return write_files(model, nullptr);
+  account.record.search_seconds = seconds_since(account.search_start);
+  if (model.params.permutation_ct == 0) return write_files(model, nullptr, account);
   return ok_status();
 }
 
@@ -151,11 +195,12 @@ status prepare_permutations(const search_model& model, const study& loaded, perm
 // The whole search repeated on permuted classes, then the result file with the files
 // of family-wise p-values.
 status permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
-               permutation_setup& setup, int strata) {
+               permutation_setup& setup, int strata, run_account& account) {
   const team& t = *context.processes;
   if (leads(t) && strata > 0) printf("\t Permuting the classes within %d strata of %s.\n", strata, kStrataFileName);
   share_setup(t, setup);
   const time_t start = time(nullptr);
+  account.permutation_start = std::chrono::steady_clock::now();
   std::vector<double>& maxima = saves.state.permutation_maxima;
   maxima.resize(static_cast<size_t>(setup.count), std::numeric_limits<double>::quiet_NaN());
   const auto count_done = [&maxima] {
@@ -174,7 +219,7 @@ status permute(const search_model& model, const search_input& in, checkpointing&
   });
   if (!permuted.ok()) return permuted;
   if (!leads(t)) return ok_status();
-  if (status written = write_files(model, &maxima); !written.ok()) return written;
+  if (status written = write_files(model, &maxima, account); !written.ok()) return written;
   const int seconds = static_cast<int>(time(nullptr) - start);
   if (done_before == 0)
     printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
@@ -192,7 +237,9 @@ status permute(const search_model& model, const search_input& in, checkpointing&
 // not end rank 0 halfway through the write).
 int end_stopped(const team& t, const checkpointing& saves, const search_model& model) {
   int status = 0;
-  if (leads(t)) {
+  if (leads(t) && saves.first_failure) {
+    status = report_failure(*saves.first_failure);
+  } else if (leads(t)) {
     const int signal = stop_signal();
     status = stopped_status(signal);
     if (save_checkpoint(saves.identity, model, saves.state))
@@ -203,6 +250,68 @@ int end_stopped(const team& t, const checkpointing& saves, const search_model& m
   }
   share(t, status);
   return status;
+}
+
+// Whether VELK_STRICT asks that parameter-file warnings refuse the run (a batch script
+// would not notice them): any value but empty or 0.
+bool strict_run() {
+  const char* value = getenv("VELK_STRICT");
+  return value != nullptr && *value != '\0' && strcmp(value, "0") != 0;
+}
+
+// Under VELK_STRICT, before the study is read: the parameter file's warnings, then the
+// refusal, when it draws any or cannot be read (status 1).
+status check_parameters_strictly() {
+  search_parameters params;
+  if (const status read = read_parameters(kParameterFileName, params); !read.ok())
+    return with_hint(failure(status_code::input_error, "%s", read.message.c_str()), read.hint);
+  const std::vector<std::string> warnings = parameter_file_warnings(kParameterFileName, params);
+  if (warnings.empty()) return ok_status();
+  for (const std::string& w : warnings) warn("%s", w.c_str());
+  return with_hint(failure(status_code::input_error, "VELK_STRICT is set: %s drew %zu warning%s; the run is refused.\n",
+                           kParameterFileName, warnings.size(), warnings.size() == 1 ? "" : "s"),
+                   std::string("mend ") + kParameterFileName + " as the warnings say, or unset VELK_STRICT to run "
+                   "with them.");
+}
+
+// The files the run will create in the folder, which are probed before its search.
+std::vector<const char*> run_file_names(const search_model& model, const run_account& account,
+                                        const checkpointing& saves) {
+  std::vector<const char*> names = {kResultFileName, kRunRecordFileName};
+  if (model.params.permutation_ct > 0) {
+    names.push_back(kPermutationsFileName);
+    names.push_back(kPermutationMaximaFileName);
+  }
+  if (account.left_out) names.push_back(kLeftOutFileName);
+  if (saves.enabled && saves.clock.enabled()) names.push_back(kCheckpointFileName);
+  return names;
+}
+
+// The run's record as far as it is known before the search.
+void start_record(run_record& r, const run_options& options, const study& loaded, const search_model& model,
+                  int strata) {
+  const team& t = *options.processes;
+  r.program = options.program;
+  r.version = kVersion;
+  r.kernel = kernel_name(kernel_of(options.path));
+  r.path = options.path == search_path::straightforward ? "straightforward" : "fast";
+  r.threads = omp_get_max_threads();
+  r.ranks = t.size;
+  r.top_k = model.top_k;
+  r.params = model.params;
+  r.given = given_keys(kParameterFileName);
+  r.bounds = model.bounds;
+  for (const std::string& name : run_input_files()) {
+    recorded_file file;
+    if (record_file(name, file)) r.files.push_back(file);
+  }
+  const store_shape& shape = loaded.shape();
+  r.individuals = shape.sample_ct();
+  r.cases = shape.case_ct;
+  r.controls = shape.ctrl_ct;
+  r.snps = shape.snp_ct;
+  r.left_out = static_cast<long>(loaded.individuals.left_out.size());
+  r.strata = strata;
 }
 
 // The failure of a load, then the driver's own line after it. A listed file that
@@ -255,6 +364,8 @@ int run(int argc, char** argv, const run_options& options) {
   study loaded;
   search_model model;
   thresholds cells;
+  run_account account;
+  account.record.start = time(nullptr);
   if (leads(t)) {
     print_banner();
     if (line.kind == command_kind::usage_error) {
@@ -263,10 +374,15 @@ int run(int argc, char** argv, const run_options& options) {
                                       name + " TOP_K searches for the TOP_K best sets, e.g. " + name + " 10; " + name +
                                           " --help says what it reads and writes."));
     }
+    if (strict_run()) {
+      if (status strict = check_parameters_strictly(); !strict.ok()) return report_failure(strict);
+    }
     load_notes notes;
     notes.on_note = [](const console_note& note) { print_console_notes({note}, true); };
+    const auto load_start = std::chrono::steady_clock::now();
     const status read = load_study(kListFileName, budget, loaded, notes);
     if (!read.ok()) return refuse_load(read, notes);
+    account.record.load_seconds = seconds_since(load_start);
     if (status both = require_both_classes(loaded); !both.ok()) return report_failure(both);
   }
   if (leads(t)) printf("Begin Epistasis Detecting, please wait ...... \n");
@@ -280,10 +396,11 @@ int run(int argc, char** argv, const run_options& options) {
     if (leads(t)) {
       // A parameter file that cannot be opened is said, and the run goes on: the lists
       // then refuse the missing order with a hint about the file.
-      if (const status read = read_parameters(kParameterFileName, model.params); read.ok())
-        advise_parameter_file(kParameterFileName, model.params);
-      else
+      if (const status read = read_parameters(kParameterFileName, model.params); read.ok()) {
+        for (const std::string& w : parameter_file_warnings(kParameterFileName, model.params)) warn("%s", w.c_str());
+      } else {
         report_failure(read);
+      }
       model.bounds = bounds_of(model.params);
       if (status made = create_lists(model, line.top_k, loaded.shape().snp_ct, budget); !made.ok())
         return report_failure(made);
@@ -292,15 +409,15 @@ int run(int argc, char** argv, const run_options& options) {
           !built.ok())
         return report_failure(built);
       // What the steps after the search read or write is checked now: a mistake in it
-      // then costs seconds, not the search. A run with permutations writes its result
-      // only after them, so whether it can create it is found out first too.
+      // then costs seconds, not the search.
       if (model.params.permutation_ct > 0) {
         if (status prepared = prepare_permutations(model, loaded, setup, strata); !prepared.ok())
           return report_failure(prepared);
-        output_file probe;
-        if (!open_output(kResultFileName, probe)) return report_failure(result_not_created());
-        abandon_output(probe);
       }
+      account.left_out = left_out_text(loaded.individuals);
+      if (status creatable = check_run_files_creatable(run_file_names(model, account, saves)); !creatable.ok())
+        return report_failure(creatable);
+      start_record(account.record, options, loaded, model, strata);
     }
     if (status shared = share_run_inputs(t, loaded, model, cells, budget); !shared.ok()) return report_failure(shared);
     const std::vector<double> single = single_snp_statistics(loaded.store, cells);
@@ -308,14 +425,15 @@ int run(int argc, char** argv, const run_options& options) {
     // From here a signal stops the run where a checkpoint resumes it; before, there was
     // nothing to keep. Every rank catches it: a launcher passes it to all of them.
     if (saves.enabled) catch_stop_signals();
-    const search_context context = context_of(options, saves.enabled);
-    if (status found = detect(model, in, saves, context); !found.ok()) return report_failure(found);
+    const search_context context = context_of(options, saves.enabled ? &saves : nullptr);
+    account.search_start = std::chrono::steady_clock::now();
+    if (status found = detect(model, in, saves, context, account); !found.ok()) return report_failure(found);
     const time_t search_end = time(nullptr);
     if (leads(t))
       printf("The time used in detecting multi-loci interactions is: %d seconds!\n",
              static_cast<int>(search_end - search_start));
     if (model.params.permutation_ct > 0) {
-      if (status permuted = permute(model, in, saves, context, setup, strata); !permuted.ok())
+      if (status permuted = permute(model, in, saves, context, setup, strata, account); !permuted.ok())
         return report_failure(permuted);
     }
   } catch (const search_stopped&) {

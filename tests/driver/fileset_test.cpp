@@ -3,6 +3,7 @@
 // byte; and every way a fileset can be refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -59,6 +60,57 @@ TEST(Filesets, GiveTheSameBytesAsText) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, text.out);
   }
+}
+
+// Individuals whose .fam phenotype is missing (0 or -9) are left out, wherever they
+// stand in the .bed's bytes: the result is the study's without them, byte for byte,
+// whatever genotypes and text statuses they have, and VELKexcluded.txt names them.
+TEST(Filesets, MissingPhenotypesAreLeftOut) {
+  const genotype_study s = genotype_study::random(103, 24, 7);
+  const run_result text = run_study({{kListFileName, "all.txt\n"}, {"all.txt", s.text(0, 24)}});
+  ASSERT_EQ(text.status, 0) << text.err;
+  // The same study with five more individuals: the first, two in one .bed byte, one
+  // where a 32-individual chunk starts, and the last.
+  genotype_study more = s;
+  const genotype_study others = genotype_study::random(5, 24, 99, 0.0);
+  const long at[] = {0, 40, 41, 64, 107};
+  for (int i = 0; i < 5; ++i) {
+    more.is_case.insert(more.is_case.begin() + at[i], i % 2 == 0);
+    more.genotypes.insert(more.genotypes.begin() + at[i], others.genotypes[i]);
+  }
+  std::string fam, excluded = "#FID\tIID\tREASON\n";
+  const std::string plain = more.fam();
+  for (size_t start = 0, d = 0; start < plain.size(); ++d) {
+    const size_t end = plain.find('\n', start) + 1;
+    std::string line = plain.substr(start, end - start);
+    start = end;
+    if (std::find(std::begin(at), std::end(at), static_cast<long>(d)) != std::end(at)) {
+      const std::string missing = d % 2 ? "-9" : "0";
+      line = line.substr(0, line.rfind(' ') + 1) + missing + "\n";
+      const std::string id = std::to_string(d);
+      excluded += "fam" + id + "\tind" + id + "\tmissing phenotype " + missing + " in all.fam\n";
+    }
+    fam += line;
+  }
+  study_files inputs = study_files{{kListFileName, "all.bed b.txt\n"}, {"b.txt", more.text(17, 7)}} +
+                       fileset(more, "all", 0, 17);
+  for (auto& [name, content] : inputs)
+    if (name == "all.fam") content = fam;
+  study_dir dir;
+  dir.write("VELKparameters.txt", kParameters);
+  dir.write("VELKexcluded.txt", "an earlier list\n");
+  write_files(dir.path(), inputs);
+  run_result r = dir.run({"10"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::string expected_out = text.out;
+  expected_out.insert(expected_out.find('\n') + 1, "\t Individuals left out (phenotype 0 or -9 in all.fam): 5 of 108.\n");
+  EXPECT_EQ(without_banner(r.out) + "---- result\n" + dir.read(kResult), expected_out);
+  EXPECT_EQ(dir.read("VELKexcluded.txt"), excluded);
+  // A later run that leaves nobody out removes the list, which would describe another study.
+  write_files(dir.path(), study_files{{kListFileName, "all.txt\n"}, {"all.txt", s.text(0, 24)}});
+  ASSERT_EQ(dir.run({"10"}).status, 0);
+  EXPECT_FALSE(dir.exists("VELKexcluded.txt"));
 }
 
 TEST(Filesets, ReadInBlocksOnEveryCore) {
@@ -132,10 +184,6 @@ TEST(Filesets, Refusals) {
       {"no .fam", without("s.fam"), input, "File s.bed: can't open its .fam file s.fam\n"},
       {"a .bim that is a folder", without("s.bim") + study_files{{"s.bim/", ""}}, input,
        "File s.bed: can't read its .bim file s.bim\n"},
-      {"missing phenotype", with("s.fam", fam_line(2, "fam2 ind2 0 0 1 -9")), input,
-       "File s.fam, line 3 (FID fam2, IID ind2): phenotype -9 is neither 1 (control) nor 2 (case).\n"},
-      {"phenotype 0", with("s.fam", fam_line(0, "F\tI 0 0 2 0")), input,
-       "File s.fam, line 1 (FID F, IID I): phenotype 0 is neither 1 (control) nor 2 (case).\n"},
       {"quantitative phenotype", with("s.fam", fam_line(5, "f i 0 0 2 2.0")), input,
        "File s.fam, line 6 (FID f, IID i): phenotype 2.0 is neither 1 (control) nor 2 (case).\n"},
       {"a .fam line of five fields", with("s.fam", fam_line(1, "fam1 ind1 0 0 1")), input,

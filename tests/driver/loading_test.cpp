@@ -2,6 +2,7 @@
 // result file, for good inputs and for each way the inputs can be refused.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -187,6 +188,9 @@ TEST(Loading, RefusalsReachTheConsoleInOrder) {
   controls.is_case.assign(3, false);
   const study_files one_class_fileset = fileset(controls, "s", 0, 2) + study_files{{kListFileName, "s.bed\n"},
                                         {"VELKparameters.txt", kParameters}, {kResult, kOldResult}};
+  study_files zero_one_fileset = one_class_fileset;
+  for (auto& [name, text] : zero_one_fileset)
+    if (name == "s.fam") text = "fam0 ind0 0 0 1 0\nfam1 ind1 0 0 1 1\nfam2 ind2 0 0 2 1\n";
   const struct {
     const char* name;
     const char* program;
@@ -211,7 +215,12 @@ TEST(Loading, RefusalsReachTheConsoleInOrder) {
       {"velk: a fileset of controls only", VELK_BINARY, one_class_fileset, 1,
        counts(2, 0, 3) + "End of data input (spending N seconds).\n",
        "The study has no case: a .fam's phenotype 1 marks a control, 2 a case, 0 and -9 none.\nHint: a .fam coded "
-       "0 (control) and 1 (case) reads as all one class; recode it to 1 and 2.\n"},
+       "0 (control) and 1 (case) reads as controls, its 0s as missing phenotypes; recode it to 1 and 2.\n"},
+      {"velk: a .fam coded 0/1", VELK_BINARY, zero_one_fileset, 1,
+       std::string(kInputLine) + "\t Individuals left out (phenotype 0 or -9 in s.fam): 1 of 3.\n" +
+           counts(2, 0, 2).substr(strlen(kInputLine)) + "End of data input (spending N seconds).\n",
+       "The study has no case: a .fam's phenotype 1 marks a control, 2 a case, 0 and -9 none.\nHint: a .fam coded "
+       "0 (control) and 1 (case) reads as controls, its 0s as missing phenotypes; recode it to 1 and 2.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

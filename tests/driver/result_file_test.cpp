@@ -24,20 +24,29 @@ void write_study(const fs::path& folder) {
                "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n");
 }
 
-// Files of the folder other than the study's own: a failed run leaves none behind.
+// Files of the folder other than the study's own and the run's: a failed run leaves
+// none behind.
 std::vector<std::string> stray_files(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (name != kListFileName && name != "geno.txt" && name != "VELKparameters.txt" &&
-        name != "VELKResult.txt" && name != "elsewhere")
+        name != "VELKResult.txt" && name != "VELKrun.json" && name != "elsewhere")
       names.push_back(name);
   }
   return names;
 }
 
+// The failure's console, with "{dir}" standing for the study folder's full path.
+std::string in_folder(std::string text, const fs::path& folder) {
+  const size_t at = text.find("{dir}");
+  if (at != std::string::npos) text.replace(at, 5, fs::canonical(folder).string());
+  return text;
+}
+
 // The place of the result file is prepared by each case; `limit` is a file-size limit
-// in bytes for the run (0: none).
+// in bytes for the run (0: none). The place is probed before the search: only a device
+// that fails its writes, and a file-size limit, are found after it.
 TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
   struct row {
     const char* name;
@@ -52,7 +61,11 @@ TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
       {"full disk", [](const fs::path& p) { fs::create_symlink("/dev/full", p); }, 0, 255,
        "Cannot write the result file!\n"},
       {"directory", [](const fs::path& p) { fs::create_directory(p); }, 0, 255,
-       "Cannot create a file to write the result!\n"},
+       "Cannot create a file to write the result!\nHint: {dir}/VELKResult.txt: Is a directory.\n"},
+      {"a link to a missing folder", [](const fs::path& p) { fs::create_symlink("gone/VELKResult.txt", p); }, 0, 255,
+       "Cannot create a file to write the result!\nHint: {dir}/gone/VELKResult.txt: No such file or directory.\n"},
+      {"a record that cannot be created", [](const fs::path& p) { fs::create_directory(p.parent_path() / "VELKrun.json"); },
+       0, 255, "Cannot create a file to write the result!\nHint: {dir}/VELKrun.json: Is a directory.\n"},
       {"file-size limit", [](const fs::path& p) { write_file(p, kEarlier); }, 40, 255,
        "Cannot write the result file!\n"},
   };
@@ -76,8 +89,9 @@ TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
       run = dir.run({"3"});
     }
     EXPECT_EQ(run.status, r.status) << r.name;
-    EXPECT_EQ(run.err, r.err) << r.name;
+    EXPECT_EQ(run.err, in_folder(r.err, dir.path())) << r.name;
     EXPECT_EQ(stray_files(dir.path()), std::vector<std::string>{}) << r.name;
+    EXPECT_EQ(fs::is_regular_file(dir.path() / "VELKrun.json"), r.status == 0) << r.name;
     const bool timed = run.out.find("The time used in detecting multi-loci interactions is:") != std::string::npos;
     EXPECT_EQ(timed, r.status == 0) << r.name;
     if (r.status == 0) {
@@ -125,13 +139,15 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
          fs::remove(p / "VELKResult.txt");
          fs::create_directory(p / "VELKResult.txt");
        },
-       0, 255, "Cannot create a file to write the result!\n", false, after::kept},
+       0, 255, "Cannot create a file to write the result!\nHint: {dir}/VELKResult.txt: Is a directory.\n", false,
+       after::kept},
       {"a permutation table that cannot be created", kPermutations, "",
        [](const fs::path& p) {
          fs::remove(p / "VELKpermutations.txt");
          fs::create_directory(p / "VELKpermutations.txt");
        },
-       0, 255, "Cannot write VELKpermutations.txt or VELKpermutation_maxima.txt!\n", true, after::kept},
+       0, 255, "Cannot create a file to write the result!\nHint: {dir}/VELKpermutations.txt: Is a directory.\n",
+       false, after::kept},
       {"a file-size limit", kPermutations, "", nullptr, 40, 255, "Cannot write the result file!\n", true, after::kept},
       {"without permutations", "", "", nullptr, 0, 0, "", true, after::result_alone},
       {"with permutations and strata", kPermutations, "north\nsouth\nnorth\nsouth\nnorth\nsouth\nnorth\nsouth\n",
@@ -157,7 +173,7 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
     const run_result run = dir.run({"3"});
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(run.status, r.status);
-    EXPECT_EQ(run.err, r.err);
+    EXPECT_EQ(run.err, in_folder(r.err, dir.path()));
     // (Under a file-size limit standard output, a file here, is cut short too.)
     if (r.limit == 0) {
       EXPECT_EQ(run.out.find("The time used in detecting") != std::string::npos, r.searched) << run.out;
@@ -196,45 +212,61 @@ TEST(ResultFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "elsewhere"), fs::directory_iterator()), 1);
 }
 
-// A real full file system, where the test may mount one (as root): a small tmpfs holding
-// the study and an earlier result, filled to the last byte.
-TEST(ResultFile, AFullFileSystemLeavesTheEarlierResult) {
-  study_dir dir;
-  const fs::path mounted = dir.path() / "full";
-  fs::create_directory(mounted);
-  if (mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
-  {
-    const fs::path study = mounted;
-    write_study(study);
-    write_file(study / "VELKResult.txt", kEarlier);
-    FILE* filler = fopen((study / "filler").c_str(), "w");
-    std::string block(512, 'x');
-    while (filler != nullptr && fwrite(block.data(), 1, block.size(), filler) == block.size() && fflush(filler) == 0) {
+// Real file systems, where the test may mount one (as root): a small tmpfs holding the
+// study and an earlier result, filled to the last byte, or made read-only. A read-only
+// folder is refused before the search, with the reason; a full one at the write.
+TEST(ResultFile, AFullOrReadOnlyFileSystemLeavesTheEarlierResult) {
+  const struct {
+    const char* name;
+    bool fill;
+    std::string err;
+  } cases[] = {
+      {"full", true, "Cannot write the result file!\n"},
+      {"read-only", false, "Cannot create a file to write the result!\nHint: {dir}/VELKResult.txt: Read-only file system.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    study_dir dir;
+    const fs::path mounted = dir.path() / "mounted";
+    fs::create_directory(mounted);
+    if (mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    write_study(mounted);
+    write_file(mounted / "VELKResult.txt", kEarlier);
+    if (c.fill) {
+      FILE* filler = fopen((mounted / "filler").c_str(), "w");
+      std::string block(512, 'x');
+      while (filler != nullptr && fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+             fflush(filler) == 0) {
+      }
+      if (filler != nullptr) fclose(filler);
+    } else {
+      mount(nullptr, mounted.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
     }
-    if (filler != nullptr) fclose(filler);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, mounted.c_str());
+    char program[] = VELK_BINARY, top_k[] = "3";
+    char* argv[] = {program, top_k, nullptr};
+    pid_t pid;
+    int wstatus = 0;
+    if (posix_spawn(&pid, program, &actions, nullptr, argv, environ) == 0) waitpid(pid, &wstatus, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const std::string result = read_file(mounted / "VELKResult.txt");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(mounted)) names.push_back(entry.path().filename().string());
+    const std::string expected_err = in_folder(c.err, mounted);
+    umount2(mounted.c_str(), MNT_DETACH);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 255);
+    EXPECT_EQ(read_file(err), expected_err);
+    EXPECT_EQ(result, kEarlier);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {"VELKResult.txt", "VELKinputfiles.txt", "VELKparameters.txt", "geno.txt"};
+    if (c.fill) expected.insert(expected.begin() + 3, "filler");
+    EXPECT_EQ(names, expected);
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, mounted.c_str());
-  char program[] = VELK_BINARY, top_k[] = "3";
-  char* argv[] = {program, top_k, nullptr};
-  pid_t pid;
-  int wstatus = 0;
-  if (posix_spawn(&pid, program, &actions, nullptr, argv, environ) == 0) waitpid(pid, &wstatus, 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const std::string result = read_file(mounted / "VELKResult.txt");
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(mounted)) names.push_back(entry.path().filename().string());
-  umount2(mounted.c_str(), MNT_DETACH);
-  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 255);
-  EXPECT_EQ(read_file(err), "Cannot write the result file!\n");
-  EXPECT_EQ(result, kEarlier);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"VELKResult.txt", "VELKinputfiles.txt", "VELKparameters.txt", "filler",
-                                             "geno.txt"}));
 }
 
 }  // namespace

@@ -81,12 +81,19 @@ TEST(Vcf, SameBytesAsTheFileset) {
   write_files(dir.path(), fileset(all, "all", 0, 24) + fileset(all, "p1", 0, 10) + fileset(all, "p2", 10, 14));
   // The classes from the .fam, as FID IID STATUS, under a header; the left-out
   // individuals as 0, -9, or not listed; a line for a sample no file has.
-  std::string phenotypes = "#FID IID STATUS\n";
-  for (long d = 0; d < all.individuals(); ++d) {
-    const std::string names = "fam" + std::to_string(d) + "\tind" + std::to_string(d) + "\t";
+  // VELKexcluded.txt names them, with why, as the VCF names them (FID_IID).
+  std::string phenotypes = "#FID IID STATUS\n", excluded = "#FID\tIID\tREASON\n";
+  for (long d = 0, line = 2; d < all.individuals(); ++d) {
+    const std::string id = std::to_string(d), names = "fam" + id + "\tind" + id + "\t";
+    const std::string status = d % 3 == 0 ? "0" : "-9";
+    if (left_out[d])
+      excluded += "0\tfam" + id + "_ind" + id + "\t" +
+                  (d % 3 == 2 ? std::string("no line in VELKphenotypes.txt")
+                              : "status " + status + " on line " + std::to_string(line) + " of VELKphenotypes.txt") +
+                  "\n";
     if (!left_out[d]) phenotypes += names + (all.is_case[d] ? "2\n" : "1\n");
-    else if (d % 3 == 0) phenotypes += names + "0\n";
-    else if (d % 3 == 1) phenotypes += names + "-9\n";
+    else if (d % 3 != 2) phenotypes += names + status + "\n";
+    if (!left_out[d] || d % 3 != 2) ++line;
   }
   dir.write(kPhenotypes, phenotypes + "famX indX 2\r\n");
   ASSERT_TRUE(shell(dir, "plink1.9 --bfile all --recode vcf bgz --out all && "
@@ -124,6 +131,9 @@ TEST(Vcf, SameBytesAsTheFileset) {
     EXPECT_EQ(outcome(dir, r), expected);
     if (c.vcf_lines != nullptr) {
       EXPECT_EQ(without_banner(r.out).substr(24, std::string(c.vcf_lines).size()), c.vcf_lines);
+    }
+    if (std::string(c.list) == "all.vcf.gz") {
+      EXPECT_EQ(dir.read("VELKexcluded.txt"), excluded);
     }
   }
   // The rest of the tool on a VCF study: velk-names and velk-report give the fileset's names and

@@ -88,14 +88,18 @@ bool probe_output(const char* name, std::string& why) {
     return true;
   }
   const int error = errno;
-  std::string path = out.target;
+  why = full_path(out.target) + ": " + strerror(error);
+  return false;
+}
+
+std::string full_path(const std::string& name) {
+  std::string path = name;
   if (path.starts_with("./")) path.erase(0, 2);
   if (path.empty() || path[0] != '/') {
     char here[PATH_MAX];
     if (getcwd(here, sizeof here) != nullptr) path = std::string(here) + "/" + path;
   }
-  why = path + ": " + strerror(error);
-  return false;
+  return path;
 }
 
 bool seal_output(output_file& out) {

@@ -46,6 +46,9 @@ bool place_output(output_file& out);
 // directory").
 bool probe_output(const char* name, std::string& why);
 
+// `name` from the root: the current folder's path before a relative name.
+std::string full_path(const std::string& name);
+
 // Gives up a file opened by open_output: the new file is removed.
 void abandon_output(output_file& out);
 

@@ -4,16 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/atomic_file.h"
 #include "base/console.h"
 #include "base/status.h"
+#include "base/text_file.h"
 #include "base/version.h"
 #include "data/covariate_file.h"
 #include "data/genotype_input.h"
@@ -26,6 +30,7 @@
 #include "results/result_names.h"
 #include "results/result_rows.h"
 #include "results/result_writer.h"
+#include "results/run_record.h"
 #include "results/set_cells.h"
 #include "search/search_model.h"
 #include "stats/thresholds.h"
@@ -117,6 +122,8 @@ std::vector<int8_t> study_genotypes(const velk::genotype_store& store, long snp,
 struct report_inputs {
   memory_budget budget;  // before the study, whose blocks give their claims back to it
   search_parameters params;
+  std::array<bool, kParameterKeyCount> given{};  // the keys the run's parameter file set
+  std::optional<run_record> record;              // VELKrun.json, when the run wrote one
   study loaded;
   study_snp_names names;
   std::vector<result_row> rows;
@@ -131,12 +138,31 @@ request read_command_line(int argc, char** argv) {
   return argc == 1 ? request::report : request::usage_error;
 }
 
+// The parameters the search ran with: its record's, when it wrote one (the parameter
+// file may have changed since); else the parameter file's.
+status read_run_parameters(report_inputs& in) {
+  struct stat info;
+  if (lstat(kRunRecordFileName, &info) != 0) {
+    in.given = given_keys(kParameterFileName);
+    return read_parameters(kParameterFileName, in.params);
+  }
+  std::string text;
+  if (read_text_file(kRunRecordFileName, text) != text_file::read)
+    return failure(status_code::input_error, "Can't read the file %s\n", kRunRecordFileName);
+  run_record record;
+  if (status parsed = parse_run_record(text, kRunRecordFileName, record); !parsed.ok()) return parsed;
+  in.params = record.params;
+  in.given = record.given;
+  in.record = std::move(record);
+  return ok_status();
+}
+
 // Reads everything the three files are made from, before any of them is written.
 status read_inputs(report_inputs& in) {
   // The result file first: a missing one means velk has not run in this folder.
   std::string result;
   if (status read = read_result_file(result); !read.ok()) return read;
-  if (status read = read_parameters(kParameterFileName, in.params); !read.ok()) return read;
+  if (status read = read_run_parameters(in); !read.ok()) return read;
   if (status read = load_study_quietly(in.budget, in.loaded); !read.ok()) return read;
   const store_shape& shape = in.loaded.shape();
   if (status read = read_snp_names(kListFileName, in.names, true); !read.ok()) return read;
@@ -252,6 +278,8 @@ report_study shown_study(const report_inputs& in) {
                                                                  : "text"});
   shown.order = in.params.order;
   shown.level_factor = in.params.level_factor;
+  shown.level_factor_given = in.given[1];
+  shown.level_lists = in.params.order > 2 && !is_exhaustive(in.params);
   shown.corrected_p_bound = bounds.corrected;
   shown.raw_p_bound = bounds.raw;
   shown.tail_level = in.params.tail_level;
@@ -269,13 +297,15 @@ status write_page(const report_inputs& in, const std::vector<report_set>& sets) 
   const auto family_wise =
       read_family_wise_p_values(kPermutationsFileName, kResultFileName, in.rows, in.params.permutation_ct);
   if (family_wise) {
-    // B and the seed as the parameter file holds them, B checked against the p-values
-    // themselves; the strata as velk counted them, when it read the file.
+    // B and the seed as the run read them, B checked against the p-values themselves;
+    // the strata as velk counted them (its record says; else the file, read again).
     shown.permutation_ct = in.params.permutation_ct;
     shown.permutation_seed = in.params.permutation_seed;
     struct stat info;
     std::vector<int> stratum;
-    if (lstat(kStrataFileName, &info) == 0) {
+    if (in.record) {
+      shown.strata = std::max(1, in.record->strata);
+    } else if (lstat(kStrataFileName, &info) == 0) {
       if (status read = read_strata(kStrataFileName, in.loaded.individuals, stratum, shown.strata); !read.ok())
         return read;
     }

@@ -258,7 +258,12 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
   }
   out += "</td></tr>";
   add(out, "<tr><th>[DISEASEN]</th><td class=\"num\">%d</td></tr>", study.order);
-  add(out, "<tr><th>[MULFACTR]</th><td class=\"num\">%d</td></tr>", study.level_factor);
+  if (!study.level_factor_given)
+    out += "<tr><th>[MULFACTR]</th><td class=\"num\">not set</td></tr>";
+  else if (!study.level_lists)
+    add(out, "<tr><th>[MULFACTR]</th><td class=\"num\">%d (not used by this search)</td></tr>", study.level_factor);
+  else
+    add(out, "<tr><th>[MULFACTR]</th><td class=\"num\">%d</td></tr>", study.level_factor);
   add(out, "<tr><th>[MAX_PVAL]</th><td class=\"num\">%g</td></tr>", study.corrected_p_bound);
   if (study.raw_p_bound < 0)
     out += "<tr><th>[MAXGWPVL]</th><td class=\"num\">none</td></tr>";

@@ -34,6 +34,8 @@ struct report_study {
   // The parameters as the search used them.
   int order = 0;
   int level_factor = 0;
+  bool level_factor_given = true;  // the parameter file set [MULFACTR]
+  bool level_lists = true;         // the search grows level lists, which [MULFACTR] sizes
   double corrected_p_bound = 0.0;  // the bound on the corrected p-value
   double raw_p_bound = 0.0;        // the bound on the raw p-value; negative for none
   double tail_level = 0.0;

@@ -103,7 +103,7 @@ struct checkpointing {
     const int error = errno;
     if (!saved) {
       std::string why;
-      if (probe_output(kCheckpointFileName, why)) why = std::string(kCheckpointFileName) + ": " + strerror(error);
+      if (probe_output(kCheckpointFileName, why)) why = full_path(kCheckpointFileName) + ": " + strerror(error);
       first_failure = with_hint(result_not_created(), why + ".");
       return;
     }

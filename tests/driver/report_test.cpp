@@ -145,6 +145,8 @@ TEST(Report, CellsOfTheSearchsOwnResult) {
     ASSERT_EQ(dir.run({c.top_k}).status, 0);
     const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), c.order);
     ASSERT_GE(lines.size(), 3u);
+    // The parameters are the run's, from its record, whatever the file says now.
+    dir.write("VELKparameters.txt", "[MULFACTR]\t7\n");
     const run_result r = dir.run({}, VELK_REPORT_BINARY);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
@@ -152,6 +154,9 @@ TEST(Report, CellsOfTheSearchsOwnResult) {
     EXPECT_EQ(dir.read("VELKcells.tsv"), expected_cells(s, lines, c.text_snps, c.alpha));
     const std::string page = dir.read("VELKReport.html");
     EXPECT_EQ(occurrences(page, "<svg class=\"cells\""), lines.size());
+    EXPECT_NE(page.find(c.order > 2 ? "[MULFACTR]</th><td class=\"num\">5</td>"
+                                    : "[MULFACTR]</th><td class=\"num\">5 (not used by this search)</td>"),
+              std::string::npos);
     // Each SNP of the sets with its position and counted allele: the .bim's A1 (its
     // fifth field, not the sixth, G), or the text file's own genotype.
     for (const result_line& line : lines)
@@ -407,6 +412,9 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
   ASSERT_EQ(dir.run({"3"}).status, 0);
   const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), 2);
   ASSERT_EQ(lines.size(), 3u);
+  // Without the run's record (an earlier version's folder) the parameter file says
+  // which permutations the p-values come from.
+  std::filesystem::remove(dir.path() / "VELKrun.json");
   // B = 99: row i reached by i maxima, so the first is at the floor 1/(B+1).
   dir.write("VELKparameters.txt", params + "[PERMUTES]\t99\n[PERMSEED]\t4242\n");
   std::string strata;

@@ -293,8 +293,9 @@ void start_record(run_record& r, const run_options& options, const study& loaded
   const team& t = *options.processes;
   r.program = options.program;
   r.version = kVersion;
-  r.kernel = kernel_name(kernel_of(options.path));
-  r.path = options.path == search_path::straightforward ? "straightforward" : "fast";
+  const bool reference = options.path == search_path::straightforward;
+  r.kernel = reference ? "none" : kernel_name(kernel_of(options.path));  // the reference path counts bit by bit
+  r.path = reference ? "straightforward" : "fast";
   r.threads = omp_get_max_threads();
   r.ranks = t.size;
   r.top_k = model.top_k;

@@ -86,6 +86,10 @@ status read_parameters(const char* path, search_parameters& params) {
       p.permutation_seed = parameter_long(line);
     else if (strncmp(line, "[EXHAUSTV]", kKeyLength) == 0)
       p.exhaustive = parameter_int(line);
+    else if (strncmp(line, "[SETSRULE]", kKeyLength) == 0)
+      p.sets_rule = parameter_int(line);
+    else if (strncmp(line, "[MINDISTB]", kKeyLength) == 0)
+      p.min_distance = parameter_int(line);
   });
   if (!read) return failure(status_code::input_error, "Cannot open the parameter file \"%s\"\n", path);
   return ok_status();

@@ -20,6 +20,7 @@ struct parameter_key {
 inline constexpr parameter_key kParameterKeys[] = {
     {"[DISEASEN]", true},  {"[MULFACTR]", true}, {"[MAX_PVAL]", false}, {"[MAXGWPVL]", false},
     {"[ALPHA_RF]", false}, {"[PERMUTES]", true}, {"[PERMSEED]", true}, {"[EXHAUSTV]", true},
+    {"[SETSRULE]", true},  {"[MINDISTB]", true},
 };
 inline constexpr int kKeyLength = 10;
 inline constexpr size_t kParameterKeyCount = std::size(kParameterKeys);
@@ -34,7 +35,14 @@ struct search_parameters {
   long long permutation_ct = 0;    // "[PERMUTES]": searches repeated on permuted classes
   long long permutation_seed = 0;  // "[PERMSEED]": the seed of the permutations
   int exhaustive = 0;              // "[EXHAUSTV]": 1 searches every set of order 3 or 4
+  int sets_rule = 0;               // "[SETSRULE]": 1 sets with a SNP of VELKsets.txt, 2 sets across its sets
+  int min_distance = 0;            // "[MINDISTB]": no two SNPs of a set on one chromosome closer (base pairs)
 };
+
+// Whether the parameters restrict the sets searched (VELKsets.txt, distances).
+inline bool restricts_sets(const search_parameters& params) {
+  return params.sets_rule != 0 || params.min_distance > 0;
+}
 
 // Whether the search of these parameters scores every set of its order (3 or 4) rather
 // than growing them level by level.

@@ -30,6 +30,8 @@ json parameter_value(const run_record& r, const char* key) {
   if (k == "[ALPHA_RF]") return p.tail_level;
   if (k == "[PERMUTES]") return p.permutation_ct;
   if (k == "[PERMSEED]") return p.permutation_seed;
+  if (k == "[SETSRULE]") return p.sets_rule;
+  if (k == "[MINDISTB]") return p.min_distance;
   return p.exhaustive;
 }
 
@@ -97,6 +99,8 @@ status parse_run_record(const std::string& text, const char* name, run_record& r
     p.permutation_ct = value("[PERMUTES]").get<long long>();
     p.permutation_seed = value("[PERMSEED]").get<long long>();
     p.exhaustive = value("[EXHAUSTV]").get<int>();
+    p.sets_rule = value("[SETSRULE]").get<int>();
+    p.min_distance = value("[MINDISTB]").get<int>();
     for (size_t k = 0; k < kParameterKeyCount; ++k)
       r.given[k] = !parameters.at(kParameterKeys[k].name).at("default").get<bool>();
     r.top_k = parameters.at("TOP_K").at("value").get<long long>();

@@ -115,6 +115,9 @@ status create_lists(search_model& model, long top_k_in, int snp_ct, memory_budge
   if (order > 4) return configuration_refusal("The number of disease loci is at most 4!\n");
   if (params.exhaustive != 0 && params.exhaustive != 1)
     return configuration_refusal("The value of [EXHAUSTV] must be 0 or 1!\n");
+  if (params.sets_rule < 0 || params.sets_rule > 2)
+    return configuration_refusal("The value of [SETSRULE] must be 0, 1 or 2!\n");
+  if (params.min_distance < 0) return configuration_refusal("The value of [MINDISTB] must be 0 or more!\n");
   if (params.permutation_ct < 0)
     return configuration_refusal("The number of permutations [PERMUTES] cannot be negative!\n");
   const bool exhaustive = is_exhaustive(params);

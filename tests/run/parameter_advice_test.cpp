@@ -22,7 +22,7 @@ const char* const kHeader = "Loci\tchi_SQ\tP_value\t#Major_cells\n";
 const std::string kParameters = "[DISEASEN] 1\n[ALPHA_RF] 0.1\n[MAXGWPVL] 1\n";
 const std::string kNoKey =
     " is no key velk reads ([DISEASEN], [MULFACTR], [MAX_PVAL], [MAXGWPVL], [ALPHA_RF], [PERMUTES], [PERMSEED], "
-    "[EXHAUSTV], each from the first column); the line is ignored.\n";
+    "[EXHAUSTV], [SETSRULE], [MINDISTB], each from the first column); the line is ignored.\n";
 const std::string kNotLoaded = "The data have not been input correctly!\n";
 const std::string kNoLoci = "Please Input the number of disease loci of the model before!\n";
 const std::string kNoListMemory = "Cannot alloc memory for top_k_list!\n";

@@ -76,6 +76,40 @@ inline std::string ref_bad_token(const std::string& name, long line, const std::
   return "File " + name + ", line " + std::to_string(line) + ": \"" + shown + "\" is not an integer.\n";
 }
 
+// The hint after a token that is not an integer, in 1-based column `column`.
+inline std::string ref_column_hint(long column) {
+  std::string where = "column 1, the status";
+  if (column > 1) {
+    const long snp = column - 1;
+    const char* suffix = "th";
+    if (snp % 100 < 11 || snp % 100 > 13)
+      suffix = snp % 10 == 1 ? "st" : snp % 10 == 2 ? "nd" : snp % 10 == 3 ? "rd" : "th";
+    where = "column " + std::to_string(column) + ", the file's " + std::to_string(snp) + suffix + " SNP";
+  }
+  return "Hint: it stands in " + where +
+         "; text genotype files hold integers only: the status (0 a control, any other integer a case), then 0, 1 "
+         "or 2 per SNP, a missing genotype written as any other integer (-1 or 3, say).\n";
+}
+
+// The hint for a file whose first row looks like a header: two or more tokens and no
+// integer among its first eight; empty for any other (and for the list file, listed
+// among the genotype files).
+inline std::string ref_header_hint(const std::string& name, const ref_row& first) {
+  const size_t judged = first.tokens.size() < 8 ? first.tokens.size() : 8;
+  if (judged < 2 || name == "VELKinputfiles.txt") return "";
+  for (size_t k = 0; k < judged; ++k)
+    if (ref_class(first.tokens[k]) != kRefNotInteger) return "";
+  const std::vector<std::string> raw = {"FID", "IID", "PAT", "MAT", "SEX", "PHENOTYPE"};
+  if (judged >= 6 && std::vector<std::string>(first.tokens.begin(), first.tokens.begin() + 6) == raw)
+    return "Hint: " + name +
+           " is a PLINK .raw file (its header starts FID IID PAT MAT SEX PHENOTYPE), which velk does not read and "
+           "which cannot be made back into a fileset: list the fileset it was made from (for plink --bfile STEM "
+           "--recode A, list STEM.bed), or make one with plink --make-bed from the data it came from, e.g. "
+           "plink1.9 --file STEM --make-bed --out STEM from a .ped and .map.\n";
+  return "Hint: the first line of " + name +
+         " holds names, not integers, as a header does; text genotype files have no header: delete that line.\n";
+}
+
 struct ref_file {
   std::string name;  // as listed
   bool regular;      // false: a directory, a FIFO, a device
@@ -85,7 +119,7 @@ struct ref_file {
 struct ref_study {
   bool loaded = false;
   bool sized = false;  // the sizing pass went through
-  std::string err;     // the one message of a refused study
+  std::string err;     // the one message of a refused study, and its hint line
   long n = 0;
   long p = 0;
   long case_ct = 0;
@@ -120,9 +154,14 @@ inline ref_study ref_load(const std::vector<ref_file>& files) {
   s.sized = true;
   s.n = static_cast<long>(rows[0].size());
   // A line's checks in their order: every token, then the value count, then the status.
+  // A bad token's hint names its column, or a header on the file's first row.
   auto line_error = [&](size_t file, const ref_row& row) -> std::string {
-    for (const std::string& t : row.tokens)
-      if (ref_class(t) == kRefNotInteger) return ref_bad_token(files[file].name, row.line, t);
+    for (size_t k = 0; k < row.tokens.size(); ++k) {
+      if (ref_class(row.tokens[k]) != kRefNotInteger) continue;
+      const std::string header = &row == &rows[file][0] ? ref_header_hint(files[file].name, row) : "";
+      return ref_bad_token(files[file].name, row.line, row.tokens[k]) +
+             (header.empty() ? ref_column_hint(static_cast<long>(k) + 1) : header);
+    }
     const long values = static_cast<long>(row.tokens.size());
     if (values != columns[file] + 1)
       return ref_format("File %s, line %ld: found %ld values, expected %ld.\n", files[file].name, row.line, values,

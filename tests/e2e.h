@@ -69,6 +69,15 @@ inline std::string without_advice(const std::string& err) {
   return kept;
 }
 
+// Whether `program` is an executable file in a folder of PATH: the tests that run
+// other tools (plink1.9, plink2, bcftools) are skipped without them.
+inline bool on_path(const char* program) {
+  std::stringstream dirs(getenv("PATH") != nullptr ? getenv("PATH") : "");
+  for (std::string dir; std::getline(dirs, dir, ':');)
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
 // A fresh folder under the system's temporary directory, removed at the end.
 class study_dir {
  public:
@@ -150,5 +159,11 @@ class study_dir {
   std::filesystem::path root_;
   std::filesystem::path dir_;
 };
+
+// Runs a shell command in the folder, quietly; false when it fails.
+inline bool shell(const study_dir& dir, const std::string& command) {
+  const std::string line = "cd '" + dir.path().string() + "' && (" + command + ") >/dev/null 2>&1";
+  return std::system(line.c_str()) == 0;
+}
 
 }  // namespace velk::testing

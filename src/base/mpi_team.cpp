@@ -3,8 +3,10 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <thread>
 
 #include "base/status.h"
 
@@ -51,6 +53,43 @@ void mpi_gather(const std::vector<unsigned char>& mine, std::vector<unsigned cha
                     MPI_COMM_WORLD));
 }
 
+// Rank 0's word to stop, the one message the program sends outside a collective: the
+// other ranks may be searching permutations of their own, which no collective reaches.
+constexpr int kStopTag = 1;
+const int32_t kStopWord = 1;  // sent as it stands; nothing waits for its delivery
+
+void mpi_send_stop() {
+  int size;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  for (int r = 1; r < size; ++r) {
+    MPI_Request request;
+    check(MPI_Isend(&kStopWord, 1, MPI_INT32_T, r, kStopTag, MPI_COMM_WORLD, &request));
+    // A rank that has finished its own work meets rank 0 at the collective that follows
+    // and learns of the stop there, so the word may stay unread.
+    check(MPI_Request_free(&request));
+  }
+}
+
+bool mpi_stop_sent() {
+  int arrived = 0;
+  check(MPI_Iprobe(0, kStopTag, MPI_COMM_WORLD, &arrived, MPI_STATUS_IGNORE));
+  if (arrived == 0) return false;
+  int32_t word;
+  check(MPI_Recv(&word, 1, MPI_INT32_T, 0, kStopTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE));
+  return true;
+}
+
+void mpi_meet(const std::function<void()>& waiting) {
+  MPI_Request request;
+  check(MPI_Ibarrier(MPI_COMM_WORLD, &request));
+  for (int done = 0;;) {
+    check(MPI_Test(&request, &done, MPI_STATUS_IGNORE));
+    if (done != 0) return;
+    if (waiting) waiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 }  // namespace
 
 team start_mpi(int* argc, char*** argv) {
@@ -64,6 +103,9 @@ team start_mpi(int* argc, char*** argv) {
   MPI_Comm_free(&local);
   t.broadcast = mpi_broadcast;
   t.gather = mpi_gather;
+  t.send_stop = mpi_send_stop;
+  t.stop_sent = mpi_stop_sent;
+  t.meet = mpi_meet;
   return t;
 }
 

@@ -1,8 +1,9 @@
 // SIGTERM and SIGINT ask a long run to stop where it can resume: a batch system sends
 // SIGTERM at its time limit (and SIGKILL a little later), a user presses Ctrl-C. The
-// handler only notes the signal; the search polls for it after each band (and the
-// permutations after each round), writes a last checkpoint and ends with the status a
-// shell gives a process ended by that signal (143, 130). SIGKILL still ends it at once.
+// handler only notes the signal; the search polls for it after each band (and so does
+// the search of each permutation, which is then abandoned), writes a last checkpoint and
+// ends with the status a shell gives a process ended by that signal (143, 130). SIGKILL
+// still ends it at once.
 #pragma once
 
 namespace velk {

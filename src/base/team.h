@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace velk {
@@ -20,6 +21,15 @@ struct team {
   void (*broadcast)(void* data, size_t bytes) = nullptr;
   // Rank 0 receives every rank's bytes in rank order, its own first; every rank calls it.
   void (*gather)(const std::vector<unsigned char>& mine, std::vector<unsigned char>& all) = nullptr;
+  // For work that each rank does alone (a permutation), where no collective reaches the
+  // others until it ends. Rank 0 tells every other rank, without waiting for them, that
+  // the run stops (once a run).
+  void (*send_stop)() = nullptr;
+  // A rank other than 0: whether rank 0's word to stop has come. Never waits; true once.
+  bool (*stop_sent)() = nullptr;
+  // Every rank calls it; it returns once all have. While this rank waits it calls
+  // `waiting` every millisecond or so, so that rank 0 can still send its word to stop.
+  void (*meet)(const std::function<void()>& waiting) = nullptr;
 };
 
 // The team of a run without MPI.

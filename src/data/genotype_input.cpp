@@ -17,6 +17,7 @@
 #include "data/genotype_store.h"
 #include "data/listed_name.h"
 #include "data/phenotype_file.h"
+#include "data/text_header.h"
 #include "data/text_rows.h"
 #include "data/vcf_samples.h"
 
@@ -166,8 +167,9 @@ struct load_sink {
   }
 };
 
-// Runs one scan; the failure of the scan or of the sink, the latter with the hint for
-// a fileset's .bim or .fam listed in place of its .bed.
+// Runs one scan; the failure of the scan or of the sink, with the hint for a fileset's
+// .bim or .fam listed in place of its .bed, or else for a header line, in place of the
+// hint a bad token has of its column.
 template <class Sink>
 status scan_file(const std::string& name, bool check_tokens, Sink& sink, const status& sink_failed) {
   FILE* file = nullptr;
@@ -182,7 +184,11 @@ status scan_file(const std::string& name, bool check_tokens, Sink& sink, const s
   if (read_error || scanned.code == status_code::fatal) return scanned;
   if (scanned.ok()) scanned = sink_failed;
   if (scanned.ok()) return scanned;
-  return with_hint(std::move(scanned), listed_companion_hint(name));
+  std::string hint = listed_companion_hint(name);
+  // The list file listed among the genotype files holds names too, but deleting its
+  // first line would not help.
+  if (hint.empty() && name != kListFileName) hint = header_hint(name);
+  return hint.empty() ? scanned : with_hint(std::move(scanned), std::move(hint));
 }
 
 }  // namespace

@@ -67,9 +67,32 @@ std::string token_for_message(const char* text, size_t kept, size_t length) {
   return shown;
 }
 
-status bad_token_failure(const char* name, long line, const char* text, size_t kept, size_t length) {
-  return failure(status_code::input_error, "File %s, line %ld: \"%s\" is not an integer.\n", name, line,
-                 token_for_message(text, kept, length).c_str());
+namespace {
+
+// "1st", "2nd", "3rd", "4th", ..., "11th", ..., "21st".
+std::string ordinal(long n) {
+  const long tens = n % 100, units = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : units == 1             ? "st"
+                       : units == 2             ? "nd"
+                       : units == 3             ? "rd"
+                                                : "th";
+  return std::to_string(n) + suffix;
+}
+
+}  // namespace
+
+status bad_token_failure(const char* name, long line, long column, const char* text, size_t kept, size_t length) {
+  // The message is compared byte for byte by the scripts of earlier studies; the hint
+  // is advice.
+  const std::string where = column == 1
+                                ? "column 1, the status"
+                                : "column " + std::to_string(column) + ", the file's " + ordinal(column - 1) + " SNP";
+  return with_hint(failure(status_code::input_error, "File %s, line %ld: \"%s\" is not an integer.\n", name, line,
+                           token_for_message(text, kept, length).c_str()),
+                   "it stands in " + where +
+                       "; text genotype files hold integers only: the status (0 a control, any other integer a case), "
+                       "then 0, 1 or 2 per SNP, a missing genotype written as any other integer (-1 or 3, say).");
 }
 
 status unreadable_failure(const char* name) {

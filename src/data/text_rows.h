@@ -55,9 +55,10 @@ std::string token_for_message(const char* text, size_t kept, size_t length);
 //   bool sink.end_row(long line_number, long value_count)
 // Either returning false stops the scan, which is then a success: the sink keeps its
 // own reason. With `check_tokens`, a token that is not an integer ends the scan with
-// the failure "File NAME, line L: "TOKEN" is not an integer."; without it, such a token
-// reaches the sink as kNotInteger. A file that cannot be read ends it with "Can't read
-// the input file NAME" (ferror(file) then tells it from a bad token).
+// the failure "File NAME, line L: "TOKEN" is not an integer." and a hint naming its
+// column; without it, such a token reaches the sink as kNotInteger. A file that cannot
+// be read ends it with "Can't read the input file NAME" (ferror(file) then tells it
+// from a bad token).
 template <class Sink>
 status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink);
 
@@ -66,7 +67,9 @@ inline constexpr size_t kScanBlock = 1 << 20;  // bytes read at a time
 // A block for one scan, or null when memory is short. Release with free().
 char* new_scan_buffer();
 
-status bad_token_failure(const char* name, long line, const char* text, size_t kept, size_t length);
+// The failure of a token that is not an integer, in 1-based column `column` of line
+// `line`; its hint says what the column holds and what the file may hold.
+status bad_token_failure(const char* name, long line, long column, const char* text, size_t kept, size_t length);
 
 // "Can't read the input file NAME", the failure of every listed file that cannot be read.
 status unreadable_failure(const char* name);
@@ -116,8 +119,8 @@ status scan_rows(FILE* file, const char* name, bool check_tokens, Sink& sink) {
     int value;
     if (token_bad || token_digits == 0) {
       if (check_tokens) {
-        bad_token = bad_token_failure(name, line, preview, token_length < kTokenPreview ? token_length : kTokenPreview,
-                                      token_length);
+        bad_token = bad_token_failure(name, line, in_row + 1, preview,
+                                      token_length < kTokenPreview ? token_length : kTokenPreview, token_length);
         return false;
       }
       value = kNotInteger;

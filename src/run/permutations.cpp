@@ -112,10 +112,11 @@ status search_maximum(const search_model& model, const search_input& in, const s
       !made.ok())
     return made;
   // A permutation's search runs whole on this rank, silently, from its start: of the
-  // run's context it takes the path and the work sizes.
+  // context it takes the path, the work sizes and the stop, polled after each band.
   search_context alone;
   alone.path = context.path;
   alone.tuning = context.tuning;
+  alone.stop_requested = context.stop_requested;
   alone.show_progress = false;
   alone.announce_levels = false;
   search_engine engine;
@@ -153,14 +154,25 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
   if (status made = new_store(loaded.shape(), *loaded.budget, store); !made.ok()) return made;
   search_input permuted = loaded;
   permuted.store = &store;
+  // Rank 0 decides whether the run stops, as in the band walk; but each rank searches a
+  // permutation of its own, which no collective reaches, so rank 0 sends the others its
+  // word to stop, and every rank looks for a stop after each band of its search. A
+  // batch system's signal then ends a permutation under way within a band, not at its
+  // end (which may come after the system's grace time).
+  bool stopping = false;  // rank 0: asked to stop (and the others told); another rank: told
+  const auto asked = [&t, &context, &stopping] {
+    if (stopping || !context.stop_requested) return stopping;
+    if (!leads(t)) return stopping = t.stop_sent();
+    stopping = context.stop_requested();
+    if (stopping && t.size > 1) t.send_stop();
+    return stopping;
+  };
+  search_context alone;
+  alone.path = context.path;
+  alone.tuning = context.tuning;
+  if (context.stop_requested) alone.stop_requested = asked;
   const long rounds = (static_cast<long>(pending.size()) + t.size - 1) / t.size;
   for (long r = 0; r < rounds; ++r) {
-    // Each permutation is a whole search, which no checkpoint can cut: the run stops
-    // between rounds, on every rank at the same one, with the program's one exception,
-    // as the band walk stops (fast_search.h).
-    int32_t stop = leads(t) && context.stop_requested && context.stop_requested();
-    share(t, stop);
-    if (stop != 0) throw search_stopped{};
     const size_t mine = static_cast<size_t>(r) * t.size + t.rank;
     double found[2] = {0, kNotDone};  // the permutation's number and its maximum
     if (mine < pending.size()) {
@@ -170,12 +182,22 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
       const std::vector<double> single = single_snp_statistics(store, *loaded.cells);
       permuted.single = single.data();
       found[0] = static_cast<double>(b);
-      // On this rank alone. A failed search (memory) is never counted: rank 0 returns it
-      // to end the run; another rank ends alone, at once, and the launcher ends the rest.
-      const status searched = search_maximum(model, permuted, context, found[1]);
-      if (!searched.ok() && leads(t)) return searched;
-      if (!searched.ok()) end_run_with(searched);
+      try {
+        // On this rank alone. A failed search (memory) is never counted: rank 0 returns
+        // it to end the run; another rank ends alone, at once, and the launcher ends the
+        // rest.
+        double best = 0;
+        const status searched = search_maximum(model, permuted, alone, best);
+        if (!searched.ok() && leads(t)) return searched;
+        if (!searched.ok()) end_run_with(searched);
+        found[1] = best;
+      } catch (const search_stopped&) {
+        // Abandoned halfway: the largest statistic so far is no permutation's maximum,
+        // so it stays NaN and the permutation is searched again when the run resumes.
+      }
     }
+    // Rank 0 still looks for a stop while it waits for the others' searches.
+    if (t.size > 1) t.meet([&asked] { asked(); });
     std::vector<unsigned char> bytes(sizeof found), all;
     memcpy(bytes.data(), found, sizeof found);
     if (t.size > 1) {
@@ -183,12 +205,18 @@ status run_permutations(const permutation_setup& setup, const search_model& mode
     } else {
       all = bytes;
     }
-    if (!leads(t)) continue;
-    for (size_t at = 0; at + sizeof found <= all.size(); at += sizeof found) {
-      memcpy(found, all.data() + at, sizeof found);
-      if (!std::isnan(found[1])) maxima[static_cast<size_t>(found[0]) - 1] = found[1];
+    if (leads(t)) {
+      for (size_t at = 0; at + sizeof found <= all.size(); at += sizeof found) {
+        memcpy(found, all.data() + at, sizeof found);
+        if (!std::isnan(found[1])) maxima[static_cast<size_t>(found[0]) - 1] = found[1];
+      }
     }
-    after_round();
+    // Every rank stops at the same round, with the program's one exception, as the band
+    // walk stops (fast_search.h); the permutations finished are in `maxima`.
+    int32_t stop = leads(t) && asked();
+    share(t, stop);
+    if (stop != 0) throw search_stopped{};
+    if (leads(t)) after_round();
   }
   return ok_status();
 }

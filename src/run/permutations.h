@@ -43,8 +43,10 @@ void split_store(const std::vector<unsigned char>& loaded, const std::vector<uns
 // both its SNPs (a list of one, so the bound climbs at once); or the best set in the
 // level list of the order, whose lists keep their sizes (their selection is part of
 // what is calibrated), into `best`. The search runs whole on the calling rank,
-// silently, from its start, with the path and work sizes of `context`. Fails when its
-// lists cannot be made or cannot take a set (memory).
+// silently, from its start, with the path and work sizes of `context`; it calls
+// context.stop_requested (when set) after each band, and throws search_stopped, with
+// `best` unset, when that says so. Fails when its lists cannot be made or cannot take
+// a set (memory).
 status search_maximum(const search_model& model, const search_input& in, const search_context& context,
                       double& best);
 
@@ -52,10 +54,13 @@ status search_maximum(const search_model& model, const search_input& in, const s
 // still NaN in `maxima` (B entries), each rank
 // of the team taking whole permutations, with all of its threads. After each round of
 // one permutation per rank, rank 0 holds the round's maxima and calls `after_round`.
-// Before each round rank 0 polls context.stop_requested; when asked, every rank throws
-// search_stopped (the permutations done are in `maxima`). Fails when the rank's store
-// of permuted classes finds no room in the budget; a search that fails (memory) is not
-// counted: on rank 0 it is returned, another rank ends the run with it.
+// When context.stop_requested (polled on rank 0 after each band of its search, and
+// while it waits for the others) asks to stop, rank 0 tells the other ranks, every rank
+// abandons the permutation under way, and every rank throws search_stopped at the end
+// of that round: `maxima` then holds the permutations finished, never an abandoned
+// one's. Fails when the rank's store of permuted classes finds no room in the budget;
+// a search that fails (memory) is not counted: on rank 0 it is returned, another rank
+// ends the run with it.
 status run_permutations(const permutation_setup& setup, const search_model& model, const search_input& loaded,
                         const search_context& context, std::vector<double>& maxima,
                         const std::function<void()>& after_round);

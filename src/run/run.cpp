@@ -231,7 +231,7 @@ status permute(const search_model& model, const search_input& in, checkpointing&
   return ok_status();
 }
 
-// A run stopped by SIGTERM or SIGINT at the end of a band or before a permutation
+// A run stopped by SIGTERM or SIGINT at the end of a band or of a permutation
 // round: rank 0 writes the last checkpoint and says so; every rank ends with the
 // signal's status once it has (the others wait for its word, so that a launcher does
 // not end rank 0 halfway through the write).

@@ -24,9 +24,11 @@
 
 namespace velk {
 
-// Thrown on every rank at the end of the band (or before the permutation round) at which
+// Thrown on every rank at the end of the band (or of the permutation round) at which
 // rank 0 found the run asked to stop; rank 0 has offered that band's survivors and
-// passed its mark to after_band, so a checkpoint taken then resumes exactly. The one
+// passed its mark to after_band, so a checkpoint taken then resumes exactly. (A
+// permutation's search, which each rank runs alone, throws it on its own rank; the
+// permutations catch it and stop together at the end of the round.) The one
 // exception the program itself throws (the statistics library's domain error is the
 // other one the run sequence catches): a stop is decided deep in the band walk, inside the
 // searches' nested levels, and every rank must unwind from it at once, at the same band,

@@ -51,9 +51,10 @@ struct search_context {
   // Rank 0, after each band's offers (fast path only): where the level stands, for
   // checkpoints.
   std::function<void(const level_mark&)> after_band;
-  // Rank 0 (fast path only), once per band and permutation round: whether the run is
-  // asked to stop (SIGTERM, SIGINT); every rank then throws search_stopped
-  // (fast_search.h) at the end of that band or before that round. Null: never.
+  // Rank 0 (fast path only), once per band: whether the run is asked to stop (SIGTERM,
+  // SIGINT); every rank then throws search_stopped (fast_search.h) at the end of that
+  // band. In a search that a rank runs alone (a permutation's) each rank calls it.
+  // Null: never.
   std::function<bool()> stop_requested;
   // The level to resume (fast path only): its order, next position and bound, its lists
   // restored by the caller. Levels below it are taken as done.

@@ -97,21 +97,32 @@ TEST(ScanRows, BlankLinesAreNotRowsButCountAsLines) {
 
 TEST(ScanRows, FirstBadTokenEndsTheScanWithItsLine) {
   const struct {
-    const char* text;
+    std::string text;
     const char* message;
     size_t rows_before;
+    const char* where;  // the start of the hint
   } cases[] = {
-      {"1 0\n\n0 1,0 2\n", "File g.txt, line 3: \"1,0\" is not an integer.\n", 1},
-      {"0 x y\n", "File g.txt, line 1: \"x\" is not an integer.\n", 0},
-      {"1 0\r\n0 --1", "File g.txt, line 2: \"--1\" is not an integer.\n", 1},
-      {"0 +\n", "File g.txt, line 1: \"+\" is not an integer.\n", 0},
-      {"0 a\tb\n", "File g.txt, line 1: \"a\" is not an integer.\n", 0},
+      {"1 0\n\n0 1,0 2\n", "File g.txt, line 3: \"1,0\" is not an integer.\n", 1, "column 2, the file's 1st SNP;"},
+      {"0 x y\n", "File g.txt, line 1: \"x\" is not an integer.\n", 0, "column 2, the file's 1st SNP;"},
+      {"1 0\r\n0 --1", "File g.txt, line 2: \"--1\" is not an integer.\n", 1, "column 2, the file's 1st SNP;"},
+      {"+ 0\n", "File g.txt, line 1: \"+\" is not an integer.\n", 0, "column 1, the status;"},
+      {"0 1 2\ta\tb\n", "File g.txt, line 1: \"a\" is not an integer.\n", 0, "column 4, the file's 3rd SNP;"},
+      {"0 1 1 1 1 1 1 1 1 1 1 1 NA\n", "File g.txt, line 1: \"NA\" is not an integer.\n", 0,
+       "column 13, the file's 12th SNP;"},
+      {"0 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 .\n", "File g.txt, line 1: \".\" is not an integer.\n", 0,
+       "column 24, the file's 23rd SNP;"},
   };
   for (const auto& c : cases) {
-    const scan_outcome got = scan(c.text, true);
-    EXPECT_FALSE(got.ok) << c.text;
-    EXPECT_EQ(got.err, c.message);
-    EXPECT_EQ(got.rows.size(), c.rows_before) << c.text;
+    FILE* file = tmpfile();
+    fwrite(c.text.data(), 1, c.text.size(), file);
+    rewind(file);
+    recording_sink sink;
+    const status got = scan_rows(file, "g.txt", true, sink);
+    fclose(file);
+    EXPECT_FALSE(got.ok()) << c.text;
+    EXPECT_EQ(got.message, c.message);
+    EXPECT_EQ(got.hint.rfind(std::string("it stands in ") + c.where, 0), 0u) << got.hint;
+    EXPECT_EQ(sink.rows.size(), c.rows_before) << c.text;
   }
 }
 

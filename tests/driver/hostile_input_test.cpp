@@ -78,7 +78,9 @@ TEST(HostileInput, SpecialFilesInTheListAreRefused) {
       {"a device that never ends", list("/dev/zero\n"), "Can't read the input file /dev/zero\n"},
       {"the list file itself", list("VELKinputfiles.txt\n"), "File VELKinputfiles.txt has no SNP column.\n"},
       {"the list file itself, second", list("a.txt VELKinputfiles.txt\n"),
-       "File VELKinputfiles.txt, line 1: \"a.txt\" is not an integer.\n"},
+       "File VELKinputfiles.txt, line 1: \"a.txt\" is not an integer.\nHint: it stands in column 1, the status; "
+       "text genotype files hold integers only: the status (0 a control, any other integer a case), then 0, 1 or 2 "
+       "per SNP, a missing genotype written as any other integer (-1 or 3, say).\n"},
       {"a list file that is a FIFO",
        [](hostile_study& s) {
          std::filesystem::remove(s.path() / kListFileName);

@@ -181,7 +181,10 @@ TEST(Loading, Failures) {
 // warnings but none of its counts, and no closing line.
 TEST(Loading, RefusalsReachTheConsoleInOrder) {
   const std::string warning = "Warning: VELKphenotypes.txt is not read: the study lists no VCF or BCF file.\n";
-  const std::string bad_token = "File a.txt, line 2: \"x\" is not an integer.\n";
+  const std::string bad_token =
+      "File a.txt, line 2: \"x\" is not an integer.\nHint: it stands in column 2, the file's 1st SNP; text genotype "
+      "files hold integers only: the status (0 a control, any other integer a case), then 0, 1 or 2 per SNP, a "
+      "missing genotype written as any other integer (-1 or 3, say).\n";
   const study_files unusable = {{kListFileName, "a.txt\n"}, {"a.txt", "1 0 1\n0 x 2\n"}, {"VELKphenotypes.txt", "s1 2\n"},
                           {"VELKparameters.txt", kParameters}, {kResult, kOldResult}};
   genotype_study controls = genotype_study::random(3, 2, 7);

@@ -24,20 +24,7 @@ const char* const kPhenotypes = "VELKphenotypes.txt";
 const char* const kResult = "VELKResult.txt";
 const char* const kParameters = "[DISEASEN]\t3\n[MULFACTR]\t3\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n";
 
-bool on_path(const char* program) {
-  std::stringstream dirs(getenv("PATH") != nullptr ? getenv("PATH") : "");
-  for (std::string dir; std::getline(dirs, dir, ':');)
-    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  return false;
-}
-
 bool have_tools() { return on_path("plink1.9") && on_path("bcftools"); }
-
-// Runs a shell command in the folder, quietly; false when it fails.
-bool shell(const study_dir& dir, const std::string& command) {
-  const std::string line = "cd '" + dir.path().string() + "' && (" + command + ") >/dev/null 2>&1";
-  return std::system(line.c_str()) == 0;
-}
 
 // Standard output after the banner (seconds as N) without the VCF and BCF lines, then
 // the result file.

@@ -207,18 +207,29 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
 }
 
 // SIGTERM, which a batch system sends at its time limit, stops a run at the next band
-// (or permutation round) with a last checkpoint, status 143 and a line that says so; the
-// earlier result files stay as they were, the log holds the lines written so far, and
-// the run started again ends with the bytes of an uninterrupted one. Under MPI every
-// rank gets the signal, as from srun or scancel.
+// (also inside a permutation's search, which is then abandoned) with a last checkpoint,
+// status 143 and a line that says so; the earlier result files stay as they were, the
+// log holds the lines written so far, and the run started again ends with the bytes of
+// an uninterrupted one. Under MPI every rank gets the signal, as from srun or scancel.
 TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
   const struct {
     const char* what;
     int individuals, snps;
     const char* parameters;
+    // Signalled this long after the permutations begin (the line before them is out);
+    // nullptr: once the search has written its first checkpoint.
+    const char* signalled_in;
+    std::chrono::milliseconds delay;
+    const char* resumes;  // the resume line expected after the stop, or nullptr
   } studies[] = {
-      {"pair search", 1000, 8000, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n"},
-      {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n"},
+      {"pair search", 1000, 8000, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n", nullptr, 0ms, nullptr},
+      {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n", nullptr, 0ms,
+       nullptr},
+      // Each permutation a search of seconds: both are under way when the signal comes
+      // (one per rank under MPI), and both are abandoned within a band.
+      {"a permutation under way", 600, 900,
+       "[DISEASEN]\t3\n[EXHAUSTV]\t1\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n[PERMUTES]\t2\n", "The time used in detecting",
+       300ms, "Resuming from VELKcheckpoint: the permutations, 0 of 2 done.\n"},
   };
   const std::vector<std::string> env = {
       "VELK_CHECKPOINT_SECONDS=0.1", "OMP_WAIT_POLICY=passive", "OMP_NUM_THREADS=1",
@@ -245,18 +256,26 @@ TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
         dir.write("VELKResult.txt", earlier);
         stopped = {};
         const pid_t pid = dir.start(args, how.program, env);
-        while (!dir.exists("VELKcheckpoint") && !dir.ended(pid, stopped)) std::this_thread::sleep_for(1ms);
-        if (stopped.status >= 0) continue;  // ended by itself
+        const auto signal_due = [&] {
+          if (s.signalled_in == nullptr) return dir.exists("VELKcheckpoint");
+          return read_file(dir.path().parent_path() / "stdout").find(s.signalled_in) != std::string::npos;
+        };
+        while (!signal_due() && !dir.ended(pid, stopped)) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(s.delay);
+        if (stopped.status >= 0 || dir.ended(pid, stopped)) continue;  // ended by itself
         // Standard output reaches a file line by line: a run killed now leaves its log.
         if (!how.mpi) {
           EXPECT_NE(read_file(dir.path().parent_path() / "stdout").find("Begin Epistasis Detecting"),
                     std::string::npos);
         }
+        const auto signalled = std::chrono::steady_clock::now();
         if (how.mpi)
           for (pid_t rank : descendants(pid)) kill(rank, SIGTERM);
         else
           kill(pid, SIGTERM);
         stopped = dir.finish(pid);
+        // Well within a batch system's grace time (Slurm's is 30 s); not a measurement.
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, 3s);
       }
       ASSERT_EQ(stopped.status, 143) << stopped.err;
       EXPECT_EQ(stopped.err.rfind("Stopped by SIGTERM: a checkpoint was written to VELKcheckpoint; the same "
@@ -265,7 +284,8 @@ TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
       EXPECT_FALSE(dir.exists("VELKpermutations.txt"));
       const run_result resumed = dir.run(args, how.program, env);
       EXPECT_EQ(resumed.status, 0) << resumed.err;
-      EXPECT_NE(resumed.out.find("Resuming from VELKcheckpoint"), std::string::npos);
+      EXPECT_NE(resumed.out.find(s.resumes != nullptr ? s.resumes : "Resuming from VELKcheckpoint"), std::string::npos)
+          << resumed.out;
       EXPECT_EQ(console(resumed.out), console(want.out));
       EXPECT_EQ(outputs(dir), want_files);
       EXPECT_FALSE(dir.exists("VELKcheckpoint"));

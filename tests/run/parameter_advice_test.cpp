@@ -28,6 +28,9 @@ const std::string kNoLoci = "Please Input the number of disease loci of the mode
 const std::string kNoListMemory = "Cannot alloc memory for top_k_list!\n";
 const std::string kInverseDomain = "Numerical error: Domain error in InvChiSquareDistribution\n";
 const std::string kNoSet = "Warning: the result holds no set: ";
+const std::string kIntegersOnly =
+    "; text genotype files hold integers only: the status (0 a control, any other integer a case), then 0, 1 or 2 "
+    "per SNP, a missing genotype written as any other integer (-1 or 3, say).\n";
 
 // Twenty individuals, four SNPs: the same study as the text file a.txt and as the
 // fileset forex.bed, forex.bim, forex.fam.
@@ -62,6 +65,13 @@ struct advice_case {
 void write_study(const study_dir& dir, const advice_case& c) {
   const genotype_study s = study();
   write_files(dir.path(), study_files{{"a.txt", s.text(0, 4)}} + fileset(s, "forex", 0, 4));
+  // Text files that are not genotype tables, or not quite: a missing genotype written
+  // NA, a .ped, a header line, and the .raw that plink --recode A made of forex.
+  write_files(dir.path(), {{"na.txt", "1 0 1 2 0\n0 2 NA 1 1\n"},
+                           {"forex.ped", "fam0 ind0 0 0 1 1 A A G A G G\n"},
+                           {"header.txt", "status rs1000 rs1001 rs1002 rs1003\n" + s.text(0, 4)},
+                           {"forex.raw", "FID IID PAT MAT SEX PHENOTYPE rs1000_A rs1001_A rs1002_A rs1003_A\n"
+                                         "fam0 ind0 0 0 1 1 0 2 2 2\n"}});
   dir.write(kResult, kOldResult);
   if (c.list) dir.write(kListFileName, *c.list);
   if (c.parameters) dir.write("VELKparameters.txt", *c.parameters);
@@ -188,6 +198,27 @@ TEST(Advice, FirstContact) {
       {"a .bim listed", {"3"}, "forex.bim\n", kParameters, 1,
        "File forex.bim, line 1: \"rs1000\" is not an integer.\nHint: forex.bim belongs to the PLINK fileset "
        "forex.bed; list forex.bed (or forex) in its place.\n" +
+           kNotLoaded,
+       result_file::kept},
+      {"a missing genotype written NA", {"3"}, "na.txt\n", kParameters, 1,
+       "File na.txt, line 2: \"NA\" is not an integer.\nHint: it stands in column 3, the file's 2nd SNP" +
+           kIntegersOnly + kNotLoaded,
+       result_file::kept},
+      {"a .ped listed", {"3"}, "a.txt forex.ped\n", kParameters, 1,
+       "File forex.ped, line 1: \"fam0\" is not an integer.\nHint: it stands in column 1, the status" +
+           kIntegersOnly + kNotLoaded,
+       result_file::kept},
+      {"a header line", {"3"}, "header.txt\n", kParameters, 1,
+       "File header.txt, line 1: \"status\" is not an integer.\nHint: the first line of header.txt holds names, "
+       "not integers, as a header does; text genotype files have no header: delete that line.\n" +
+           kNotLoaded,
+       result_file::kept},
+      {"a PLINK .raw", {"3"}, "forex.raw\n", kParameters, 1,
+       "File forex.raw, line 1: \"FID\" is not an integer.\nHint: forex.raw is a PLINK .raw file (its header "
+       "starts FID IID PAT MAT SEX PHENOTYPE), which velk does not read and which cannot be made back into a "
+       "fileset: list the fileset it was made from (for plink --bfile STEM --recode A, list STEM.bed), or make one "
+       "with plink --make-bed from the data it came from, e.g. plink1.9 --file STEM --make-bed --out STEM from a "
+       ".ped and .map.\n" +
            kNotLoaded,
        result_file::kept},
       {"a fileset listed by its stem", {"3"}, "forex\n", kParameters, 0, "", result_file::same_as_plain_run},

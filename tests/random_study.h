@@ -38,6 +38,11 @@ struct study_shape {
   bool fileset = false;
   bool long_result = false;
   bool exhaustive = false;
+  // A focused search: a random VELKsets.txt with [SETSRULE] 1 or 2, or 0 with a distance;
+  // with `positions` every file is a fileset whose SNPs lie close on two chromosomes,
+  // and [MINDISTB] is drawn too.
+  bool focused = false;
+  bool positions = false;
 };
 
 // The SNP-major .bed of `snps` (rows of genotypes by individual; 9 is missing).
@@ -88,18 +93,27 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
   random_study out;
   const int nfiles = uniform(1, 3);
   int first = 0;
+  std::vector<std::string> names;  // of the study's SNPs, as velk-names gives them
   for (int f = 0; f < nfiles; ++f) {
     const int last = f + 1 == nfiles ? snps : std::min(snps, first + uniform(1, snps));
-    if (last > first && shape.fileset && f + 1 == nfiles) {
+    if (last > first && ((shape.fileset && f + 1 == nfiles) || shape.positions)) {
       // PLINK classes: 2 a case, 1 a control.
       std::string fam, bim;
+      const std::string stem = "set" + std::to_string(f);
       for (int d = 0; d < individuals; ++d)
         fam += "f" + std::to_string(d) + " i" + std::to_string(d) + " 0 0 1 " + (status[d] ? "2" : "1") + "\n";
-      for (int s = first; s < last; ++s) bim += "1 rs" + std::to_string(s) + " 0 " + std::to_string(s + 1) + " A G\n";
-      out.files.push_back({"set.bed", bed_of(genotype, first, last, individuals)});
-      out.files.push_back({"set.bim", bim});
-      out.files.push_back({"set.fam", fam});
-      out.list += "set.bed\n";
+      for (int s = first; s < last; ++s) {
+        const std::string place =
+            shape.positions ? std::to_string(uniform(1, 2)) + " rs" + std::to_string(s) + " 0 " +
+                                  std::to_string(uniform(1, 400))
+                            : "1 rs" + std::to_string(s) + " 0 " + std::to_string(s + 1);
+        bim += place + " A G\n";
+        names.push_back("rs" + std::to_string(s));
+      }
+      out.files.push_back({stem + ".bed", bed_of(genotype, first, last, individuals)});
+      out.files.push_back({stem + ".bim", bim});
+      out.files.push_back({stem + ".fam", fam});
+      out.list += stem + ".bed\n";
     } else if (last > first) {
       std::ostringstream text;
       for (int d = 0; d < individuals; ++d) {
@@ -109,7 +123,10 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
       }
       out.files.push_back({"g" + std::to_string(f) + ".txt", text.str()});
       out.list += out.files.back().first + "\n";
-      if (chance(0.15)) out.list += out.files.back().first + "\n";  // listed twice
+      const int copies = chance(0.15) ? 2 : 1;  // listed twice
+      if (copies == 2) out.list += out.files.back().first + "\n";
+      for (int c = 0; c < copies; ++c)
+        for (int s = first; s < last; ++s) names.push_back(out.files.back().first + ":" + std::to_string(s - first + 1));
     }
     first = last;
   }
@@ -123,6 +140,21 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
   if (chance(0.4)) params << "[MAXGWPVL]\t" << (chance(0.5) ? "0.5" : "1e-4") << "\n";
   if (shape.long_result) params << "[MAXGWPVL]\t1\n";
   if (shape.exhaustive) params << "[EXHAUSTV]\t1\n";
+  if (shape.focused) {
+    const int rule = shape.positions ? uniform(0, 2) : uniform(1, 2);
+    params << "[SETSRULE]\t" << rule << "\n";
+    if (shape.positions) params << "[MINDISTB]\t" << uniform(1, 150) << "\n";
+    // One to three sets of a few SNPs each, which may share SNPs.
+    std::string sets;
+    const int set_ct = uniform(1, 3);
+    for (int k = 0; k < set_ct; ++k) {
+      sets += "S" + std::to_string(k) + "\n";
+      const int members = uniform(1, std::max(1, static_cast<int>(names.size()) / 2));
+      for (int m = 0; m < members; ++m) sets += names[rng() % names.size()] + "\n";
+      sets += "END\n\n";
+    }
+    out.files.push_back({"VELKsets.txt", sets});
+  }
   out.parameters = params.str();
   out.top_k = std::to_string(chance(0.2) ? uniform(0, 1) : uniform(2, 60));
   if (shape.long_result) out.top_k = "500";

@@ -157,7 +157,8 @@ std::vector<std::string> parameter_file_warnings(const char* path, const search_
   return warnings;
 }
 
-void warn_if_no_set(const search_model& model, int snp_ct) {
+void warn_if_no_set(const search_model& model, const search_input& in) {
+  const int snp_ct = in.snp_ct();
   const double max_corrected = model.bounds.corrected;
   const double max_raw = model.bounds.raw;
   if (model.result_list == nullptr || model.result_list->count > 0) return;
@@ -174,6 +175,15 @@ void warn_if_no_set(const search_model& model, int snp_ct) {
   }
   if (!(model.params.tail_level > 0 && model.params.tail_level < 1)) {
     warn("%s: the tail level [ALPHA_RF] is %g; give one between 0 and 1, e.g. 0.05.", kNone, model.params.tail_level);
+    return;
+  }
+  if (in.rules != nullptr) {
+    if (in.allowed_sets == 0)
+      warn("%s: [SETSRULE] and [MINDISTB] allow no set of %d SNPs in this study.", kNone, order);
+    else
+      warn("%s: none of the %.0f sets of %d SNPs that [SETSRULE] and [MINDISTB] allow passed the search's tests and "
+           "the p-value bounds; loosen [MAX_PVAL] (the raw p-value times %.0f) or set [MAXGWPVL].",
+           kNone, in.allowed_sets, order, in.allowed_sets);
     return;
   }
   if (order <= 2) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "search/search_input.h"
 #include "search/search_model.h"
 
 namespace velk {
@@ -17,7 +18,7 @@ namespace velk {
 std::vector<std::string> parameter_file_warnings(const char* path, const search_parameters& params);
 
 // After the search: a warning, naming the bound to loosen, when the result holds no set.
-void warn_if_no_set(const search_model& model, int snp_ct);
+void warn_if_no_set(const search_model& model, const search_input& in);
 
 // The hints that follow the messages of unusable parameters (empty when there is
 // nothing to add):

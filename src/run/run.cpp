@@ -24,6 +24,7 @@
 #include "base/stop_signal.h"
 #include "data/genotype_input.h"
 #include "data/study.h"
+#include "data/sets_file.h"
 #include "data/strata_file.h"
 #include "run/command_line.h"
 #include "results/left_out_file.h"
@@ -32,6 +33,7 @@
 #include "results/run_files.h"
 #include "results/run_record.h"
 #include "run/checkpoint.h"
+#include "run/focused_search.h"
 #include "base/version.h"
 #include "search/search_model.h"
 #include "search/dispatch.h"
@@ -58,6 +60,7 @@ std::vector<std::string> run_input_files() {
   std::vector<std::string> files = study_files(kListFileName);
   files.push_back(kParameterFileName);
   files.push_back(kStrataFileName);
+  files.push_back(kSetsFileName);
   return files;
 }
 
@@ -173,7 +176,7 @@ status detect(search_model& model, const search_input& in, checkpointing& saves,
   run_search(model, in, context);
   if (!leads(t)) return ok_status();
   if (status listed = search_lists_status(model); !listed.ok()) return listed;
-  warn_if_no_set(model, in.snp_ct());
+  warn_if_no_set(model, in);
   account.record.search_seconds = seconds_since(account.search_start);
   if (model.params.permutation_ct == 0) return write_files(model, nullptr, account);
   return ok_status();
@@ -392,6 +395,9 @@ int run(int argc, char** argv, const run_options& options) {
   saves.enabled = options.path != search_path::straightforward;
   permutation_setup setup;
   int strata = 0;
+  set_rules rules;  // of a focused search
+  double allowed_sets = 0;
+  std::string rules_line;
   try {
     // Only rank 0 reads the parameter file and checks the configuration.
     if (leads(t)) {
@@ -418,11 +424,21 @@ int run(int argc, char** argv, const run_options& options) {
       account.left_out = left_out_text(loaded.individuals);
       if (status creatable = check_run_files_creatable(run_file_names(model, account, saves)); !creatable.ok())
         return report_failure(creatable);
+      if (status built = build_set_rules(model.params, kListFileName, loaded.shape().snp_ct, rules, allowed_sets,
+                                         rules_line);
+          !built.ok())
+        return report_failure(built);
       start_record(account.record, options, loaded, model, strata);
+      printf("%s", rules_line.c_str());
     }
     if (status shared = share_run_inputs(t, loaded, model, cells, budget); !shared.ok()) return report_failure(shared);
+    share_set_rules(t, rules, allowed_sets);
     const std::vector<double> single = single_snp_statistics(loaded.store, cells);
-    const search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds, &budget};
+    search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds, &budget};
+    if (rules_active(rules)) {
+      in.rules = &rules;
+      in.allowed_sets = allowed_sets;
+    }
     // From here a signal stops the run where a checkpoint resumes it; before, there was
     // nothing to keep. Every rank catches it: a launcher passes it to all of them.
     if (saves.enabled) catch_stop_signals();

@@ -8,6 +8,7 @@
 
 #include "data/genotype_store.h"
 #include "search/search_input.h"
+#include "search/set_rules.h"
 #include "search/top_k_list.h"
 #include "stats/major_cell_table.h"
 
@@ -21,6 +22,13 @@ namespace velk {
 // gives, and even there every search path must decide alike.
 inline bool admitted(double s, double bound, double floor_a, double floor_b) {
   return !(s < bound || s <= floor_a || s <= floor_b);
+}
+
+// Whether the rules of a focused search let the set of `k` SNPs at `loci` be offered
+// (set_rules.h); without them, every set. Checked after `admitted`, before `offer`, on
+// every path, so that a set the rules exclude never raises a bound.
+inline bool may_offer(const search_input& in, const int64_t* loci, int k) {
+  return in.rules == nullptr || set_allowed(*in.rules, loci, k);
 }
 
 // After each offer the running bound rises to the root of a full list; a list of

@@ -66,7 +66,7 @@ void run_search(const search_model& model, const search_input& in, const search_
     search_levels(model, order, in, context, fast ? &engine : nullptr);
   }
   if (searched_before) return;
-  const double sets = locus_set_count(in.snp_ct(), order);
+  const double sets = in.rules != nullptr ? in.allowed_sets : locus_set_count(in.snp_ct(), order);
   const top_k_list& level = level_list(model, order);
   // In the level list's own array order: ties in the final list depend on it.
   for (int i = 0; i < level.count; ++i) {

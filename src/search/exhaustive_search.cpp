@@ -195,6 +195,7 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
       const double s = chi_square(t.cell, 3, 2);
       if (!admitted(s, bound, floor, in.single[x])) continue;
       loci[parent_order] = x;
+      if (!may_offer(in, loci, parent_order + 1)) continue;
       offer(into, bound, s, loci, t.case_major_ct);
     }
     done += static_cast<double>(sets_of_parent(snp_ct, loci, parent_order));
@@ -296,6 +297,7 @@ void offer_parent(exhaustive_walk& walk, long w, const std::vector<survivor>& ke
   for (const survivor& s : kept) {
     if (!admitted(s.chisq, walk.bound, floor, walk.in.single[s.snp])) continue;
     loci[parent_order] = s.snp;
+    if (!may_offer(walk.in, loci, parent_order + 1)) continue;
     offer(walk.into, walk.bound, s.chisq, loci, s.case_major_ct);
   }
 }

@@ -44,6 +44,7 @@ void extend_level_straightforward(const top_k_list& from, top_k_list& into, int 
       const double s = chi_square(t.cell, 3, 2);
       if (!admitted(s, bound, parent.chisq, in.single[x])) continue;
       insert_sorted(parent.loci, parent_order, x, loci.data());
+      if (!may_offer(in, loci.data(), parent_order + 1)) continue;
       offer(into, bound, s, loci.data(), t.case_major_ct);
     }
     progress.advance((from.count - j) * per_parent);

@@ -154,7 +154,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
   const long snp_ct = shape.snp_ct;
   // Only rank 0 computes the corrected bound: a domain error is then reported once.
   const level_mark start =
-      level_start(context, 2, 0, lead ? (final_mode ? corrected_bound(in.bounds, shape.snp_ct) : 2.0) : 0.0);
+      level_start(context, 2, 0, lead ? (final_mode ? corrected_bound(in) : 2.0) : 0.0);
   double bound = start.bound;  // the running bound, as rank 0 holds it
   const search_tuning& tuning = context.tuning;
   // No band holds more rows than the study: the buffers below are sized by it.
@@ -228,6 +228,7 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
       if (!admitted(s.chisq, bound, in.single[i], in.single[s.snp])) continue;
       loci[0] = i;
       loci[1] = s.snp;
+      if (!may_offer(in, loci, 2)) continue;
       offer(into, bound, s.chisq, loci, s.case_major_ct);
     }
     done += static_cast<double>(snp_ct - 1 - i);
@@ -307,6 +308,7 @@ void fast_extend_level(const top_k_list& from, top_k_list& into, int order, cons
     for (const survivor& s : kept) {
       if (!admitted(s.chisq, bound, parent.chisq, in.single[s.snp])) continue;
       insert_sorted(parent.loci, parent_order, s.snp, loci);
+      if (!may_offer(in, loci, parent_order + 1)) continue;
       offer(into, bound, s.chisq, loci, s.case_major_ct);
     }
   };

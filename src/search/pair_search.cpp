@@ -10,9 +10,14 @@
 
 namespace velk {
 
-double corrected_bound(const p_value_bounds& bounds, int snp_ct) {
+double corrected_bound(const search_input& in) {
+  const p_value_bounds& bounds = in.bounds;
+  const int snp_ct = in.snp_ct();
   const double pairs = static_cast<double>(snp_ct) * static_cast<double>(snp_ct - 1);
-  const double corrected = 2 * bounds.corrected / pairs;
+  // A focused search divides by the sets it allows (none allowed: no bound to reach); every
+  // other keeps its arithmetic.
+  const double focused = in.allowed_sets > 0 ? bounds.corrected / in.allowed_sets : 0.0;
+  const double corrected = in.rules != nullptr ? focused : 2 * bounds.corrected / pairs;
   const double y = (bounds.raw < corrected) ? corrected : bounds.raw;
   // The library's inverse does not return for 0: no finite statistic has that tail.
   if (y == 0) return std::numeric_limits<double>::infinity();
@@ -37,10 +42,11 @@ std::vector<double> single_snp_statistics(const genotype_store& store, const thr
 
 void single_snp_search(top_k_list& into, const search_input& in) {
   const store_shape& shape = in.shape();
-  double bound = corrected_bound(in.bounds, shape.snp_ct);
+  double bound = corrected_bound(in);
   int64_t locus[1];
   for (long s = 0; s < shape.snp_ct; ++s) {
-    if (in.single[s] < bound) continue;
+    locus[0] = s;
+    if (in.single[s] < bound || !may_offer(in, locus, 1)) continue;
     // Only the case threshold counts here, the rule's first test.
     int case_major_ct = 0;
     for (int g = 0; g < 3; ++g) {
@@ -48,7 +54,6 @@ void single_snp_search(top_k_list& into, const search_input& in) {
       const cell_count c = count_cell(cell, 1, shape);
       if (c.cases >= in.cells->case_min[c.cases + c.ctrls]) ++case_major_ct;
     }
-    locus[0] = s;
     offer(into, bound, in.single[s], locus, case_major_ct);
   }
 }
@@ -56,7 +61,7 @@ void single_snp_search(top_k_list& into, const search_input& in) {
 void pair_search(top_k_list& into, bool final_mode, const search_input& in) {
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct;
-  double bound = final_mode ? corrected_bound(in.bounds, shape.snp_ct) : 2.0;
+  double bound = final_mode ? corrected_bound(in) : 2.0;
   const double* single = in.single;
   int64_t loci[2];
   level_progress progress(2, static_cast<double>(snp_ct) * (snp_ct - 1) / 2);
@@ -76,6 +81,7 @@ void pair_search(top_k_list& into, bool final_mode, const search_input& in) {
       if (!admitted(s, bound, single[i], single[j])) continue;
       loci[0] = i;
       loci[1] = j;
+      if (!may_offer(in, loci, 2)) continue;
       offer(into, bound, s, loci, t.case_major_ct);
     }
     done += static_cast<double>(snp_ct - 1 - i);

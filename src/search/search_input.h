@@ -10,6 +10,7 @@
 #include "base/memory_budget.h"
 #include "data/parameter_file.h"  // p_value_bounds
 #include "data/study.h"
+#include "search/set_rules.h"
 #include "stats/thresholds.h"
 
 namespace velk {
@@ -22,6 +23,8 @@ struct search_input {
   const thresholds* cells = nullptr;      // the major-cell thresholds
   p_value_bounds bounds;
   memory_budget* budget = nullptr;        // what the searches claim their counts from
+  const set_rules* rules = nullptr;       // which sets a focused search may offer; none: all
+  double allowed_sets = 0;                // with rules: the sets of the order they allow
 
   const store_shape& shape() const { return store->shape; }
   int snp_ct() const { return store->shape.snp_ct; }
@@ -34,8 +37,8 @@ std::vector<double> single_snp_statistics(const genotype_store& store, const thr
 
 // The statistic a candidate must reach in the final-mode searches: the chi-square value
 // (2 degrees of freedom) whose upper tail is the larger of the raw bound and the
-// pair-corrected bound 2 * corrected / (p * (p - 1)). May raise the library's domain
-// error for degenerate inputs.
-double corrected_bound(const p_value_bounds& bounds, int snp_ct);
+// pair-corrected bound 2 * corrected / (p * (p - 1)), or corrected / N for a focused
+// search that allows N sets. May raise the library's domain error for degenerate inputs.
+double corrected_bound(const search_input& in);
 
 }  // namespace velk

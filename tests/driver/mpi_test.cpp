@@ -44,10 +44,14 @@ std::string own_lines(const std::string& err) {
 TEST(Mpi, RanksAndThreadsGiveTheBytesOfOneProcess) {
   std::mt19937_64 rng(1210);
   // Every order, a fileset in the list, a study beyond 1020 individuals, long results,
-  // where a candidate lost on a rank would show, and exhaustive orders 3 and 4.
+  // where a candidate lost on a rank would show, exhaustive orders 3 and 4, and focused
+  // searches, whose rules rank 0 reads and hands on.
   const study_shape shapes[] = {{1, 0, true},         {2, 0, false, true},      {3, 0, true, true},
                                 {4, 0, false, true},    {2, 1100, true},          {3, 0, false},
-                                {3, 0, true, true, true}, {4, 0, false, true, true}};
+                                {3, 0, true, true, true}, {4, 0, false, true, true},
+                                // Focused searches: a sets file, distances.
+                                {2, 0, false, true, false, true, true}, {3, 0, false, true, true, true, false},
+                                {4, 0, false, true, false, true, true}};
   struct variant {
     const char* program;
     const char* choice;  // the reference program's implementation and work sizes

@@ -19,11 +19,15 @@ TEST(FastPath, GivesTheBytesOfTheStraightforwardSearch) {
       {"avx512:300:2:3000", 2}, {"fast", 1}, {"fast", 2},
   };
   int compared = 0;
-  // The last rounds search every set of order 3 or 4.
-  constexpr int kRounds = 60, kExhaustiveRounds = 24;
-  for (int round = 0; round < kRounds + kExhaustiveRounds; ++round) {
+  // Then rounds that search every set of order 3 or 4, and focused searches (a sets
+  // file, distances) of every order, greedy and exhaustive.
+  constexpr int kRounds = 60, kExhaustiveRounds = 24, kFocusedRounds = 24;
+  for (int round = 0; round < kRounds + kExhaustiveRounds + kFocusedRounds; ++round) {
     study_shape shape;
     if (round >= kRounds) shape = {.order = 3 + round % 2, .long_result = round % 3 == 0, .exhaustive = true};
+    if (round >= kRounds + kExhaustiveRounds)
+      shape = {.order = 1 + round % 4, .long_result = round % 3 == 0, .exhaustive = round % 5 < 2,
+               .focused = true, .positions = round % 2 == 0};
     const random_study s = make_random_study(rng, shape);
     study_dir dir;
     s.write(dir);
@@ -43,7 +47,7 @@ TEST(FastPath, GivesTheBytesOfTheStraightforwardSearch) {
       ++compared;
     }
   }
-  EXPECT_EQ(compared, (kRounds + kExhaustiveRounds) * 7);
+  EXPECT_EQ(compared, (kRounds + kExhaustiveRounds + kFocusedRounds) * 7);
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+#include "search/set_rules.h"
+
+#include <algorithm>
+
+namespace velk {
+
+namespace {
+
+bool too_close(const set_rules& r, const int64_t* snps, int k) {
+  if (r.min_distance <= 0) return false;
+  for (int a = 0; a < k; ++a)
+    for (int b = a + 1; b < k; ++b) {
+      const size_t x = static_cast<size_t>(snps[a]), y = static_cast<size_t>(snps[b]);
+      if (r.chromosome[x] < 0 || r.chromosome[x] != r.chromosome[y]) continue;
+      const long long apart = r.position[x] > r.position[y] ? r.position[x] - r.position[y]
+                                                             : r.position[y] - r.position[x];
+      if (apart < r.min_distance) return true;
+    }
+  return false;
+}
+
+bool all_listed(const set_rules& r, const int64_t* snps, int k) {
+  for (int a = 0; a < k; ++a)
+    if (!r.listed[static_cast<size_t>(snps[a])]) return false;
+  return true;
+}
+
+// Whether one set of the file holds every SNP of the set: the SNPs' lists of sets meet.
+bool one_set_holds_all(const set_rules& r, const int64_t* snps, int k) {
+  std::vector<int> common = r.sets_of[static_cast<size_t>(snps[0])];
+  for (int a = 1; a < k && !common.empty(); ++a) {
+    const std::vector<int>& next = r.sets_of[static_cast<size_t>(snps[a])];
+    std::vector<int> both;
+    std::set_intersection(common.begin(), common.end(), next.begin(), next.end(), std::back_inserter(both));
+    common.swap(both);
+  }
+  return !common.empty();
+}
+
+double choose(long n, int k) {
+  if (n < k) return 0;
+  double sets = 1;
+  for (int i = 0; i < k; ++i) sets = sets * static_cast<double>(n - i) / (i + 1);
+  return sets;
+}
+
+}  // namespace
+
+bool set_allowed(const set_rules& r, const int64_t* snps, int k) {
+  if (too_close(r, snps, k)) return false;
+  if (k < r.order) return r.rule != 2 || all_listed(r, snps, k);
+  // A single SNP is held by its own set: under either rule order 1 takes the listed SNPs.
+  if (r.rule == 1 || (r.rule == 2 && k == 1)) {
+    for (int a = 0; a < k; ++a)
+      if (r.listed[static_cast<size_t>(snps[a])]) return true;
+    return false;
+  }
+  if (r.rule == 2) return all_listed(r, snps, k) && !one_set_holds_all(r, snps, k);
+  return true;
+}
+
+double allowed_set_count(const set_rules& r, int snp_ct) {
+  const int k = r.order;
+  const long listed = std::count(r.listed.begin(), r.listed.end(), 1);
+  if (!rules_active(r)) return choose(snp_ct, k);
+  if (r.min_distance <= 0 && (r.rule == 1 || k == 1)) return choose(snp_ct, k) - choose(snp_ct - listed, k);
+  // By enumeration, in lexicographic order from each first SNP, a prefix that cannot be
+  // completed skipping all its sets. Under rule 2 only the listed SNPs can take part.
+  std::vector<int64_t> pool;
+  for (int s = 0; s < snp_ct; ++s)
+    if (r.rule != 2 || r.listed[static_cast<size_t>(s)]) pool.push_back(s);
+  const long n = static_cast<long>(pool.size());
+  long long total = 0;
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : total)
+  for (long first = 0; first < n; ++first) {
+    int64_t set[4] = {pool[static_cast<size_t>(first)]};
+    long at[4] = {first};
+    int depth = 1;
+    long long found = 0;
+    // Depth-first over the next SNPs; `at[d]` is the pool index at depth d.
+    if (k == 1) {
+      found += set_allowed(r, set, 1);
+    } else {
+      at[1] = first;
+      while (depth > 0) {
+        if (++at[depth] >= n) {
+          --depth;
+          continue;
+        }
+        set[depth] = pool[static_cast<size_t>(at[depth])];
+        if (depth + 1 == k) {
+          found += set_allowed(r, set, k);
+          continue;
+        }
+        // A prefix with two SNPs too close has no allowed superset.
+        if (r.min_distance > 0 && !set_allowed(r, set, depth + 1)) continue;
+        at[depth + 1] = at[depth];
+        ++depth;
+      }
+    }
+    total += found;
+  }
+  return static_cast<double>(total);
+}
+
+}  // namespace velk

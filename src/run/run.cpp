@@ -433,6 +433,7 @@ int run(int argc, char** argv, const run_options& options) {
     }
     if (status shared = share_run_inputs(t, loaded, model, cells, budget); !shared.ok()) return report_failure(shared);
     share_set_rules(t, rules, allowed_sets);
+    if (rules_active(rules)) index_set_rules(rules);
     const std::vector<double> single = single_snp_statistics(loaded.store, cells);
     search_input in{&loaded, &loaded.store, single.data(), &cells, model.bounds, &budget};
     if (rules_active(rules)) {

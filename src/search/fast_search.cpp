@@ -210,14 +210,23 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
           job.row_ct = 3;
           job.row_total = row_totals.data() + static_cast<size_t>(i - r0) * 3 * kClasses;
           for (int k = 0; k < kClasses; ++k) job.rows_complete[k] = rows_take_rule(complete, job.row_total, k);
-          // Lanes at or below i hold no pair with i.
-          const auto excluded = [i, snp_ct](long b) {
+          // Lanes at or below i hold no pair with i; a focused search's rules exclude more.
+          const set_rules* rules = in.rules;
+          const auto excluded = [i, snp_ct, rules](long b) {
             const long below = i + 1 - b * kLanes;
             const unsigned low = below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u;
-            return low | lanes_beyond_snps(b, snp_ct);
+            return low | lanes_beyond_snps(b, snp_ct) | (rules != nullptr ? excluded_pair_lanes(*rules, i, b) : 0u);
           };
-          screen_row(job, in, complete, first, t1, std::max(screen, in.single[i]), excluded, engine,
-                     kept[i - i0]);
+          const double level = std::max(screen, in.single[i]);
+          if (rules == nullptr || !row_needs_listed_only(*rules, i)) {
+            screen_row(job, in, complete, first, t1, level, excluded, engine, kept[i - i0]);
+            continue;
+          }
+          // An unlisted row meets only the blocks that hold listed SNPs: a candidate
+          // SNP against the genome then costs what its own pairs cost.
+          const std::vector<long>& listed = rules->listed_blocks;
+          for (auto b = std::lower_bound(listed.begin(), listed.end(), first); b != listed.end() && *b < t1; ++b)
+            screen_row(job, in, complete, *b, *b + 1, level, excluded, engine, kept[i - i0]);
         }
       }
     }

@@ -46,6 +46,38 @@ double choose(long n, int k) {
 
 }  // namespace
 
+void index_set_rules(set_rules& r) {
+  const long snps = static_cast<long>(r.listed.size());
+  r.listed_lanes.assign(static_cast<size_t>((snps + kLanes - 1) / kLanes), 0);
+  r.listed_blocks.clear();
+  for (long s = 0; s < snps; ++s)
+    if (r.listed[static_cast<size_t>(s)]) r.listed_lanes[static_cast<size_t>(s / kLanes)] |= 1u << (s % kLanes);
+  for (size_t b = 0; b < r.listed_lanes.size(); ++b)
+    if (r.listed_lanes[b] != 0) r.listed_blocks.push_back(static_cast<long>(b));
+}
+
+bool row_needs_listed_only(const set_rules& r, long i) {
+  return !r.listed[static_cast<size_t>(i)] && (r.rule == 2 || (r.rule == 1 && r.order == 2));
+}
+
+unsigned excluded_pair_lanes(const set_rules& r, long i, long b) {
+  unsigned excluded = 0;
+  const unsigned listed = r.listed_lanes[static_cast<size_t>(b)];
+  if (r.rule == 2) excluded = r.listed[static_cast<size_t>(i)] ? ~listed : ~0u;
+  else if (row_needs_listed_only(r, i)) excluded = ~listed;
+  if (r.min_distance > 0) {
+    const size_t x = static_cast<size_t>(i);
+    const long snps = static_cast<long>(r.listed.size());
+    for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane) {
+      const size_t y = static_cast<size_t>(b * kLanes + lane);
+      if (r.chromosome[x] < 0 || r.chromosome[x] != r.chromosome[y]) continue;
+      const long long apart = r.position[x] > r.position[y] ? r.position[x] - r.position[y] : r.position[y] - r.position[x];
+      if (apart < r.min_distance) excluded |= 1u << lane;
+    }
+  }
+  return excluded & ((1u << kLanes) - 1u);
+}
+
 bool set_allowed(const set_rules& r, const int64_t* snps, int k) {
   if (too_close(r, snps, k)) return false;
   if (k < r.order) return r.rule != 2 || all_listed(r, snps, k);

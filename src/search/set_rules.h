@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "data/genotype_store.h"  // kLanes
+
 namespace velk {
 
 struct set_rules {
@@ -18,7 +20,25 @@ struct set_rules {
   std::vector<std::vector<int>> sets_of; // per SNP: the file's sets that hold it, ascending
   std::vector<int> chromosome;           // per SNP: its chromosome code's number, -1 for none
   std::vector<long long> position;       // per SNP: its base-pair position
+  // For the fast searches (index_set_rules): per block of the store, its lanes of listed
+  // SNPs; and the blocks with any, ascending.
+  std::vector<uint8_t> listed_lanes;
+  std::vector<long> listed_blocks;
 };
+
+// Fills the block indexes of the fast searches from `listed`.
+void index_set_rules(set_rules& rules);
+
+// Whether a pair search need not look at the pairs of row SNP `i` with unlisted SNPs:
+// under rule 2 at any order, or rule 1 when pairs are the reported order, an unlisted
+// row pairs only with listed SNPs.
+bool row_needs_listed_only(const set_rules& rules, long i);
+
+// The lanes of block `b` (SNPs b kLanes ...) whose pair with row SNP `i` the rules
+// exclude for certain: an unlisted partner where the rules need a listed one, a partner
+// too close. Cheap tests only; whatever they let through is still checked in full
+// before it is offered.
+unsigned excluded_pair_lanes(const set_rules& rules, long i, long b);
 
 inline bool rules_active(const set_rules& rules) { return rules.rule != 0 || rules.min_distance > 0; }
 

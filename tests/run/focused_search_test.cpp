@@ -3,6 +3,7 @@
 // as it was.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,46 @@ TEST(FocusedSearch, RulesAreCountedOrRefusedBeforeTheSearch) {
       EXPECT_EQ(dir.read("VELKResult.txt"), kEarlier);
     }
   }
+}
+
+// The point of a focused search: a pair across two genes whose joint genotypes shift
+// the case odds, without an effect of either SNP alone (one heterozygote, not both),
+// found first when gene is searched against gene, at a raw p-value that the corrected
+// bound of every pair of the study would not let through.
+TEST(FocusedSearch, APlantedPairAcrossTwoGenesIsFoundFirst) {
+  std::mt19937 rng(1);
+  const int individuals = 400, snps = 300, a = 10, b = 200;
+  std::string text;
+  for (int d = 0; d < individuals; ++d) {
+    std::vector<int> g(snps);
+    for (int& x : g) x = static_cast<int>(rng() % 4 == 0 ? 0 : rng() % 3 == 0 ? 2 : 1);
+    const bool risk = (g[a] == 1) != (g[b] == 1);
+    const bool is_case = std::uniform_real_distribution<double>(0, 1)(rng) < (risk ? 0.62 : 0.38);
+    text += is_case ? "1" : "0";
+    for (int x : g) text += " " + std::to_string(x);
+    text += "\n";
+  }
+  // GENE1 holds SNP a (column a + 1) among its neighbours, GENE2 SNP b.
+  std::string genes = "GENE1\n";
+  for (int k = a - 1; k <= a + 3; ++k) genes += "g.txt:" + std::to_string(k) + "\n";
+  genes += "END\nGENE2\n";
+  for (int k = b - 1; k <= b + 3; ++k) genes += "g.txt:" + std::to_string(k) + "\n";
+  genes += "END\n";
+  const auto first_row = [&](int rule) {
+    study_dir dir;
+    set_up_study(dir.path(), "g.txt\n", {{"g.txt", text}, {"VELKsets.txt", genes}},
+                 "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.05\n[SETSRULE]\t" + std::to_string(rule) + "\n");
+    EXPECT_EQ(dir.run({"3"}).status, 0);
+    const std::string result = dir.read("VELKResult.txt");
+    const size_t start = result.find('\n') + 1;
+    return result.substr(start, result.find('\n', start) - start);
+  };
+  const std::string focused = first_row(2);
+  ASSERT_EQ(focused.rfind("10 200 ", 0), 0u) << focused;
+  const double raw = std::stod(focused.substr(focused.rfind(' ', focused.rfind(' ') - 1) + 1));
+  EXPECT_LT(raw, 0.05 / 25);               // through the bound of the 25 pairs allowed
+  EXPECT_GT(raw, 0.05 / (300.0 * 299 / 2));  // not through that of every pair
+  EXPECT_NE(first_row(0).rfind("10 200 ", 0), 0u);
 }
 
 }  // namespace

@@ -268,20 +268,36 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
     const int64_t* parent = walk.band_parents.data() + u * parent_order;
     std::vector<survivor>& out = kept[u];
     out.clear();
+    // A focused search skips a parent from which no allowed set grows, and meets only
+    // the blocks of SNPs that may complete one.
+    const set_rules* rules = in.rules;
+    if (rules != nullptr && !set_allowed(*rules, parent, parent_order)) continue;
     exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
     take_parent(me, in, kernel, parent, parent_order);
     const double level = std::max(screen, parent_floor(in, parent, parent_order));
     const long last = parent[parent_order - 1];
-    block_result result;
-    for (long b = (last + 1) / kLanes; b < blocks; ++b) {
+    const long first_block = (last + 1) / kLanes;
+    const auto screen_block = [&](long b) {
       // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
       const long below = last + 1 - b * kLanes;
       exhaustive_job job = parent_block_job(me, walk.base, in, b);
       job.block.level = level;
       job.block.excluded =
           (below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u) | lanes_beyond_snps(b, snp_ct);
+      if (rules != nullptr) {
+        job.block.excluded |= excluded_lanes(*rules, parent, parent_order, b);
+        if (job.block.excluded == kAllLanes) return;
+      }
+      block_result result;
       kernel.block(job, result);
       append_survivors(result, b, out);
+    };
+    if (rules != nullptr && grows_only_with_listed(*rules, parent, parent_order)) {
+      const std::vector<long>& listed = rules->listed_blocks;
+      for (auto b = std::lower_bound(listed.begin(), listed.end(), first_block); b != listed.end(); ++b)
+        screen_block(*b);
+    } else {
+      for (long b = first_block; b < blocks; ++b) screen_block(b);
     }
   }
 }

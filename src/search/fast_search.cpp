@@ -212,17 +212,19 @@ void fast_pair_search(top_k_list& into, bool final_mode, const search_input& in,
           for (int k = 0; k < kClasses; ++k) job.rows_complete[k] = rows_take_rule(complete, job.row_total, k);
           // Lanes at or below i hold no pair with i; a focused search's rules exclude more.
           const set_rules* rules = in.rules;
-          const auto excluded = [i, snp_ct, rules](long b) {
+          const int64_t row_snp = i;
+          if (rules != nullptr && !set_allowed(*rules, &row_snp, 1)) continue;  // no allowed pair holds it
+          const auto excluded = [i, snp_ct, rules, &row_snp](long b) {
             const long below = i + 1 - b * kLanes;
             const unsigned low = below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u;
-            return low | lanes_beyond_snps(b, snp_ct) | (rules != nullptr ? excluded_pair_lanes(*rules, i, b) : 0u);
+            return low | lanes_beyond_snps(b, snp_ct) | (rules != nullptr ? excluded_lanes(*rules, &row_snp, 1, b) : 0u);
           };
           const double level = std::max(screen, in.single[i]);
-          if (rules == nullptr || !row_needs_listed_only(*rules, i)) {
+          if (rules == nullptr || !grows_only_with_listed(*rules, &row_snp, 1)) {
             screen_row(job, in, complete, first, t1, level, excluded, engine, kept[i - i0]);
             continue;
           }
-          // An unlisted row meets only the blocks that hold listed SNPs: a candidate
+          // A row that pairs only with listed SNPs meets only their blocks: a candidate
           // SNP against the genome then costs what its own pairs cost.
           const std::vector<long>& listed = rules->listed_blocks;
           for (auto b = std::lower_bound(listed.begin(), listed.end(), first); b != listed.end() && *b < t1; ++b)

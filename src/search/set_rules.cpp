@@ -56,23 +56,28 @@ void index_set_rules(set_rules& r) {
     if (r.listed_lanes[b] != 0) r.listed_blocks.push_back(static_cast<long>(b));
 }
 
-bool row_needs_listed_only(const set_rules& r, long i) {
-  return !r.listed[static_cast<size_t>(i)] && (r.rule == 2 || (r.rule == 1 && r.order == 2));
+bool grows_only_with_listed(const set_rules& r, const int64_t* set, int k) {
+  if (r.rule == 2) return true;
+  if (r.rule != 1 || k + 1 != r.order) return false;
+  for (int a = 0; a < k; ++a)
+    if (r.listed[static_cast<size_t>(set[a])]) return false;
+  return true;
 }
 
-unsigned excluded_pair_lanes(const set_rules& r, long i, long b) {
-  unsigned excluded = 0;
-  const unsigned listed = r.listed_lanes[static_cast<size_t>(b)];
-  if (r.rule == 2) excluded = r.listed[static_cast<size_t>(i)] ? ~listed : ~0u;
-  else if (row_needs_listed_only(r, i)) excluded = ~listed;
+unsigned excluded_lanes(const set_rules& r, const int64_t* set, int k, long b) {
+  unsigned excluded = grows_only_with_listed(r, set, k) ? ~unsigned{r.listed_lanes[static_cast<size_t>(b)]} : 0u;
   if (r.min_distance > 0) {
-    const size_t x = static_cast<size_t>(i);
     const long snps = static_cast<long>(r.listed.size());
-    for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane) {
-      const size_t y = static_cast<size_t>(b * kLanes + lane);
-      if (r.chromosome[x] < 0 || r.chromosome[x] != r.chromosome[y]) continue;
-      const long long apart = r.position[x] > r.position[y] ? r.position[x] - r.position[y] : r.position[y] - r.position[x];
-      if (apart < r.min_distance) excluded |= 1u << lane;
+    for (int a = 0; a < k; ++a) {
+      const size_t x = static_cast<size_t>(set[a]);
+      if (r.chromosome[x] < 0) continue;
+      for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane) {
+        const size_t y = static_cast<size_t>(b * kLanes + lane);
+        if (r.chromosome[x] != r.chromosome[y]) continue;
+        const long long apart =
+            r.position[x] > r.position[y] ? r.position[x] - r.position[y] : r.position[y] - r.position[x];
+        if (apart < r.min_distance) excluded |= 1u << lane;
+      }
     }
   }
   return excluded & ((1u << kLanes) - 1u);

@@ -29,16 +29,16 @@ struct set_rules {
 // Fills the block indexes of the fast searches from `listed`.
 void index_set_rules(set_rules& rules);
 
-// Whether a pair search need not look at the pairs of row SNP `i` with unlisted SNPs:
-// under rule 2 at any order, or rule 1 when pairs are the reported order, an unlisted
-// row pairs only with listed SNPs.
-bool row_needs_listed_only(const set_rules& rules, long i);
+// Whether the `k` SNPs at `set` grow by one SNP only with listed SNPs: under rule 2
+// always, under rule 1 when none of them is listed and the grown set is of the reported
+// order. A search then need meet only the blocks of listed SNPs.
+bool grows_only_with_listed(const set_rules& rules, const int64_t* set, int k);
 
-// The lanes of block `b` (SNPs b kLanes ...) whose pair with row SNP `i` the rules
-// exclude for certain: an unlisted partner where the rules need a listed one, a partner
-// too close. Cheap tests only; whatever they let through is still checked in full
-// before it is offered.
-unsigned excluded_pair_lanes(const set_rules& rules, long i, long b);
+// The lanes of block `b` (SNPs b kLanes ...) that the rules exclude for certain as the
+// SNP added to the `k` SNPs at `set`: an unlisted SNP where a listed one is needed, a
+// SNP too close to one of them. Cheap tests only; whatever they let through is still
+// checked in full before it is offered.
+unsigned excluded_lanes(const set_rules& rules, const int64_t* set, int k, long b);
 
 inline bool rules_active(const set_rules& rules) { return rules.rule != 0 || rules.min_distance > 0; }
 

@@ -283,6 +283,9 @@ report_study shown_study(const report_inputs& in) {
   shown.corrected_p_bound = bounds.corrected;
   shown.raw_p_bound = bounds.raw;
   shown.tail_level = in.params.tail_level;
+  shown.sets_rule = in.params.sets_rule;
+  shown.min_distance = in.params.min_distance;
+  if (in.record) shown.allowed_sets = in.record->allowed_sets;
   shown.result_name = kResultFileName;
   shown.folder = current_folder();
   shown.written = today();

@@ -270,6 +270,14 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
   else
     add(out, "<tr><th>[MAXGWPVL]</th><td class=\"num\">%g</td></tr>", study.raw_p_bound);
   add(out, "<tr><th>[ALPHA_RF]</th><td class=\"num\">%g</td></tr>", study.tail_level);
+  // A focused search's rules, which decide what its corrected p-values count.
+  if (study.sets_rule != 0)
+    add(out, "<tr><th>[SETSRULE]</th><td class=\"num\">%d (%s, VELKsets.txt)</td></tr>", study.sets_rule,
+        study.sets_rule == 1 ? "sets with a listed SNP" : "sets across the listed sets");
+  if (study.min_distance > 0)
+    add(out, "<tr><th>[MINDISTB]</th><td class=\"num\">%lld bp</td></tr>", study.min_distance);
+  if (study.allowed_sets >= 0)
+    add(out, "<tr><th>Sets the rules allow</th><td class=\"num\">%.0f</td></tr>", study.allowed_sets);
   add(out, "<tr><th>Sets in %s</th><td class=\"num\">%zu</td></tr>", esc(study.result_name).c_str(), sets);
   if (study.permutation_ct > 0) {
     add(out, "<tr><th>Permutations B ([PERMUTES])</th><td class=\"num\">%lld</td></tr>", study.permutation_ct);

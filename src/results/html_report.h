@@ -39,6 +39,9 @@ struct report_study {
   double corrected_p_bound = 0.0;  // the bound on the corrected p-value
   double raw_p_bound = 0.0;        // the bound on the raw p-value; negative for none
   double tail_level = 0.0;
+  int sets_rule = 0;            // [SETSRULE]
+  long long min_distance = 0;   // [MINDISTB]
+  double allowed_sets = -1;     // the sets a focused search allowed (from the run's record); -1: unknown or all
   std::string result_name;   // where the sets come from
   // The permutations that gave the family-wise p-values (shown only with them).
   long long permutation_ct = 0;  // B

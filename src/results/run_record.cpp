@@ -66,7 +66,8 @@ std::string run_record_text(const run_record& r) {
         {"cases", r.cases},
         {"controls", r.controls},
         {"snps", r.snps},
-        {"left_out", r.left_out}}},
+        {"left_out", r.left_out},
+        {"allowed_sets", r.allowed_sets < 0 ? json(nullptr) : json(r.allowed_sets)}}},
       {"permutations", {{"count", r.params.permutation_ct}, {"seed", r.params.permutation_seed}, {"strata", r.strata}}},
       {"times",
        {{"start", utc_time(r.start)},
@@ -107,6 +108,8 @@ status parse_run_record(const std::string& text, const char* name, run_record& r
     r.strata = record.at("permutations").at("strata").get<int>();
     r.program = record.at("program").get<std::string>();
     r.version = record.at("version").get<std::string>();
+    const json& allowed = record.at("study").value("allowed_sets", json(nullptr));
+    r.allowed_sets = allowed.is_null() ? -1.0 : allowed.get<double>();
   } catch (const json::exception&) {
     return refused("a field is missing or of another kind");
   }

@@ -36,6 +36,7 @@ struct run_record {
   p_value_bounds bounds;
   std::vector<recorded_file> files;  // present ones only
   long individuals = 0, cases = 0, controls = 0, snps = 0, left_out = 0;
+  double allowed_sets = -1;  // the sets a focused search allows; -1 when every set is searched
   int strata = 0;  // 0 without a strata file
   time_t start = 0, end = 0;
   double load_seconds = 0, search_seconds = 0, permutation_seconds = 0;

@@ -238,12 +238,16 @@ void warn_if_no_set(const search_model& model, const search_input& in) {
        best_raw * sets, raw_bound_text(max_raw).c_str(), best_raw);
 }
 
-std::string numerical_error_hint(const std::string& library_message, const p_value_bounds& bounds, int snp_ct) {
+std::string numerical_error_hint(const std::string& library_message, const p_value_bounds& bounds, int snp_ct,
+                                 double allowed_sets) {
   const double max_corrected = bounds.corrected;
   const double max_raw = bounds.raw;
   // Only the corrected bound of orders 1 and 2 asks the library for an inverse; the
   // other domain errors come from degenerate studies, not from a bound.
   if (library_message.find("InvChiSquareDistribution") == std::string::npos) return "";
+  if (allowed_sets >= 0 && max_raw <= 1)
+    return printf_string("[MAX_PVAL] is %g; a focused search divides it by the %.0f sets its rules allow, so it must "
+                         "lie above 0 and at most %.0f.", max_corrected, allowed_sets, allowed_sets);
   if (snp_ct < 2)
     return printf_string("orders 1 and 2 correct [MAX_PVAL] for the number of pairs of SNPs, and a study of %d SNP "
                          "has none; list at least 2 SNPs.", snp_ct);

@@ -24,6 +24,8 @@ void warn_if_no_set(const search_model& model, const search_input& in);
 // nothing to add):
 // "Numerical error: ..." from the corrected bound of orders 1 and 2: which bound, its
 // value and its valid range. `library_message` is the library's text.
-std::string numerical_error_hint(const std::string& library_message, const p_value_bounds& bounds, int snp_ct);
+// With `allowed_sets` 0 or more, the search is focused and divides by that many sets.
+std::string numerical_error_hint(const std::string& library_message, const p_value_bounds& bounds, int snp_ct,
+                                 double allowed_sets = -1);
 
 }  // namespace velk

@@ -429,6 +429,7 @@ int run(int argc, char** argv, const run_options& options) {
           !built.ok())
         return report_failure(built);
       start_record(account.record, options, loaded, model, strata);
+      if (rules_active(rules)) account.record.allowed_sets = allowed_sets;
       printf("%s", rules_line.c_str());
     }
     if (status shared = share_run_inputs(t, loaded, model, cells, budget); !shared.ok()) return report_failure(shared);
@@ -459,7 +460,8 @@ int run(int argc, char** argv, const run_options& options) {
   } catch (const alglib::ap_error& e) {
     // Degenerate studies or bounds ask the library for a value outside its domain.
     return report_failure(with_hint(failure(status_code::fatal, "Numerical error: %s\n", e.msg.c_str()),
-                                    numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct)));
+                                    numerical_error_hint(e.msg, model.bounds, loaded.shape().snp_ct,
+                                                         rules_active(rules) ? allowed_sets : -1.0)));
   }
   if (leads(t)) remove_checkpoint();
   return 0;

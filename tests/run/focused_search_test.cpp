@@ -38,6 +38,9 @@ TEST(FocusedSearch, RulesAreCountedOrRefusedBeforeTheSearch) {
       {"set-by-set within one set", "[SETSRULE]\t2\n", "G\nrs1000\nrs1001\nEND\n", false, 0,
        "Sets allowed by VELKsets.txt ([SETSRULE] 2): 0 of 45 pairs.\n",
        "Warning: the result holds no set: [SETSRULE] and [MINDISTB] allow no set of 2 SNPs in this study.\n"},
+      {"a corrected bound beyond the sets allowed", "[SETSRULE]\t2\n[MAX_PVAL]\t10\n", genes, false, 255,
+       "Numerical error: Domain error in InvChiSquareDistribution\nHint: [MAX_PVAL] is 10; a focused search divides "
+       "it by the 6 sets its rules allow, so it must lie above 0 and at most 6.\n"},
       {"a rule out of range", "[SETSRULE]\t3\n", genes, false, 255, "The value of [SETSRULE] must be 0, 1 or 2!\n"},
       {"a negative distance", "[MINDISTB]\t-1\n", "", false, 255, "The value of [MINDISTB] must be 0 or more!\n"},
       {"no sets file", "[SETSRULE]\t1\n", "", false, 1,
@@ -98,6 +101,15 @@ TEST(FocusedSearch, APlantedPairAcrossTwoGenesIsFoundFirst) {
     set_up_study(dir.path(), "g.txt\n", {{"g.txt", text}, {"VELKsets.txt", genes}},
                  "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.05\n[SETSRULE]\t" + std::to_string(rule) + "\n");
     EXPECT_EQ(dir.run({"3"}).status, 0);
+    if (rule == 2) {
+      // The record and the report name the rules and the sets they allow.
+      EXPECT_NE(dir.read("VELKrun.json").find("\"allowed_sets\": 25.0"), std::string::npos);
+      EXPECT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
+      const std::string page = dir.read("VELKReport.html");
+      EXPECT_NE(page.find("[SETSRULE]</th><td class=\"num\">2 (sets across the listed sets, VELKsets.txt)"),
+                std::string::npos);
+      EXPECT_NE(page.find("Sets the rules allow</th><td class=\"num\">25<"), std::string::npos);
+    }
     const std::string result = dir.read("VELKResult.txt");
     const size_t start = result.find('\n') + 1;
     return result.substr(start, result.find('\n', start) - start);

@@ -70,7 +70,39 @@ void index_set_rules(set_rules& r) {
     if (r.listed[static_cast<size_t>(s)]) r.listed_lanes[static_cast<size_t>(s / kLanes)] |= 1u << (s % kLanes);
   for (size_t b = 0; b < r.listed_lanes.size(); ++b)
     if (r.listed_lanes[b] != 0) r.listed_blocks.push_back(static_cast<long>(b));
+  if (r.min_distance <= 0) return;
+  const size_t blocks = r.listed_lanes.size();
+  r.block_chromosome.assign(blocks, -1);
+  r.block_first_position.assign(blocks, 0);
+  r.block_last_position.assign(blocks, 0);
+  for (long s = 0; s < snps; ++s) {
+    const size_t b = static_cast<size_t>(s / kLanes);
+    const int c = r.chromosome[static_cast<size_t>(s)];
+    const long long at = r.position[static_cast<size_t>(s)];
+    if (s % kLanes == 0) {
+      r.block_chromosome[b] = c;
+      r.block_first_position[b] = r.block_last_position[b] = at;
+      continue;
+    }
+    if (c != r.block_chromosome[b]) r.block_chromosome[b] = -2;
+    r.block_first_position[b] = std::min(r.block_first_position[b], at);
+    r.block_last_position[b] = std::max(r.block_last_position[b], at);
+  }
 }
+
+namespace {
+
+// Whether SNP x may lie too close to a SNP of block b: the block shares its chromosome
+// (or mixes chromosomes) and its positions reach within the distance of x's.
+bool block_may_be_close(const set_rules& r, size_t x, long b) {
+  const size_t k = static_cast<size_t>(b);
+  const int c = r.block_chromosome[k];
+  if (c == -1 || (c >= 0 && c != r.chromosome[x])) return false;
+  return r.block_first_position[k] < r.position[x] + r.min_distance &&
+         r.block_last_position[k] > r.position[x] - r.min_distance;
+}
+
+}  // namespace
 
 bool grows_only_with_listed(const set_rules& r, const int64_t* set, int k) {
   if (r.rule == 2) return true;
@@ -86,7 +118,7 @@ unsigned excluded_lanes(const set_rules& r, const int64_t* set, int k, long b) {
     const long snps = static_cast<long>(r.listed.size());
     for (int a = 0; a < k; ++a) {
       const size_t x = static_cast<size_t>(set[a]);
-      if (r.chromosome[x] < 0) continue;
+      if (r.chromosome[x] < 0 || !block_may_be_close(r, x, b)) continue;
       for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane) {
         const size_t y = static_cast<size_t>(b * kLanes + lane);
         if (r.chromosome[x] != r.chromosome[y]) continue;

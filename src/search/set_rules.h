@@ -24,6 +24,11 @@ struct set_rules {
   // SNPs; and the blocks with any, ascending.
   std::vector<uint8_t> listed_lanes;
   std::vector<long> listed_blocks;
+  // With a distance: per block, the chromosome of all its SNPs (-2 when they differ, -1
+  // when none has one) and the range of their positions, so that a block far from a
+  // SNP is passed over without a look at its lanes.
+  std::vector<int> block_chromosome;
+  std::vector<long long> block_first_position, block_last_position;
 };
 
 // Fills the block indexes of the fast searches from `listed`.

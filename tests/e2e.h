@@ -78,6 +78,18 @@ inline bool on_path(const char* program) {
   return false;
 }
 
+// Standard error without its "Hint: " lines, for comparing the messages and warnings.
+inline std::string without_hints(const std::string& err) {
+  std::string kept;
+  for (size_t at = 0; at < err.size();) {
+    size_t end = err.find('\n', at);
+    end = end == std::string::npos ? err.size() : end + 1;
+    if (err.compare(at, 6, "Hint: ") != 0) kept.append(err, at, end - at);
+    at = end;
+  }
+  return kept;
+}
+
 // A fresh folder under the system's temporary directory, removed at the end.
 class study_dir {
  public:

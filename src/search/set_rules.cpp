@@ -6,16 +6,18 @@ namespace velk {
 
 namespace {
 
+// Whether SNPs x and y lie on one chromosome less than the least distance apart.
+bool pair_too_close(const set_rules& r, size_t x, size_t y) {
+  if (r.chromosome[x] < 0 || r.chromosome[x] != r.chromosome[y]) return false;
+  const long long apart = r.position[x] > r.position[y] ? r.position[x] - r.position[y] : r.position[y] - r.position[x];
+  return apart < r.min_distance;
+}
+
 bool too_close(const set_rules& r, const int64_t* snps, int k) {
   if (r.min_distance <= 0) return false;
   for (int a = 0; a < k; ++a)
-    for (int b = a + 1; b < k; ++b) {
-      const size_t x = static_cast<size_t>(snps[a]), y = static_cast<size_t>(snps[b]);
-      if (r.chromosome[x] < 0 || r.chromosome[x] != r.chromosome[y]) continue;
-      const long long apart = r.position[x] > r.position[y] ? r.position[x] - r.position[y]
-                                                             : r.position[y] - r.position[x];
-      if (apart < r.min_distance) return true;
-    }
+    for (int b = a + 1; b < k; ++b)
+      if (pair_too_close(r, static_cast<size_t>(snps[a]), static_cast<size_t>(snps[b]))) return true;
   return false;
 }
 
@@ -119,13 +121,8 @@ unsigned excluded_lanes(const set_rules& r, const int64_t* set, int k, long b) {
     for (int a = 0; a < k; ++a) {
       const size_t x = static_cast<size_t>(set[a]);
       if (r.chromosome[x] < 0 || !block_may_be_close(r, x, b)) continue;
-      for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane) {
-        const size_t y = static_cast<size_t>(b * kLanes + lane);
-        if (r.chromosome[x] != r.chromosome[y]) continue;
-        const long long apart =
-            r.position[x] > r.position[y] ? r.position[x] - r.position[y] : r.position[y] - r.position[x];
-        if (apart < r.min_distance) excluded |= 1u << lane;
-      }
+      for (int lane = 0; lane < kLanes && b * kLanes + lane < snps; ++lane)
+        if (pair_too_close(r, x, static_cast<size_t>(b * kLanes + lane))) excluded |= 1u << lane;
     }
   }
   return excluded & ((1u << kLanes) - 1u);

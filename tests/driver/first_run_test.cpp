@@ -23,17 +23,6 @@ const char* const kEarlier = "an earlier result\n";
 const char* const kGeno = "1 2 0 1\n1 2 1 0\n1 2 0 2\n1 1 2 1\n0 0 1 1\n0 0 2 0\n0 0 1 2\n0 1 0 1\n";
 const char* const kGood = "[DISEASEN]\t1\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.5\n";
 
-// Standard error without its "Hint: " lines.
-std::string without_hints(const std::string& err) {
-  std::string kept;
-  for (size_t at = 0; at < err.size();) {
-    const size_t end = err.find('\n', at) == std::string::npos ? err.size() : err.find('\n', at) + 1;
-    if (err.compare(at, 6, "Hint: ") != 0) kept.append(err, at, end - at);
-    at = end;
-  }
-  return kept;
-}
-
 // Each parameter file with its warnings; VELK_STRICT=1 turns them into a refusal
 // (status 1) before the study is read, and nothing changes. Without it the run goes on.
 TEST(FirstRun, ParameterWarningsAndStrictRuns) {

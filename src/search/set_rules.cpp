@@ -46,20 +46,62 @@ double choose(long n, int k) {
   return sets;
 }
 
-// The pairs of the SNPs `in` (all SNPs when null, else those with in[s] set) that lie
-// on one chromosome less than the least distance apart: per chromosome, positions
-// sorted, two pointers.
-double close_pairs(const set_rules& r, const std::vector<uint8_t>* in) {
+// The sets of k SNPs among those with in[s] set (all SNPs when `in` is null) that hold no
+// two SNPs too close, exactly. On one chromosome, with positions sorted, a set is apart
+// when each SNP lies the distance beyond the one before it; ways[m] of the sets of m
+// ending at a SNP sum the ways of m - 1 of the SNPs far enough below it, which a
+// pointer walks up to. Chromosomes (and SNPs without one, which are near nothing) then
+// combine as a product of polynomials in the set size. Integers of 128 bits hold
+// C(p, 4) for any p a study can have.
+using set_count = unsigned __int128;
+
+set_count apart_sets(const set_rules& r, const std::vector<uint8_t>* in, int k) {
   std::vector<std::pair<int, long long>> places;
-  for (size_t s = 0; s < r.chromosome.size(); ++s)
-    if (r.chromosome[s] >= 0 && (in == nullptr || (*in)[s])) places.emplace_back(r.chromosome[s], r.position[s]);
-  std::sort(places.begin(), places.end());
-  double close = 0;
-  for (size_t j = 0, i = 0; j < places.size(); ++j) {
-    while (places[i].first != places[j].first || places[j].second - places[i].second >= r.min_distance) ++i;
-    close += static_cast<double>(j - i);
+  long free_snps = 0;
+  for (size_t s = 0; s < r.chromosome.size(); ++s) {
+    if (in != nullptr && !(*in)[s]) continue;
+    if (r.chromosome[s] < 0)
+      ++free_snps;
+    else
+      places.emplace_back(r.chromosome[s], r.position[s]);
   }
-  return close;
+  std::sort(places.begin(), places.end());
+  const size_t width = static_cast<size_t>(k) + 1;
+  std::vector<set_count> total(width, 0), sizes(width);
+  total[0] = 1;
+  const auto times = [&total, width](const std::vector<set_count>& by_size) {
+    std::vector<set_count> product(width, 0);
+    for (size_t a = 0; a < width; ++a)
+      for (size_t b = 0; a + b < width; ++b) product[a + b] += total[a] * by_size[b];
+    total.swap(product);
+  };
+  std::fill(sizes.begin(), sizes.end(), 0);
+  sizes[0] = sizes[1] = 1;
+  for (long f = 0; f < free_snps; ++f) times(sizes);
+  // below[(i - first) * width + m]: the sets of m SNPs of the chromosome before its i-th.
+  std::vector<set_count> below;
+  for (size_t first = 0; first < places.size();) {
+    size_t end = first;
+    while (end < places.size() && places[end].first == places[first].first) ++end;
+    std::fill(sizes.begin(), sizes.end(), 0);
+    below.assign((end - first + 1) * width, 0);
+    size_t far = first;  // the SNPs before `far` lie the distance below the current one
+    for (size_t j = first; j < end; ++j) {
+      while (far < j && places[j].second - places[far].second >= r.min_distance) ++far;
+      const set_count* reach = below.data() + (far - first) * width;
+      const set_count* before = below.data() + (j - first) * width;
+      set_count* upto = below.data() + (j - first + 1) * width;
+      for (size_t m = 1; m < width; ++m) {
+        const set_count ending_here = m == 1 ? 1 : reach[m - 1];
+        upto[m] = before[m] + ending_here;
+        sizes[m] += ending_here;
+      }
+    }
+    sizes[0] = 1;
+    times(sizes);
+    first = end;
+  }
+  return total[static_cast<size_t>(k)];
 }
 
 }  // namespace
@@ -128,6 +170,15 @@ unsigned excluded_lanes(const set_rules& r, const int64_t* set, int k, long b) {
   return excluded & ((1u << kLanes) - 1u);
 }
 
+unsigned too_close_lanes(const set_rules& r, const int64_t* set, int k, const int64_t* lane_snps, int lane_ct) {
+  unsigned excluded = 0;
+  if (r.min_distance <= 0) return excluded;
+  for (int a = 0; a < k; ++a)
+    for (int lane = 0; lane < lane_ct; ++lane)
+      if (pair_too_close(r, static_cast<size_t>(set[a]), static_cast<size_t>(lane_snps[lane]))) excluded |= 1u << lane;
+  return excluded;
+}
+
 bool set_allowed(const set_rules& r, const int64_t* snps, int k) {
   if (too_close(r, snps, k)) return false;
   if (k < r.order) return r.rule != 2 || all_listed(r, snps, k);
@@ -146,20 +197,20 @@ double allowed_set_count(const set_rules& r, int snp_ct) {
   const long listed = std::count(r.listed.begin(), r.listed.end(), 1);
   if (!rules_active(r)) return choose(snp_ct, k);
   if (r.min_distance <= 0 && (r.rule == 1 || k == 1)) return choose(snp_ct, k) - choose(snp_ct - listed, k);
-  // Pairs apart, less those of unlisted SNPs alone under rule 1: no enumeration of the
-  // genome's pairs.
-  if (k == 2 && r.rule != 2) {
-    const double apart = choose(snp_ct, 2) - close_pairs(r, nullptr);
-    if (r.rule == 0) return apart;
+  // Sets apart, less those of unlisted SNPs alone under rule 1: no enumeration of the
+  // genome's sets.
+  if (r.rule != 2) {
+    const set_count apart = apart_sets(r, nullptr, k);
+    if (r.rule == 0) return static_cast<double>(apart);
     std::vector<uint8_t> unlisted(r.listed.size());
     for (size_t s = 0; s < unlisted.size(); ++s) unlisted[s] = !r.listed[s];
-    return apart - (choose(snp_ct - listed, 2) - close_pairs(r, &unlisted));
+    return static_cast<double>(apart - apart_sets(r, &unlisted, k));
   }
-  // By enumeration, in lexicographic order from each first SNP, a prefix that cannot be
-  // completed skipping all its sets. Under rule 2 only the listed SNPs can take part.
+  // Under rule 2, by enumeration of the listed SNPs, in lexicographic order from each
+  // first SNP, a prefix that cannot be completed skipping all its sets.
   std::vector<int64_t> pool;
   for (int s = 0; s < snp_ct; ++s)
-    if (r.rule != 2 || r.listed[static_cast<size_t>(s)]) pool.push_back(s);
+    if (r.listed[static_cast<size_t>(s)]) pool.push_back(s);
   const long n = static_cast<long>(pool.size());
   long long total = 0;
 #pragma omp parallel for schedule(dynamic, 1) reduction(+ : total)

@@ -75,7 +75,7 @@ TEST(SetRules, CountsEveryAllowedSet) {
       for (int k = 0; k < set_ct; ++k)
         if (rng() % 3 == 0) r.sets_of[s].push_back(k);
       r.listed[s] = !r.sets_of[s].empty();
-      r.chromosome.push_back(static_cast<int>(rng() % 2));
+      r.chromosome.push_back(static_cast<int>(rng() % 3) - 1);  // -1: no position
       r.position.push_back(static_cast<long long>(rng() % 100));
     }
     // Every set of the order, each checked.

@@ -28,13 +28,14 @@ struct random_study {
 };
 
 // What a caller may fix instead of drawing it: the order (0: drawn), the number of
-// individuals (0: drawn), whether the last file is a PLINK fileset, and a long result
+// individuals and of SNPs (0: drawn), whether the last file is a PLINK fileset, and a long result
 // (TOP_K 500 and a raw bound of 1, so that every set that reaches a list is reported,
 // down to the weakest: where a lost candidate shows), and whether orders 3 and 4 search
 // every set ([EXHAUSTV] 1).
 struct study_shape {
   int order = 0;
   int individuals = 0;
+  int snps = 0;
   bool fileset = false;
   bool long_result = false;
   bool exhaustive = false;
@@ -65,7 +66,7 @@ inline random_study make_random_study(std::mt19937_64& rng, const study_shape& s
   auto chance = [&](double q) { return std::uniform_real_distribution<double>(0, 1)(rng) < q; };
   int individuals = chance(0.1) ? uniform(1021, 1200) : uniform(4, 260);
   if (shape.individuals > 0) individuals = shape.individuals;
-  const int snps = uniform(2, 30);
+  const int snps = shape.snps > 0 ? shape.snps : uniform(2, 30);
   const double missing = chance(0.3) ? 0.0 : std::uniform_real_distribution<double>(0, 0.3)(rng);
   // Where genotypes go missing: everywhere; in some SNPs only, whole runs of 8 (a block
   // of the store) complete or not; or among the controls or the cases only. Complete

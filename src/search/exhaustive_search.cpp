@@ -147,6 +147,56 @@ void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* par
   }
 }
 
+// Under [SETSRULE] 2 every SNP of a set is listed: the listed SNPs, gathered side by
+// side into blocks of their own. A parent meets these full blocks, not every block of
+// the store that holds a listed SNP, most of whose lanes hold no allowed set: 200 SNPs
+// of a pathway spread over the genome fill 25 blocks here and touch 200 there.
+struct gathered_listed {
+  genotype_store store;        // their slots, in SNP order; no words when not gathered
+  std::vector<int64_t> snp;    // per SNP of the store, its index in the study
+  std::vector<double> single;  // per lane of whole blocks, the SNP's own statistic
+};
+
+// Gathers the listed SNPs of the store being searched (a permutation's classes are its
+// own); leaves `out` without words when the rules list none or the memory is short, and
+// the store's own blocks then serve.
+void gather_listed(const search_input& in, gathered_listed& out) {
+  const set_rules* rules = in.rules;
+  if (rules == nullptr || rules->rule != 2) return;
+  for (long s = 0; s < in.snp_ct(); ++s)
+    if (rules->listed[static_cast<size_t>(s)]) out.snp.push_back(s);
+  if (out.snp.empty()) return;
+  store_shape shape = in.shape();
+  shape.snp_ct = static_cast<int>(out.snp.size());
+  if (!new_store(shape, *in.budget, out.store).ok()) return;
+  std::vector<uint64_t> slots(3 * shape.slot_words());
+  out.single.assign(static_cast<size_t>(shape.block_ct()) * kLanes, 0);
+  for (size_t i = 0; i < out.snp.size(); ++i) {
+    copy_snp_out(*in.store, out.snp[i], slots.data());
+    copy_snp_in(out.store, static_cast<long>(i), slots.data());
+    out.single[i] = in.single[out.snp[i]];
+  }
+}
+
+// The worker's prefix (take_prefix's) counted against the gathered blocks from `first`
+// on, unless it holds them already.
+void take_listed_prefix(exhaustive_worker& me, const exhaustive_kernel& kernel,
+                        const gathered_listed& listed, const int64_t* parent, int parent_order, long first) {
+  const int prefix_width = parent_order - 1;
+  if (std::equal(parent, parent + prefix_width, me.listed_prefix) && me.listed_block <= first) return;
+  const store_shape& shape = listed.store.shape;
+  const int q_ct = cell_total(prefix_width);
+  const uint64_t* rows[kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q) rows[q] = me.prefix_rows.data() + static_cast<size_t>(q) * shape.slot_words();
+  const size_t per_block = static_cast<size_t>(kClasses) * q_ct * 3 * kLanes;
+  me.listed_counts.resize(static_cast<size_t>(shape.block_ct() - first) * per_block);
+  for (long b = first; b < shape.block_ct(); ++b)
+    kernel.count(rows, q_ct, store_block(listed.store, b), shape.case_word_ct, shape.ctrl_word_ct,
+                 me.listed_counts.data() + static_cast<size_t>(b - first) * per_block);
+  std::copy(parent, parent + prefix_width, me.listed_prefix);
+  me.listed_block = first;
+}
+
 }  // namespace
 
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
@@ -250,9 +300,116 @@ long first_of_part(const exhaustive_walk& walk, long units, int r, int parts) {
                            walk.sets_upto.begin());
 }
 
+// The survivors of the worker's parent against the gathered listed SNPs above `last`,
+// from the first of them, `first`, on: into `out` as the store's blocks give them.
+void screen_listed(exhaustive_worker& me, const exhaustive_walk& walk, const gathered_listed& listed,
+                   const int64_t* parent, double level, long first, std::vector<survivor>& out) {
+  const search_input& in = walk.in;
+  const set_rules& rules = *in.rules;
+  const long listed_ct = listed.store.shape.snp_ct;
+  take_listed_prefix(me, walk.engine.exhaustive, listed, parent, walk.parent_order, first / kLanes);
+  const size_t per_block = static_cast<size_t>(kClasses) * me.prefix_row_ct * 3 * kLanes;
+  for (long b = first / kLanes; b < listed.store.shape.block_ct(); ++b) {
+    const long below = first - b * kLanes;  // lanes of SNPs at or below the parent's last
+    exhaustive_job job = parent_block_job(me, walk.base, in, me.prefix_block);
+    job.block.block = store_block(listed.store, b);
+    job.block.snp_floor = listed.single.data() + b * kLanes;
+    job.prefix_counts = me.listed_counts.data() + static_cast<size_t>(b - me.listed_block) * per_block;
+    job.block.level = level;
+    const int lane_ct = static_cast<int>(std::min<long>(kLanes, listed_ct - b * kLanes));
+    job.block.excluded = (below <= 0 ? 0u : (1u << below) - 1u) | lanes_beyond_snps(b, listed_ct) |
+                         too_close_lanes(rules, parent, walk.parent_order, listed.snp.data() + b * kLanes, lane_ct);
+    if (job.block.excluded == kAllLanes) continue;
+    block_result result;
+    walk.engine.exhaustive.block(job, result);
+    const size_t from = out.size();
+    append_survivors(result, b, out);
+    for (size_t i = from; i < out.size(); ++i) out[i].snp = listed.snp[static_cast<size_t>(out[i].snp)];
+  }
+}
+
+// Under [SETSRULE] 1 a parent without a listed SNP grows only with the few listed SNPs
+// above it. Screened one by one, each such parent would form its rows for a handful of
+// sets. Instead the parents that share a prefix are screened together, roles swapped:
+// each listed SNP x stands as the parent's last SNP, and the parents' last SNPs fill the
+// store's blocks as its lanes. A set's cells are the same counts in another order, and
+// its major-cell table and statistic sums of them, so the survivors are the same; each
+// goes to its own parent's list, in increasing x.
+bool screened_swapped(const set_rules* rules, const int64_t* parent, int parent_order) {
+  return rules != nullptr && rules->rule == 1 && grows_only_with_listed(*rules, parent, parent_order);
+}
+
+// The parents [u, u + last - first] of a band: one prefix, last SNPs first ... last.
+struct parent_run {
+  long u;
+  int64_t first, last;
+};
+
+// The runs of this rank's parents [u0, u1) that screened_swapped takes.
+std::vector<parent_run> swapped_runs(const exhaustive_walk& walk, long u0, long u1) {
+  const int parent_order = walk.parent_order;
+  const int64_t* parents = walk.band_parents.data();
+  std::vector<parent_run> runs;
+  for (long u = u0; u < u1; ++u) {
+    const int64_t* parent = parents + u * parent_order;
+    if (!screened_swapped(walk.in.rules, parent, parent_order)) continue;
+    const int64_t last = parent[parent_order - 1];
+    if (!runs.empty()) {
+      parent_run& run = runs.back();
+      const int64_t* before = parents + (run.u + run.last - run.first) * parent_order;
+      if (run.u + (run.last - run.first) + 1 == u && run.last + 1 == last &&
+          std::equal(parent, parent + parent_order - 1, before)) {
+        run.last = last;
+        continue;
+      }
+    }
+    runs.push_back({u, last, last});
+  }
+  return runs;
+}
+
+// Screens a run of parents with each listed SNP above its first as the last SNP.
+void screen_swapped(exhaustive_worker& me, const exhaustive_walk& walk, const parent_run& run, double screen,
+                    band_survivors& kept) {
+  const search_input& in = walk.in;
+  const set_rules& rules = *in.rules;
+  const int parent_order = walk.parent_order;
+  const int64_t* prefix = walk.band_parents.data() + run.u * parent_order;  // the run's first parent
+  int64_t swapped[3];
+  std::copy(prefix, prefix + parent_order - 1, swapped);
+  for (long x = run.first + 1; x < in.snp_ct(); ++x) {
+    if (!rules.listed[static_cast<size_t>(x)]) continue;
+    swapped[parent_order - 1] = x;
+    if (!set_allowed(rules, swapped, parent_order)) continue;  // x too close to the prefix
+    take_parent(me, in, walk.engine.exhaustive, swapped, parent_order);
+    const double level = std::max(screen, parent_floor(in, swapped, parent_order));
+    const long top = std::min<long>(run.last, x - 1);
+    for (long b = run.first / kLanes; b <= top / kLanes; ++b) {
+      // Lanes outside the run or at x and beyond; listed ones, whose parents are listed;
+      // and those too close to the prefix or to x.
+      const long from = run.first - b * kLanes, to = top - b * kLanes;
+      unsigned excluded = (from <= 0 ? 0u : (1u << from) - 1u) | (to >= kLanes - 1 ? 0u : kAllLanes & ~((2u << to) - 1u));
+      excluded |= rules.listed_lanes[static_cast<size_t>(b)] | excluded_lanes(rules, swapped, parent_order, b);
+      if ((excluded & kAllLanes) == kAllLanes) continue;
+      exhaustive_job job = parent_block_job(me, walk.base, in, b);
+      job.block.level = level;
+      job.block.excluded = excluded & kAllLanes;
+      block_result result;
+      walk.engine.exhaustive.block(job, result);
+      for (unsigned mask = result.survivors; mask != 0; mask &= mask - 1) {
+        const int l = __builtin_ctz(mask);
+        int table[6];
+        for (int c = 0; c < 6; ++c) table[c] = static_cast<int>(result.table[c][l]);
+        kept[run.u + b * kLanes + l - run.first].push_back(
+            {x, chi_square(table, 3, 2), static_cast<int>(result.case_major_ct[l])});
+      }
+    }
+  }
+}
+
 // Screens this rank's parents [u0, u1) of the band against every block above each
 // one's last SNP, on the threads, each with its worker; their survivors into `kept`.
-void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen,
+void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen, const gathered_listed& listed,
                     std::vector<exhaustive_worker>& workers, band_survivors& kept) {
   const search_input& in = walk.in;
   const exhaustive_kernel& kernel = walk.engine.exhaustive;
@@ -272,10 +429,20 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
     // the blocks of SNPs that may complete one.
     const set_rules* rules = in.rules;
     if (rules != nullptr && !set_allowed(*rules, parent, parent_order)) continue;
+    if (screened_swapped(rules, parent, parent_order)) continue;
+    const long last = parent[parent_order - 1];
+    const bool only_listed = rules != nullptr && grows_only_with_listed(*rules, parent, parent_order);
+    const bool gathered = only_listed && listed.store.words != nullptr;
+    const long first_listed =
+        gathered ? std::upper_bound(listed.snp.begin(), listed.snp.end(), last) - listed.snp.begin() : 0;
+    if (gathered && first_listed == listed.store.shape.snp_ct) continue;  // no listed SNP above the parent
     exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
     take_parent(me, in, kernel, parent, parent_order);
     const double level = std::max(screen, parent_floor(in, parent, parent_order));
-    const long last = parent[parent_order - 1];
+    if (gathered) {
+      screen_listed(me, walk, listed, parent, level, first_listed, out);
+      continue;
+    }
     const long first_block = (last + 1) / kLanes;
     const auto screen_block = [&](long b) {
       // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
@@ -292,14 +459,19 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
       kernel.block(job, result);
       append_survivors(result, b, out);
     };
-    if (rules != nullptr && grows_only_with_listed(*rules, parent, parent_order)) {
-      const std::vector<long>& listed = rules->listed_blocks;
-      for (auto b = std::lower_bound(listed.begin(), listed.end(), first_block); b != listed.end(); ++b)
+    if (only_listed) {
+      const std::vector<long>& blocks_with = rules->listed_blocks;
+      for (auto b = std::lower_bound(blocks_with.begin(), blocks_with.end(), first_block); b != blocks_with.end(); ++b)
         screen_block(*b);
     } else {
       for (long b = first_block; b < blocks; ++b) screen_block(b);
     }
   }
+  if (in.rules == nullptr || in.rules->rule != 1) return;
+  const std::vector<parent_run> runs = swapped_runs(walk, u0, u1);
+#pragma omp parallel for schedule(dynamic, 1) if (threaded)
+  for (size_t i = 0; i < runs.size(); ++i)
+    screen_swapped(workers[static_cast<size_t>(omp_get_thread_num())], walk, runs[i], screen, kept);
 }
 
 // Rank 0: offers the survivors of the parent at walk position w, in SNP order, under
@@ -353,6 +525,8 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                        .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * parent_order),
                        .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
+  gathered_listed listed;
+  gather_listed(in, listed);
   if (start.next < parents)
     unrank_parent(start.next, parent_order, snp_ct - 1, walk.next);  // parents lie below the last SNP
   walk.done = start.next < parents ? sets_before(walk.next, parent_order, snp_ct) : all_sets(snp_ct, order);
@@ -365,8 +539,8 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
         u0 = first_of_part(walk, units, rank, parts);
         u1 = first_of_part(walk, units, rank + 1, parts);
       },
-      [&walk, &workers](long, long u0, long u1, double screen, band_survivors& kept) {
-        screen_parents(walk, u0, u1, screen, workers, kept);
+      [&walk, &listed, &workers](long, long u0, long u1, double screen, band_survivors& kept) {
+        screen_parents(walk, u0, u1, screen, listed, workers, kept);
       },
       [&walk](long w, const std::vector<survivor>& kept) { offer_parent(walk, w, kept); },
       [&](long w) { end_band(walk, w, progress, context); });

@@ -51,6 +51,11 @@ struct alignas(64) exhaustive_worker {
   std::vector<missing_in_prefix> middle;
   int prefix_row_ct = 0;              // Q
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
+  // A focused search's counts of the prefix against its gathered blocks of listed SNPs,
+  // from listed_block on, as prefix_counts against the store's.
+  int64_t listed_prefix[2] = {-1, -1};
+  long listed_block = 0;
+  std::vector<int32_t> listed_counts;
 };
 
 // Readies a worker for a parent of `parent_order` SNPs: its prefix's counts against every

@@ -45,6 +45,11 @@ bool grows_only_with_listed(const set_rules& rules, const int64_t* set, int k);
 // checked in full before it is offered.
 unsigned excluded_lanes(const set_rules& rules, const int64_t* set, int k, long b);
 
+// The lanes of a block whose `lane_ct` SNPs are `lane_snps` that lie too close to one of
+// the `k` SNPs at `set`: the distance test of excluded_lanes, for a block gathered from
+// anywhere in the study.
+unsigned too_close_lanes(const set_rules& rules, const int64_t* set, int k, const int64_t* lane_snps, int lane_ct);
+
 inline bool rules_active(const set_rules& rules) { return rules.rule != 0 || rules.min_distance > 0; }
 
 // Whether the `k` SNPs at `snps` (ascending) may stand in the search. At the reported

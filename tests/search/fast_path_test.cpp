@@ -25,9 +25,13 @@ TEST(FastPath, GivesTheBytesOfTheStraightforwardSearch) {
   for (int round = 0; round < kRounds + kExhaustiveRounds + kFocusedRounds; ++round) {
     study_shape shape;
     if (round >= kRounds) shape = {.order = 3 + round % 2, .long_result = round % 3 == 0, .exhaustive = true};
-    if (round >= kRounds + kExhaustiveRounds)
-      shape = {.order = 1 + round % 4, .long_result = round % 3 == 0, .exhaustive = round % 5 < 2,
-               .focused = true, .positions = round % 2 == 0};
+    if (round >= kRounds + kExhaustiveRounds) {
+      // Exhaustive ones of enough SNPs that listed SNPs lie in several blocks.
+      const int order = 1 + round % 4;
+      const bool exhaustive = order >= 3 && round % 3 != 2;
+      shape = {.order = order, .snps = exhaustive ? 40 : 0, .long_result = exhaustive || round % 3 == 0,
+               .exhaustive = exhaustive, .focused = true, .positions = round % 2 == 0};
+    }
     const random_study s = make_random_study(rng, shape);
     study_dir dir;
     s.write(dir);

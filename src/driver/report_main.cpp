@@ -1,6 +1,7 @@
 // velk-report: the genotype cells of every set of a search's result, counted again from
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
-// of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
+// of pictures (VELKReport.html); each set's interaction tests and LD
+// (VELKinteractions.tsv); and each of the sets' SNPs alone (VELKsnps.tsv).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,17 +53,24 @@ constexpr const char* kHelp =
     "  VELKcells.tsv    one row per set and cell (cells in genotype order, the first\n"
     "                   SNP's genotype varying slowest), then the set's individuals\n"
     "                   with a missing genotype; tab-separated, for R or a spreadsheet\n"
-    "  VELKReport.html  the study, the SNPs that occur in the sets with their number\n"
-    "                   of sets, and the sets in rank order with a picture of the cells\n"
-    "                   of each of the first 200; one file, nothing fetched\n"
     "  VELKinteractions.tsv  per set, likelihood-ratio tests of logistic regressions\n"
     "                   for interaction beyond the SNPs' main effects: additive (the\n"
-    "                   products of the allele counts) and genotypic (the cells)\n"
+    "                   products of the allele counts) and genotypic (the cells); and\n"
+    "                   the LD among its SNPs: MAX_R2, the largest squared genotype\n"
+    "                   correlation, and MIN_DIST, the least distance on one chromosome\n"
+    "  VELKsnps.tsv     per SNP of the sets: SNP INDEX CHR POS CHISQ P MAIN_P N, its\n"
+    "                   statistic alone and the p-value of its main effect (its allele\n"
+    "                   count beside the covariates)\n"
+    "  VELKReport.html  the study, the SNPs that occur in the sets with their number\n"
+    "                   of sets and their numbers alone, and the sets in rank order with\n"
+    "                   their tests, their LD (\"in LD\": r2 >= 0.2 or under 100 kb) and\n"
+    "                   a picture of the cells of each of the first 200; one file,\n"
+    "                   nothing fetched\n"
     "and prints their names. It reads VELKinputfiles.txt and the files it lists,\n"
     "VELKparameters.txt ([ALPHA_RF] sets the thresholds as in the search) and, when\n"
     "present, VELKpermutations.txt for family-wise p-values and VELKcovariates.txt\n"
-    "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; a line\n"
-    "on standard output says what the models hold.\n"
+    "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; two\n"
+    "lines on standard output say what the models hold.\n"
     "\n"
     "The page names each SNP's position and counted allele (A1 of a fileset, ALT of a\n"
     "VCF), draws cells of fewer than 20 individuals paler, and is titled with the\n"
@@ -76,7 +84,7 @@ constexpr const char* kHelp =
     "an edited row) is refused: every set's cells must hold the study's cases and\n"
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
-    "Exit status: 0 when the three files were written; 1 when a file is missing,\n"
+    "Exit status: 0 when the four files were written; 1 when a file is missing,\n"
     "unreadable or cannot be written (VELKstrata.txt too, when the page shows\n"
     "permutations), VELKcovariates.txt is refused or the result does not match the\n"
     "study; 2 for a wrong command line.\n";
@@ -321,7 +329,7 @@ std::string individuals_range(long least, long most) {
 // models hold; the sets point to their tests.
 status write_tests(const report_inputs& in, const report_models& models, report_tests& tests,
                    std::vector<report_set>& sets) {
-  // The covariates' line as it was before the SNPs' tests: scripts compare it.
+  // The covariates' line keeps its words, which scripts compare; the models' line follows it.
   printf("%s\n", covariate_use(in.covariates, static_cast<long>(in.loaded.individuals.classes.size())).c_str());
   if (!in.rows.empty())
     printf("Individuals in the models: %s for a set, %s for a SNP alone\n",

@@ -305,7 +305,6 @@ report_tests run_tests(const report_inputs& in, const thresholds& cells_threshol
 // The least and most individuals of the models, for the console and the page.
 report_models models_of(const report_inputs& in, const report_tests& tests) {
   report_models m;
-  m.covariate_file = in.covariates.found;
   m.covariates = in.covariates.names;
   for (size_t r = 0; r < tests.interactions.size(); ++r) {
     const long used = tests.interactions[r].used;

@@ -305,8 +305,7 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
   // What the tests' models hold: the covariates, and how many individuals.
   const report_models& models = study.models;
   if (models.covariates.empty())
-    out += std::string("<tr><th>Covariates</th><td>none") + (models.covariate_file ? "" : " (no VELKcovariates.txt)") +
-           "</td></tr>";
+    out += "<tr><th>Covariates</th><td>none (no VELKcovariates.txt)</td></tr>";
   else
     out += "<tr><th>Covariates</th><td>" + esc(joined(models.covariates, ", ")) + "</td></tr>";
   if (sets > 0)
@@ -449,7 +448,10 @@ void add_ld(std::string& out, const report_set& set) {
   if (ld.in_ld) out += "<span class=\"weak\">in LD</span><br>";
   out += std::string("r\u00b2 ") + (std::isnan(ld.max_r2) ? "NA" : r2) + "<br>";
   if (ld.min_distance >= 0) out += distance_text(ld.min_distance);
-  else out += set.positions[0].empty() ? "no positions" : "apart";
+  else
+    out += std::count_if(set.positions.begin(), set.positions.end(), [](const std::string& p) { return !p.empty(); }) < 2
+               ? "no positions"
+               : "other chromosomes";
   out += "</td>";
 }
 

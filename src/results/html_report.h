@@ -24,8 +24,7 @@ inline constexpr int kPictureSets = 200;  // beyond them a set gets a row withou
 // What the models of the tests hold: the covariates and, over the sets and over their
 // SNPs alone, the least and most individuals.
 struct report_models {
-  bool covariate_file = false;          // VELKcovariates.txt was there
-  std::vector<std::string> covariates;  // their names
+  std::vector<std::string> covariates;  // their names (VELKcovariates.txt names one or more)
   long set_least = 0, set_most = 0;
   long snp_least = 0, snp_most = 0;
 };

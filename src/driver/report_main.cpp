@@ -1,12 +1,14 @@
 // velk-report: the genotype cells of every set of a search's result, counted again from
 // the study and checked against the result, as a table (VELKcells.tsv) and as a page
-// of pictures (VELKReport.html); and each set's interaction tests (VELKinteractions.tsv).
+// of pictures (VELKReport.html); each set's interaction tests and LD
+// (VELKinteractions.tsv); and each of the sets' SNPs alone (VELKsnps.tsv).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -32,7 +34,11 @@
 #include "results/result_writer.h"
 #include "results/run_record.h"
 #include "results/set_cells.h"
+#include "results/set_ld.h"
+#include "results/snp_table.h"
+#include "search/search_input.h"
 #include "search/search_model.h"
+#include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
 
 namespace {
@@ -47,17 +53,24 @@ constexpr const char* kHelp =
     "  VELKcells.tsv    one row per set and cell (cells in genotype order, the first\n"
     "                   SNP's genotype varying slowest), then the set's individuals\n"
     "                   with a missing genotype; tab-separated, for R or a spreadsheet\n"
-    "  VELKReport.html  the study, the SNPs that occur in the sets with their number\n"
-    "                   of sets, and the sets in rank order with a picture of the cells\n"
-    "                   of each of the first 200; one file, nothing fetched\n"
     "  VELKinteractions.tsv  per set, likelihood-ratio tests of logistic regressions\n"
     "                   for interaction beyond the SNPs' main effects: additive (the\n"
-    "                   products of the allele counts) and genotypic (the cells)\n"
+    "                   products of the allele counts) and genotypic (the cells); and\n"
+    "                   the LD among its SNPs: MAX_R2, the largest squared genotype\n"
+    "                   correlation, and MIN_DIST, the least distance on one chromosome\n"
+    "  VELKsnps.tsv     per SNP of the sets: SNP INDEX CHR POS CHISQ P MAIN_P N, its\n"
+    "                   statistic alone and the p-value of its main effect (its allele\n"
+    "                   count beside the covariates)\n"
+    "  VELKReport.html  the study, the SNPs that occur in the sets with their number\n"
+    "                   of sets and their numbers alone, and the sets in rank order with\n"
+    "                   their tests, their LD (\"in LD\": r2 >= 0.2 or under 100 kb) and\n"
+    "                   a picture of the cells of each of the first 200; one file,\n"
+    "                   nothing fetched\n"
     "and prints their names. It reads VELKinputfiles.txt and the files it lists,\n"
     "VELKparameters.txt ([ALPHA_RF] sets the thresholds as in the search) and, when\n"
     "present, VELKpermutations.txt for family-wise p-values and VELKcovariates.txt\n"
-    "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; a line\n"
-    "on standard output says what the models hold.\n"
+    "(FID IID NAME1 NAME2 ..., NA or -9 missing) for covariates of the models; two\n"
+    "lines on standard output say what the models hold.\n"
     "\n"
     "The page names each SNP's position and counted allele (A1 of a fileset, ALT of a\n"
     "VCF), draws cells of fewer than 20 individuals paler, and is titled with the\n"
@@ -71,7 +84,7 @@ constexpr const char* kHelp =
     "an edited row) is refused: every set's cells must hold the study's cases and\n"
     "controls, its #Major_cells case-major cells, and give its chi_SQ and P_value.\n"
     "\n"
-    "Exit status: 0 when the three files were written; 1 when a file is missing,\n"
+    "Exit status: 0 when the four files were written; 1 when a file is missing,\n"
     "unreadable or cannot be written (VELKstrata.txt too, when the page shows\n"
     "permutations), VELKcovariates.txt is refused or the result does not match the\n"
     "study; 2 for a wrong command line.\n";
@@ -207,21 +220,16 @@ std::vector<report_set> named_sets(const std::vector<result_row>& rows, const st
 // writes VELKcells.tsv; `drawn` gets the cells of the sets the page draws, and the sets
 // point to them. Every set is checked before the table is committed: a refused result
 // leaves none.
-status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, std::vector<set_cells>& drawn) {
-  const search_parameters& params = in.params;
+status check_and_write_cells(const report_inputs& in, const thresholds& cells_thresholds,
+                             std::vector<report_set>& sets, std::vector<set_cells>& drawn) {
   const store_shape& shape = in.loaded.shape();
-  thresholds cells_thresholds;
-  if (status built =
-          build_study_thresholds(shape.case_ct, shape.ctrl_ct, params.tail_level, in.budget, cells_thresholds);
-      !built.ok())
-    return built;
   const status written = write_output_file(kCellsFileName, [&](FILE* stream) {
     write_cells_header(stream);
     for (size_t r = 0; r < in.rows.size(); ++r) {
       const result_row& row = in.rows[r];
       set_cells cells =
           count_set_cells(in.loaded.store, cells_thresholds, row.loci.data(), static_cast<int>(row.loci.size()));
-      if (status matched = cells_match_row(cells, row, kResultFileName, params.tail_level, shape); !matched.ok())
+      if (status matched = cells_match_row(cells, row, kResultFileName, in.params.tail_level, shape); !matched.ok())
         return matched;
       std::string joined;
       for (const std::string& snp : sets[r].snps) joined += (joined.empty() ? "" : ",") + snp;
@@ -235,29 +243,111 @@ status check_and_write_cells(report_inputs& in, std::vector<report_set>& sets, s
   return ok_status();
 }
 
-// Prints what the models hold, runs each set's interaction tests (the sets spread over
-// the threads) and writes VELKinteractions.tsv; the sets point to their tests in
-// `interactions`, one per set.
-status test_and_write_interactions(const report_inputs& in, std::vector<report_set>& sets,
-                                   std::vector<interaction_result>& interactions) {
+// What the tests of the sets and of their SNPs give, before their files are written.
+struct report_tests {
+  std::vector<interaction_result> interactions;  // one per set
+  std::vector<set_ld> ld;                        // one per set
+  std::vector<reported_snp> snps;                // the sets' SNPs, ascending
+};
+
+// A SNP's chromosome and position, for the distances within a set.
+snp_place place_in_study(const study_snp_names& names, long snp) {
+  const bim_place* at = names.place_of(snp);
+  if (at == nullptr) return {};
+  return {at->chromosome, strtoll(at->position.c_str(), nullptr, 10)};
+}
+
+// Each set's interaction tests and LD, and each of its SNPs' statistic alone and main
+// effect; the sets, then the SNPs, spread over the threads.
+report_tests run_tests(const report_inputs& in, const thresholds& cells_thresholds) {
   const std::vector<unsigned char>& classes = in.loaded.individuals.classes;
   std::vector<uint8_t> is_case(classes.size());
   for (size_t d = 0; d < is_case.size(); ++d) is_case[d] = classes[d] == kCase;
   const int covariate_ct = static_cast<int>(in.covariates.names.size());
-  printf("%s\n", covariate_use(in.covariates, static_cast<long>(is_case.size())).c_str());
   const std::vector<result_row>& rows = in.rows;
+  report_tests tests;
+  tests.interactions.resize(rows.size());
+  tests.ld.resize(rows.size());
 #pragma omp parallel for schedule(dynamic)
   for (size_t r = 0; r < rows.size(); ++r) {
     std::vector<std::vector<int8_t>> genotypes;
-    for (int64_t locus : rows[r].loci) genotypes.push_back(study_genotypes(in.loaded.store, locus, is_case));
-    interactions[r] = test_interaction(is_case, genotypes, in.covariates.values, covariate_ct);
-  }
-  return write_output_file(kInteractionsFileName, [&](FILE* stream) {
-    write_interactions_header(stream, rows.empty() ? 0 : static_cast<int>(rows[0].loci.size()));
-    for (size_t r = 0; r < rows.size(); ++r) {
-      write_interactions_row(stream, sets[r].snps, interactions[r]);
-      sets[r].interaction = &interactions[r];
+    std::vector<snp_place> places;
+    for (int64_t locus : rows[r].loci) {
+      genotypes.push_back(study_genotypes(in.loaded.store, locus, is_case));
+      places.push_back(place_in_study(in.names, locus));
     }
+    tests.interactions[r] = test_interaction(is_case, genotypes, in.covariates.values, covariate_ct);
+    tests.ld[r] = set_linkage(genotypes, places);
+  }
+  // The statistic alone as the searches compute it, for every SNP (a pass over the
+  // store, short beside the fits).
+  const std::vector<double> single = single_snp_statistics(in.loaded.store, cells_thresholds);
+  const std::vector<long> indices = reported_snp_indices(rows);
+  tests.snps.resize(indices.size());
+#pragma omp parallel for schedule(dynamic)
+  for (size_t i = 0; i < indices.size(); ++i) {
+    reported_snp& snp = tests.snps[i];
+    snp.index = indices[i];
+    snp.name = in.names.name(snp.index);
+    if (const bim_place* at = in.names.place_of(snp.index)) {
+      snp.chromosome = at->chromosome;
+      snp.position = at->position;
+    }
+    snp.chisq = single[static_cast<size_t>(snp.index)];
+    snp.p_value = p_value_chisq(2, snp.chisq);
+    snp.main_effect =
+        test_main_effect(is_case, study_genotypes(in.loaded.store, snp.index, is_case), in.covariates.values,
+                         covariate_ct);
+  }
+  return tests;
+}
+
+// The least and most individuals of the models, for the console and the page.
+report_models models_of(const report_inputs& in, const report_tests& tests) {
+  report_models m;
+  m.covariates = in.covariates.names;
+  for (size_t r = 0; r < tests.interactions.size(); ++r) {
+    const long used = tests.interactions[r].used;
+    m.set_least = r == 0 ? used : std::min(m.set_least, used);
+    m.set_most = std::max(m.set_most, used);
+  }
+  for (size_t i = 0; i < tests.snps.size(); ++i) {
+    const long used = tests.snps[i].main_effect.used;
+    m.snp_least = i == 0 ? used : std::min(m.snp_least, used);
+    m.snp_most = std::max(m.snp_most, used);
+  }
+  return m;
+}
+
+// "195 to 200", or "200" when every model holds as many.
+std::string individuals_range(long least, long most) {
+  return least == most ? std::to_string(most) : std::to_string(least) + " to " + std::to_string(most);
+}
+
+// Writes VELKinteractions.tsv and VELKsnps.tsv, after the lines that say what their
+// models hold; the sets point to their tests.
+status write_tests(const report_inputs& in, const report_models& models, report_tests& tests,
+                   std::vector<report_set>& sets) {
+  // The covariates' line keeps its words, which scripts compare; the models' line follows it.
+  printf("%s\n", covariate_use(in.covariates, static_cast<long>(in.loaded.individuals.classes.size())).c_str());
+  if (!in.rows.empty())
+    printf("Individuals in the models: %s for a set, %s for a SNP alone\n",
+           individuals_range(models.set_least, models.set_most).c_str(),
+           individuals_range(models.snp_least, models.snp_most).c_str());
+  const std::vector<result_row>& rows = in.rows;
+  if (status written = write_output_file(kInteractionsFileName, [&](FILE* stream) {
+        write_interactions_header(stream, rows.empty() ? 0 : static_cast<int>(rows[0].loci.size()));
+        for (size_t r = 0; r < rows.size(); ++r) {
+          write_interactions_row(stream, sets[r].snps, tests.interactions[r], tests.ld[r]);
+          sets[r].interaction = &tests.interactions[r];
+          sets[r].ld = &tests.ld[r];
+        }
+        return ok_status();
+      });
+      !written.ok())
+    return written;
+  return write_output_file(kSnpsFileName, [&](FILE* stream) {
+    write_snps_table(stream, tests.snps);
     return ok_status();
   });
 }
@@ -295,8 +385,10 @@ report_study shown_study(const report_inputs& in) {
 
 // Writes VELKReport.html, with the family-wise p-values when the permutation file
 // gives them for these sets.
-status write_page(const report_inputs& in, const std::vector<report_set>& sets) {
+status write_page(const report_inputs& in, const report_models& models, const std::vector<report_set>& sets,
+                  const std::vector<reported_snp>& snps) {
   report_study shown = shown_study(in);
+  shown.models = models;
   const auto family_wise =
       read_family_wise_p_values(kPermutationsFileName, kResultFileName, in.rows, in.params.permutation_ct);
   if (family_wise) {
@@ -314,7 +406,7 @@ status write_page(const report_inputs& in, const std::vector<report_set>& sets) 
     }
   }
   return write_output_file(kReportFileName, [&](FILE* stream) {
-    write_html_report(stream, shown, sets, family_wise);
+    write_html_report(stream, shown, sets, snps, family_wise);
     return ok_status();
   });
 }
@@ -336,11 +428,18 @@ int main(int argc, char** argv) {
   report_inputs in;
   if (const status read = read_inputs(in); !read.ok()) return report_failure(read);
   std::vector<report_set> sets = named_sets(in.rows, in.names);
+  const store_shape& shape = in.loaded.shape();
+  thresholds cells_thresholds;
+  if (const status s =
+          build_study_thresholds(shape.case_ct, shape.ctrl_ct, in.params.tail_level, in.budget, cells_thresholds);
+      !s.ok())
+    return report_failure(s);
   std::vector<set_cells> drawn;  // the cells of the sets the page draws
-  if (const status s = check_and_write_cells(in, sets, drawn); !s.ok()) return report_failure(s);
-  std::vector<interaction_result> interactions(in.rows.size());
-  if (const status s = test_and_write_interactions(in, sets, interactions); !s.ok()) return report_failure(s);
-  if (const status s = write_page(in, sets); !s.ok()) return report_failure(s);
+  if (const status s = check_and_write_cells(in, cells_thresholds, sets, drawn); !s.ok()) return report_failure(s);
+  report_tests tests = run_tests(in, cells_thresholds);
+  const report_models models = models_of(in, tests);
+  if (const status s = write_tests(in, models, tests, sets); !s.ok()) return report_failure(s);
+  if (const status s = write_page(in, models, sets, tests.snps); !s.ok()) return report_failure(s);
   if (fflush(stdout) != 0)
     return report_failure(failure(status_code::input_error, "Cannot write to standard output!\n"));
   return 0;

@@ -72,7 +72,7 @@ h1{font-size:1.35em;margin:0 0 .6em}
 h2{font-size:1.1em;margin:0 0 .4em}
 .top{display:flex;flex-wrap:wrap;gap:1.2em 2.5em;align-items:flex-start;margin-bottom:1.4em}
 table{border-collapse:collapse}
-th,td{padding:.2em .6em;text-align:left;vertical-align:top;border-bottom:1px solid #ddd}
+th,td{padding:.2em .45em;text-align:left;vertical-align:top;border-bottom:1px solid #ddd}
 th{background:#f2f2f2}
 .num{text-align:right;font-variant-numeric:tabular-nums}
 td.num{white-space:nowrap}
@@ -80,7 +80,8 @@ td.num{white-space:nowrap}
 .bar{display:inline-block;height:.75em;background:#e66101}
 .axes{font-size:12px;color:#555;max-width:34em}
 .note{color:#555;margin:.3em 0 .6em}
-.weak{color:#a33;font-size:12px}
+.weak{color:#a33;font-size:12px;white-space:normal}
+td.snps{overflow-wrap:anywhere;min-width:10em}
 svg text{font:11px system-ui,sans-serif;fill:#333}
 svg text.n{font:10px ui-monospace,monospace;text-anchor:middle}
 svg text.n.light{fill:#fff}
@@ -245,6 +246,28 @@ void add_picture(std::string& out, const report_set& set, double study_share) {
   out += "</div>";
 }
 
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (const std::string& part : parts) out += (out.empty() ? "" : separator) + part;
+  return out;
+}
+
+// "195&ndash;200", or "200" when every model holds as many.
+std::string individuals_range(long least, long most) {
+  return least == most ? std::to_string(most) : std::to_string(least) + "&ndash;" + std::to_string(most);
+}
+
+// A p-value or odds ratio as VELKinteractions.tsv writes it.
+std::string number(double value) {
+  if (std::isnan(value)) return "NA";
+  char text[32];
+  snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// The anchor of a SNP's row in the table of SNPs, which the sets link to.
+std::string snp_anchor(int64_t index) { return "snp-" + std::to_string(index); }
+
 void add_study(std::string& out, const report_study& study, size_t sets) {
   out += "<section><h2>Study</h2><table>";
   add(out, "<tr><th>Individuals</th><td class=\"num\">%d</td></tr>", study.individuals);
@@ -279,6 +302,16 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
   if (study.allowed_sets >= 0)
     add(out, "<tr><th>Sets the rules allow</th><td class=\"num\">%.0f</td></tr>", study.allowed_sets);
   add(out, "<tr><th>Sets in %s</th><td class=\"num\">%zu</td></tr>", esc(study.result_name).c_str(), sets);
+  // What the tests' models hold: the covariates, and how many individuals.
+  const report_models& models = study.models;
+  if (models.covariates.empty())
+    out += "<tr><th>Covariates</th><td>none (no VELKcovariates.txt)</td></tr>";
+  else
+    out += "<tr><th>Covariates</th><td>" + esc(joined(models.covariates, ", ")) + "</td></tr>";
+  if (sets > 0)
+    out += "<tr><th>Individuals in the models</th><td class=\"num\">" +
+           individuals_range(models.set_least, models.set_most) + " per set<br>" +
+           individuals_range(models.snp_least, models.snp_most) + " per SNP alone</td></tr>";
   if (study.permutation_ct > 0) {
     add(out, "<tr><th>Permutations B ([PERMUTES])</th><td class=\"num\">%lld</td></tr>", study.permutation_ct);
     add(out, "<tr><th>[PERMSEED]</th><td class=\"num\">%lld</td></tr>", study.permutation_seed);
@@ -290,10 +323,12 @@ void add_study(std::string& out, const report_study& study, size_t sets) {
 }
 
 // Every SNP of the sets with the number of sets it is in, most first: a SNP whose own
-// effect carries many sets stands at the top.
-// With its position and counted allele, which a conversion may have swapped (a
-// fileset's A1, a VCF's ALT); a text file's genotypes count what the file counts.
-void add_hubs(std::string& out, const std::vector<report_set>& sets) {
+// effect carries many sets stands at the top, and its statistic alone and main effect
+// say how strong that effect is. With its position and counted allele, which a
+// conversion may have swapped (a fileset's A1, a VCF's ALT); a text file's genotypes
+// count what the file counts.
+void add_hubs(std::string& out, const std::vector<report_set>& sets, const std::vector<reported_snp>& snps,
+              const report_models& models) {
   struct hub {
     long sets = 0;
     const report_set* set = nullptr;  // one set it is in, and where
@@ -310,19 +345,29 @@ void add_hubs(std::string& out, const std::vector<report_set>& sets) {
   std::vector<std::pair<int64_t, hub>> order(count.begin(), count.end());
   std::stable_sort(order.begin(), order.end(),
                    [](const auto& a, const auto& b) { return a.second.sets > b.second.sets; });
-  out += "<section><h2>SNPs in the sets</h2><div class=\"hubs\"><table><tr><th>SNP</th><th>position</th>"
+  out += "<section><h2>SNPs in the sets</h2><p class=\"note\">Each alone (VELKsnps.tsv): chi_SQ of its three "
+         "cells, which a set of it must beat, and the main-effect p-value of its allele count";
+  if (!models.covariates.empty()) out += " beside " + esc(joined(models.covariates, ", "));
+  out += ".</p><div class=\"hubs\"><table><tr><th>SNP</th><th>position</th>"
          "<th title=\"A1 of a fileset, ALT of a VCF\">counted allele</th><th class=\"num\">index</th>"
-         "<th class=\"num\">sets</th><th></th></tr>";
+         "<th class=\"num\">chi_SQ alone</th><th class=\"num\">P_value alone</th>"
+         "<th class=\"num\">main-effect P</th><th class=\"num\">sets</th><th></th></tr>";
   const long most = order.empty() ? 1 : order[0].second.sets;
   for (const auto& [index, entry] : order) {
     const std::string& position = entry.set->positions[entry.at];
     const std::string& allele = entry.set->alleles[entry.at];
-    out += "<tr><td>" + esc(entry.set->snps[entry.at]) + "</td><td>" + (position.empty() ? "none" : esc(position)) +
-           "</td><td>" + (allele.empty() ? "the file's genotype" : esc(allele)) + "</td>";
+    out += "<tr id=\"" + snp_anchor(index) + "\"><td>" + esc(entry.set->snps[entry.at]) + "</td><td>" +
+           (position.empty() ? "none" : esc(position)) + "</td><td>" +
+           (allele.empty() ? "the file's genotype" : esc(allele)) + "</td>";
+    add(out, "<td class=\"num\">%ld</td>", static_cast<long>(index));
+    if (const reported_snp* alone = find_snp(snps, index))
+      add(out, "<td class=\"num\">%f</td><td class=\"num\">%g</td><td class=\"num\">%s</td>", alone->chisq,
+          alone->p_value, number(alone->main_effect.test.p).c_str());
+    else
+      out += "<td></td><td></td><td></td>";
     add(out,
-        "<td class=\"num\">%ld</td><td class=\"num\">%ld</td>"
-        "<td><span class=\"bar\" style=\"width:%ldpx\"></span></td></tr>",
-        static_cast<long>(index), entry.sets, std::max(1L, 120 * entry.sets / most));
+        "<td class=\"num\">%ld</td><td><span class=\"bar\" style=\"width:%ldpx\"></span></td></tr>",
+        entry.sets, std::max(1L, 120 * entry.sets / most));
   }
   out += "</table></div></section>";
 }
@@ -360,67 +405,120 @@ void add_legend(std::string& out, double study_share) {
       kFullShadeSize);
 }
 
-// A p-value or odds ratio as VELKinteractions.tsv writes it.
-std::string number(double value) {
-  if (std::isnan(value)) return "NA";
-  char text[32];
-  snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
 // A set's two interaction p-values and its product term's odds ratio; a set whose
 // additive test finds nothing beyond the SNPs' own effects is marked.
-void add_interaction(std::string& out, const interaction_result& t) {
+// The odds ratio only for pairs: a larger set has none.
+void add_interaction(std::string& out, const interaction_result& t, bool odds_ratio) {
   out += "<td class=\"num\">" + number(t.additive.p);
   if (t.additive.p > kMainEffectsLevel) out += "<br><span class=\"weak\">main effects may explain it</span>";
-  out += "</td><td class=\"num\">" + number(t.genotypic.p) + "</td><td class=\"num\">" + number(t.odds_ratio);
-  if (!std::isnan(t.odds_ratio))
-    out += " (" + number(t.odds_ratio_low) + "&ndash;" + number(t.odds_ratio_high) + ")";
+  out += "</td><td class=\"num\">" + number(t.genotypic.p);
+  if (odds_ratio) {
+    out += "</td><td class=\"num\">" + number(t.odds_ratio);
+    if (!std::isnan(t.odds_ratio))
+      out += "<br>(" + number(t.odds_ratio_low) + "&ndash;" + number(t.odds_ratio_high) + ")";
+  }
   const std::string note = interaction_note(t);
   if (!note.empty()) out += "<br><span class=\"weak\">" + note + "</span>";
   out += "</td>";
 }
 
+// A distance in base pairs as a reader takes it in: "800 bp", "12.3 kb", "2.5 Mb".
+std::string distance_text(long long bp) {
+  char text[32];
+  if (bp < 1000) snprintf(text, sizeof text, "%lld bp", bp);
+  else if (bp < 1000000) snprintf(text, sizeof text, "%.3g kb", static_cast<double>(bp) / 1e3);
+  else snprintf(text, sizeof text, "%.3g Mb", static_cast<double>(bp) / 1e6);
+  return text;
+}
+
+// A set's largest r² and least distance, marked when they reach the LD marks; every
+// pair's numbers in the tooltip.
+void add_ld(std::string& out, const report_set& set) {
+  const set_ld& ld = *set.ld;
+  std::string pairs;
+  for (const snp_pair_ld& p : ld.pairs) {
+    char r2[32];
+    snprintf(r2, sizeof r2, "%.3g", p.r2);
+    pairs += (pairs.empty() ? "" : "; ") + set.snps[p.first] + ", " + set.snps[p.second] + ": r\u00b2 " +
+             (std::isnan(p.r2) ? "NA" : r2) + (p.distance >= 0 ? ", " + distance_text(p.distance) : "");
+  }
+  char r2[32];
+  snprintf(r2, sizeof r2, "%.3g", ld.max_r2);
+  out += "<td class=\"num\" title=\"" + esc(pairs) + "\">";
+  if (ld.in_ld) out += "<span class=\"weak\">in LD</span><br>";
+  out += std::string("r\u00b2 ") + (std::isnan(ld.max_r2) ? "NA" : r2) + "<br>";
+  if (ld.min_distance >= 0) out += distance_text(ld.min_distance);
+  else
+    out += std::count_if(set.positions.begin(), set.positions.end(), [](const std::string& p) { return !p.empty(); }) < 2
+               ? "no positions"
+               : "other chromosomes";
+  out += "</td>";
+}
+
+// What each p-value of the table tests, in one paragraph above it: none of them alone
+// says whether a set is a finding.
+void add_p_value_words(std::string& out, const report_study& study, bool family_wise, bool tested) {
+  out += "<p class=\"note\"><b>What the p-values test.</b> P_value, the chi-square tail of chi_SQ (2 degrees "
+         "of freedom): the set alone, as if it were the only one tested, though the search chose it among many.";
+  if (family_wise)
+    add(out,
+        " Family-wise: how often %lld searches of the data without effect (the classes permuted) found a set this "
+        "strong anywhere, main effects included; where none did, it is at most 1/(B+1), written &le;.",
+        study.permutation_ct);
+  else
+    out += " Family-wise p-values, for a set this strong anywhere in a search of data without effect, need "
+           "[PERMUTES].";
+  if (tested) {
+    out += " Interaction: what the set adds beyond its SNPs' main effects";
+    if (!study.models.covariates.empty()) out += " and " + esc(joined(study.models.covariates, ", "));
+    out += ", by likelihood-ratio tests of logistic regressions (VELKinteractions.tsv): additive, the products "
+           "of the allele counts; genotypic, the cells.";
+  }
+  out += "</p>";
+}
+
 void add_sets(std::string& out, const report_study& study, const std::vector<report_set>& sets,
               const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
+  const bool tested = !sets.empty() && sets[0].interaction != nullptr;
+  const bool linked = !sets.empty() && sets[0].ld != nullptr;
+  const bool odds_ratio = !sets.empty() && sets[0].snps.size() == 2;
   add(out, "<section id=\"sets\"><h2>Sets</h2><p class=\"note\">In rank order, as in %s. ",
       esc(study.result_name).c_str());
   if (sets.size() > static_cast<size_t>(kPictureSets))
     add(out, "The first %d sets are drawn; VELKcells.tsv holds the cells of all %zu.", kPictureSets, sets.size());
   else
     out += "VELKcells.tsv holds the same cells as numbers.";
-  // The result's P_value is no p-value of the search; say which column is.
-  out += " P_value is the chi-square tail of chi_SQ (2 degrees of freedom), not family-wise: the search chose "
-         "the set.";
-  if (family_wise)
+  if (linked)
     add(out,
-        " The family-wise p-value is that of %lld searches on permuted classes; where none reached the set, "
-        "it is at most 1/(B+1), written &le;.",
-        study.permutation_ct);
-  if (!sets.empty() && sets[0].interaction != nullptr)
-    out += " The interaction p-values are likelihood-ratio tests of logistic regressions that hold the SNPs' "
-           "main effects and the covariates (VELKinteractions.tsv): additive, the products of the allele counts; "
-           "genotypic, the cells.";
-  out += "</p><table><tr><th class=\"num\">rank</th><th>SNPs</th><th class=\"num\">chi_SQ</th>"
+        " A set is <span class=\"weak\">in LD</span> when two of its SNPs have r&sup2; &ge; %g or lie less than "
+        "%lld kb apart: they may tag one signal. [MINDISTB] leaves close sets out of a search.",
+        kLdSquaredCorrelation, kLdDistance / 1000);
+  out += "</p>";
+  add_p_value_words(out, study, family_wise.has_value(), tested);
+  out += "<table class=\"sets\"><tr><th class=\"num\">rank</th><th>SNPs</th><th class=\"num\">chi_SQ</th>"
          "<th class=\"num\">P_value (chi-square tail)</th>";
   if (family_wise) out += "<th class=\"num\">family-wise p-value</th>";
-  const bool tested = !sets.empty() && sets[0].interaction != nullptr;
-  if (tested)
-    out += "<th class=\"num\">interaction P, additive</th><th class=\"num\">interaction P, genotypic</th>"
-           "<th class=\"num\">interaction OR (95 % CI)</th>";
+  if (tested) {
+    out += "<th class=\"num\">interaction P, additive</th><th class=\"num\">interaction P, genotypic</th>";
+    if (odds_ratio) out += "<th class=\"num\">interaction OR (95 % CI)</th>";
+  }
+  if (linked) out += "<th class=\"num\">LD: largest r&sup2;, least distance</th>";
   out += "<th class=\"num\">case-major cells</th><th>cells</th></tr>";
   for (size_t r = 0; r < sets.size(); ++r) {
     const report_set& set = sets[r];
-    add(out, "<tr><td class=\"num\">%zu</td><td>", r + 1);
-    for (size_t i = 0; i < set.snps.size(); ++i) out += (i ? "<br>" : "") + esc(set.snps[i]);
+    add(out, "<tr><td class=\"num\">%zu</td><td class=\"snps\">", r + 1);
+    for (size_t i = 0; i < set.snps.size(); ++i)
+      out += std::string(i ? "<br>" : "") + "<a href=\"#" + snp_anchor(set.row->loci[i]) + "\">" +
+             esc(set.snps[i]) + "</a>";
     out += "</td><td class=\"num\">" + esc(set.row->chisq_text) + "</td><td class=\"num\">" +
            esc(set.row->p_value_text) + "</td>";
     if (family_wise) {
       const family_wise_value& fw = (*family_wise)[r];
       out += "<td class=\"num\">" + std::string(fw.exceeding == 0 ? "\u2264 " : "") + esc(fw.text) + "</td>";
     }
-    if (tested) add_interaction(out, *set.interaction);
+    if (tested) add_interaction(out, *set.interaction, odds_ratio);
+    if (linked) add_ld(out, set);
     add(out, "<td class=\"num\">%d</td><td>", set.row->case_major_ct);
     if (set.cells != nullptr) add_picture(out, set, study_share);
     out += "</td></tr>\n";
@@ -431,6 +529,7 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
 }  // namespace
 
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
+                       const std::vector<reported_snp>& snps,
                        const std::optional<std::vector<family_wise_value>>& family_wise) {
   const double study_share = static_cast<double>(study.cases) / static_cast<double>(study.cases + study.controls);
   std::string out;
@@ -446,7 +545,7 @@ void write_html_report(FILE* stream, const report_study& study, const std::vecto
   out += "</h1>\n<p class=\"sub\">" + esc(study.folder) + ", " + esc(study.written) + ", " + esc(study.version) +
          "</p>\n<div class=\"top\">";
   add_study(out, study, sets.size());
-  add_hubs(out, sets);
+  add_hubs(out, sets, snps, study.models);
   add_legend(out, study_share);
   out += "</div>\n";
   add_sets(out, study, sets, family_wise);

@@ -13,11 +13,21 @@
 #include "results/permutation_p_values.h"
 #include "results/result_rows.h"
 #include "results/set_cells.h"
+#include "results/set_ld.h"
+#include "results/snp_table.h"
 
 namespace velk {
 
 inline constexpr const char* kReportFileName = "VELKReport.html";
 inline constexpr int kPictureSets = 200;  // beyond them a set gets a row without a picture
+
+// What the models of the tests hold: the covariates and, over the sets and over their
+// SNPs alone, the least and most individuals.
+struct report_models {
+  std::vector<std::string> covariates;  // their names (VELKcovariates.txt names one or more)
+  long set_least = 0, set_most = 0;
+  long snp_least = 0, snp_most = 0;
+};
 
 struct report_study {
   int individuals = 0;
@@ -47,6 +57,7 @@ struct report_study {
   long long permutation_ct = 0;  // B
   long long permutation_seed = 0;
   int strata = 1;
+  report_models models;
   // The title: where, when and by what the page was written.
   std::string folder;
   std::string written;       // the date
@@ -60,11 +71,13 @@ struct report_set {
   std::vector<std::string> alleles;   // the counted alleles; empty for a text file's
   const set_cells* cells = nullptr;   // the counted cells; null for a set without picture
   const interaction_result* interaction = nullptr;  // its interaction tests; null for none
+  const set_ld* ld = nullptr;                       // the LD among its SNPs; null for none
 };
 
-// Writes the page. `family_wise` holds one family-wise p-value per set, or nothing for
-// a page without that column.
+// Writes the page. `snps` holds the sets' SNPs alone, ascending; `family_wise` one
+// family-wise p-value per set, or nothing for a page without that column.
 void write_html_report(FILE* stream, const report_study& study, const std::vector<report_set>& sets,
+                       const std::vector<reported_snp>& snps,
                        const std::optional<std::vector<family_wise_value>>& family_wise);
 
 }  // namespace velk

@@ -181,6 +181,19 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
   return result;
 }
 
+main_effect_result test_main_effect(const std::vector<uint8_t>& is_case, const std::vector<int8_t>& genotypes,
+                                    const std::vector<double>& covariates, int covariate_ct) {
+  const model_individuals used = complete_individuals(is_case, {genotypes}, covariates, covariate_ct, 3);
+  const logistic_fit null = fit_logistic(used.individual, used.cell, MatrixXd(3, 0), used.y);
+  const logistic_fit full = fit_logistic(used.individual, used.cell, additive_design(1, 3), used.y);
+  main_effect_result result;
+  result.used = static_cast<long>(used.y.size());
+  result.test = compare(null, full);
+  result.separation = null.separation || full.separation;
+  result.not_converged = !null.converged || !full.converged;
+  return result;
+}
+
 std::string interaction_note(const interaction_result& result) {
   std::string note = result.separation ? "separation" : "";
   if (result.not_converged) note += note.empty() ? "not converged" : ", not converged";
@@ -189,10 +202,14 @@ std::string interaction_note(const interaction_result& result) {
 
 void write_interactions_header(FILE* stream, int order) {
   for (int s = 1; s <= order; ++s) fprintf(stream, "SNP%d\t", s);
-  fputs("N\tADD_DF\tADD_CHISQ\tADD_P\tOR_INT\tOR_L95\tOR_U95\tGENO_DF\tGENO_CHISQ\tGENO_P\tNOTE\n", stream);
+  // MAX_R2 and MIN_DIST came last: scripts that read the columns before them by
+  // position read them as before.
+  fputs("N\tADD_DF\tADD_CHISQ\tADD_P\tOR_INT\tOR_L95\tOR_U95\tGENO_DF\tGENO_CHISQ\tGENO_P\tNOTE\tMAX_R2\tMIN_DIST\n",
+        stream);
 }
 
-void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, const interaction_result& result) {
+void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, const interaction_result& result,
+                            const set_ld& ld) {
   for (const std::string& snp : snps) fprintf(stream, "%s\t", snp.c_str());
   fprintf(stream, "%ld\t%d", result.used, result.additive.df);
   put_number(stream, result.additive.chisq);
@@ -203,7 +220,10 @@ void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, 
   fprintf(stream, "\t%d", result.genotypic.df);
   put_number(stream, result.genotypic.chisq);
   put_number(stream, result.genotypic.p);
-  fprintf(stream, "\t%s\n", interaction_note(result).c_str());
+  fprintf(stream, "\t%s", interaction_note(result).c_str());
+  put_number(stream, ld.max_r2);
+  if (ld.min_distance < 0) fputs("\tNA\n", stream);
+  else fprintf(stream, "\t%lld\n", ld.min_distance);
 }
 
 }  // namespace velk

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "results/set_ld.h"
+
 namespace velk {
 
 inline constexpr const char* kInteractionsFileName = "VELKinteractions.tsv";
@@ -54,12 +56,27 @@ interaction_result test_interaction(const std::vector<uint8_t>& is_case,
                                     const std::vector<std::vector<int8_t>>& genotypes,
                                     const std::vector<double>& covariates, int covariate_ct);
 
+// A SNP's main effect: the likelihood-ratio test of an additive model (its allele
+// count and the covariates) against the covariates alone, as glm and anova give it, on
+// the individuals with its genotype and every covariate present. The page and
+// VELKsnps.tsv set it beside the sets: a SNP strong alone carries the sets it joins.
+struct main_effect_result {
+  long used = 0;  // individuals in the models
+  interaction_test test;
+  bool separation = false;
+  bool not_converged = false;
+};
+
+main_effect_result test_main_effect(const std::vector<uint8_t>& is_case, const std::vector<int8_t>& genotypes,
+                                    const std::vector<double>& covariates, int covariate_ct);
+
 // "separation", "not converged", both joined by ", ", or empty.
 std::string interaction_note(const interaction_result& result);
 
 // The table's header for sets of `order` SNPs, and the row of one set (`snps`: its
-// identifiers).
+// identifiers; `ld`: the LD among them, its largest r² and least distance last).
 void write_interactions_header(FILE* stream, int order);
-void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, const interaction_result& result);
+void write_interactions_row(FILE* stream, const std::vector<std::string>& snps, const interaction_result& result,
+                            const set_ld& ld);
 
 }  // namespace velk

@@ -68,6 +68,11 @@ std::string study_snp_names::counted_allele(long index) const {
   return file.places.empty() ? "" : file.places[index - file.first].allele;
 }
 
+const bim_place* study_snp_names::place_of(long index) const {
+  const listed_file& file = file_of(files, index);
+  return file.places.empty() ? nullptr : &file.places[index - file.first];
+}
+
 status read_result_file(std::string& text) {
   switch (read_text_file(kResultFileName, text)) {
     case text_file::read:

@@ -40,6 +40,9 @@ struct study_snp_names {
   // were not read.
   std::string position(long index) const;
   std::string counted_allele(long index) const;
+  // Its place as read (chromosome, position, counted allele); null for a text file's
+  // SNP, or when the places were not read.
+  const bim_place* place_of(long index) const;
 };
 
 // Reads VELKResult.txt whole; the failure of a missing one says that velk has not run

@@ -1,9 +1,11 @@
 // End-to-end tests of velk-report: the cells of the search's own result against cells
-// counted here straight from the genotypes, the refusal of a result the study does not
-// give, the family-wise p-values, and the page as a browser renders it.
+// counted here straight from the genotypes, the SNPs alone and the LD inside the sets,
+// the refusal of a result the study does not give, the family-wise p-values, and the
+// page as a browser renders it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "base/version.h"
 #include "plink_study.h"
 #include "results/interaction_tests.h"
+#include "results/set_ld.h"
 #include "stats/major_cell_table.h"
 #include "stats/thresholds.h"
 #include "study_setup.h"
@@ -23,9 +26,12 @@
 namespace velk::testing {
 namespace {
 
-const std::string kWritten =
-    "VELKcells.tsv\nNo VELKcovariates.txt: the interaction models hold no covariates\nVELKinteractions.tsv\n"
-    "VELKReport.html\n";
+const std::string kNoCovariates = "No VELKcovariates.txt: the interaction models hold no covariates\n";
+
+// Standard output of a report, the covariates' line and the models' line given.
+std::string written(const std::string& covariates, const std::string& models) {
+  return "VELKcells.tsv\n" + covariates + models + "VELKinteractions.tsv\nVELKsnps.tsv\nVELKReport.html\n";
+}
 
 struct result_line {
   std::vector<long> loci;
@@ -60,6 +66,88 @@ void write_study(const study_dir& dir, const genotype_study& s, long snps, long 
 
 std::string snp_name(long index, long text_snps) {
   return index < text_snps ? "a.txt:" + std::to_string(index + 1) : "rs" + std::to_string(1000 + index);
+}
+
+// Covariates `age` (NA for every 9th individual) and `pc` (-9 for every 11th).
+double age_of(long d) { return d % 9 == 4 ? NAN : 20.0 + static_cast<double>(d * 7 % 50); }
+double pc_of(long d) { return d % 11 == 3 ? NAN : static_cast<double>(d % 13) / 8.0 - 0.75; }
+
+// The study's covariates, individual-major, or none.
+struct covariate_values {
+  std::vector<double> values;
+  int count = 0;
+};
+covariate_values age_and_pc(long individuals) {
+  covariate_values c{{}, 2};
+  for (long d = 0; d < individuals; ++d) c.values.insert(c.values.end(), {age_of(d), pc_of(d)});
+  return c;
+}
+
+// Whether individual d has every genotype of `loci` and every covariate.
+bool in_models(const genotype_study& s, const std::vector<long>& loci, const covariate_values& c, long d) {
+  for (long locus : loci)
+    if (s.genotypes[d][locus] < 0) return false;
+  for (int k = 0; k < c.count; ++k)
+    if (std::isnan(c.values[d * c.count + k])) return false;
+  return true;
+}
+
+// The console's line of the individuals the models hold, counted from the study.
+std::string models_line(const genotype_study& s, const std::vector<result_line>& lines, const covariate_values& c) {
+  const auto range = [&](const std::vector<std::vector<long>>& models) {
+    long least = s.individuals(), most = 0;
+    for (const std::vector<long>& loci : models) {
+      long used = 0;
+      for (long d = 0; d < s.individuals(); ++d) used += in_models(s, loci, c, d);
+      least = std::min(least, used);
+      most = std::max(most, used);
+    }
+    return least == most ? std::to_string(most) : std::to_string(least) + " to " + std::to_string(most);
+  };
+  std::vector<std::vector<long>> sets, snps;
+  for (const result_line& line : lines) {
+    sets.push_back(line.loci);
+    for (long locus : line.loci) snps.push_back({locus});
+  }
+  return "Individuals in the models: " + range(sets) + " for a set, " + range(snps) + " for a SNP alone\n";
+}
+
+// VELKsnps.tsv as it must be: each SNP's three cells counted from the genotypes, its
+// place from its file (none in a text file), and its main effect with the covariates.
+std::string expected_snps(const genotype_study& s, const std::vector<result_line>& lines, long text_snps,
+                          double alpha, const covariate_values& c) {
+  long cases = 0;
+  for (bool x : s.is_case) cases += x;
+  const long n = s.individuals();
+  const thresholds t = build_thresholds(static_cast<int>(n), static_cast<double>(cases) / static_cast<double>(n), alpha);
+  std::vector<long> snps;
+  for (const result_line& line : lines) snps.insert(snps.end(), line.loci.begin(), line.loci.end());
+  std::sort(snps.begin(), snps.end());
+  snps.erase(std::unique(snps.begin(), snps.end()), snps.end());
+  const std::vector<uint8_t> is_case(s.is_case.begin(), s.is_case.end());
+  std::string out = "SNP\tINDEX\tCHR\tPOS\tCHISQ\tP\tMAIN_P\tN\n";
+  for (long snp : snps) {
+    major_cell_table table;
+    std::vector<int8_t> genotypes;
+    for (long d = 0; d < n; ++d) genotypes.push_back(static_cast<int8_t>(s.genotypes[d][snp]));
+    for (int g = 0; g < 3; ++g) {
+      int x = 0, y = 0;
+      for (long d = 0; d < n; ++d)
+        if (genotypes[d] == g) (s.is_case[d] ? x : y) += 1;
+      classify_cell(table, t, x, y);
+    }
+    complete_table(table, static_cast<int>(cases), static_cast<int>(n - cases));
+    const double chisq = chi_square(table.cell, 3, 2);
+    const main_effect_result main = test_main_effect(is_case, genotypes, c.values, c.count);
+    long used = 0;
+    for (long d = 0; d < n; ++d) used += in_models(s, {snp}, c, d);
+    char row[256];
+    snprintf(row, sizeof row, "%s\t%ld\t%s\t%f\t%g\t%g\t%ld\n", snp_name(snp, text_snps).c_str(), snp,
+             snp < text_snps ? "NA\tNA" : ("1\t" + std::to_string(100 * (snp + 1))).c_str(), chisq,
+             p_value_chisq(2, chisq), main.test.p, used);
+    out += row;
+  }
+  return out;
 }
 
 // VELKcells.tsv as it must be, every count taken from the genotypes themselves, and
@@ -150,22 +238,28 @@ TEST(Report, CellsOfTheSearchsOwnResult) {
     const run_result r = dir.run({}, VELK_REPORT_BINARY);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, kWritten);
+    EXPECT_EQ(r.out, written(kNoCovariates, models_line(s, lines, {})));
     EXPECT_EQ(dir.read("VELKcells.tsv"), expected_cells(s, lines, c.text_snps, c.alpha));
+    EXPECT_EQ(dir.read("VELKsnps.tsv"), expected_snps(s, lines, c.text_snps, c.alpha, {}));
     const std::string page = dir.read("VELKReport.html");
+    // No covariates, and the page says so; an odds ratio for pairs only.
+    EXPECT_NE(page.find("<tr><th>Covariates</th><td>none (no VELKcovariates.txt)</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("beyond its SNPs' main effects, by likelihood-ratio tests"), std::string::npos);
+    EXPECT_EQ(page.find("interaction OR") != std::string::npos, c.order == 2);
     EXPECT_EQ(occurrences(page, "<svg class=\"cells\""), lines.size());
     EXPECT_NE(page.find(c.order > 2 ? "[MULFACTR]</th><td class=\"num\">5</td>"
                                     : "[MULFACTR]</th><td class=\"num\">5 (not used by this search)</td>"),
               std::string::npos);
     // Each SNP of the sets with its position and counted allele: the .bim's A1 (its
-    // fifth field, not the sixth, G), or the text file's own genotype.
+    // fifth field, not the sixth, G), or the text file's own genotype; the sets link to it.
     for (const result_line& line : lines)
       for (long locus : line.loci) {
         const std::string place = locus < c.text_snps
                                       ? "<td>none</td><td>the file's genotype</td>"
                                       : "<td>1:" + std::to_string(100 * (locus + 1)) + "</td><td>A</td>";
-        EXPECT_NE(page.find("<tr><td>" + snp_name(locus, c.text_snps) + "</td>" + place), std::string::npos)
-            << locus;
+        const std::string name = snp_name(locus, c.text_snps), anchor = "snp-" + std::to_string(locus);
+        EXPECT_NE(page.find("<tr id=\"" + anchor + "\"><td>" + name + "</td>" + place), std::string::npos) << locus;
+        EXPECT_NE(page.find("<a href=\"#" + anchor + "\">" + name + "</a>"), std::string::npos) << locus;
       }
     // The title says where, when and by which version.
     EXPECT_NE(page.find("<title>VELK report: " + std::filesystem::canonical(dir.path()).string() + ", 20"),
@@ -249,15 +343,11 @@ TEST(Report, RefusesAResultTheStudyDoesNotGive) {
       ASSERT_GE(r.err.size(), c.err_end.size());
       EXPECT_EQ(r.err.substr(r.err.size() - c.err_end.size()), c.err_end) << r.err;
     }
-    EXPECT_FALSE(dir.exists("VELKcells.tsv"));
-    EXPECT_FALSE(dir.exists("VELKinteractions.tsv"));
-    EXPECT_FALSE(dir.exists("VELKReport.html"));
+    for (const char* file : {"VELKcells.tsv", "VELKinteractions.tsv", "VELKsnps.tsv", "VELKReport.html"})
+      EXPECT_FALSE(dir.exists(file)) << file;
   }
 }
 
-// Covariates `age` (NA for every 9th individual) and `pc` (-9 for every 11th).
-double age_of(long d) { return d % 9 == 4 ? NAN : 20.0 + static_cast<double>(d * 7 % 50); }
-double pc_of(long d) { return d % 11 == 3 ? NAN : static_cast<double>(d % 13) / 8.0 - 0.75; }
 std::string covariate_line(long d, bool ids) {
   char line[96];
   const std::string age = std::isnan(age_of(d)) ? "NA" : std::to_string(static_cast<int>(age_of(d)));
@@ -267,11 +357,11 @@ std::string covariate_line(long d, bool ids) {
   return line;
 }
 
-// VELKinteractions.tsv as the tests of the study's own genotypes and covariates give it.
+// VELKinteractions.tsv as the tests of the study's own genotypes and covariates give it,
+// and the LD of the SNPs at their places (none in a text file).
 std::string expected_interactions(const genotype_study& s, const std::vector<result_line>& lines, long text_snps) {
   std::vector<uint8_t> is_case(s.is_case.begin(), s.is_case.end());
-  std::vector<double> covariates;
-  for (long d = 0; d < s.individuals(); ++d) covariates.insert(covariates.end(), {age_of(d), pc_of(d)});
+  const std::vector<double> covariates = age_and_pc(s.individuals()).values;
   char* text = nullptr;
   size_t size = 0;
   FILE* stream = open_memstream(&text, &size);
@@ -279,12 +369,15 @@ std::string expected_interactions(const genotype_study& s, const std::vector<res
   for (const result_line& line : lines) {
     std::vector<std::vector<int8_t>> genotypes;
     std::vector<std::string> snps;
+    std::vector<snp_place> places;
     for (long locus : line.loci) {
       genotypes.emplace_back();
       for (long d = 0; d < s.individuals(); ++d) genotypes.back().push_back(static_cast<int8_t>(s.genotypes[d][locus]));
       snps.push_back(snp_name(locus, text_snps));
+      places.push_back(locus < text_snps ? snp_place{} : snp_place{"1", 100 * (locus + 1)});
     }
-    write_interactions_row(stream, snps, test_interaction(is_case, genotypes, covariates, 2));
+    write_interactions_row(stream, snps, test_interaction(is_case, genotypes, covariates, 2),
+                           set_linkage(genotypes, places));
   }
   fclose(stream);
   const std::string out(text, size);
@@ -316,17 +409,25 @@ TEST(Report, InteractionTestsWithCovariates) {
     ASSERT_EQ(lines.size(), 12u);
     long complete = 0;
     for (long d = 0; d < s.individuals(); ++d) complete += !std::isnan(age_of(d)) && !std::isnan(pc_of(d));
-    std::string tables[2];
+    std::string tables[2], snp_tables[2];
     for (int threads = 1; threads <= 2; ++threads) {
       const run_result r = dir.run({}, VELK_REPORT_BINARY, {"OMP_NUM_THREADS=" + std::to_string(threads)});
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, "VELKcells.tsv\nVELKcovariates.txt: 2 covariates (age pc), all present for " +
-                           std::to_string(complete) + " of the 300 individuals\nVELKinteractions.tsv\nVELKReport.html\n");
+      EXPECT_EQ(r.out, written("VELKcovariates.txt: 2 covariates (age pc), all present for " +
+                                   std::to_string(complete) + " of the 300 individuals\n",
+                               models_line(s, lines, age_and_pc(300))));
       tables[threads - 1] = dir.read("VELKinteractions.tsv");
+      snp_tables[threads - 1] = dir.read("VELKsnps.tsv");
     }
     EXPECT_EQ(tables[0], expected_interactions(s, lines, text_snps));
     EXPECT_EQ(tables[1], tables[0]);
+    EXPECT_EQ(snp_tables[0], expected_snps(s, lines, text_snps, 0.05, age_and_pc(300)));
+    EXPECT_EQ(snp_tables[1], snp_tables[0]);
+    // The page names the covariates where it says what the models hold.
+    const std::string page = dir.read("VELKReport.html");
+    EXPECT_NE(page.find("<tr><th>Covariates</th><td>age, pc</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("beyond its SNPs' main effects and age, pc, by likelihood-ratio tests"), std::string::npos);
     // The page marks the sets whose additive interaction p-value is above 0.05.
     size_t weak = 0;
     std::istringstream rows(tables[0]);
@@ -338,7 +439,73 @@ TEST(Report, InteractionTestsWithCovariates) {
       for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
       weak += f[5] != "NA" && std::stod(f[5]) > 0.05;
     }
-    EXPECT_EQ(occurrences(dir.read("VELKReport.html"), "main effects may explain it"), weak);
+    EXPECT_EQ(occurrences(page, "main effects may explain it"), weak);
+  }
+}
+
+// Pearson's r² by its textbook formula, over the individuals with both genotypes.
+double textbook_r2(const genotype_study& s, long a, long b) {
+  double n = 0, mean_a = 0, mean_b = 0;
+  for (const std::vector<int>& g : s.genotypes)
+    if (g[a] >= 0 && g[b] >= 0) n += 1, mean_a += g[a], mean_b += g[b];
+  mean_a /= n;
+  mean_b /= n;
+  double ab = 0, aa = 0, bb = 0;
+  for (const std::vector<int>& g : s.genotypes)
+    if (g[a] >= 0 && g[b] >= 0) {
+      ab += (g[a] - mean_a) * (g[b] - mean_b);
+      aa += (g[a] - mean_a) * (g[a] - mean_a);
+      bb += (g[b] - mean_b) * (g[b] - mean_b);
+    }
+  return ab * ab / (aa * bb);
+}
+
+// The LD inside every pair of six SNPs: SNP 3 copies SNP 0 for 9 individuals in 10 (LD
+// by r², on another chromosome), SNPs 0 and 1 lie 50 kb apart (LD by distance). A
+// study of text files gives no distances.
+TEST(Report, LdInsideTheSets) {
+  genotype_study s = genotype_study::random(300, 6, 31);
+  for (long d = 0; d < s.individuals(); ++d)
+    if (d % 10 != 0) s.genotypes[d][3] = s.genotypes[d][0];
+  const int chromosome[] = {1, 1, 1, 2, 2, 3};
+  const long position[] = {10000, 60000, 500000, 10000, 300000, 5};
+  std::string bim;
+  for (int k = 0; k < 6; ++k)
+    bim += std::to_string(chromosome[k]) + "\trs" + std::to_string(1000 + k) + "\t0\t" + std::to_string(position[k]) +
+           "\tA\tG\n";
+  for (const bool fileset : {true, false}) {
+    SCOPED_TRACE(fileset ? "fileset" : "text");
+    study_dir dir;
+    const std::string params = "[DISEASEN]\t2\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n";
+    if (fileset) set_up_study(dir.path(), "s.bed\n", {{"s.bed", s.bed(0, 6)}, {"s.bim", bim}, {"s.fam", s.fam()}}, params);
+    else set_up_study(dir.path(), "a.txt\n", {{"a.txt", s.text(0, 6)}}, params);
+    ASSERT_EQ(dir.run({"15"}).status, 0);
+    const std::vector<result_line> lines = result_lines(dir.read("VELKResult.txt"), 2);
+    ASSERT_GE(lines.size(), 8u);  // the pairs that beat both their SNPs alone, 0-1 and 0-3 among them
+    ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
+    std::istringstream rows(dir.read("VELKinteractions.tsv"));
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_TRUE(row.ends_with("\tNOTE\tMAX_R2\tMIN_DIST")) << row;
+    size_t in_ld = 0;
+    for (const result_line& line : lines) {
+      ASSERT_TRUE(std::getline(rows, row));
+      std::vector<std::string> f;
+      std::istringstream fields(row);
+      for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+      ASSERT_EQ(f.size(), 15u) << row;
+      const long a = line.loci[0], b = line.loci[1];
+      const double r2 = textbook_r2(s, a, b);
+      EXPECT_NEAR(std::stod(f[13]), r2, 1e-5 * r2) << a << " " << b;
+      const bool placed = fileset && chromosome[a] == chromosome[b];
+      const long distance = std::abs(position[a] - position[b]);
+      EXPECT_EQ(f[14], placed ? std::to_string(distance) : "NA") << a << " " << b;
+      in_ld += r2 >= 0.2 || (placed && distance < 100000);
+    }
+    EXPECT_EQ(in_ld, fileset ? 2u : 1u);
+    const std::string page = dir.read("VELKReport.html");
+    EXPECT_EQ(occurrences(page, "<span class=\"weak\">in LD</span><br>"), in_ld);
+    EXPECT_EQ(occurrences(page, "no positions</td>"), fileset ? 0u : lines.size());
   }
 }
 
@@ -399,8 +566,8 @@ TEST(Report, RefusesCovariateFiles) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
-    for (const char* written : {"VELKcells.tsv", "VELKinteractions.tsv", "VELKReport.html"})
-      EXPECT_FALSE(dir.exists(written)) << written;
+    for (const char* file : {"VELKcells.tsv", "VELKinteractions.tsv", "VELKsnps.tsv", "VELKReport.html"})
+      EXPECT_FALSE(dir.exists(file)) << file;
   }
 }
 
@@ -447,7 +614,7 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
     const run_result r = dir.run({}, VELK_REPORT_BINARY);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.out, kWritten);
+    EXPECT_EQ(r.out, written(kNoCovariates, models_line(s, lines, {})));
     const std::string page = dir.read("VELKReport.html");
     const bool shown = c.name == std::string("matching");
     // The p-values, the first at its floor; B, the seed and the strata beside them.
@@ -471,7 +638,9 @@ std::string find_chromium() {
   return "";
 }
 
-// Two browser launches: more sets than get pictures, and the largest pictures.
+// Two browser launches: more sets than get pictures, and the largest pictures, with
+// every column (family-wise p-values too); and a third that measures the page of
+// quadruples in a window 1,400 px wide, which it must fit without scrolling sideways.
 TEST(Report, PageRendersInChromium) {
   const std::string chromium = find_chromium();
   if (chromium.empty()) GTEST_SKIP() << "chromium is not installed (scripts/install-deps installs it)";
@@ -480,28 +649,51 @@ TEST(Report, PageRendersInChromium) {
     long snps;
     const char* top_k;
     size_t pictures;
-  } cases[] = {{2, 30, "230", 200}, {4, 10, "4", 4}};
+    const char* permutations;
+  } cases[] = {{2, 30, "230", 200, ""}, {4, 10, "4", 4, "[PERMUTES]\t9\n[PERMSEED]\t3\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE("order " + std::to_string(c.order));
     const genotype_study s = genotype_study::random(200, c.snps, 5);
     study_dir dir;
     write_study(dir, s, c.snps, c.snps / 2,
-                "[DISEASEN]\t" + std::to_string(c.order) + "\n[MULFACTR]\t5\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n");
+                "[DISEASEN]\t" + std::to_string(c.order) + "\n[MULFACTR]\t5\n[MAXGWPVL]\t1\n[ALPHA_RF]\t0.05\n" +
+                    c.permutations);
     ASSERT_EQ(dir.run({c.top_k}).status, 0);
     ASSERT_EQ(result_lines(dir.read("VELKResult.txt"), c.order).size(), std::stoul(c.top_k));
     ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
     const std::filesystem::path profile = dir.path().parent_path() / "chromium-profile";
-    const run_result r = dir.run({"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                                  "--user-data-dir=" + profile.string(), "--enable-logging=stderr", "--dump-dom",
-                                  "file://" + (dir.path() / "VELKReport.html").string()},
-                                 chromium);
+    const auto render = [&](const std::string& page, const std::string& width) {
+      return dir.run({"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                      "--user-data-dir=" + profile.string(), "--enable-logging=stderr", "--window-size=" + width + ",1000",
+                      "--dump-dom", "file://" + (dir.path() / page).string()},
+                     chromium);
+    };
+    const run_result r = render("VELKReport.html", "1400");
     EXPECT_EQ(r.status, 0) << r.err;
     // A console message (a script's, an SVG attribute the browser rejects, a blocked
     // fetch) is logged as ":CONSOLE(" or ":CONSOLE:".
     EXPECT_EQ(r.err.find(":CONSOLE"), std::string::npos) << r.err;
     EXPECT_EQ(occurrences(r.out, "<svg class=\"cells\""), c.pictures);
     EXPECT_EQ(occurrences(r.out, "<svg class=\"legend\""), 1u);
+    if (c.order != 4) continue;
+    EXPECT_NE(r.out.find("family-wise p-value</th>"), std::string::npos);
+    // The page holds no script; a copy with one puts the page's width and the window's
+    // in the title once laid out.
+    std::string measured = dir.read("VELKReport.html");
+    measured.replace(measured.rfind("</body>"), 7,
+                     "<script>addEventListener('load', () => { document.title = 'width ' + "
+                     "document.documentElement.scrollWidth + ' of ' + document.documentElement.clientWidth; "
+                     "});</script></body>");
+    dir.write("measured.html", measured);
+    const run_result m = render("measured.html", "1400");
+    EXPECT_EQ(m.status, 0) << m.err;
+    const size_t title = m.out.find("<title>width ");
+    ASSERT_NE(title, std::string::npos) << m.out.substr(0, 400);
+    long page_width = 0, window_width = 0;
+    ASSERT_EQ(sscanf(m.out.c_str() + title, "<title>width %ld of %ld", &page_width, &window_width), 2);
+    EXPECT_GT(window_width, 1300);  // the window's 1,400 px, less a scroll bar
+    EXPECT_LE(page_width, window_width);
   }
 }
 

@@ -163,7 +163,8 @@ TEST(Vcf, SameBytesAsTheFileset) {
   ASSERT_EQ(dir.run({}, VELK_REPORT_BINARY).status, 0);
   ASSERT_EQ(reference.run({}, VELK_REPORT_BINARY).status, 0);
   EXPECT_EQ(dir.read("VELKcells.tsv"), reference.read("VELKcells.tsv"));
-  EXPECT_EQ(dir.read("VELKinteractions.tsv"), reference.read("VELKinteractions.tsv"));
+  EXPECT_EQ(dir.read("VELKinteractions.tsv"), reference.read("VELKinteractions.tsv"));  // POS as the .bim's
+  EXPECT_EQ(dir.read("VELKsnps.tsv"), reference.read("VELKsnps.tsv"));
   // And names the counted allele, ALT there and A1 here, the same allele.
   const auto snps_in_sets = [](const std::string& page) {
     const size_t from = page.find("<h2>SNPs in the sets</h2>");

@@ -1,7 +1,7 @@
 // The interaction tests against R: every set's four models fitted by glm(family =
-// binomial) and compared by anova(test = "LRT"), on sets made to meet the hard cases
-// (missing values, an empty cell, separation, a collinear covariate, a SNP that does
-// not vary, a covariate on another scale).
+// binomial) and compared by anova(test = "LRT"), and each SNP's main effect, on sets
+// made to meet the hard cases (missing values, an empty cell, separation, a collinear
+// covariate, a SNP that does not vary, a covariate on another scale).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -95,12 +95,14 @@ std::string as_table(const made_set& s) {
 
 // One line per table: n, the four deviances, both tests' df and p, the odds ratio and
 // its interval (the pair's product term), whether a fit separated, whether one failed
-// to converge.
+// to converge; then per SNP its main effect, n and p, on the rows with its genotype and
+// every covariate.
 constexpr const char* kScript = R"R(
 flags <- function(m) c(any(m$fitted.values > 1 - 10 * .Machine$double.eps |
                            m$fitted.values < 10 * .Machine$double.eps), !m$converged)
 for (file in commandArgs(trailingOnly = TRUE)) {
-  d <- na.omit(read.table(file, header = TRUE))
+  raw <- read.table(file, header = TRUE)
+  d <- na.omit(raw)
   g <- grep("^g", names(d), value = TRUE)
   covs <- grep("^c", names(d), value = TRUE)
   rhs <- function(terms) { t <- c(covs, terms); if (length(t) == 0) "1" else paste(t, collapse = " + ") }
@@ -118,6 +120,11 @@ for (file in commandArgs(trailingOnly = TRUE)) {
   f <- rbind(flags(a0), flags(a1), flags(g0), flags(g1))
   v <- c(nrow(d), deviance(a0), deviance(a1), la$Df[2], la[["Pr(>Chi)"]][2],
          deviance(g0), deviance(g1), lg$Df[2], lg[["Pr(>Chi)"]][2], or, any(f[, 1]), any(f[, 2]))
+  for (v1 in g) {
+    m <- na.omit(raw[c("y", v1, covs)])
+    fit1 <- function(terms) suppressWarnings(glm(as.formula(paste("y ~", rhs(terms))), family = binomial, data = m))
+    v <- c(v, nrow(m), anova(fit1(NULL), fit1(v1), test = "Chisq")[["Pr(>Chi)"]][2])
+  }
   cat(sprintf("%.17g", as.numeric(v)), "\n")
 }
 )R";
@@ -181,7 +188,7 @@ TEST(InteractionTests, AgreeWithR) {
     std::istringstream fields(line);
     std::vector<double> r;
     for (std::string f; fields >> f;) r.push_back(f == "NA" ? NAN : std::stod(f));
-    ASSERT_EQ(r.size(), 14u) << line;
+    ASSERT_EQ(r.size(), 14u + 2 * s.genotypes.size()) << line;
     const interaction_result got = test_interaction(s.is_case, s.genotypes, s.covariates, s.covariate_ct);
     EXPECT_EQ(got.used, static_cast<long>(r[0]));
     expect_close(got.additive.null_deviance, r[1], "additive null deviance");
@@ -197,6 +204,11 @@ TEST(InteractionTests, AgreeWithR) {
     expect_close(got.odds_ratio_high, r[11], "odds ratio, upper bound");
     EXPECT_EQ(got.separation, r[12] != 0);
     EXPECT_EQ(got.not_converged, r[13] != 0);
+    for (size_t k = 0; k < s.genotypes.size(); ++k) {
+      const main_effect_result main = test_main_effect(s.is_case, s.genotypes[k], s.covariates, s.covariate_ct);
+      EXPECT_EQ(main.used, static_cast<long>(r[14 + 2 * k])) << "SNP " << k + 1;
+      expect_close(main.test.p, r[15 + 2 * k], "main effect p, SNP " + std::to_string(k + 1));
+    }
   }
 }
 

@@ -67,9 +67,9 @@ std::string permutation_tail_note(const top_k_list& list, const permutation_outc
   if (tail.permutation_ct < kTailLeastPermutations) return "";
   if (!tail.no_fit.empty()) return "Tail approximation: no fit (" + tail.no_fit + "); FW_P_tail is NA.\n";
   long given = 0, beyond = 0;
-  for (int position : best_first(list)) {
+  for (int i = 0; i < list.count; ++i) {
     long exceeding = 0;
-    const double t = list.nodes[position].chisq;
+    const double t = list.nodes[i].chisq;
     family_wise_p(outcome.maxima, t, exceeding);
     if (!tail_applies(exceeding, tail.permutation_ct)) continue;
     (set_tail_p(outcome, t, exceeding) ? given : beyond) += 1;

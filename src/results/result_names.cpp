@@ -21,8 +21,8 @@ namespace {
 constexpr std::string_view kStatisticNames = "chi_SQ\tP_value\t#Major_cells";
 
 // One column per SNP (and its place), so that a spreadsheet or R's read.table(header
-// = TRUE) lines the names up with the values; the family-wise p-value last, so that
-// scripts that read the columns before it by position read them as before.
+// = TRUE) lines the names up with the values; the family-wise p-values last, so that
+// scripts that read the columns before them by position read them as before.
 std::string named_header(size_t loci, bool with_places, bool family_wise) {
   std::string header;
   for (size_t i = 1; i <= loci; ++i) {
@@ -30,7 +30,7 @@ std::string named_header(size_t loci, bool with_places, bool family_wise) {
     header += "SNP" + k + "\t";
     if (with_places) header += "CHR" + k + "\tPOS" + k + "\t";
   }
-  return header.append(kStatisticNames).append(family_wise ? "\tFW_P_value\n" : "\n");
+  return header.append(kStatisticNames).append(family_wise ? "\tFW_P_value\tFW_P_tail\n" : "\n");
 }
 
 // The file whose SNPs hold the index: the last one that starts at or before it.
@@ -143,7 +143,7 @@ std::string name_rows(const std::vector<result_row>& rows, const study_snp_names
       if (with_places) out += names.place(index) + "\t";
     }
     out += row.chisq_text + "\t" + row.p_value_text + "\t" + row.nmajor_text;
-    if (family_wise != nullptr) out += "\t" + (*family_wise)[r].text;
+    if (family_wise != nullptr) out += "\t" + (*family_wise)[r].text + "\t" + (*family_wise)[r].tail_text;
     out += "\n";
   }
   return out;

@@ -57,7 +57,7 @@ status read_snp_names(const char* list_name, study_snp_names& names, bool with_p
 // identifier (followed by its chromosome and position when `with_places`), and every
 // field separated by tabs. The header names one column per SNP, SNP1 ... SNPk (with
 // CHR1, POS1 after SNP1 and so on), then chi_SQ, P_value and #Major_cells, and
-// FW_P_value when `family_wise` holds the sets' family-wise p-values.
+// FW_P_value and FW_P_tail when `family_wise` holds the sets' family-wise p-values.
 std::string name_rows(const std::vector<result_row>& rows, const study_snp_names& names, bool with_places,
                       const std::vector<family_wise_value>* family_wise);
 

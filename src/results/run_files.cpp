@@ -37,7 +37,7 @@ status check_run_files_creatable(const std::vector<const char*>& names) {
   return ok_status();
 }
 
-status write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima,
+status write_run_files(const top_k_list& result, int order, const permutation_outcome* permutations,
                        const std::vector<companion_file>& companions) {
   // The result, then the permutation table and maxima, then the companions.
   std::vector<output_file> files(3 + companions.size());
@@ -52,9 +52,9 @@ status write_run_files(const top_k_list& result, int order, const std::vector<do
   print_top_k_list(&result, files[0].stream, order);
   std::vector<bool> written(files.size(), false);
   written[0] = true;
-  if (maxima != nullptr) {
-    if (!open_with(kPermutationsFileName, permutation_table_text(result, order, *maxima), files[1]) ||
-        !open_with(kPermutationMaximaFileName, permutation_maxima_text(*maxima), files[2]))
+  if (permutations != nullptr) {
+    if (!open_with(kPermutationsFileName, permutation_table_text(result, order, *permutations), files[1]) ||
+        !open_with(kPermutationMaximaFileName, permutation_maxima_text(permutations->maxima), files[2]))
       return give_up(permutations_not_written());
     written[1] = written[2] = true;
   }
@@ -67,7 +67,7 @@ status write_run_files(const top_k_list& result, int order, const std::vector<do
   // What can fail (a full disk, a file-size limit) fails here, before anything is replaced.
   for (size_t f = 0; f < files.size(); ++f)
     if (written[f] && !seal_output(files[f])) return give_up(not_written[f]);
-  if (maxima == nullptr) remove_permutation_files();
+  if (permutations == nullptr) remove_permutation_files();
   for (const companion_file& c : companions)
     if (!c.text) remove_if_present(c.name);
   if (!place_output(files[0])) return give_up(result_not_written());

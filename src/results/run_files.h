@@ -1,6 +1,7 @@
 // The files of a finished run, replaced together: VELKResult.txt; after permutations,
 // VELKpermutations.txt and VELKpermutation_maxima.txt; and the companions the run
-// passes (its record VELKrun.json, the individuals it left out in VELKexcluded.txt).
+// passes (its record VELKrun.json, the individuals it left out in VELKexcluded.txt, the
+// fit of the permutations' tail in VELKpermutation_tail.txt).
 //
 // Every new file is written and synced under a temporary name before anything is
 // replaced; only then are the new files renamed into place, the result first. A run
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "results/permutation_files.h"
 #include "search/top_k_list.h"
 
 namespace velk {
@@ -34,10 +36,11 @@ status result_not_created();
 // an unwritable folder costs seconds, not the search.
 status check_run_files_creatable(const std::vector<const char*>& names);
 
-// Writes `result` (`order` SNPs per set), with `maxima` given (one per permutation) the
-// permutation files, and the companions; without `maxima` the permutation files are
-// removed. Fails (status 255) saying which file could not be created or written.
-status write_run_files(const top_k_list& result, int order, const std::vector<double>* maxima,
+// Writes `result` (`order` SNPs per set), with `permutations` given the permutation
+// table and maxima, and the companions; without `permutations` the permutation files
+// (VELKpermutation_tail.txt too) are removed. Fails (status 255) saying which file
+// could not be created or written.
+status write_run_files(const top_k_list& result, int order, const permutation_outcome* permutations,
                        const std::vector<companion_file>& companions = {});
 
 }  // namespace velk

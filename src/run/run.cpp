@@ -29,6 +29,7 @@
 #include "run/command_line.h"
 #include "results/left_out_file.h"
 #include "results/permutation_files.h"
+#include "results/permutation_tail.h"
 #include "results/result_writer.h"
 #include "results/run_files.h"
 #include "results/run_record.h"
@@ -140,15 +141,19 @@ search_context context_of(const run_options& options, const checkpointing* saves
   return context;
 }
 
-// Writes the result file (and, given `maxima`, the permutation files) with the run's
-// record and its list of individuals left out; the failure says what could not be
-// written.
-status write_files(const search_model& model, const std::vector<double>* maxima, run_account& account) {
+// Writes the result file (and, given `permutations`, the permutation files and the fit
+// of their tail) with the run's record and its list of individuals left out; the
+// failure says what could not be written.
+status write_files(const search_model& model, const permutation_outcome* permutations, run_account& account) {
   run_record& record = account.record;
   record.end = time(nullptr);
-  if (maxima != nullptr) record.permutation_seconds = seconds_since(account.permutation_start);
-  return write_run_files(*model.result_list, model.params.order, maxima,
-                         {{kLeftOutFileName, account.left_out}, {kRunRecordFileName, run_record_text(record)}});
+  if (permutations != nullptr) record.permutation_seconds = seconds_since(account.permutation_start);
+  std::optional<std::string> tail;
+  if (permutations != nullptr) tail = permutation_tail_text(permutations->tail);
+  return write_run_files(*model.result_list, model.params.order, permutations,
+                         {{kLeftOutFileName, account.left_out},
+                          {kRunRecordFileName, run_record_text(record)},
+                          {kPermutationTailFileName, tail}});
 }
 
 // The search, and the result file of a run without permutations (a run with them
@@ -195,8 +200,8 @@ status prepare_permutations(const search_model& model, const study& loaded, perm
   return read_strata(kStrataFileName, loaded.individuals, setup.stratum, strata);
 }
 
-// The whole search repeated on permuted classes, then the result file with the files
-// of family-wise p-values.
+// The whole search repeated on permuted classes, then the fit of the tail of their
+// maxima, and the result file with the files of family-wise p-values.
 status permute(const search_model& model, const search_input& in, checkpointing& saves, const search_context& context,
                permutation_setup& setup, int strata, run_account& account) {
   const team& t = *context.processes;
@@ -222,7 +227,8 @@ status permute(const search_model& model, const search_input& in, checkpointing&
   });
   if (!permuted.ok()) return permuted;
   if (!leads(t)) return ok_status();
-  if (status written = write_files(model, &maxima, account); !written.ok()) return written;
+  const permutation_outcome outcome{maxima, fit_permutation_tail(maxima)};
+  if (status written = write_files(model, &outcome, account); !written.ok()) return written;
   const int seconds = static_cast<int>(time(nullptr) - start);
   if (done_before == 0)
     printf("Permutations: %lld searches on permuted classes in %d seconds; family-wise p-values in %s.\n",
@@ -231,6 +237,7 @@ status permute(const search_model& model, const search_input& in, checkpointing&
     printf("Permutations: %ld of %lld searches on permuted classes in this run, %d seconds; family-wise p-values "
            "in %s.\n", static_cast<long>(setup.count) - done_before, static_cast<long long>(setup.count), seconds,
            kPermutationsFileName);
+  printf("%s", permutation_tail_note(*model.result_list, outcome).c_str());
   return ok_status();
 }
 
@@ -284,6 +291,7 @@ std::vector<const char*> run_file_names(const search_model& model, const run_acc
   if (model.params.permutation_ct > 0) {
     names.push_back(kPermutationsFileName);
     names.push_back(kPermutationMaximaFileName);
+    names.push_back(kPermutationTailFileName);
   }
   if (account.left_out) names.push_back(kLeftOutFileName);
   if (saves.enabled && saves.clock.enabled()) names.push_back(kCheckpointFileName);

@@ -82,13 +82,20 @@ TEST(Names, AfterARealRun) {
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
 }
 
-// The family-wise p-value as a last column exactly when velk-report would show it: the
-// permutation file of these sets, with p-values of the B that [PERMUTES] sets.
-TEST(Names, FamilyWiseColumn) {
+// The family-wise p-values as two last columns exactly when velk-report would show them:
+// the permutation file of these sets, with p-values of the B that [PERMUTES] sets (and
+// tail p-values only where they apply). A file without the tail's column, from a version
+// before it, gives NA there.
+TEST(Names, FamilyWiseColumns) {
   const std::string result = std::string(kHeader) + "1 7 12.000000 0.00247875 1\n5 6 7.000000 0.0301974 0\n";
   const std::string permutations = "SNP1\tSNP2\tchi_SQ\tP_value\tFW_P_value\tExceeding\n"
                                    "1\t7\t12.000000\t0.00247875\t0.01\t0\n"
                                    "5\t6\t7.000000\t0.0301974\t0.34\t33\n";
+  const auto with_tail = [](const std::string& first, const std::string& second) {
+    return "SNP1\tSNP2\tchi_SQ\tP_value\tFW_P_value\tExceeding\tFW_P_tail\n"
+           "1\t7\t12.000000\t0.00247875\t0.01\t0\t" + first + "\n"
+           "5\t6\t7.000000\t0.0301974\t0.34\t33\t" + second + "\n";
+  };
   const std::string rows = "a.txt:2\trs1007\t12.000000\t0.00247875\t1\nb.txt:1\trs1006\t7.000000\t0.0301974\t0\n";
   const std::string plain = "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\n" + rows;
   const struct {
@@ -98,10 +105,18 @@ TEST(Names, FamilyWiseColumn) {
   } cases[] = {
       {"no permutation file", "[PERMUTES] 99\n", {}, plain, ""},
       {"the result's permutations", "[PERMUTES] 99\n", permutations,
-       "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\tFW_P_value\n"
-       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\t0.01\n"
-       "b.txt:1\trs1006\t7.000000\t0.0301974\t0\t0.34\n",
+       "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\tFW_P_value\tFW_P_tail\n"
+       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\t0.01\tNA\n"
+       "b.txt:1\trs1006\t7.000000\t0.0301974\t0\t0.34\tNA\n",
        ""},
+      {"with their tail", "[PERMUTES] 99\n", with_tail("2.5e-05", "NA"),
+       "SNP1\tSNP2\tchi_SQ\tP_value\t#Major_cells\tFW_P_value\tFW_P_tail\n"
+       "a.txt:2\trs1007\t12.000000\t0.00247875\t1\t0.01\t2.5e-05\n"
+       "b.txt:1\trs1006\t7.000000\t0.0301974\t0\t0.34\tNA\n",
+       ""},
+      {"a tail p-value where 33 permutations reached the set", "[PERMUTES] 99\n", with_tail("2.5e-05", "0.3"), plain,
+       "Warning: VELKpermutations.txt, line 3: FW_P_tail 0.3 is neither NA nor a tail p-value, which needs "
+       "[PERMUTES] 99 or more and Exceeding below 10; the family-wise p-values are left out.\n"},
       {"another B", "[PERMUTES] 999\n", permutations, plain,
        "Warning: VELKpermutations.txt, line 2: FW_P_value 0.01 is not (1 + Exceeding) / (B + 1) for [PERMUTES] 999 "
        "of VELKparameters.txt; the family-wise p-values are left out.\n"},

@@ -102,14 +102,14 @@ TEST(ResultFile, IsReplacedWholeOrNotAtAll) {
   }
 }
 
-// The earlier result and permutation files stay byte for byte when a run fails, at any
-// point: what the steps after the search read (VELKstrata.txt) and the place of the
-// result are checked before it, and a run with permutations writes its result with
-// their files, at the end, all or none. A run that writes a result removes permutation
-// files that would describe another one.
+// The earlier result and permutation files (the tail's fit too) stay byte for byte when
+// a run fails, at any point: what the steps after the search read (VELKstrata.txt) and
+// the place of the result are checked before it, and a run with permutations writes its
+// result with their files, at the end, all or none. A run that writes a result removes
+// permutation files that would describe another one.
 TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
   const char* const kPermutations = "[PERMUTES]\t5\n";
-  const std::string table = "an earlier table\n", maxima = "an earlier list of maxima\n";
+  const std::string table = "an earlier table\n", maxima = "an earlier list of maxima\n", tail = "an earlier fit\n";
   enum class after { kept, result_alone, result_and_permutations };
   struct row {
     const char* name;
@@ -148,6 +148,13 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
        },
        0, 255, "Cannot create a file to write the result!\nHint: {dir}/VELKpermutations.txt: Is a directory.\n",
        false, after::kept},
+      {"a tail file that cannot be created", kPermutations, "",
+       [](const fs::path& p) {
+         fs::remove(p / "VELKpermutation_tail.txt");
+         fs::create_directory(p / "VELKpermutation_tail.txt");
+       },
+       0, 255, "Cannot create a file to write the result!\nHint: {dir}/VELKpermutation_tail.txt: Is a directory.\n",
+       false, after::kept},
       {"a file-size limit", kPermutations, "", nullptr, 40, 255, "Cannot write the result file!\n", true, after::kept},
       {"without permutations", "", "", nullptr, 0, 0, "", true, after::result_alone},
       {"with permutations and strata", kPermutations, "north\nsouth\nnorth\nsouth\nnorth\nsouth\nnorth\nsouth\n",
@@ -162,6 +169,7 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
     dir.write("VELKResult.txt", kEarlier);
     dir.write("VELKpermutations.txt", table);
     dir.write("VELKpermutation_maxima.txt", maxima);
+    dir.write("VELKpermutation_tail.txt", tail);
     if (r.prepare) r.prepare(dir.path());
     struct rlimit old;
     getrlimit(RLIMIT_FSIZE, &old);
@@ -187,12 +195,15 @@ TEST(ResultFile, AFailedRunLeavesTheEarlierFilesAsTheyWere) {
     if (r.files == after::kept) {
       EXPECT_EQ(unless_directory("VELKpermutations.txt", table), table);
       EXPECT_EQ(dir.read("VELKpermutation_maxima.txt"), maxima);
+      EXPECT_EQ(unless_directory("VELKpermutation_tail.txt", tail), tail);
     } else {
       const bool permuted = r.files == after::result_and_permutations;
       EXPECT_EQ(dir.exists("VELKpermutations.txt"), permuted);
       EXPECT_EQ(dir.exists("VELKpermutation_maxima.txt"), permuted);
+      EXPECT_EQ(dir.exists("VELKpermutation_tail.txt"), permuted);
       if (permuted) {
         EXPECT_EQ(dir.read("VELKpermutation_maxima.txt").rfind("1\t", 0), 0u);
+        EXPECT_EQ(dir.read("VELKpermutation_tail.txt"), "no_fit\tfewer than 99 permutations\n");
       }
     }
   }

@@ -151,10 +151,11 @@ run_result kill_and_resume(const study_dir& dir, const launcher& how, const std:
   }
 }
 
-// What a run writes besides its console; the permutation files only where asked for.
+// What a run writes besides its console; the permutation files (the tail's fit among
+// them) only where asked for.
 std::string outputs(const study_dir& dir) {
   std::string all = dir.read("VELKResult.txt");
-  for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt"})
+  for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt", "VELKpermutation_tail.txt"})
     if (dir.exists(name)) all += std::string("\n== ") + name + "\n" + dir.read(name);
   return all;
 }
@@ -179,7 +180,7 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
       {"three-locus level", 600, 2500, "[DISEASEN]\t3\n[MULFACTR]\t60\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
       {"exhaustive three-locus search", 600, 500,
        "[DISEASEN]\t3\n[EXHAUSTV]\t1\n[ALPHA_RF]\t0.05\n[MAXGWPVL]\t1\n", "100"},
-      {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t40\n", "20"},
+      {"permutations", 400, 1500, "[DISEASEN]\t2\n[ALPHA_RF]\t0.05\n[MAX_PVAL]\t0.9\n[PERMUTES]\t100\n", "20"},
   };
   const std::vector<launcher> launchers = every_launcher();
   for (const auto& s : studies) {
@@ -190,7 +191,8 @@ TEST(Checkpoint, KilledRunsResumeToTheBytesOfAnUninterruptedRun) {
     const std::string want_file = outputs(dir);
     for (const launcher& how : launchers) {
       SCOPED_TRACE(std::string(s.what) + (how.mpi ? ", 2 ranks" : ""));
-      for (const char* name : {"VELKResult.txt", "VELKpermutations.txt", "VELKpermutation_maxima.txt"})
+      for (const char* name :
+           {"VELKResult.txt", "VELKpermutations.txt", "VELKpermutation_maxima.txt", "VELKpermutation_tail.txt"})
         fs::remove(dir.path() / name);
       int kills = 0, resumed = 0;
       const run_result got = kill_and_resume(dir, how, s.top_k, {0ms, 150ms, 300ms}, kills, resumed);
@@ -251,7 +253,8 @@ TEST(Checkpoint, SigtermStopsWithACheckpointFromWhichTheRunResumes) {
       // that ends first is tried again.
       run_result stopped;
       for (int attempt = 0; attempt < 5 && stopped.status != 143; ++attempt) {
-        for (const char* name : {"VELKpermutations.txt", "VELKpermutation_maxima.txt", "VELKcheckpoint"})
+        for (const char* name :
+             {"VELKpermutations.txt", "VELKpermutation_maxima.txt", "VELKpermutation_tail.txt", "VELKcheckpoint"})
           fs::remove(dir.path() / name);
         dir.write("VELKResult.txt", earlier);
         stopped = {};

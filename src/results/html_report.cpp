@@ -457,7 +457,7 @@ void add_ld(std::string& out, const report_set& set) {
 
 // What each p-value of the table tests, in one paragraph above it: none of them alone
 // says whether a set is a finding.
-void add_p_value_words(std::string& out, const report_study& study, bool family_wise, bool tested) {
+void add_p_value_words(std::string& out, const report_study& study, bool family_wise, bool tail, bool tested) {
   out += "<p class=\"note\"><b>What the p-values test.</b> P_value, the chi-square tail of chi_SQ (2 degrees "
          "of freedom): the set alone, as if it were the only one tested, though the search chose it among many.";
   if (family_wise)
@@ -465,6 +465,9 @@ void add_p_value_words(std::string& out, const report_study& study, bool family_
         " Family-wise: how often %lld searches of the data without effect (the classes permuted) found a set this "
         "strong anywhere, main effects included; where none did, it is at most 1/(B+1), written &le;.",
         study.permutation_ct);
+  if (tail)
+    out += " Where fewer than 10 did, &ldquo;tail &asymp;&rdquo; extrapolates below that from a fit to the "
+           "largest maxima (FW_P_tail): an order of magnitude, more often too small than too large.";
   else
     out += " Family-wise p-values, for a set this strong anywhere in a search of data without effect, need "
            "[PERMUTES].";
@@ -495,7 +498,9 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
         "%lld kb apart: they may tag one signal. [MINDISTB] leaves close sets out of a search.",
         kLdSquaredCorrelation, kLdDistance / 1000);
   out += "</p>";
-  add_p_value_words(out, study, family_wise.has_value(), tested);
+  const bool tail = family_wise && std::any_of(family_wise->begin(), family_wise->end(),
+                                               [](const family_wise_value& fw) { return fw.tail_text != "NA"; });
+  add_p_value_words(out, study, family_wise.has_value(), tail, tested);
   out += "<table class=\"sets\"><tr><th class=\"num\">rank</th><th>SNPs</th><th class=\"num\">chi_SQ</th>"
          "<th class=\"num\">P_value (chi-square tail)</th>";
   if (family_wise) out += "<th class=\"num\">family-wise p-value</th>";
@@ -515,7 +520,10 @@ void add_sets(std::string& out, const report_study& study, const std::vector<rep
            esc(set.row->p_value_text) + "</td>";
     if (family_wise) {
       const family_wise_value& fw = (*family_wise)[r];
-      out += "<td class=\"num\">" + std::string(fw.exceeding == 0 ? "\u2264 " : "") + esc(fw.text) + "</td>";
+      out += "<td class=\"num\">" + std::string(fw.exceeding == 0 ? "\u2264 " : "") + esc(fw.text);
+      // One digit: the tail is an extrapolation, good to an order of magnitude.
+      if (fw.tail_text != "NA") add(out, "; tail \u2248 %.1g", std::strtod(fw.tail_text.c_str(), nullptr));
+      out += "</td>";
     }
     if (tested) add_interaction(out, *set.interaction, odds_ratio);
     if (linked) add_ld(out, set);

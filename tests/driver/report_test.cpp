@@ -594,6 +594,13 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
            "\t0.0" + std::to_string(i + 1) + "\t" + std::to_string(i) + "\n";
   };
   const std::string matching = header + row(0, lines[0].chisq) + row(1, lines[1].chisq) + row(2, lines[2].chisq);
+  // The same file with the tail's column, as runs of B >= 99 write it.
+  const auto with_tail = [](const std::string& file, const std::vector<std::string>& tails) {
+    std::istringstream in(file);
+    std::string out, line;
+    for (size_t i = 0; std::getline(in, line); ++i) out += line + "\t" + (i == 0 ? "FW_P_tail" : tails[i - 1]) + "\n";
+    return out;
+  };
   const struct {
     const char* name;
     std::optional<std::string> permutations;
@@ -601,6 +608,7 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
   } cases[] = {
       {"absent", {}, ""},
       {"matching", matching, ""},
+      {"matching, with a tail", with_tail(matching, {"2.71e-05", "0.0183", "NA"}), ""},
       {"another chi_SQ", header + row(0, lines[0].chisq) + row(1, lines[0].chisq) + row(2, lines[2].chisq),
        "Warning: VELKpermutations.txt, line 3: not the SNPs and chi_SQ of VELKResult.txt, line 3; the family-wise "
        "p-values are left out.\n"},
@@ -616,9 +624,13 @@ TEST(Report, FamilyWisePValuesOnlyFromTheResultsOwnPermutations) {
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, written(kNoCovariates, models_line(s, lines, {})));
     const std::string page = dir.read("VELKReport.html");
-    const bool shown = c.name == std::string("matching");
+    const bool shown = std::string(c.name).starts_with("matching");
+    const bool tail = c.name == std::string("matching, with a tail");
+    EXPECT_EQ(page.find(">\u2264 0.01; tail \u2248 3e-05<") != std::string::npos, tail);
+    EXPECT_EQ(page.find(">0.02; tail \u2248 0.02<") != std::string::npos, tail);
+    EXPECT_EQ(page.find("&ldquo;tail &asymp;&rdquo;") != std::string::npos, tail);
     // The p-values, the first at its floor; B, the seed and the strata beside them.
-    for (const char* part : {"<th class=\"num\">family-wise p-value</th>", ">\u2264 0.01<", ">0.02<", ">0.03<",
+    for (const char* part : {"<th class=\"num\">family-wise p-value</th>", ">\u2264 0.01", ">0.02", ">0.03<",
                              "Permutations B ([PERMUTES])</th><td class=\"num\">99<",
                              "[PERMSEED]</th><td class=\"num\">4242<", "Strata permuted within</th><td class=\"num\">2<"})
       EXPECT_EQ(page.find(part) != std::string::npos, shown) << part;

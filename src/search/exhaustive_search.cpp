@@ -206,9 +206,72 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
   const size_t words = in.shape().slot_words();
   me.prefix_row_ct = cell_total(parent_order - 1);
   for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
+  me.last = parent[parent_order - 1];
+  if (parent_order != 2) return;
+  // A triple's counted rows' sizes, for the classes where its third genotypes follow:
+  // row q + Q b is prefix row q AND genotype b of s, whose count the prefix's counts
+  // against s's block hold already.
+  const int q_ct = me.prefix_row_ct;
+  const int32_t* at_s = me.prefix_counts.data() +
+                        static_cast<size_t>(me.last / kLanes - me.prefix_block) * kClasses * q_ct * 3 * kLanes +
+                        me.last % kLanes;
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < q_ct; ++q)
+      for (int b = 0; b < 2; ++b) me.row_sizes[(q + q_ct * b) * kClasses + k] = at_s[((k * q_ct + q) * 3 + b) * kLanes];
 }
 
-exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b) {
+void find_complete_triples(const search_input& in, const exhaustive_kernel& kernel, complete_triples& out) {
+  const store_shape& shape = in.shape();
+  const long snp_ct = shape.snp_ct, blocks = shape.block_ct();
+  out.ready = false;
+  out.claim.drop();
+  find_completeness(*in.store, true, *in.budget, out.split);
+  if (out.split.genotype_counts.empty()) return;
+  out.snp_complete.assign(static_cast<size_t>(snp_ct), 0);
+  bool any = false;
+  for (long s = 0; s < snp_ct; ++s) {
+    const int32_t* counts = block_genotype_counts(out.split, s / kLanes);
+    for (int k = 0; k < kClasses; ++k) {
+      int32_t total = 0;
+      for (int g = 0; g < 3; ++g) total += counts[(g * kClasses + k) * kLanes + s % kLanes];
+      if (total == out.split.class_size[k]) out.snp_complete[static_cast<size_t>(s)] |= 1u << k;
+    }
+    any = any || out.snp_complete[static_cast<size_t>(s)] != 0;
+  }
+  if (!any) return;
+  constexpr size_t per_block = static_cast<size_t>(kClasses) * 9 * kLanes;
+  out.pair_first.assign(static_cast<size_t>(snp_ct) + 1, 0);
+  for (long s = 0; s < snp_ct; ++s)
+    out.pair_first[static_cast<size_t>(s) + 1] =
+        out.pair_first[static_cast<size_t>(s)] + static_cast<size_t>(blocks - (s + 1) / kLanes) * per_block;
+  // The tables grow with p squared (13 MB at p = 600, 900 MB at p = 5,000); past this,
+  // or past the memory budget, the counting path serves, as fast as before.
+  constexpr size_t kMostTableBytes = size_t{1} << 30;
+  const size_t bytes = out.pair_first.back() * sizeof(int32_t);
+  if (bytes > kMostTableBytes || !out.claim.add(*in.budget, bytes)) return;
+  out.pair_counts.assign(out.pair_first.back(), 0);
+  const size_t words = shape.slot_words();
+  const bool threaded = static_cast<double>(snp_ct) * static_cast<double>(blocks) * 9 * static_cast<double>(words) >=
+                        kParallelWork;
+#pragma omp parallel if (threaded)
+  {
+    std::vector<uint64_t> slots(3 * words);
+#pragma omp for schedule(dynamic, 16)
+    for (long s = 0; s < snp_ct; ++s) {
+      if (out.snp_complete[static_cast<size_t>(s)] == 0) continue;
+      copy_snp_out(*in.store, s, slots.data());
+      const uint64_t* rows[3] = {slots.data(), slots.data() + words, slots.data() + 2 * words};
+      for (long b = (s + 1) / kLanes; b < blocks; ++b)
+        kernel.count(rows, 3, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
+                     out.pair_counts.data() + out.pair_first[static_cast<size_t>(s)] +
+                         static_cast<size_t>(b - (s + 1) / kLanes) * per_block);
+    }
+  }
+  out.ready = true;
+}
+
+exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
+                                const complete_triples* complete) {
   exhaustive_job job;
   job.block = base;
   job.block.rows = me.row_ptrs;
@@ -220,6 +283,14 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
   job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block;
   job.middle = me.middle.data();
   job.middle_ct = static_cast<int>(me.middle.size());
+  if (complete == nullptr || !complete->ready || me.prefix_row_ct != 3) return job;
+  const unsigned both = complete->snp_complete[static_cast<size_t>(me.prefix[0])] &
+                        complete->snp_complete[static_cast<size_t>(me.last)] &
+                        complete->split.complete_blocks[static_cast<size_t>(b)];
+  for (int k = 0; k < kClasses; ++k) job.complete[k] = (both >> k & 1u) != 0;
+  job.row_sizes = me.row_sizes;
+  job.pair_counts = complete->pair_counts.data() + complete->pair_first[static_cast<size_t>(me.last)] +
+                    static_cast<size_t>(b - (me.last + 1) / kLanes) * kClasses * 9 * kLanes;
   return job;
 }
 
@@ -267,6 +338,7 @@ struct exhaustive_walk {
   const long parents;       // of the whole enumeration
   const level_mark start;   // where this run's walk begins
   const block_job base;     // the fields every kernel job shares
+  const complete_triples* complete;  // where a triple's cells may be derived
   double bound;             // the running bound, as rank 0 holds it
   double done = 0;          // sets before the next band, for the progress line
   int64_t next[3] = {0, 0, 0};        // the next band's first parent
@@ -447,7 +519,7 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
     const auto screen_block = [&](long b) {
       // Lanes at or below the parent's last SNP, and beyond the last SNP, hold no set.
       const long below = last + 1 - b * kLanes;
-      exhaustive_job job = parent_block_job(me, walk.base, in, b);
+      exhaustive_job job = parent_block_job(me, walk.base, in, b, walk.complete);
       job.block.level = level;
       job.block.excluded =
           (below <= 0 ? 0u : below >= kLanes ? kAllLanes : (1u << below) - 1u) | lanes_beyond_snps(b, snp_ct);
@@ -521,10 +593,14 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                        .parents = parents,
                        .start = start,
                        .base = base_job(engine, in),
+                       .complete = nullptr,
                        .bound = start.bound,
                        .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * parent_order),
                        .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
+  complete_triples complete;
+  if (order == 3) find_complete_triples(in, engine.exhaustive, complete);
+  walk.complete = &complete;
   gathered_listed listed;
   gather_listed(in, listed);
   if (start.next < parents)

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "search/kernels/complete_cells.h"
 #include "search/kernels/exhaustive_kernel.h"
 #include "search/fast_search.h"
 #include "search/search_input.h"
@@ -38,6 +39,23 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
 void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_context& context,
                             const search_engine& engine, top_k_list& into);
 
+// What the search of triples knows of complete genotypes on the store it searches (a
+// permutation's classes are its own): which SNPs and blocks miss no genotype in a class,
+// and each SNP's pair tables against the blocks above it, the counts from which the
+// kernel derives a complete class's cells with a genotype 2 (exhaustive_kernel.h).
+// Not ready (no such class, or no room in the memory budget): every cell is counted.
+struct complete_triples {
+  bool ready = false;
+  split_completeness split;
+  std::vector<uint8_t> snp_complete;  // per SNP: bit k when complete in class k
+  std::vector<size_t> pair_first;     // per SNP s: where its tables begin in pair_counts
+  std::vector<int32_t> pair_counts;   // per SNP s, per block from (s + 1) / kLanes: kClasses * 9 * kLanes
+  budget_claim claim;
+};
+
+// Fills `out` for `in`'s store, the tables counted with `kernel` on every thread.
+void find_complete_triples(const search_input& in, const exhaustive_kernel& kernel, complete_triples& out);
+
 // What a thread keeps from one parent to the next. The prefix's rows and their counts
 // against every block above the prefix serve all the parents of that prefix, which
 // follow one another in the enumeration; the rest is rebuilt for each parent. Each on
@@ -51,6 +69,8 @@ struct alignas(64) exhaustive_worker {
   std::vector<missing_in_prefix> middle;
   int prefix_row_ct = 0;              // Q
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
+  int64_t last = -1;                  // the parent's last SNP
+  int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // of a triple's parent: [r * kClasses + k]
   // A focused search's counts of the prefix against its gathered blocks of listed SNPs,
   // from listed_block on, as prefix_counts against the store's.
   int64_t listed_prefix[2] = {-1, -1};
@@ -65,7 +85,9 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
                  int parent_order);
 
 // The job of the worker's parent against block b: `base` with the parent's rows, the
-// block and its SNPs' own statistics; its level and excluded lanes are the caller's.
-exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b);
+// block and its SNPs' own statistics, and with `complete` (when ready) the classes a
+// triple's cells may be derived in; its level and excluded lanes are the caller's.
+exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
+                                const complete_triples* complete = nullptr);
 
 }  // namespace velk

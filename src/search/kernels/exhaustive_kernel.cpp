@@ -29,6 +29,26 @@ inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& 
         margin[e->k][e->q][c][l] -= (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) != 0;
 }
 
+// A complete class's cells of a triple (exhaustive_job::complete) from its 8 counted
+// ones, the cells with genotypes 0 and 1 only: x[9 q + 3 b + c].
+template <class Margin>
+inline __attribute__((always_inline)) void derive_complete_class(const exhaustive_job& ej, int k, const Margin& margin,
+                                                                 lane_counts* x) {
+  for (int q = 0; q < 2; ++q)
+    for (int b = 0; b < 2; ++b) {
+      const int64_t size = ej.row_sizes[(q + 3 * b) * kClasses + k];
+      for (int l = 0; l < kLanes; ++l) x[9 * q + 3 * b + 2].v[l] = size - x[9 * q + 3 * b].v[l] - x[9 * q + 3 * b + 1].v[l];
+    }
+  for (int q = 0; q < 2; ++q)
+    for (int c = 0; c < 3; ++c)
+      for (int l = 0; l < kLanes; ++l) x[9 * q + 6 + c].v[l] = margin[q][c][l] - x[9 * q + c].v[l] - x[9 * q + 3 + c].v[l];
+  for (int b = 0; b < 3; ++b)
+    for (int c = 0; c < 3; ++c)
+      for (int l = 0; l < kLanes; ++l)
+        x[18 + 3 * b + c].v[l] =
+            ej.pair_counts[((k * 3 + b) * 3 + c) * kLanes + l] - x[3 * b + c].v[l] - x[9 + 3 * b + c].v[l];
+}
+
 // The bound before the thresholds over every cell of the set, then the major-cell tables
 // of the lanes it leaves.
 inline __attribute__((always_inline)) void classify_all(const block_job& job, int q_ct, const lane_counts* x,
@@ -52,8 +72,22 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
   prefix_margins(ej, margin);
   // Every cell of the set, 9 q + 3 b + c (genotype b of s, c of t): cases, controls.
   lane_counts cell[kClasses][9 * kMaxPrefixRows] = {};
+  for (int k = 0; k < kClasses; ++k)
+    if (q_ct == 3 && ej.complete[k]) {
+      for (int q = 0; q < 2; ++q)
+        for (int b = 0; b < 2; ++b)
+          for (int c = 0; c < 2; ++c) {
+            const uint64_t* row = job.rows[q + q_ct * b];
+            const uint64_t* col = job.block + static_cast<size_t>(c) * words * kLanes;
+            int64_t* counts = cell[k][9 * q + 3 * b + c].v;
+            for (int w = class_begin(job, k); w < class_end(job, k); ++w)
+              for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
+          }
+      derive_complete_class(ej, k, margin[k], cell[k]);
+    }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      if (q_ct == 3 && ej.complete[k]) continue;
       lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
         for (int c = 0; c < 3; ++c) {
@@ -150,8 +184,17 @@ VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
   int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
   prefix_margins_avx2(ej, margin);
   lane_counts cell[kClasses][9 * kMaxPrefixRows];
+  for (int k = 0; k < kClasses; ++k)
+    if (q_ct == 3 && ej.complete[k]) {
+      for (int q = 0; q < 2; ++q)
+        for (int b = 0; b < 2; ++b)
+          count_row_avx2<2>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k),
+                            cell[k] + 9 * q + 3 * b);
+      derive_complete_class(ej, k, margin[k], cell[k]);
+    }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      if (q_ct == 3 && ej.complete[k]) continue;
       lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
         count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k), at + 3 * b);
@@ -176,7 +219,38 @@ VELK_AVX2 void count_avx2(const uint64_t* const* rows, int row_ct, const uint64_
 
 // ---- AVX-512 ------------------------------------------------------------------------
 
-VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
+// derive_complete_class in registers: low[3 r + c] holds the counted cell of row
+// r = q + 2 b (q, b, c < 2).
+VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx512(const exhaustive_job& ej, int k,
+                                                                                   const int64_t (*margin)[3][kLanes],
+                                                                                   const __m512i* low, __m512i* x) {
+  for (int q = 0; q < 2; ++q)
+    for (int b = 0; b < 2; ++b) {
+      const __m512i* counted = low + 3 * (q + 2 * b);
+      __m512i* cell = x + 9 * q + 3 * b;
+      cell[0] = counted[0];
+      cell[1] = counted[1];
+      cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_set1_epi64(ej.row_sizes[(q + 3 * b) * kClasses + k]),
+                                                  counted[0]),
+                                 counted[1]);
+    }
+  for (int q = 0; q < 2; ++q)
+    for (int c = 0; c < 3; ++c)
+      x[9 * q + 6 + c] =
+          _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
+  for (int b = 0; b < 3; ++b)
+    for (int c = 0; c < 3; ++c) {
+      const __m512i pair = _mm512_cvtepi32_epi64(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ej.pair_counts + ((k * 3 + b) * 3 + c) * kLanes)));
+      x[18 + 3 * b + c] = _mm512_sub_epi64(_mm512_sub_epi64(pair, x[3 * b + c]), x[9 + 3 * b + c]);
+    }
+}
+
+// Derive: some class of a triple takes derive_complete_class_avx512. Two copies, so that
+// the counting of incomplete studies runs the code it ran before the derivation came.
+template <bool Derive>
+VELK_AVX512 inline __attribute__((always_inline)) void exhaustive_avx512_with(const exhaustive_job& ej,
+                                                                               block_result& out) {
   const block_job& job = ej.block;
   const int q_ct = ej.prefix_rows;
   const int words = job.case_word_ct + job.ctrl_word_ct;
@@ -209,15 +283,25 @@ VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) 
       _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
   }
   // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
-  // accumulators, each block word loaded once for three rows.
+  // accumulators, each block word loaded once for three rows. A complete class of a
+  // triple counts four rows against two genotypes instead, and derives the rest.
   __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
-  for (int k = 0; k < kClasses; ++k)
+  __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  for (int k = 0; k < kClasses; ++k) {
+    if (Derive && ej.complete[k]) {
+      const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // (q, b) for q, b < 2
+      __m512i low[12];
+      count_cells<2, 4>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+      derive_complete_class_avx512(ej, k, margin[k], low, k == 0 ? x : y);
+      continue;
+    }
     for (int r = 0; r < 2 * q_ct; r += 3)
       count_cells<3, 3>(job.rows + r, job.block, words, class_begin(job, k), class_end(job, k), counted[k] + 3 * r);
+  }
   // Every cell of the set, 9 q + 3 b + c: cases in x, controls in y.
-  __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
+      if (Derive && ej.complete[k]) continue;
       __m512i* cell = (k == 0 ? x : y) + 9 * q;
       for (int c = 0; c < 3; ++c) {
         cell[c] = counted[k][3 * q + c];
@@ -234,6 +318,13 @@ VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) 
   clear(t);
   tally_cells(job, x, y, 9 * q_ct, t);
   finish_tally(job, t, cutoff, out);
+}
+
+VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
+  if (ej.prefix_rows == 3 && (ej.complete[0] || ej.complete[1]))
+    exhaustive_avx512_with<true>(ej, out);
+  else
+    exhaustive_avx512_with<false>(ej, out);
 }
 
 VELK_AVX512 void count_avx512(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct,

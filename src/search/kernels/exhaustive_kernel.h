@@ -45,6 +45,16 @@ struct exhaustive_job {
   const int32_t* prefix_counts = nullptr;     // this block's [((k * Q + q) * 3 + c) * kLanes + lane]
   const missing_in_prefix* middle = nullptr;  // the prefix rows' individuals missing at s
   int middle_ct = 0;
+  // Triples only: classes in which the prefix's SNP a, s and every lane's SNP t miss no
+  // genotype. There only the 8 cells of genotypes 0 and 1 of all three are counted, and
+  // the others follow from margins that the search holds anyway:
+  //   (q, b, 2) = |row q + Q b| - (q, b, 0) - (q, b, 1)           t complete
+  //   (q, 2, c) = |prefix row q AND t_c| - (q, 0, c) - (q, 1, c)    s complete
+  //   (2, b, c) = |s_b AND t_c| - (0, b, c) - (1, b, c)             a complete
+  // (the last with b = 2 after the second), identities of exact integers as above.
+  bool complete[kClasses] = {false, false};
+  const int32_t* row_sizes = nullptr;    // [r * kClasses + k]: |row r| in class k, r < 2Q
+  const int32_t* pair_counts = nullptr;  // [((k * 3 + b) * 3 + c) * kLanes + lane]: |s_b AND t_c|
 };
 
 struct exhaustive_kernel {

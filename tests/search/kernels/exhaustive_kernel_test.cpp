@@ -1,6 +1,7 @@
 // The exhaustive kernel of every level this CPU runs against the straightforward count
-// of each set's table: random stores with missing genotypes (none in some, so that
-// SNPs are complete), class sizes that end inside a word, every word count of a class
+// of each set's table: random stores with missing genotypes (none in some, or in one
+// class or one SNP only, so that SNPs, blocks and classes are complete and a triple's
+// cells are derived there), class sizes that end inside a word, every word count of a class
 // past two flushes of an AVX2 accumulator, parents of three and four SNPs that share a
 // prefix (the worker keeps the prefix's counts between them), and every lane of every
 // block above the parent, including lanes at or below its last SNP, whose tables follow
@@ -29,12 +30,17 @@ int class_size(std::mt19937_64& rng, int words) { return words == 0 ? 0 : 64 * w
 genotype_store random_store(std::mt19937_64& rng, int snp_ct, int case_ct, int ctrl_ct, memory_budget& budget) {
   genotype_store store;
   EXPECT_TRUE(new_store(make_shape(snp_ct, case_ct, ctrl_ct), budget, store).ok());
+  // Missing genotypes: none, a few, many; in both classes or in one only; in every SNP
+  // or in one SNP of the first block (which makes it, and its block, incomplete).
   const double missing = std::array<double, 3>{0.0, 0.01, 0.2}[rng() % 3];
+  const int missing_class = static_cast<int>(rng() % 3);  // 2: both
+  const int missing_snp = rng() % 2 ? static_cast<int>(rng() % kLanes) : -1;
   std::uniform_real_distribution<double> unit(0, 1);
   for (int s = 0; s < snp_ct; ++s)
     for (int k = 0; k < 2; ++k)
       for (int d = 0; d < (k == 0 ? case_ct : ctrl_ct); ++d) {
-        if (unit(rng) < missing) continue;
+        const bool may_miss = (missing_class == 2 || missing_class == k) && (missing_snp < 0 || missing_snp == s);
+        if (may_miss && unit(rng) < missing) continue;
         const genotype_slot g = slot(store, s, static_cast<int>(rng() % 3));
         set_individual(k == 0 ? g.cases : g.ctrls, d);
       }
@@ -47,7 +53,7 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
   std::mt19937_64 rng(20261209);
   memory_budget budget;
   const std::vector<std::vector<int64_t>> parents = {{0, 1}, {0, 6}, {3, 8}, {0, 1, 2}, {0, 1, 9}, {2, 4, 5}};
-  int compared = 0;
+  int compared = 0, derived = 0;
   for (int case_words = 0; case_words <= kMaxWords; ++case_words) {
     for (int ctrl_words : {0, 1, case_words, kMaxWords - case_words}) {
       const int case_ct = class_size(rng, case_words), ctrl_ct = class_size(rng, ctrl_words);
@@ -67,6 +73,8 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
         search_engine engine;
         prepare_engine(engine, level, in);
         const block_job base = base_job(engine, in);
+        complete_triples complete;  // a triple's cells derived in its complete classes
+        find_complete_triples(in, engine.exhaustive, complete);
         exhaustive_worker worker;  // one for all parents, as a thread keeps it
         for (const std::vector<int64_t>& parent : parents) {
           const int parent_order = static_cast<int>(parent.size());
@@ -76,7 +84,8 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
           fill_combined_cells(store, parent.data(), parent_order, combined.data() + static_cast<size_t>(total) * words,
                               combined.data());
           for (long b = (parent.back() + 1) / kLanes; b < store.shape.block_ct(); ++b) {
-            exhaustive_job job = parent_block_job(worker, base, in, b);
+            exhaustive_job job = parent_block_job(worker, base, in, b, &complete);
+            derived += job.complete[0] + job.complete[1];
             block_result got{};
             // First with no cutoff, so that every lane survives and every table is
             // compared; then with the cutoff at one lane's statistic (or a random
@@ -111,6 +120,7 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
     }
   }
   EXPECT_GT(compared, 0);
+  EXPECT_GT(derived, 0);
 }
 
 }  // namespace

@@ -200,15 +200,15 @@ void take_listed_prefix(exhaustive_worker& me, const exhaustive_kernel& kernel,
 }  // namespace
 
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
-                 int parent_order) {
+                 int parent_order, const complete_tables* complete) {
   take_prefix(me, in, kernel, parent, parent_order);
   take_rows(me, in, parent, parent_order);
   const size_t words = in.shape().slot_words();
   me.prefix_row_ct = cell_total(parent_order - 1);
   for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
   me.last = parent[parent_order - 1];
-  if (parent_order != 2) return;
-  // A triple's counted rows' sizes, for the classes where its third genotypes follow:
+  if (complete == nullptr || !complete->ready) return;
+  // The counted rows' sizes, for the classes where their third genotypes follow:
   // row q + Q b is prefix row q AND genotype b of s, whose count the prefix's counts
   // against s's block hold already.
   const int q_ct = me.prefix_row_ct;
@@ -220,10 +220,11 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
       for (int b = 0; b < 2; ++b) me.row_sizes[(q + q_ct * b) * kClasses + k] = at_s[((k * q_ct + q) * 3 + b) * kLanes];
 }
 
-void find_complete_triples(const search_input& in, const exhaustive_kernel& kernel, complete_triples& out) {
+void find_complete_tables(const search_input& in, const exhaustive_kernel& kernel, int order, complete_tables& out) {
   const store_shape& shape = in.shape();
   const long snp_ct = shape.snp_ct, blocks = shape.block_ct();
   out.ready = false;
+  out.order = order;
   out.claim.drop();
   find_completeness(*in.store, true, *in.budget, out.split);
   if (out.split.genotype_counts.empty()) return;
@@ -239,39 +240,64 @@ void find_complete_triples(const search_input& in, const exhaustive_kernel& kern
     any = any || out.snp_complete[static_cast<size_t>(s)] != 0;
   }
   if (!any) return;
-  constexpr size_t per_block = static_cast<size_t>(kClasses) * 9 * kLanes;
-  out.pair_first.assign(static_cast<size_t>(snp_ct) + 1, 0);
+  // A triple's pair tables hold 9 cells, a quadruple's triple tables 27, per class and lane.
+  const int rows = order == 3 ? 3 : 9;
+  const size_t per_block = static_cast<size_t>(kClasses) * rows * 3 * kLanes;
+  // The tables grow with p squared for triples (13 MB at p = 600) and p cubed for
+  // quadruples (220 MB at p = 160); past this, or past the memory budget, the counting
+  // path serves, as fast as before.
+  constexpr double kMostTableBytes = 1 << 30;
+  double bytes = 0;
   for (long s = 0; s < snp_ct; ++s)
-    out.pair_first[static_cast<size_t>(s) + 1] =
-        out.pair_first[static_cast<size_t>(s)] + static_cast<size_t>(blocks - (s + 1) / kLanes) * per_block;
-  // The tables grow with p squared (13 MB at p = 600, 900 MB at p = 5,000); past this,
-  // or past the memory budget, the counting path serves, as fast as before.
-  constexpr size_t kMostTableBytes = size_t{1} << 30;
-  const size_t bytes = out.pair_first.back() * sizeof(int32_t);
-  if (bytes > kMostTableBytes || !out.claim.add(*in.budget, bytes)) return;
-  out.pair_counts.assign(out.pair_first.back(), 0);
+    bytes += static_cast<double>(order == 3 ? 1 : s) * static_cast<double>(blocks - (s + 1) / kLanes) *
+             static_cast<double>(per_block * sizeof(int32_t));
+  if (bytes > kMostTableBytes || !out.claim.add(*in.budget, static_cast<size_t>(bytes))) return;
+  const long units = order == 3 ? snp_ct : snp_ct * (snp_ct - 1) / 2;
+  out.first.assign(static_cast<size_t>(units) + 1, 0);
+  for (long s = 0, u = 0; s < snp_ct; ++s)
+    for (long x = 0; x < (order == 3 ? 1 : s); ++x, ++u)
+      out.first[static_cast<size_t>(u) + 1] =
+          out.first[static_cast<size_t>(u)] + static_cast<size_t>(blocks - (s + 1) / kLanes) * per_block;
+  out.counts.assign(out.first.back(), 0);
   const size_t words = shape.slot_words();
-  const bool threaded = static_cast<double>(snp_ct) * static_cast<double>(blocks) * 9 * static_cast<double>(words) >=
-                        kParallelWork;
+  const bool threaded = static_cast<double>(out.first.back()) * static_cast<double>(words) / kLanes >= kParallelWork;
 #pragma omp parallel if (threaded)
   {
-    std::vector<uint64_t> slots(3 * words);
-#pragma omp for schedule(dynamic, 16)
+    std::vector<uint64_t> slots(6 * words), pairs(9 * words);
+#pragma omp for schedule(dynamic, 1)
     for (long s = 0; s < snp_ct; ++s) {
-      if (out.snp_complete[static_cast<size_t>(s)] == 0) continue;
+      const unsigned at_s = out.snp_complete[static_cast<size_t>(s)];
+      if (at_s == 0) continue;
       copy_snp_out(*in.store, s, slots.data());
-      const uint64_t* rows[3] = {slots.data(), slots.data() + words, slots.data() + 2 * words};
-      for (long b = (s + 1) / kLanes; b < blocks; ++b)
-        kernel.count(rows, 3, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
-                     out.pair_counts.data() + out.pair_first[static_cast<size_t>(s)] +
-                         static_cast<size_t>(b - (s + 1) / kLanes) * per_block);
+      const uint64_t* table_rows[9];
+      for (long x = 0; x < (order == 3 ? 1 : s); ++x) {
+        if (order == 3) {
+          for (int j = 0; j < 3; ++j) table_rows[j] = slots.data() + static_cast<size_t>(j) * words;
+        } else {
+          if ((out.snp_complete[static_cast<size_t>(x)] & at_s) == 0) continue;
+          // Row i + 3 j: genotype i of x and j of s.
+          copy_snp_out(*in.store, x, slots.data() + 3 * words);
+          for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 3; ++i) {
+              uint64_t* row = pairs.data() + static_cast<size_t>(i + 3 * j) * words;
+              const uint64_t* gx = slots.data() + static_cast<size_t>(3 + i) * words;
+              const uint64_t* gs = slots.data() + static_cast<size_t>(j) * words;
+              for (size_t w = 0; w < words; ++w) row[w] = gx[w] & gs[w];
+              table_rows[i + 3 * j] = row;
+            }
+        }
+        const size_t unit = order == 3 ? static_cast<size_t>(s) : static_cast<size_t>(s * (s - 1) / 2 + x);
+        for (long b = (s + 1) / kLanes; b < blocks; ++b)
+          kernel.count(table_rows, rows, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
+                       out.counts.data() + out.first[unit] + static_cast<size_t>(b - (s + 1) / kLanes) * per_block);
+      }
     }
   }
   out.ready = true;
 }
 
 exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
-                                const complete_triples* complete) {
+                                const complete_tables* complete) {
   exhaustive_job job;
   job.block = base;
   job.block.rows = me.row_ptrs;
@@ -283,14 +309,24 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
   job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block;
   job.middle = me.middle.data();
   job.middle_ct = static_cast<int>(me.middle.size());
-  if (complete == nullptr || !complete->ready || me.prefix_row_ct != 3) return job;
-  const unsigned both = complete->snp_complete[static_cast<size_t>(me.prefix[0])] &
-                        complete->snp_complete[static_cast<size_t>(me.last)] &
-                        complete->split.complete_blocks[static_cast<size_t>(b)];
-  for (int k = 0; k < kClasses; ++k) job.complete[k] = (both >> k & 1u) != 0;
+  if (complete == nullptr || !complete->ready || me.prefix_row_ct != cell_total(complete->order - 2)) return job;
+  const std::vector<uint8_t>& snp = complete->snp_complete;
+  const size_t s = static_cast<size_t>(me.last);
+  const size_t from_block = static_cast<size_t>(b - (me.last + 1) / kLanes);
+  unsigned all = snp[s] & complete->split.complete_blocks[static_cast<size_t>(b)];
+  if (complete->order == 3) {
+    all &= snp[static_cast<size_t>(me.prefix[0])];
+    job.tables[0] = complete->counts.data() + complete->first[s] + from_block * kClasses * 9 * kLanes;
+  } else {
+    // The triple tables of each prefix SNP with s: a's for the cells where a' has 2.
+    for (int t = 0; t < 2; ++t) {
+      const size_t x = static_cast<size_t>(me.prefix[t]);
+      all &= snp[x];
+      job.tables[t] = complete->counts.data() + complete->first[s * (s - 1) / 2 + x] + from_block * kClasses * 27 * kLanes;
+    }
+  }
+  for (int k = 0; k < kClasses; ++k) job.complete[k] = (all >> k & 1u) != 0;
   job.row_sizes = me.row_sizes;
-  job.pair_counts = complete->pair_counts.data() + complete->pair_first[static_cast<size_t>(me.last)] +
-                    static_cast<size_t>(b - (me.last + 1) / kLanes) * kClasses * 9 * kLanes;
   return job;
 }
 
@@ -338,7 +374,7 @@ struct exhaustive_walk {
   const long parents;       // of the whole enumeration
   const level_mark start;   // where this run's walk begins
   const block_job base;     // the fields every kernel job shares
-  const complete_triples* complete;  // where a triple's cells may be derived
+  const complete_tables* complete;  // where a set's cells may be derived
   double bound;             // the running bound, as rank 0 holds it
   double done = 0;          // sets before the next band, for the progress line
   int64_t next[3] = {0, 0, 0};        // the next band's first parent
@@ -509,7 +545,7 @@ void screen_parents(const exhaustive_walk& walk, long u0, long u1, double screen
         gathered ? std::upper_bound(listed.snp.begin(), listed.snp.end(), last) - listed.snp.begin() : 0;
     if (gathered && first_listed == listed.store.shape.snp_ct) continue;  // no listed SNP above the parent
     exhaustive_worker& me = workers[static_cast<size_t>(omp_get_thread_num())];
-    take_parent(me, in, kernel, parent, parent_order);
+    take_parent(me, in, kernel, parent, parent_order, walk.complete);
     const double level = std::max(screen, parent_floor(in, parent, parent_order));
     if (gathered) {
       screen_listed(me, walk, listed, parent, level, first_listed, out);
@@ -598,8 +634,8 @@ void fast_exhaustive_search(const search_input& in, int order, double first_boun
                        .band_parents = std::vector<int64_t>(static_cast<size_t>(full_band) * parent_order),
                        .sets_upto = std::vector<double>(static_cast<size_t>(full_band) + 1)};
   std::vector<exhaustive_worker> workers(static_cast<size_t>(omp_get_max_threads()));
-  complete_triples complete;
-  if (order == 3) find_complete_triples(in, engine.exhaustive, complete);
+  complete_tables complete;
+  find_complete_tables(in, engine.exhaustive, order, complete);
   walk.complete = &complete;
   gathered_listed listed;
   gather_listed(in, listed);

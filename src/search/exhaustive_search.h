@@ -39,22 +39,27 @@ void exhaustive_search_straightforward(const search_input& in, int order, double
 void fast_exhaustive_search(const search_input& in, int order, double first_bound, const search_context& context,
                             const search_engine& engine, top_k_list& into);
 
-// What the search of triples knows of complete genotypes on the store it searches (a
-// permutation's classes are its own): which SNPs and blocks miss no genotype in a class,
-// and each SNP's pair tables against the blocks above it, the counts from which the
-// kernel derives a complete class's cells with a genotype 2 (exhaustive_kernel.h).
-// Not ready (no such class, or no room in the memory budget): every cell is counted.
-struct complete_triples {
+// What the exhaustive search knows of complete genotypes on the store it searches (a
+// permutation's classes are its own): which SNPs and blocks miss no genotype in a
+// class, and the tables from which the kernel derives a complete class's cells with a
+// genotype 2 (exhaustive_kernel.h): for triples each SNP's pair tables against the
+// blocks above it, for quadruples each pair's triple tables. Not ready (no such class,
+// or no room): every cell is counted.
+struct complete_tables {
   bool ready = false;
+  int order = 0;
   split_completeness split;
   std::vector<uint8_t> snp_complete;  // per SNP: bit k when complete in class k
-  std::vector<size_t> pair_first;     // per SNP s: where its tables begin in pair_counts
-  std::vector<int32_t> pair_counts;   // per SNP s, per block from (s + 1) / kLanes: kClasses * 9 * kLanes
+  // Per SNP s (triples) or pair x < s at s (s - 1) / 2 + x (quadruples): where its tables
+  // against the blocks from (s + 1) / kLanes on begin in `counts`.
+  std::vector<size_t> first;
+  std::vector<int32_t> counts;
   budget_claim claim;
 };
 
-// Fills `out` for `in`'s store, the tables counted with `kernel` on every thread.
-void find_complete_triples(const search_input& in, const exhaustive_kernel& kernel, complete_triples& out);
+// Fills `out` for a search of `order` on `in`'s store, the tables counted with `kernel`
+// on every thread.
+void find_complete_tables(const search_input& in, const exhaustive_kernel& kernel, int order, complete_tables& out);
 
 // What a thread keeps from one parent to the next. The prefix's rows and their counts
 // against every block above the prefix serve all the parents of that prefix, which
@@ -70,7 +75,7 @@ struct alignas(64) exhaustive_worker {
   int prefix_row_ct = 0;              // Q
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
   int64_t last = -1;                  // the parent's last SNP
-  int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // of a triple's parent: [r * kClasses + k]
+  int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // the counted rows': [r * kClasses + k]
   // A focused search's counts of the prefix against its gathered blocks of listed SNPs,
   // from listed_block on, as prefix_counts against the store's.
   int64_t listed_prefix[2] = {-1, -1};
@@ -80,14 +85,15 @@ struct alignas(64) exhaustive_worker {
 
 // Readies a worker for a parent of `parent_order` SNPs: its prefix's counts against every
 // block above the prefix (kept while the parents share the prefix), its counted rows
-// and its prefix individuals missing at its last SNP.
+// and its prefix individuals missing at its last SNP; with `complete` ready, the sizes
+// of its counted rows too.
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
-                 int parent_order);
+                 int parent_order, const complete_tables* complete = nullptr);
 
 // The job of the worker's parent against block b: `base` with the parent's rows, the
 // block and its SNPs' own statistics, and with `complete` (when ready) the classes a
 // triple's cells may be derived in; its level and excluded lanes are the caller's.
 exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
-                                const complete_triples* complete = nullptr);
+                                const complete_tables* complete = nullptr);
 
 }  // namespace velk

@@ -46,7 +46,40 @@ inline __attribute__((always_inline)) void derive_complete_class(const exhaustiv
     for (int c = 0; c < 3; ++c)
       for (int l = 0; l < kLanes; ++l)
         x[18 + 3 * b + c].v[l] =
-            ej.pair_counts[((k * 3 + b) * 3 + c) * kLanes + l] - x[3 * b + c].v[l] - x[9 + 3 * b + c].v[l];
+            ej.tables[0][((k * 3 + b) * 3 + c) * kLanes + l] - x[3 * b + c].v[l] - x[9 + 3 * b + c].v[l];
+}
+
+// Prefix rows of a quadruple whose SNPs both have genotype 0 or 1: q = g + 3 g'.
+constexpr int kLowPrefixRows[4] = {0, 1, 3, 4};
+
+// The same for a quadruple (prefix SNPs a, a'), from its 16 counted cells x[9 q + 3 b + c]
+// (q in kLowPrefixRows, b, c < 2).
+template <class Margin>
+inline __attribute__((always_inline)) void derive_complete_quadruples(const exhaustive_job& ej, int k,
+                                                                      const Margin& margin, lane_counts* x) {
+  for (int q : kLowPrefixRows) {
+    for (int b = 0; b < 2; ++b) {
+      const int64_t size = ej.row_sizes[(q + 9 * b) * kClasses + k];
+      lane_counts* cell = x + 9 * q + 3 * b;
+      for (int l = 0; l < kLanes; ++l) cell[2].v[l] = size - cell[0].v[l] - cell[1].v[l];
+    }
+    for (int c = 0; c < 3; ++c)
+      for (int l = 0; l < kLanes; ++l) x[9 * q + 6 + c].v[l] = margin[q][c][l] - x[9 * q + c].v[l] - x[9 * q + 3 + c].v[l];
+  }
+  const auto table = [&](int t, int g, int b, int c, int l) {
+    return static_cast<int64_t>(ej.tables[t][((k * 9 + g + 3 * b) * 3 + c) * kLanes + l]);
+  };
+  for (int g = 0; g < 2; ++g)  // a' at 2: q = g + 6
+    for (int b = 0; b < 3; ++b)
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l)
+          x[9 * (g + 6) + 3 * b + c].v[l] = table(0, g, b, c, l) - x[9 * g + 3 * b + c].v[l] - x[9 * (g + 3) + 3 * b + c].v[l];
+  for (int g = 0; g < 3; ++g)  // a at 2: q = 2 + 3 g
+    for (int b = 0; b < 3; ++b)
+      for (int c = 0; c < 3; ++c)
+        for (int l = 0; l < kLanes; ++l)
+          x[9 * (2 + 3 * g) + 3 * b + c].v[l] =
+              table(1, g, b, c, l) - x[9 * (3 * g) + 3 * b + c].v[l] - x[9 * (1 + 3 * g) + 3 * b + c].v[l];
 }
 
 // The bound before the thresholds over every cell of the set, then the major-cell tables
@@ -73,8 +106,9 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
   // Every cell of the set, 9 q + 3 b + c (genotype b of s, c of t): cases, controls.
   lane_counts cell[kClasses][9 * kMaxPrefixRows] = {};
   for (int k = 0; k < kClasses; ++k)
-    if (q_ct == 3 && ej.complete[k]) {
-      for (int q = 0; q < 2; ++q)
+    if (ej.complete[k]) {
+      for (int q : kLowPrefixRows) {
+        if (q >= q_ct || (q_ct == 3 && q > 1)) continue;
         for (int b = 0; b < 2; ++b)
           for (int c = 0; c < 2; ++c) {
             const uint64_t* row = job.rows[q + q_ct * b];
@@ -83,11 +117,15 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
             for (int w = class_begin(job, k); w < class_end(job, k); ++w)
               for (int l = 0; l < kLanes; ++l) counts[l] += Pop(row[w] & col[w * kLanes + l]);
           }
-      derive_complete_class(ej, k, margin[k], cell[k]);
+      }
+      if (q_ct == 3)
+        derive_complete_class(ej, k, margin[k], cell[k]);
+      else
+        derive_complete_quadruples(ej, k, margin[k], cell[k]);
     }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
-      if (q_ct == 3 && ej.complete[k]) continue;
+      if (ej.complete[k]) continue;
       lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
         for (int c = 0; c < 3; ++c) {
@@ -185,16 +223,21 @@ VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
   prefix_margins_avx2(ej, margin);
   lane_counts cell[kClasses][9 * kMaxPrefixRows];
   for (int k = 0; k < kClasses; ++k)
-    if (q_ct == 3 && ej.complete[k]) {
-      for (int q = 0; q < 2; ++q)
+    if (ej.complete[k]) {
+      for (int q : kLowPrefixRows) {
+        if (q >= q_ct || (q_ct == 3 && q > 1)) continue;
         for (int b = 0; b < 2; ++b)
           count_row_avx2<2>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k),
                             cell[k] + 9 * q + 3 * b);
-      derive_complete_class(ej, k, margin[k], cell[k]);
+      }
+      if (q_ct == 3)
+        derive_complete_class(ej, k, margin[k], cell[k]);
+      else
+        derive_complete_quadruples(ej, k, margin[k], cell[k]);
     }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
-      if (q_ct == 3 && ej.complete[k]) continue;
+      if (ej.complete[k]) continue;
       lane_counts* at = cell[k] + 9 * q;
       for (int b = 0; b < 2; ++b)
         count_row_avx2<3>(job.rows[q + q_ct * b], job.block, words, class_begin(job, k), class_end(job, k), at + 3 * b);
@@ -241,16 +284,112 @@ VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx
   for (int b = 0; b < 3; ++b)
     for (int c = 0; c < 3; ++c) {
       const __m512i pair = _mm512_cvtepi32_epi64(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ej.pair_counts + ((k * 3 + b) * 3 + c) * kLanes)));
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ej.tables[0] + ((k * 3 + b) * 3 + c) * kLanes)));
       x[18 + 3 * b + c] = _mm512_sub_epi64(_mm512_sub_epi64(pair, x[3 * b + c]), x[9 + 3 * b + c]);
     }
 }
 
-// Derive: some class of a triple takes derive_complete_class_avx512. Two copies, so that
-// the counting of incomplete studies runs the code it ran before the derivation came.
-template <bool Derive>
-VELK_AVX512 inline __attribute__((always_inline)) void exhaustive_avx512_with(const exhaustive_job& ej,
-                                                                               block_result& out) {
+// derive_complete_quadruples in registers: low[3 r + c] holds the counted cell of row
+// r = i + 4 b, prefix row kLowPrefixRows[i] (b, c < 2).
+VELK_AVX512 inline __attribute__((always_inline)) __m512i table_avx512(const int32_t* table, int k, int g, int b,
+                                                                      int c) {
+  return _mm512_cvtepi32_epi64(
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + ((k * 9 + g + 3 * b) * 3 + c) * kLanes)));
+}
+
+VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruples_avx512(
+    const exhaustive_job& ej, int k, const int64_t (*margin)[3][kLanes], const __m512i* low, __m512i* x) {
+  for (int i = 0; i < 4; ++i) {
+    const int q = kLowPrefixRows[i];
+    for (int b = 0; b < 2; ++b) {
+      const __m512i* counted = low + 3 * (i + 4 * b);
+      __m512i* cell = x + 9 * q + 3 * b;
+      cell[0] = counted[0];
+      cell[1] = counted[1];
+      cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_set1_epi64(ej.row_sizes[(q + 9 * b) * kClasses + k]),
+                                                  counted[0]),
+                                 counted[1]);
+    }
+    for (int c = 0; c < 3; ++c)
+      x[9 * q + 6 + c] =
+          _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
+  }
+  for (int g = 0; g < 2; ++g)
+    for (int b = 0; b < 3; ++b)
+      for (int c = 0; c < 3; ++c)
+        x[9 * (g + 6) + 3 * b + c] = _mm512_sub_epi64(
+            _mm512_sub_epi64(table_avx512(ej.tables[0], k, g, b, c), x[9 * g + 3 * b + c]), x[9 * (g + 3) + 3 * b + c]);
+  for (int g = 0; g < 3; ++g)
+    for (int b = 0; b < 3; ++b)
+      for (int c = 0; c < 3; ++c)
+        x[9 * (2 + 3 * g) + 3 * b + c] =
+            _mm512_sub_epi64(_mm512_sub_epi64(table_avx512(ej.tables[1], k, g, b, c), x[9 * (3 * g) + 3 * b + c]),
+                             x[9 * (1 + 3 * g) + 3 * b + c]);
+}
+
+// Every cell counted but the third genotype of s: the path of blocks with no complete class.
+VELK_AVX512 void exhaustive_avx512_counted(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  const __m512i one = _mm512_set1_epi64(1);
+  // The prefix's margins less its individuals missing at s, whose genotypes in the
+  // eight lanes are three bit tests.
+  alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  for (int k = 0; k < kClasses; ++k)
+    for (int q = 0; q < q_ct; ++q)
+      for (int c = 0; c < 3; ++c)
+        _mm512_store_si512(margin[k][q][c], _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                                ej.prefix_counts + ((k * q_ct + q) * 3 + c) * kLanes))));
+  // The entries come in runs of one prefix row and class: each run is counted in
+  // registers and subtracted once.
+  const missing_in_prefix* e = ej.middle;
+  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
+  while (e != end) {
+    const int k = e->k, q = e->q;
+    __m512i seen[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (; e != end && e->k == k && e->q == q; ++e) {
+      const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
+      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
+#pragma GCC unroll 3
+      for (int c = 0; c < 3; ++c) {
+        const __mmask8 has = _mm512_test_epi64_mask(_mm512_loadu_si512(at + static_cast<size_t>(c) * words * kLanes), bit);
+        seen[c] = _mm512_mask_add_epi64(seen[c], has, seen[c], one);
+      }
+    }
+    for (int c = 0; c < 3; ++c)
+      _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
+  }
+  // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
+  // accumulators, each block word loaded once for three rows.
+  __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
+  for (int k = 0; k < kClasses; ++k)
+    for (int r = 0; r < 2 * q_ct; r += 3)
+      count_cells<3, 3>(job.rows + r, job.block, words, class_begin(job, k), class_end(job, k), counted[k] + 3 * r);
+  // Every cell of the set, 9 q + 3 b + c: cases in x, controls in y.
+  __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  for (int q = 0; q < q_ct; ++q)
+    for (int k = 0; k < kClasses; ++k) {
+      __m512i* cell = (k == 0 ? x : y) + 9 * q;
+      for (int c = 0; c < 3; ++c) {
+        cell[c] = counted[k][3 * q + c];
+        cell[3 + c] = counted[k][3 * (q + q_ct) + c];
+        cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
+      }
+    }
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
+  }
+  tally t;
+  clear(t);
+  tally_cells(job, x, y, 9 * q_ct, t);
+  finish_tally(job, t, cutoff, out);
+}
+
+// A block with a complete class: that class's cells derived, the other's counted.
+VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_result& out) {
   const block_job& job = ej.block;
   const int q_ct = ej.prefix_rows;
   const int words = job.case_word_ct + job.ctrl_word_ct;
@@ -288,11 +427,20 @@ VELK_AVX512 inline __attribute__((always_inline)) void exhaustive_avx512_with(co
   __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
   __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
   for (int k = 0; k < kClasses; ++k) {
-    if (Derive && ej.complete[k]) {
+    if (ej.complete[k] && q_ct == 3) {
       const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // (q, b) for q, b < 2
       __m512i low[12];
       count_cells<2, 4>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
       derive_complete_class_avx512(ej, k, margin[k], low, k == 0 ? x : y);
+      continue;
+    }
+    if (ej.complete[k]) {
+      const uint64_t* rows[8];
+      for (int b = 0; b < 2; ++b)
+        for (int i = 0; i < 4; ++i) rows[i + 4 * b] = job.rows[kLowPrefixRows[i] + 9 * b];
+      __m512i low[24];
+      count_cells<2, 8>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+      derive_complete_quadruples_avx512(ej, k, margin[k], low, k == 0 ? x : y);
       continue;
     }
     for (int r = 0; r < 2 * q_ct; r += 3)
@@ -301,7 +449,7 @@ VELK_AVX512 inline __attribute__((always_inline)) void exhaustive_avx512_with(co
   // Every cell of the set, 9 q + 3 b + c: cases in x, controls in y.
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
-      if (Derive && ej.complete[k]) continue;
+      if (ej.complete[k]) continue;
       __m512i* cell = (k == 0 ? x : y) + 9 * q;
       for (int c = 0; c < 3; ++c) {
         cell[c] = counted[k][3 * q + c];
@@ -321,10 +469,11 @@ VELK_AVX512 inline __attribute__((always_inline)) void exhaustive_avx512_with(co
 }
 
 VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
-  if (ej.prefix_rows == 3 && (ej.complete[0] || ej.complete[1]))
-    exhaustive_avx512_with<true>(ej, out);
+  // Two functions, so that blocks of incomplete studies run the code they ran before.
+  if (ej.complete[0] || ej.complete[1])
+    exhaustive_avx512_derived(ej, out);
   else
-    exhaustive_avx512_with<false>(ej, out);
+    exhaustive_avx512_counted(ej, out);
 }
 
 VELK_AVX512 void count_avx512(const uint64_t* const* rows, int row_ct, const uint64_t* block, int case_word_ct,

@@ -45,16 +45,22 @@ struct exhaustive_job {
   const int32_t* prefix_counts = nullptr;     // this block's [((k * Q + q) * 3 + c) * kLanes + lane]
   const missing_in_prefix* middle = nullptr;  // the prefix rows' individuals missing at s
   int middle_ct = 0;
-  // Triples only: classes in which the prefix's SNP a, s and every lane's SNP t miss no
-  // genotype. There only the 8 cells of genotypes 0 and 1 of all three are counted, and
-  // the others follow from margins that the search holds anyway:
-  //   (q, b, 2) = |row q + Q b| - (q, b, 0) - (q, b, 1)           t complete
-  //   (q, 2, c) = |prefix row q AND t_c| - (q, 0, c) - (q, 1, c)    s complete
-  //   (2, b, c) = |s_b AND t_c| - (0, b, c) - (1, b, c)             a complete
-  // (the last with b = 2 after the second), identities of exact integers as above.
+  // Classes in which every SNP of the sets (the prefix's, s and each lane's t) misses no
+  // genotype. There only the cells where all of them have genotype 0 or 1 are counted
+  // (8 of a triple's 27, 16 of a quadruple's 81), and the others follow from margins
+  // that the search holds anyway, each an identity of exact integers as above:
+  //   (q, b, 2) = |row q + Q b| - (q, b, 0) - (q, b, 1)                 t complete
+  //   (q, 2, c) = |prefix row q AND t_c| - (q, 0, c) - (q, 1, c)          s complete
+  // and where a prefix SNP has genotype 2, the table of the other SNPs less the rest:
+  //   triple (a; s, t):       (2, b, c) = |s_b AND t_c| - (0, b, c) - (1, b, c)
+  //   quadruple (a, a'; s, t): (g, 2, b, c) = |a_g AND s_b AND t_c| - (g, 0, b, c) - (g, 1, b, c)
+  //                            (2, g, b, c) = |a'_g AND s_b AND t_c| - (0, g, b, c) - (1, g, b, c)
   bool complete[kClasses] = {false, false};
-  const int32_t* row_sizes = nullptr;    // [r * kClasses + k]: |row r| in class k, r < 2Q
-  const int32_t* pair_counts = nullptr;  // [((k * 3 + b) * 3 + c) * kLanes + lane]: |s_b AND t_c|
+  const int32_t* row_sizes = nullptr;  // [r * kClasses + k]: |row r| in class k, r < 2Q
+  // A triple's |s_b AND t_c| at [((k * 3 + b) * 3 + c) * kLanes + lane]; a quadruple's
+  // |a_g AND s_b AND t_c| in [0] and |a'_g AND s_b AND t_c| in [1], each at
+  // [((k * 9 + g + 3 b) * 3 + c) * kLanes + lane].
+  const int32_t* tables[2] = {nullptr, nullptr};
 };
 
 struct exhaustive_kernel {

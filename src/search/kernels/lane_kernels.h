@@ -185,13 +185,13 @@ VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_
   const uint64_t* row[Rows];
   const uint64_t* col[Genotypes];
   __m512i acc[Rows][Genotypes];
-#pragma GCC unroll 3
+#pragma GCC unroll 8
   for (int r = 0; r < Rows; ++r) row[r] = rows[r];
-#pragma GCC unroll 3
+#pragma GCC unroll 8
   for (int g = 0; g < Genotypes; ++g) col[g] = block + static_cast<size_t>(g) * words * kLanes;
-#pragma GCC unroll 3
+#pragma GCC unroll 8
   for (int r = 0; r < Rows; ++r)
-#pragma GCC unroll 3
+#pragma GCC unroll 8
     for (int g = 0; g < Genotypes; ++g) acc[r][g] = _mm512_setzero_si512();
   // Two words a turn: the loop's own instructions weigh on a loop of 4 to 9 cells.
 #pragma GCC unroll 2
@@ -199,19 +199,19 @@ VELK_AVX512 inline __attribute__((always_inline)) void count_cells(const uint64_
     __m512i b[Genotypes];
     // Unaligned loads: a store's blocks are 64-byte aligned, and these cost nothing more
     // there; other callers' blocks need not be.
-#pragma GCC unroll 3
+#pragma GCC unroll 8
     for (int g = 0; g < Genotypes; ++g) b[g] = _mm512_loadu_si512(col[g] + w * kLanes);
-#pragma GCC unroll 3
+#pragma GCC unroll 8
     for (int r = 0; r < Rows; ++r) {
       const __m512i a = _mm512_set1_epi64(static_cast<long long>(row[r][w]));
-#pragma GCC unroll 3
+#pragma GCC unroll 8
       for (int g = 0; g < Genotypes; ++g)
         acc[r][g] = _mm512_add_epi64(acc[r][g], _mm512_popcnt_epi64(_mm512_and_si512(a, b[g])));
     }
   }
-#pragma GCC unroll 3
+#pragma GCC unroll 8
   for (int r = 0; r < Rows; ++r)
-#pragma GCC unroll 3
+#pragma GCC unroll 8
     for (int g = 0; g < Genotypes; ++g) cell[3 * r + g] = acc[r][g];
 }
 

@@ -73,18 +73,19 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
         search_engine engine;
         prepare_engine(engine, level, in);
         const block_job base = base_job(engine, in);
-        complete_triples complete;  // a triple's cells derived in its complete classes
-        find_complete_triples(in, engine.exhaustive, complete);
+        complete_tables complete[2];  // a set's cells derived in its complete classes
+        find_complete_tables(in, engine.exhaustive, 3, complete[0]);
+        find_complete_tables(in, engine.exhaustive, 4, complete[1]);
         exhaustive_worker worker;  // one for all parents, as a thread keeps it
         for (const std::vector<int64_t>& parent : parents) {
           const int parent_order = static_cast<int>(parent.size());
-          take_parent(worker, in, engine.exhaustive, parent.data(), parent_order);
+          take_parent(worker, in, engine.exhaustive, parent.data(), parent_order, &complete[parent_order - 2]);
           const int total = cell_total(parent_order);
           std::vector<uint64_t> combined(static_cast<size_t>(total + 3 * parent_order) * words);
           fill_combined_cells(store, parent.data(), parent_order, combined.data() + static_cast<size_t>(total) * words,
                               combined.data());
           for (long b = (parent.back() + 1) / kLanes; b < store.shape.block_ct(); ++b) {
-            exhaustive_job job = parent_block_job(worker, base, in, b, &complete);
+            exhaustive_job job = parent_block_job(worker, base, in, b, &complete[parent_order - 2]);
             derived += job.complete[0] + job.complete[1];
             block_result got{};
             // First with no cutoff, so that every lane survives and every table is

@@ -327,15 +327,14 @@ VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruple
                              x[9 * (1 + 3 * g) + 3 * b + c]);
 }
 
-// Every cell counted but the third genotype of s: the path of blocks with no complete class.
-VELK_AVX512 void exhaustive_avx512_counted(const exhaustive_job& ej, block_result& out) {
+// The prefix's margins less its individuals missing at s, whose genotypes in the eight
+// lanes are three bit tests: margin[k][q][c][lane].
+VELK_AVX512 inline __attribute__((always_inline)) void margins_avx512(const exhaustive_job& ej,
+                                                                      int64_t (*margin)[kMaxPrefixRows][3][kLanes]) {
   const block_job& job = ej.block;
   const int q_ct = ej.prefix_rows;
   const int words = job.case_word_ct + job.ctrl_word_ct;
   const __m512i one = _mm512_set1_epi64(1);
-  // The prefix's margins less its individuals missing at s, whose genotypes in the
-  // eight lanes are three bit tests.
-  alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
   for (int k = 0; k < kClasses; ++k)
     for (int q = 0; q < q_ct; ++q)
       for (int c = 0; c < 3; ++c)
@@ -360,6 +359,30 @@ VELK_AVX512 void exhaustive_avx512_counted(const exhaustive_job& ej, block_resul
     for (int c = 0; c < 3; ++c)
       _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
   }
+}
+
+// The bound before the thresholds over every cell (x cases, y controls), then the
+// tables of the lanes it leaves.
+VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block_job& job, int q_ct, const __m512i* x,
+                                                                     const __m512i* y, block_result& out) {
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
+  }
+  tally t;
+  clear(t);
+  tally_cells(job, x, y, 9 * q_ct, t);
+  finish_tally(job, t, cutoff, out);
+}
+
+// Every cell counted but the third genotype of s: the path of blocks with no complete class.
+VELK_AVX512 void exhaustive_avx512_counted(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
+  margins_avx512(ej, margin);
   // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
   // accumulators, each block word loaded once for three rows.
   __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
@@ -377,15 +400,7 @@ VELK_AVX512 void exhaustive_avx512_counted(const exhaustive_job& ej, block_resul
         cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
       }
     }
-  const __m512d cutoff = lane_cutoffs(job);
-  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
-    out.survivors = 0;
-    return;
-  }
-  tally t;
-  clear(t);
-  tally_cells(job, x, y, 9 * q_ct, t);
-  finish_tally(job, t, cutoff, out);
+  finish_avx512(job, q_ct, x, y, out);
 }
 
 // A block with a complete class: that class's cells derived, the other's counted.
@@ -393,34 +408,8 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
   const block_job& job = ej.block;
   const int q_ct = ej.prefix_rows;
   const int words = job.case_word_ct + job.ctrl_word_ct;
-  const __m512i one = _mm512_set1_epi64(1);
-  // The prefix's margins less its individuals missing at s, whose genotypes in the
-  // eight lanes are three bit tests.
   alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
-  for (int k = 0; k < kClasses; ++k)
-    for (int q = 0; q < q_ct; ++q)
-      for (int c = 0; c < 3; ++c)
-        _mm512_store_si512(margin[k][q][c], _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-                                                ej.prefix_counts + ((k * q_ct + q) * 3 + c) * kLanes))));
-  // The entries come in runs of one prefix row and class: each run is counted in
-  // registers and subtracted once.
-  const missing_in_prefix* e = ej.middle;
-  const missing_in_prefix* const end = ej.middle + ej.middle_ct;
-  while (e != end) {
-    const int k = e->k, q = e->q;
-    __m512i seen[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
-    for (; e != end && e->k == k && e->q == q; ++e) {
-      const __m512i bit = _mm512_set1_epi64(static_cast<long long>(e->bit));
-      const uint64_t* at = job.block + static_cast<size_t>(e->word) * kLanes;
-#pragma GCC unroll 3
-      for (int c = 0; c < 3; ++c) {
-        const __mmask8 has = _mm512_test_epi64_mask(_mm512_loadu_si512(at + static_cast<size_t>(c) * words * kLanes), bit);
-        seen[c] = _mm512_mask_add_epi64(seen[c], has, seen[c], one);
-      }
-    }
-    for (int c = 0; c < 3; ++c)
-      _mm512_store_si512(margin[k][q][c], _mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), seen[c]));
-  }
+  margins_avx512(ej, margin);
   // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
   // accumulators, each block word loaded once for three rows. A complete class of a
   // triple counts four rows against two genotypes instead, and derives the rest.
@@ -457,15 +446,7 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
         cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
       }
     }
-  const __m512d cutoff = lane_cutoffs(job);
-  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
-    out.survivors = 0;
-    return;
-  }
-  tally t;
-  clear(t);
-  tally_cells(job, x, y, 9 * q_ct, t);
-  finish_tally(job, t, cutoff, out);
+  finish_avx512(job, q_ct, x, y, out);
 }
 
 VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {

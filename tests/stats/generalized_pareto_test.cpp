@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "rscript.h"
 
 namespace velk::testing {
 namespace {
@@ -43,14 +44,6 @@ for (file in commandArgs(trailingOnly = TRUE)) {
   cat(sprintf("%.17g", c(f$estimate[["scale"]], f$estimate[["shape"]], -f$deviance / 2)), "\n")
 }
 )R";
-
-std::string find_rscript() {
-  for (const char* folder : {"/usr/bin", "/usr/local/bin"}) {
-    const std::string candidate = std::string(folder) + "/Rscript";
-    if (std::filesystem::exists(candidate)) return candidate;
-  }
-  return "";
-}
 
 TEST(GeneralizedPareto, FitsAgreeWithR) {
   const std::string rscript = find_rscript();

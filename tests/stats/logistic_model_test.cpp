@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "rscript.h"
 #include "results/interaction_tests.h"
 
 namespace velk::testing {
@@ -136,14 +137,6 @@ void expect_close(double got, double want, const std::string& what) {
     return;
   }
   EXPECT_LE(std::abs(got - want), 1e-6 * std::abs(want)) << what << ": " << got << ", R " << want;
-}
-
-std::string find_rscript() {
-  for (const char* folder : {"/usr/bin", "/usr/local/bin"}) {
-    const std::string candidate = std::string(folder) + "/Rscript";
-    if (std::filesystem::exists(candidate)) return candidate;
-  }
-  return "";
 }
 
 TEST(InteractionTests, AgreeWithR) {

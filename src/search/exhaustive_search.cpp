@@ -116,26 +116,54 @@ void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive
   std::copy(parent, parent + prefix_width, me.prefix);
 }
 
-// The parent's counted rows (each prefix row AND genotype 0 or 1 of its last SNP s) and
-// the individuals of its prefix rows that miss s: in none of s's slots.
-void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* parent, int parent_order) {
+// out = a AND g over `words` words; a function of its own, so that the compiler takes
+// the pointers for distinct and vectorizes the loop.
+void and_words(const uint64_t* __restrict a, const uint64_t* __restrict g, uint64_t* __restrict out, size_t words) {
+  for (size_t w = 0; w < words; ++w) out[w] = a[w] & g[w];
+}
+
+// Whether prefix row q has a genotype 2 (q = g + 3 g' + ...): a complete class counts
+// none of its rows, and derives their cells.
+bool row_with_genotype_2(int q) {
+  for (; q != 0; q /= 3)
+    if (q % 3 == 2) return true;
+  return false;
+}
+
+// Forms the parent's counted rows (each prefix row AND genotype 0 or 1 of s, the
+// parent's last SNP, whose slots follow the rows) of the prefix rows with a genotype 2,
+// or of those without.
+void form_rows(exhaustive_worker& me, size_t words, bool with_genotype_2) {
+  const int q_ct = me.prefix_row_ct;
+  const uint64_t* const slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
+  for (int b = 0; b < 2; ++b)
+    for (int q = 0; q < q_ct; ++q)
+      if (row_with_genotype_2(q) == with_genotype_2)
+        and_words(me.prefix_rows.data() + static_cast<size_t>(q) * words, slots + static_cast<size_t>(b) * words,
+                  me.rows.data() + static_cast<size_t>(q + q_ct * b) * words, words);
+}
+
+// The parent's counted rows and the individuals of its prefix rows that miss s: in none
+// of s's slots. When the parent's SNPs miss no genotype (`complete_parent`), there are
+// no such individuals, and only the rows that complete classes count are formed:
+// take_all_rows forms the others when a block needs them.
+void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* parent, int parent_order,
+               bool complete_parent) {
   const store_shape& shape = in.shape();
   const size_t words = shape.slot_words();
   const int q_ct = cell_total(parent_order - 1);
+  me.prefix_row_ct = q_ct;
   me.rows.resize(static_cast<size_t>(2 * q_ct + 4) * words);
   uint64_t* const slots = me.rows.data() + static_cast<size_t>(2 * q_ct) * words;
   uint64_t* const missing = slots + 3 * words;  // the individuals s misses (and bits of nobody)
   copy_snp_out(*in.store, parent[parent_order - 1], slots);
-  for (size_t w = 0; w < words; ++w) missing[w] = ~(slots[w] | slots[words + w] | slots[2 * words + w]);
-  for (int b = 0; b < 2; ++b)
-    for (int q = 0; q < q_ct; ++q) {
-      const uint64_t* __restrict a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
-      const uint64_t* __restrict g = slots + static_cast<size_t>(b) * words;
-      uint64_t* __restrict out = me.rows.data() + static_cast<size_t>(q + q_ct * b) * words;
-      for (size_t w = 0; w < words; ++w) out[w] = a[w] & g[w];
-    }
-  // Prefix row by prefix row, so that the kernel meets them in runs of one row and class.
+  form_rows(me, words, false);
+  if (!complete_parent) form_rows(me, words, true);
+  me.rows_partial = complete_parent;
   me.middle.clear();
+  if (complete_parent) return;
+  for (size_t w = 0; w < words; ++w) missing[w] = ~(slots[w] | slots[words + w] | slots[2 * words + w]);
+  // Prefix row by prefix row, so that the kernel meets them in runs of one row and class.
   for (int q = 0; q < q_ct; ++q) {
     const uint64_t* a = me.prefix_rows.data() + static_cast<size_t>(q) * words;
     for (size_t w = 0; w < words; ++w) {
@@ -145,6 +173,13 @@ void take_rows(exhaustive_worker& me, const search_input& in, const int64_t* par
       for (; m != 0; m &= m - 1) me.middle.push_back({static_cast<int32_t>(w), k, static_cast<int16_t>(q), m & (~m + 1)});
     }
   }
+}
+
+// The rows take_rows left out, for a block with a class that is counted in full.
+void take_all_rows(exhaustive_worker& me, const search_input& in) {
+  if (!me.rows_partial) return;
+  form_rows(me, in.shape().slot_words(), true);
+  me.rows_partial = false;
 }
 
 // Under [SETSRULE] 2 every SNP of a set is listed: the listed SNPs, gathered side by
@@ -202,12 +237,15 @@ void take_listed_prefix(exhaustive_worker& me, const exhaustive_kernel& kernel,
 void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive_kernel& kernel, const int64_t* parent,
                  int parent_order, const complete_tables* complete) {
   take_prefix(me, in, kernel, parent, parent_order);
-  take_rows(me, in, parent, parent_order);
+  const bool tables = complete != nullptr && complete->ready && complete->order == parent_order + 1;
+  bool complete_parent = tables;
+  for (int i = 0; i < parent_order && complete_parent; ++i)
+    complete_parent = complete->snp_complete[static_cast<size_t>(parent[i])] == (1u << kClasses) - 1;
+  take_rows(me, in, parent, parent_order, complete_parent);
   const size_t words = in.shape().slot_words();
-  me.prefix_row_ct = cell_total(parent_order - 1);
   for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
   me.last = parent[parent_order - 1];
-  if (complete == nullptr || !complete->ready) return;
+  if (!tables) return;
   // The counted rows' sizes, for the classes where their third genotypes follow:
   // row q + Q b is prefix row q AND genotype b of s, whose count the prefix's counts
   // against s's block hold already.
@@ -240,11 +278,18 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
     any = any || out.snp_complete[static_cast<size_t>(s)] != 0;
   }
   if (!any) return;
-  // A triple's pair tables hold 9 cells, a quadruple's triple tables 27, per class and lane.
-  const int rows = order == 3 ? 3 : 9;
-  const size_t per_block = static_cast<size_t>(kClasses) * rows * 3 * kLanes;
-  // The tables grow with p squared for triples (13 MB at p = 600) and p cubed for
-  // quadruples (220 MB at p = 160); past this, or past the memory budget, the counting
+  // A block is complete in a class when its SNPs are: lanes beyond the last SNP count as
+  // complete, so that the last block of a study of p no multiple of kLanes takes the
+  // derivation too (at p = 60 its sets are a quarter of the quadruples).
+  out.complete_blocks.assign(static_cast<size_t>(blocks), (1u << kClasses) - 1);
+  for (long s = 0; s < snp_ct; ++s) out.complete_blocks[static_cast<size_t>(s / kLanes)] &= out.snp_complete[static_cast<size_t>(s)];
+  // A triple's pair tables keep 4 cells of 9, a quadruple's triple tables 12 of 27, per
+  // class and lane (complete_table_at): the kernel reads them for every block, so the
+  // fewer bytes the better.
+  const int genotypes = order == 3 ? 1 : 3;
+  const size_t per_block = complete_table_size(genotypes);
+  // The tables grow with p squared for triples (6 MB at p = 600) and p cubed for
+  // quadruples (98 MB at p = 160); past this, or past the memory budget, the counting
   // path serves, as fast as before.
   constexpr double kMostTableBytes = 1 << 30;
   double bytes = 0;
@@ -263,21 +308,24 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
   const bool threaded = static_cast<double>(out.first.back()) * static_cast<double>(words) / kLanes >= kParallelWork;
 #pragma omp parallel if (threaded)
   {
-    std::vector<uint64_t> slots(6 * words), pairs(9 * words);
+    std::vector<uint64_t> slots(6 * words), pairs(6 * words);
+    std::vector<int32_t> counted(static_cast<size_t>(kClasses) * 6 * 3 * kLanes);
 #pragma omp for schedule(dynamic, 1)
     for (long s = 0; s < snp_ct; ++s) {
       const unsigned at_s = out.snp_complete[static_cast<size_t>(s)];
       if (at_s == 0) continue;
       copy_snp_out(*in.store, s, slots.data());
-      const uint64_t* table_rows[9];
+      // Row g + genotypes b: genotype g of x (none for triples) and b of s; a triple
+      // counts s's third genotype too, as the kernel counts rows in threes.
+      const uint64_t* table_rows[6];
+      const int row_ct = order == 3 ? 3 : 6;
       for (long x = 0; x < (order == 3 ? 1 : s); ++x) {
         if (order == 3) {
           for (int j = 0; j < 3; ++j) table_rows[j] = slots.data() + static_cast<size_t>(j) * words;
         } else {
           if ((out.snp_complete[static_cast<size_t>(x)] & at_s) == 0) continue;
-          // Row i + 3 j: genotype i of x and j of s.
           copy_snp_out(*in.store, x, slots.data() + 3 * words);
-          for (int j = 0; j < 3; ++j)
+          for (int j = 0; j < 2; ++j)
             for (int i = 0; i < 3; ++i) {
               uint64_t* row = pairs.data() + static_cast<size_t>(i + 3 * j) * words;
               const uint64_t* gx = slots.data() + static_cast<size_t>(3 + i) * words;
@@ -287,16 +335,24 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
             }
         }
         const size_t unit = order == 3 ? static_cast<size_t>(s) : static_cast<size_t>(s * (s - 1) / 2 + x);
-        for (long b = (s + 1) / kLanes; b < blocks; ++b)
-          kernel.count(table_rows, rows, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
-                       out.counts.data() + out.first[unit] + static_cast<size_t>(b - (s + 1) / kLanes) * per_block);
+        for (long b = (s + 1) / kLanes; b < blocks; ++b) {
+          kernel.count(table_rows, row_ct, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
+                       counted.data());
+          int32_t* table = out.counts.data() + out.first[unit] + static_cast<size_t>(b - (s + 1) / kLanes) * per_block;
+          for (int k = 0; k < kClasses; ++k)
+            for (int g = 0; g < genotypes; ++g)
+              for (int j = 0; j < 2; ++j)
+                for (int c = 0; c < 2; ++c)
+                  std::copy_n(counted.data() + ((k * row_ct + g + genotypes * j) * 3 + c) * kLanes, kLanes,
+                              table + complete_table_at(genotypes, k, g, j, c));
+        }
       }
     }
   }
   out.ready = true;
 }
 
-exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
+exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, const search_input& in, long b,
                                 const complete_tables* complete) {
   exhaustive_job job;
   job.block = base;
@@ -309,23 +365,28 @@ exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& ba
   job.prefix_counts = me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block;
   job.middle = me.middle.data();
   job.middle_ct = static_cast<int>(me.middle.size());
-  if (complete == nullptr || !complete->ready || me.prefix_row_ct != cell_total(complete->order - 2)) return job;
+  if (complete == nullptr || !complete->ready || me.prefix_row_ct != cell_total(complete->order - 2)) {
+    take_all_rows(me, in);
+    return job;
+  }
   const std::vector<uint8_t>& snp = complete->snp_complete;
   const size_t s = static_cast<size_t>(me.last);
   const size_t from_block = static_cast<size_t>(b - (me.last + 1) / kLanes);
-  unsigned all = snp[s] & complete->split.complete_blocks[static_cast<size_t>(b)];
+  unsigned all = snp[s] & complete->complete_blocks[static_cast<size_t>(b)];
   if (complete->order == 3) {
     all &= snp[static_cast<size_t>(me.prefix[0])];
-    job.tables[0] = complete->counts.data() + complete->first[s] + from_block * kClasses * 9 * kLanes;
+    job.tables[0] = complete->counts.data() + complete->first[s] + from_block * complete_table_size(1);
   } else {
     // The triple tables of each prefix SNP with s: a's for the cells where a' has 2.
     for (int t = 0; t < 2; ++t) {
       const size_t x = static_cast<size_t>(me.prefix[t]);
       all &= snp[x];
-      job.tables[t] = complete->counts.data() + complete->first[s * (s - 1) / 2 + x] + from_block * kClasses * 27 * kLanes;
+      job.tables[t] = complete->counts.data() + complete->first[s * (s - 1) / 2 + x] + from_block * complete_table_size(3);
     }
   }
   for (int k = 0; k < kClasses; ++k) job.complete[k] = (all >> k & 1u) != 0;
+  if (!job.complete[0] || !job.complete[1]) take_all_rows(me, in);
+  if (all != 0) job.empty_lanes = lanes_beyond_snps(b, in.snp_ct());
   job.row_sizes = me.row_sizes;
   return job;
 }

@@ -50,6 +50,7 @@ struct complete_tables {
   int order = 0;
   split_completeness split;
   std::vector<uint8_t> snp_complete;  // per SNP: bit k when complete in class k
+  std::vector<uint8_t> complete_blocks;  // per block: bit k when its SNPs all are
   // Per SNP s (triples) or pair x < s at s (s - 1) / 2 + x (quadruples): where its tables
   // against the blocks from (s + 1) / kLanes on begin in `counts`.
   std::vector<size_t> first;
@@ -73,6 +74,7 @@ struct alignas(64) exhaustive_worker {
   std::vector<uint64_t> rows;         // the parent's 2Q counted rows, then the last SNP's slots
   std::vector<missing_in_prefix> middle;
   int prefix_row_ct = 0;              // Q
+  bool rows_partial = false;          // only the rows without a genotype 2 are formed
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
   int64_t last = -1;                  // the parent's last SNP
   int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // the counted rows': [r * kClasses + k]
@@ -92,8 +94,9 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
 
 // The job of the worker's parent against block b: `base` with the parent's rows, the
 // block and its SNPs' own statistics, and with `complete` (when ready) the classes a
-// triple's cells may be derived in; its level and excluded lanes are the caller's.
-exhaustive_job parent_block_job(const exhaustive_worker& me, const block_job& base, const search_input& in, long b,
+// set's cells may be derived in; its level and excluded lanes are the caller's. Forms
+// the parent's rows that take_parent left out when the block needs them.
+exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, const search_input& in, long b,
                                 const complete_tables* complete = nullptr);
 
 }  // namespace velk

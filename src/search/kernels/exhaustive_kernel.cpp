@@ -29,57 +29,69 @@ inline __attribute__((always_inline)) void prefix_margins(const exhaustive_job& 
         margin[e->k][e->q][c][l] -= (job.block[(static_cast<size_t>(c) * words + e->word) * kLanes + l] & e->bit) != 0;
 }
 
+// A complete class's prefix row q from its cells with s and t at 0 or 1: t at 2 from the
+// counted rows' sizes, then s at 2 from the prefix's margins. x[9 q + 3 b + c].
+template <class Margin>
+inline __attribute__((always_inline)) void complete_prefix_row(const exhaustive_job& ej, int k, int q,
+                                                               const Margin& margin, lane_counts* x) {
+  for (int b = 0; b < 2; ++b) {
+    const int64_t size = ej.row_sizes[(q + ej.prefix_rows * b) * kClasses + k];
+    lane_counts* cell = x + 9 * q + 3 * b;
+    for (int l = 0; l < kLanes; ++l) cell[2].v[l] = size - cell[0].v[l] - cell[1].v[l];
+  }
+  for (int c = 0; c < 3; ++c)
+    for (int l = 0; l < kLanes; ++l) x[9 * q + 6 + c].v[l] = margin[q][c][l] - x[9 * q + c].v[l] - x[9 * q + 3 + c].v[l];
+}
+
+// The cells of prefix row q with s and t at 0 or 1, where a prefix SNP has genotype 2,
+// from a lower-order table (exhaustive_job::tables) less prefix rows q0 and q1.
+inline __attribute__((always_inline)) void cells_from_table(const int32_t* table, int genotypes, int k, int g, int q, int q0, int q1,
+                                                            lane_counts* x) {
+  for (int b = 0; b < 2; ++b)
+    for (int c = 0; c < 2; ++c)
+      for (int l = 0; l < kLanes; ++l)
+        x[9 * q + 3 * b + c].v[l] = table[complete_table_at(genotypes, k, g, b, c) + l] - x[9 * q0 + 3 * b + c].v[l] -
+                                    x[9 * q1 + 3 * b + c].v[l];
+}
+
 // A complete class's cells of a triple (exhaustive_job::complete) from its 8 counted
 // ones, the cells with genotypes 0 and 1 only: x[9 q + 3 b + c].
 template <class Margin>
 inline __attribute__((always_inline)) void derive_complete_class(const exhaustive_job& ej, int k, const Margin& margin,
                                                                  lane_counts* x) {
-  for (int q = 0; q < 2; ++q)
-    for (int b = 0; b < 2; ++b) {
-      const int64_t size = ej.row_sizes[(q + 3 * b) * kClasses + k];
-      for (int l = 0; l < kLanes; ++l) x[9 * q + 3 * b + 2].v[l] = size - x[9 * q + 3 * b].v[l] - x[9 * q + 3 * b + 1].v[l];
-    }
-  for (int q = 0; q < 2; ++q)
-    for (int c = 0; c < 3; ++c)
-      for (int l = 0; l < kLanes; ++l) x[9 * q + 6 + c].v[l] = margin[q][c][l] - x[9 * q + c].v[l] - x[9 * q + 3 + c].v[l];
-  for (int b = 0; b < 3; ++b)
-    for (int c = 0; c < 3; ++c)
-      for (int l = 0; l < kLanes; ++l)
-        x[18 + 3 * b + c].v[l] =
-            ej.tables[0][((k * 3 + b) * 3 + c) * kLanes + l] - x[3 * b + c].v[l] - x[9 + 3 * b + c].v[l];
+  complete_prefix_row(ej, k, 0, margin, x);
+  complete_prefix_row(ej, k, 1, margin, x);
+  cells_from_table(ej.tables[0], 1, k, 0, 2, 0, 1, x);
+  complete_prefix_row(ej, k, 2, margin, x);
 }
 
 // Prefix rows of a quadruple whose SNPs both have genotype 0 or 1: q = g + 3 g'.
 constexpr int kLowPrefixRows[4] = {0, 1, 3, 4};
 
 // The same for a quadruple (prefix SNPs a, a'), from its 16 counted cells x[9 q + 3 b + c]
-// (q in kLowPrefixRows, b, c < 2).
+// (q in kLowPrefixRows, b, c < 2). The rows where a' has 2 come first: those where a
+// has 2 then include q = 8, from rows 6 and 7.
 template <class Margin>
 inline __attribute__((always_inline)) void derive_complete_quadruples(const exhaustive_job& ej, int k,
                                                                       const Margin& margin, lane_counts* x) {
-  for (int q : kLowPrefixRows) {
-    for (int b = 0; b < 2; ++b) {
-      const int64_t size = ej.row_sizes[(q + 9 * b) * kClasses + k];
-      lane_counts* cell = x + 9 * q + 3 * b;
-      for (int l = 0; l < kLanes; ++l) cell[2].v[l] = size - cell[0].v[l] - cell[1].v[l];
-    }
-    for (int c = 0; c < 3; ++c)
-      for (int l = 0; l < kLanes; ++l) x[9 * q + 6 + c].v[l] = margin[q][c][l] - x[9 * q + c].v[l] - x[9 * q + 3 + c].v[l];
+  for (int q : kLowPrefixRows) complete_prefix_row(ej, k, q, margin, x);
+  for (int g = 0; g < 2; ++g) {  // a' at 2, a at g: q = g + 6
+    cells_from_table(ej.tables[0], 3, k, g, g + 6, g, g + 3, x);
+    complete_prefix_row(ej, k, g + 6, margin, x);
   }
-  const auto table = [&](int t, int g, int b, int c, int l) {
-    return static_cast<int64_t>(ej.tables[t][((k * 9 + g + 3 * b) * 3 + c) * kLanes + l]);
-  };
-  for (int g = 0; g < 2; ++g)  // a' at 2: q = g + 6
-    for (int b = 0; b < 3; ++b)
-      for (int c = 0; c < 3; ++c)
-        for (int l = 0; l < kLanes; ++l)
-          x[9 * (g + 6) + 3 * b + c].v[l] = table(0, g, b, c, l) - x[9 * g + 3 * b + c].v[l] - x[9 * (g + 3) + 3 * b + c].v[l];
-  for (int g = 0; g < 3; ++g)  // a at 2: q = 2 + 3 g
-    for (int b = 0; b < 3; ++b)
-      for (int c = 0; c < 3; ++c)
-        for (int l = 0; l < kLanes; ++l)
-          x[9 * (2 + 3 * g) + 3 * b + c].v[l] =
-              table(1, g, b, c, l) - x[9 * (3 * g) + 3 * b + c].v[l] - x[9 * (1 + 3 * g) + 3 * b + c].v[l];
+  for (int g = 0; g < 3; ++g) {  // a at 2, a' at g: q = 2 + 3 g
+    cells_from_table(ej.tables[1], 3, k, g, 2 + 3 * g, 3 * g, 3 * g + 1, x);
+    complete_prefix_row(ej, k, 2 + 3 * g, margin, x);
+  }
+}
+
+// A derived class's cells in lanes beyond the study's SNPs, cleared
+// (exhaustive_job::empty_lanes).
+inline void clear_empty_lanes(const exhaustive_job& ej, lane_counts* x) {
+  if (ej.empty_lanes == 0) return;
+  for (int i = 0; i < 9 * ej.prefix_rows; ++i)
+    for (int l = 0; l < kLanes; ++l)
+      if (ej.empty_lanes >> l & 1u) x[i].v[l] = 0;
 }
 
 // The bound before the thresholds over every cell of the set, then the major-cell tables
@@ -122,6 +134,7 @@ inline __attribute__((always_inline)) void plain_exhaustive(const exhaustive_job
         derive_complete_class(ej, k, margin[k], cell[k]);
       else
         derive_complete_quadruples(ej, k, margin[k], cell[k]);
+      clear_empty_lanes(ej, cell[k]);
     }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
@@ -234,6 +247,7 @@ VELK_AVX2 void exhaustive_avx2(const exhaustive_job& ej, block_result& out) {
         derive_complete_class(ej, k, margin[k], cell[k]);
       else
         derive_complete_quadruples(ej, k, margin[k], cell[k]);
+      clear_empty_lanes(ej, cell[k]);
     }
   for (int q = 0; q < q_ct; ++q)
     for (int k = 0; k < kClasses; ++k) {
@@ -262,69 +276,60 @@ VELK_AVX2 void count_avx2(const uint64_t* const* rows, int row_ct, const uint64_
 
 // ---- AVX-512 ------------------------------------------------------------------------
 
+// complete_prefix_row and cells_from_table in registers.
+VELK_AVX512 inline __attribute__((always_inline)) void complete_prefix_row_avx512(const exhaustive_job& ej, int k,
+                                                                                 int q,
+                                                                                 const int64_t (*margin)[3][kLanes],
+                                                                                 __m512i* x) {
+  for (int b = 0; b < 2; ++b) {
+    __m512i* cell = x + 9 * q + 3 * b;
+    const __m512i size = _mm512_set1_epi64(ej.row_sizes[(q + ej.prefix_rows * b) * kClasses + k]);
+    cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(size, cell[0]), cell[1]);
+  }
+  for (int c = 0; c < 3; ++c)
+    x[9 * q + 6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
+}
+
+VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(const int32_t* table, int genotypes, int k, int g,
+                                                                              int q, int q0, int q1, __m512i* x) {
+  for (int b = 0; b < 2; ++b)
+    for (int c = 0; c < 2; ++c) {
+      const __m512i t = _mm512_cvtepi32_epi64(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + complete_table_at(genotypes, k, g, b, c))));
+      x[9 * q + 3 * b + c] = _mm512_sub_epi64(_mm512_sub_epi64(t, x[9 * q0 + 3 * b + c]), x[9 * q1 + 3 * b + c]);
+    }
+}
+
 // derive_complete_class in registers: low[3 r + c] holds the counted cell of row
 // r = q + 2 b (q, b, c < 2).
 VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx512(const exhaustive_job& ej, int k,
                                                                                    const int64_t (*margin)[3][kLanes],
                                                                                    const __m512i* low, __m512i* x) {
   for (int q = 0; q < 2; ++q)
-    for (int b = 0; b < 2; ++b) {
-      const __m512i* counted = low + 3 * (q + 2 * b);
-      __m512i* cell = x + 9 * q + 3 * b;
-      cell[0] = counted[0];
-      cell[1] = counted[1];
-      cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_set1_epi64(ej.row_sizes[(q + 3 * b) * kClasses + k]),
-                                                  counted[0]),
-                                 counted[1]);
-    }
-  for (int q = 0; q < 2; ++q)
-    for (int c = 0; c < 3; ++c)
-      x[9 * q + 6 + c] =
-          _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
-  for (int b = 0; b < 3; ++b)
-    for (int c = 0; c < 3; ++c) {
-      const __m512i pair = _mm512_cvtepi32_epi64(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ej.tables[0] + ((k * 3 + b) * 3 + c) * kLanes)));
-      x[18 + 3 * b + c] = _mm512_sub_epi64(_mm512_sub_epi64(pair, x[3 * b + c]), x[9 + 3 * b + c]);
-    }
+    for (int b = 0; b < 2; ++b)
+      for (int c = 0; c < 2; ++c) x[9 * q + 3 * b + c] = low[3 * (q + 2 * b) + c];
+  complete_prefix_row_avx512(ej, k, 0, margin, x);
+  complete_prefix_row_avx512(ej, k, 1, margin, x);
+  cells_from_table_avx512(ej.tables[0], 1, k, 0, 2, 0, 1, x);
+  complete_prefix_row_avx512(ej, k, 2, margin, x);
 }
 
 // derive_complete_quadruples in registers: low[3 r + c] holds the counted cell of row
 // r = i + 4 b, prefix row kLowPrefixRows[i] (b, c < 2).
-VELK_AVX512 inline __attribute__((always_inline)) __m512i table_avx512(const int32_t* table, int k, int g, int b,
-                                                                      int c) {
-  return _mm512_cvtepi32_epi64(
-      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + ((k * 9 + g + 3 * b) * 3 + c) * kLanes)));
-}
-
 VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruples_avx512(
     const exhaustive_job& ej, int k, const int64_t (*margin)[3][kLanes], const __m512i* low, __m512i* x) {
-  for (int i = 0; i < 4; ++i) {
-    const int q = kLowPrefixRows[i];
-    for (int b = 0; b < 2; ++b) {
-      const __m512i* counted = low + 3 * (i + 4 * b);
-      __m512i* cell = x + 9 * q + 3 * b;
-      cell[0] = counted[0];
-      cell[1] = counted[1];
-      cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_set1_epi64(ej.row_sizes[(q + 9 * b) * kClasses + k]),
-                                                  counted[0]),
-                                 counted[1]);
-    }
-    for (int c = 0; c < 3; ++c)
-      x[9 * q + 6 + c] =
-          _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
+  for (int i = 0; i < 4; ++i)
+    for (int b = 0; b < 2; ++b)
+      for (int c = 0; c < 2; ++c) x[9 * kLowPrefixRows[i] + 3 * b + c] = low[3 * (i + 4 * b) + c];
+  for (int q : kLowPrefixRows) complete_prefix_row_avx512(ej, k, q, margin, x);
+  for (int g = 0; g < 2; ++g) {
+    cells_from_table_avx512(ej.tables[0], 3, k, g, g + 6, g, g + 3, x);
+    complete_prefix_row_avx512(ej, k, g + 6, margin, x);
   }
-  for (int g = 0; g < 2; ++g)
-    for (int b = 0; b < 3; ++b)
-      for (int c = 0; c < 3; ++c)
-        x[9 * (g + 6) + 3 * b + c] = _mm512_sub_epi64(
-            _mm512_sub_epi64(table_avx512(ej.tables[0], k, g, b, c), x[9 * g + 3 * b + c]), x[9 * (g + 3) + 3 * b + c]);
-  for (int g = 0; g < 3; ++g)
-    for (int b = 0; b < 3; ++b)
-      for (int c = 0; c < 3; ++c)
-        x[9 * (2 + 3 * g) + 3 * b + c] =
-            _mm512_sub_epi64(_mm512_sub_epi64(table_avx512(ej.tables[1], k, g, b, c), x[9 * (3 * g) + 3 * b + c]),
-                             x[9 * (1 + 3 * g) + 3 * b + c]);
+  for (int g = 0; g < 3; ++g) {
+    cells_from_table_avx512(ej.tables[1], 3, k, g, 2 + 3 * g, 3 * g, 3 * g + 1, x);
+    complete_prefix_row_avx512(ej, k, 2 + 3 * g, margin, x);
+  }
 }
 
 // The prefix's margins less its individuals missing at s, whose genotypes in the eight
@@ -363,13 +368,26 @@ VELK_AVX512 inline __attribute__((always_inline)) void margins_avx512(const exha
 
 // The bound before the thresholds over every cell (x cases, y controls), then the
 // tables of the lanes it leaves.
-VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block_job& job, int q_ct, const __m512i* x,
-                                                                     const __m512i* y, block_result& out) {
+VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block_job& job, int q_ct, __m512i* x,
+                                                                     __m512i* y, block_result& out,
+                                                                     bool all_complete = false,
+                                                                     unsigned empty_lanes = 0) {
   const __m512d cutoff = lane_cutoffs(job);
-  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+  const bool below =
+      all_complete && static_cast<int64_t>(job.case_ct) + job.ctrl_ct < (int64_t{1} << 26)
+          ? (q_ct == 3 ? below_everywhere_complete<27>(job, x, y, cutoff) : below_everywhere_complete<81>(job, x, y, cutoff))
+          : (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff));
+  if (below) {
     out.survivors = 0;
     return;
   }
+  // The bound reads no table at a count: a derived class's empty lanes are cleared only
+  // here (exhaustive_job::empty_lanes).
+  if (empty_lanes != 0)
+    for (int i = 0; i < 9 * q_ct; ++i) {
+      x[i] = _mm512_maskz_mov_epi64(static_cast<__mmask8>(~empty_lanes), x[i]);
+      y[i] = _mm512_maskz_mov_epi64(static_cast<__mmask8>(~empty_lanes), y[i]);
+    }
   tally t;
   clear(t);
   tally_cells(job, x, y, 9 * q_ct, t);
@@ -446,7 +464,7 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
         cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
       }
     }
-  finish_avx512(job, q_ct, x, y, out);
+  finish_avx512(job, q_ct, x, y, out, ej.complete[0] && ej.complete[1], ej.empty_lanes);
 }
 
 VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {

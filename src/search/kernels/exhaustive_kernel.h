@@ -51,17 +51,31 @@ struct exhaustive_job {
   // that the search holds anyway, each an identity of exact integers as above:
   //   (q, b, 2) = |row q + Q b| - (q, b, 0) - (q, b, 1)                 t complete
   //   (q, 2, c) = |prefix row q AND t_c| - (q, 0, c) - (q, 1, c)          s complete
-  // and where a prefix SNP has genotype 2, the table of the other SNPs less the rest:
+  // and, for b, c < 2, where a prefix SNP has genotype 2, the table of the other SNPs
+  // less the rest:
   //   triple (a; s, t):       (2, b, c) = |s_b AND t_c| - (0, b, c) - (1, b, c)
   //   quadruple (a, a'; s, t): (g, 2, b, c) = |a_g AND s_b AND t_c| - (g, 0, b, c) - (g, 1, b, c)
   //                            (2, g, b, c) = |a'_g AND s_b AND t_c| - (0, g, b, c) - (1, g, b, c)
+  // The first two rules then complete those prefix rows too.
   bool complete[kClasses] = {false, false};
+  // Lanes beyond the study's last SNP, which count as complete: no genotype lies under
+  // them, so a derivation leaves their cells meaningless, and the kernel clears them
+  // before any of its tables is read at a count.
+  unsigned empty_lanes = 0;
   const int32_t* row_sizes = nullptr;  // [r * kClasses + k]: |row r| in class k, r < 2Q
-  // A triple's |s_b AND t_c| at [((k * 3 + b) * 3 + c) * kLanes + lane]; a quadruple's
-  // |a_g AND s_b AND t_c| in [0] and |a'_g AND s_b AND t_c| in [1], each at
-  // [((k * 9 + g + 3 b) * 3 + c) * kLanes + lane].
+  // A triple's |s_b AND t_c| in [0]; a quadruple's |a_g AND s_b AND t_c| in [0] and
+  // |a'_g AND s_b AND t_c| in [1]; each at complete_table_at.
   const int32_t* tables[2] = {nullptr, nullptr};
 };
+
+// Where a lower-order table of a complete class (exhaustive_job::tables) holds the lanes
+// of |x_g AND s_b AND t_c| for b, c < 2 and g < `genotypes`: 1 for a triple's pair tables
+// (no x), 3 for a quadruple's triple tables. The cells with b or c at 2 follow from the
+// other margins, so a block's table holds complete_table_size of them, not 9 or 27.
+constexpr int complete_table_at(int genotypes, int k, int g, int b, int c) {
+  return (((k * 2 + b) * genotypes + g) * 2 + c) * kLanes;
+}
+constexpr int complete_table_size(int genotypes) { return kClasses * 2 * genotypes * 2 * kLanes; }
 
 struct exhaustive_kernel {
   // The block's survivors and tables, as a block kernel gives them.

@@ -275,6 +275,32 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
   return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
 }
 
+// below_everywhere for a block whose sets miss no genotype in either class: every
+// individual lies in a cell, so there is no group of individuals in none, and the sum
+// runs in doubles. With r = a + b, D = a M - b N = a (M + N) - r N; both products are
+// exact integers below 2^53 while the study has fewer than 2^26 individuals (the
+// caller's condition), so the fused multiply-subtract gives D exactly, as the integer
+// form does. Nine operations a cell instead of thirteen: the bound is a fifth of such a
+// block's work at n = 2,000. It screens only; the fused add rounds once where the
+// integer form rounds twice, which the raise by 2^-12 covers as well.
+template <int Cells>
+VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere_complete(const block_job& job, const __m512i* x,
+                                                                                  const __m512i* y, __m512d cutoff) {
+  const __m512d total = _mm512_set1_pd(static_cast<double>(job.case_ct) + static_cast<double>(job.ctrl_ct));
+  const __m512d cases = _mm512_set1_pd(static_cast<double>(job.case_ct));
+  const __m512d one = _mm512_set1_pd(1.0);
+  __m512d bound = _mm512_setzero_pd();
+  for (int k = 0; k < Cells; ++k) {
+    const __m512i r = _mm512_add_epi64(x[k], y[k]);
+    const __m512d dr = _mm512_cvtepi64_pd(r);
+    const __m512d d = _mm512_fmsub_pd(_mm512_cvtepi64_pd(x[k]), total, _mm512_mul_pd(dr, cases));
+    // An empty cell has D = 0; its size counts as 1, so that it adds 0.
+    bound = _mm512_fmadd_pd(_mm512_mul_pd(d, d), _mm512_rcp14_pd(_mm512_max_pd(dr, one)), bound);
+  }
+  bound = _mm512_mul_pd(bound, _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-12)));
+  return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
+}
+
 // The major-cell table of every lane, built up cell by cell: cases in the low and
 // controls in the high half of each lane, so that one 64-bit add serves both columns
 // of a table row (the counts and their sums stay below 2^31).

@@ -299,8 +299,9 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
   if (bytes > kMostTableBytes || !out.claim.add(*in.budget, static_cast<size_t>(bytes))) return;
   const long units = order == 3 ? snp_ct : snp_ct * (snp_ct - 1) / 2;
   out.first.assign(static_cast<size_t>(units) + 1, 0);
-  for (long s = 0, u = 0; s < snp_ct; ++s)
-    for (long x = 0; x < (order == 3 ? 1 : s); ++x, ++u)
+  out.snp_ct = snp_ct;
+  for (long u = 0, x = 0; x < (order == 3 ? 1 : snp_ct); ++x)
+    for (long s = order == 3 ? 0 : x + 1; s < snp_ct; ++s, ++u)
       out.first[static_cast<size_t>(u) + 1] =
           out.first[static_cast<size_t>(u)] + static_cast<size_t>(blocks - (s + 1) / kLanes) * per_block;
   out.counts.assign(out.first.back(), 0);
@@ -334,7 +335,7 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
               table_rows[i + 3 * j] = row;
             }
         }
-        const size_t unit = order == 3 ? static_cast<size_t>(s) : static_cast<size_t>(s * (s - 1) / 2 + x);
+        const size_t unit = order == 3 ? static_cast<size_t>(s) : pair_unit(out, x, s);
         for (long b = (s + 1) / kLanes; b < blocks; ++b) {
           kernel.count(table_rows, row_ct, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
                        counted.data());
@@ -381,7 +382,7 @@ exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, co
     for (int t = 0; t < 2; ++t) {
       const size_t x = static_cast<size_t>(me.prefix[t]);
       all &= snp[x];
-      job.tables[t] = complete->counts.data() + complete->first[s * (s - 1) / 2 + x] + from_block * complete_table_size(3);
+      job.tables[t] = complete->counts.data() + complete->first[pair_unit(*complete, x, s)] + from_block * complete_table_size(3);
     }
   }
   for (int k = 0; k < kClasses; ++k) job.complete[k] = (all >> k & 1u) != 0;

@@ -51,12 +51,19 @@ struct complete_tables {
   split_completeness split;
   std::vector<uint8_t> snp_complete;  // per SNP: bit k when complete in class k
   std::vector<uint8_t> complete_blocks;  // per block: bit k when its SNPs all are
-  // Per SNP s (triples) or pair x < s at s (s - 1) / 2 + x (quadruples): where its tables
+  // Per SNP s (triples) or pair x < s (quadruples, at pair_unit): where its tables
   // against the blocks from (s + 1) / kLanes on begin in `counts`.
   std::vector<size_t> first;
+  long snp_ct = 0;
   std::vector<int32_t> counts;
   budget_claim claim;
 };
+
+// The pairs x < s in the order of x, then s: a prefix (a, a') meets the tables of (a, s)
+// and (a', s) for s = a' + 1, a' + 2, ..., which lie one after the other.
+inline size_t pair_unit(const complete_tables& t, long x, long s) {
+  return static_cast<size_t>(x * (2 * t.snp_ct - x - 1) / 2 + (s - x - 1));
+}
 
 // Fills `out` for a search of `order` on `in`'s store, the tables counted with `kernel`
 // on every thread.

@@ -276,35 +276,82 @@ VELK_AVX2 void count_avx2(const uint64_t* const* rows, int row_ct, const uint64_
 
 // ---- AVX-512 ------------------------------------------------------------------------
 
-// complete_prefix_row and cells_from_table in registers.
-VELK_AVX512 inline __attribute__((always_inline)) void complete_prefix_row_avx512(const exhaustive_job& ej, int k,
-                                                                                 int q,
-                                                                                 const int64_t (*margin)[3][kLanes],
-                                                                                 __m512i* x) {
-  for (int b = 0; b < 2; ++b) {
-    __m512i* cell = x + 9 * q + 3 * b;
-    const __m512i size = _mm512_set1_epi64(ej.row_sizes[(q + ej.prefix_rows * b) * kClasses + k]);
-    cell[2] = _mm512_sub_epi64(_mm512_sub_epi64(size, cell[0]), cell[1]);
-  }
-  for (int c = 0; c < 3; ++c)
-    x[9 * q + 6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[q][c]), x[9 * q + c]), x[9 * q + 3 + c]);
+// The derivation in registers, once for 64-bit integer lanes (a block with one complete
+// class) and once for double lanes (a block complete in both, whose bound then needs no
+// conversions: counts below 2^31 are exact in a double, and so are their differences).
+VELK_AVX512 inline __attribute__((always_inline)) __m512i lanes_minus(__m512i a, __m512i b) {
+  return _mm512_sub_epi64(a, b);
+}
+VELK_AVX512 inline __attribute__((always_inline)) __m512d lanes_minus(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
+
+template <class V>
+VELK_AVX512 inline __attribute__((always_inline)) V lanes_of(const int32_t* at);  // 8 counts
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m512i lanes_of<__m512i>(const int32_t* at) {
+  return _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
+}
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m512d lanes_of<__m512d>(const int32_t* at) {
+  return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
 }
 
-VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(const int32_t* table, int genotypes, int k, int g,
-                                                                              int q, int q0, int q1, __m512i* x) {
+template <class V>
+VELK_AVX512 inline __attribute__((always_inline)) V every_lane(int64_t v);
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m512i every_lane<__m512i>(int64_t v) {
+  return _mm512_set1_epi64(v);
+}
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m512d every_lane<__m512d>(int64_t v) {
+  return _mm512_set1_pd(static_cast<double>(v));
+}
+
+VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512i& out) { out = counts; }
+VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512d& out) {
+  out = _mm512_cvtepi64_pd(counts);
+}
+
+// A class's prefix margins (exhaustive_job): corrected for the individuals missing at s
+// in an array, or, where s misses nobody, read from the prefix's counts.
+struct held_margins {
+  const int64_t (*at_qc)[3][kLanes];
+  VELK_AVX512 __m512i at(int q, int c) const { return _mm512_load_si512(at_qc[q][c]); }
+};
+struct counted_margins {
+  const int32_t* prefix_counts;  // the class's first, [(q * 3 + c) * kLanes + lane]
+  VELK_AVX512 __m512d at(int q, int c) const { return lanes_of<__m512d>(prefix_counts + (q * 3 + c) * kLanes); }
+};
+
+// complete_prefix_row and cells_from_table in registers.
+template <class V, class Margins>
+VELK_AVX512 inline __attribute__((always_inline)) void complete_prefix_row_avx512(const exhaustive_job& ej, int k,
+                                                                                 int q, const Margins& margin, V* x) {
+  for (int b = 0; b < 2; ++b) {
+    V* cell = x + 9 * q + 3 * b;
+    const V size = every_lane<V>(ej.row_sizes[(q + ej.prefix_rows * b) * kClasses + k]);
+    cell[2] = lanes_minus(lanes_minus(size, cell[0]), cell[1]);
+  }
+  for (int c = 0; c < 3; ++c)
+    x[9 * q + 6 + c] = lanes_minus(lanes_minus(margin.at(q, c), x[9 * q + c]), x[9 * q + 3 + c]);
+}
+
+template <class V>
+VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(const int32_t* table, int genotypes,
+                                                                              int k, int g, int q, int q0, int q1,
+                                                                              V* x) {
   for (int b = 0; b < 2; ++b)
     for (int c = 0; c < 2; ++c) {
-      const __m512i t = _mm512_cvtepi32_epi64(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + complete_table_at(genotypes, k, g, b, c))));
-      x[9 * q + 3 * b + c] = _mm512_sub_epi64(_mm512_sub_epi64(t, x[9 * q0 + 3 * b + c]), x[9 * q1 + 3 * b + c]);
+      const V t = lanes_of<V>(table + complete_table_at(genotypes, k, g, b, c));
+      x[9 * q + 3 * b + c] = lanes_minus(lanes_minus(t, x[9 * q0 + 3 * b + c]), x[9 * q1 + 3 * b + c]);
     }
 }
 
 // derive_complete_class in registers: low[3 r + c] holds the counted cell of row
 // r = q + 2 b (q, b, c < 2).
+template <class V, class Margins>
 VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx512(const exhaustive_job& ej, int k,
-                                                                                   const int64_t (*margin)[3][kLanes],
-                                                                                   const __m512i* low, __m512i* x) {
+                                                                                   const Margins& margin,
+                                                                                   const V* low, V* x) {
   for (int q = 0; q < 2; ++q)
     for (int b = 0; b < 2; ++b)
       for (int c = 0; c < 2; ++c) x[9 * q + 3 * b + c] = low[3 * (q + 2 * b) + c];
@@ -316,8 +363,10 @@ VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx
 
 // derive_complete_quadruples in registers: low[3 r + c] holds the counted cell of row
 // r = i + 4 b, prefix row kLowPrefixRows[i] (b, c < 2).
-VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruples_avx512(
-    const exhaustive_job& ej, int k, const int64_t (*margin)[3][kLanes], const __m512i* low, __m512i* x) {
+template <class V, class Margins>
+VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruples_avx512(const exhaustive_job& ej,
+                                                                                        int k, const Margins& margin,
+                                                                                        const V* low, V* x) {
   for (int i = 0; i < 4; ++i)
     for (int b = 0; b < 2; ++b)
       for (int c = 0; c < 2; ++c) x[9 * kLowPrefixRows[i] + 3 * b + c] = low[3 * (i + 4 * b) + c];
@@ -330,6 +379,32 @@ VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruple
     cells_from_table_avx512(ej.tables[1], 3, k, g, 2 + 3 * g, 3 * g, 3 * g + 1, x);
     complete_prefix_row_avx512(ej, k, 2 + 3 * g, margin, x);
   }
+}
+
+// A complete class's counted cells, those with genotypes 0 and 1 only (low[3 r + c] as
+// the derivations read them), then all its cells.
+template <class V, class Margins>
+VELK_AVX512 inline __attribute__((always_inline)) void complete_class_avx512(const exhaustive_job& ej, int k,
+                                                                            const Margins& margin, V* x) {
+  const block_job& job = ej.block;
+  const int words = job.case_word_ct + job.ctrl_word_ct;
+  __m512i low[24];
+  V lanes[24];
+  if (ej.prefix_rows == 3) {
+    const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // (q, b) for q, b < 2
+    count_cells<2, 4>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+  } else {
+    const uint64_t* rows[8];
+    for (int b = 0; b < 2; ++b)
+      for (int i = 0; i < 4; ++i) rows[i + 4 * b] = job.rows[kLowPrefixRows[i] + 9 * b];
+    count_cells<2, 8>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+  }
+  for (int r = 0; r < (ej.prefix_rows == 3 ? 4 : 8); ++r)
+    for (int c = 0; c < 2; ++c) take_counts(low[3 * r + c], lanes[3 * r + c]);
+  if (ej.prefix_rows == 3)
+    derive_complete_class_avx512(ej, k, margin, lanes, x);
+  else
+    derive_complete_quadruples_avx512(ej, k, margin, lanes, x);
 }
 
 // The prefix's margins less its individuals missing at s, whose genotypes in the eight
@@ -366,23 +441,12 @@ VELK_AVX512 inline __attribute__((always_inline)) void margins_avx512(const exha
   }
 }
 
-// The bound before the thresholds over every cell (x cases, y controls), then the
-// tables of the lanes it leaves.
-VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block_job& job, int q_ct, __m512i* x,
-                                                                     __m512i* y, block_result& out,
-                                                                     bool all_complete = false,
-                                                                     unsigned empty_lanes = 0) {
-  const __m512d cutoff = lane_cutoffs(job);
-  const bool below =
-      all_complete && static_cast<int64_t>(job.case_ct) + job.ctrl_ct < (int64_t{1} << 26)
-          ? (q_ct == 3 ? below_everywhere_complete<27>(job, x, y, cutoff) : below_everywhere_complete<81>(job, x, y, cutoff))
-          : (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff));
-  if (below) {
-    out.survivors = 0;
-    return;
-  }
-  // The bound reads no table at a count: a derived class's empty lanes are cleared only
-  // here (exhaustive_job::empty_lanes).
+// The major-cell tables of the lanes that may pass, screened against `cutoff`. A derived
+// class's empty lanes are cleared first (exhaustive_job::empty_lanes): the thresholds
+// are read at each cell's count.
+VELK_AVX512 inline __attribute__((always_inline)) void tally_avx512(const block_job& job, int q_ct, __m512i* x,
+                                                                    __m512i* y, __m512d cutoff, block_result& out,
+                                                                    unsigned empty_lanes) {
   if (empty_lanes != 0)
     for (int i = 0; i < 9 * q_ct; ++i) {
       x[i] = _mm512_maskz_mov_epi64(static_cast<__mmask8>(~empty_lanes), x[i]);
@@ -392,6 +456,19 @@ VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block
   clear(t);
   tally_cells(job, x, y, 9 * q_ct, t);
   finish_tally(job, t, cutoff, out);
+}
+
+// The bound before the thresholds over every cell (x cases, y controls), then the
+// tables of the lanes it leaves.
+VELK_AVX512 inline __attribute__((always_inline)) void finish_avx512(const block_job& job, int q_ct, __m512i* x,
+                                                                     __m512i* y, block_result& out,
+                                                                     unsigned empty_lanes = 0) {
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere<27>(job, x, y, cutoff) : below_everywhere<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
+  }
+  tally_avx512(job, q_ct, x, y, cutoff, out, empty_lanes);
 }
 
 // Every cell counted but the third genotype of s: the path of blocks with no complete class.
@@ -428,26 +505,13 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
   const int words = job.case_word_ct + job.ctrl_word_ct;
   alignas(64) int64_t margin[kClasses][kMaxPrefixRows][3][kLanes];
   margins_avx512(ej, margin);
-  // The counted rows three at a time, as the block kernel counts a SNP's rows: nine
-  // accumulators, each block word loaded once for three rows. A complete class of a
-  // triple counts four rows against two genotypes instead, and derives the rest.
+  // The complete class's cells derived; the other's counted rows three at a time, as
+  // exhaustive_avx512_counted counts them.
   __m512i counted[kClasses][2 * kMaxPrefixRows * 3];
   __m512i x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
   for (int k = 0; k < kClasses; ++k) {
-    if (ej.complete[k] && q_ct == 3) {
-      const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // (q, b) for q, b < 2
-      __m512i low[12];
-      count_cells<2, 4>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
-      derive_complete_class_avx512(ej, k, margin[k], low, k == 0 ? x : y);
-      continue;
-    }
     if (ej.complete[k]) {
-      const uint64_t* rows[8];
-      for (int b = 0; b < 2; ++b)
-        for (int i = 0; i < 4; ++i) rows[i + 4 * b] = job.rows[kLowPrefixRows[i] + 9 * b];
-      __m512i low[24];
-      count_cells<2, 8>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
-      derive_complete_quadruples_avx512(ej, k, margin[k], low, k == 0 ? x : y);
+      complete_class_avx512(ej, k, held_margins{margin[k]}, k == 0 ? x : y);
       continue;
     }
     for (int r = 0; r < 2 * q_ct; r += 3)
@@ -464,12 +528,38 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
         cell[6 + c] = _mm512_sub_epi64(_mm512_sub_epi64(_mm512_load_si512(margin[k][q][c]), cell[c]), cell[3 + c]);
       }
     }
-  finish_avx512(job, q_ct, x, y, out, ej.complete[0] && ej.complete[1], ej.empty_lanes);
+  finish_avx512(job, q_ct, x, y, out, ej.empty_lanes);
+}
+
+// A block complete in both classes: every cell in double lanes, the bound on them (no
+// individual lies outside the cells), and back to integers for the thresholds only
+// when some lane may pass.
+VELK_AVX512 void exhaustive_avx512_complete(const exhaustive_job& ej, block_result& out) {
+  const block_job& job = ej.block;
+  const int q_ct = ej.prefix_rows;
+  __m512d x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  for (int k = 0; k < kClasses; ++k)
+    complete_class_avx512(ej, k, counted_margins{ej.prefix_counts + k * q_ct * 3 * kLanes}, k == 0 ? x : y);
+  const __m512d cutoff = lane_cutoffs(job);
+  if (q_ct == 3 ? below_everywhere_complete<27>(job, x, y, cutoff) : below_everywhere_complete<81>(job, x, y, cutoff)) {
+    out.survivors = 0;
+    return;
+  }
+  __m512i xi[9 * kMaxPrefixRows], yi[9 * kMaxPrefixRows];
+  for (int i = 0; i < 9 * q_ct; ++i) {
+    xi[i] = _mm512_cvtpd_epi64(x[i]);
+    yi[i] = _mm512_cvtpd_epi64(y[i]);
+  }
+  tally_avx512(job, q_ct, xi, yi, cutoff, out, ej.empty_lanes);
 }
 
 VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
-  // Two functions, so that blocks of incomplete studies run the code they ran before.
-  if (ej.complete[0] || ej.complete[1])
+  // Separate functions, so that blocks of incomplete studies run the code they ran
+  // before. The double lanes' bound needs D = a (N + M) - (a + b) N exact: both products
+  // stay below 2^53 for studies of fewer than 2^26 individuals.
+  if (ej.complete[0] && ej.complete[1] && int64_t{ej.block.case_ct} + ej.block.ctrl_ct < (int64_t{1} << 26))
+    exhaustive_avx512_complete(ej, out);
+  else if (ej.complete[0] || ej.complete[1])
     exhaustive_avx512_derived(ej, out);
   else
     exhaustive_avx512_counted(ej, out);

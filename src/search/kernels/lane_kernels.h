@@ -275,26 +275,25 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
   return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
 }
 
-// below_everywhere for a block whose sets miss no genotype in either class: every
-// individual lies in a cell, so there is no group of individuals in none, and the sum
-// runs in doubles. With r = a + b, D = a M - b N = a (M + N) - r N; both products are
-// exact integers below 2^53 while the study has fewer than 2^26 individuals (the
-// caller's condition), so the fused multiply-subtract gives D exactly, as the integer
-// form does. Nine operations a cell instead of thirteen: the bound is a fifth of such a
-// block's work at n = 2,000. It screens only; the fused add rounds once where the
-// integer form rounds twice, which the raise by 2^-12 covers as well.
-VELK_AVX512 inline __attribute__((always_inline)) __m512d add_complete_cell(__m512i x, __m512i y, __m512d total,
+// below_everywhere for a block whose sets miss no genotype in either class, its cells
+// in double lanes (exact integers): every individual lies in a cell, so there is no
+// group of individuals in none. With r = a + b, D = a M - b N = a (M + N) - r N; both
+// products are exact integers below 2^53 while the study has fewer than 2^26
+// individuals (the caller's condition), so the fused multiply-subtract gives D
+// exactly, as the integer form does. Seven operations a cell instead of thirteen: the
+// bound is a fifth of such a block's work at n = 2,000. It screens only; the fused add
+// rounds once where the integer form rounds twice, and the raise by 2^-12 covers it.
+VELK_AVX512 inline __attribute__((always_inline)) __m512d add_complete_cell(__m512d a, __m512d b, __m512d total,
                                                                            __m512d cases, __m512d one, __m512d sum) {
-  const __m512i r = _mm512_add_epi64(x, y);
-  const __m512d dr = _mm512_cvtepi64_pd(r);
-  const __m512d d = _mm512_fmsub_pd(_mm512_cvtepi64_pd(x), total, _mm512_mul_pd(dr, cases));
+  const __m512d r = _mm512_add_pd(a, b);
+  const __m512d d = _mm512_fmsub_pd(a, total, _mm512_mul_pd(r, cases));
   // An empty cell has D = 0; its size counts as 1, so that it adds 0.
-  return _mm512_fmadd_pd(_mm512_mul_pd(d, d), _mm512_rcp14_pd(_mm512_max_pd(dr, one)), sum);
+  return _mm512_fmadd_pd(_mm512_mul_pd(d, d), _mm512_rcp14_pd(_mm512_max_pd(r, one)), sum);
 }
 
 template <int Cells>
-VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere_complete(const block_job& job, const __m512i* x,
-                                                                                  const __m512i* y, __m512d cutoff) {
+VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere_complete(const block_job& job, const __m512d* x,
+                                                                                  const __m512d* y, __m512d cutoff) {
   const __m512d total = _mm512_set1_pd(static_cast<double>(job.case_ct) + static_cast<double>(job.ctrl_ct));
   const __m512d cases = _mm512_set1_pd(static_cast<double>(job.case_ct));
   const __m512d one = _mm512_set1_pd(1.0);

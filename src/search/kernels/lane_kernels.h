@@ -291,9 +291,10 @@ VELK_AVX512 inline __attribute__((always_inline)) __m512d add_complete_cell(__m5
   return _mm512_fmadd_pd(_mm512_mul_pd(d, d), _mm512_rcp14_pd(_mm512_max_pd(r, one)), sum);
 }
 
+// The lanes that may pass (none: the block ends).
 template <int Cells>
-VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere_complete(const block_job& job, const __m512d* x,
-                                                                                  const __m512d* y, __m512d cutoff) {
+VELK_AVX512 inline __attribute__((always_inline)) unsigned may_pass_complete(const block_job& job, const __m512d* x,
+                                                                              const __m512d* y, __m512d cutoff) {
   const __m512d total = _mm512_set1_pd(static_cast<double>(job.case_ct) + static_cast<double>(job.ctrl_ct));
   const __m512d cases = _mm512_set1_pd(static_cast<double>(job.case_ct));
   const __m512d one = _mm512_set1_pd(1.0);
@@ -305,7 +306,7 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere_complete
   }
   if (Cells % 2 != 0) even = add_complete_cell(x[Cells - 1], y[Cells - 1], total, cases, one, even);
   const __m512d bound = _mm512_mul_pd(_mm512_add_pd(even, odd), _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-12)));
-  return (_mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu) == 0;
+  return _mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
 }
 
 // The major-cell table of every lane, built up cell by cell: cases in the low and

@@ -2,6 +2,8 @@
 
 #include <omp.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <string>
@@ -116,10 +118,16 @@ void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive
   std::copy(parent, parent + prefix_width, me.prefix);
 }
 
-// out = a AND g over `words` words; a function of its own, so that the compiler takes
-// the pointers for distinct and vectorizes the loop.
-void and_words(const uint64_t* __restrict a, const uint64_t* __restrict g, uint64_t* __restrict out, size_t words) {
-  for (size_t w = 0; w < words; ++w) out[w] = a[w] & g[w];
+// out = a AND g over `words` words, two at a time (SSE2, which every x86-64 has): the
+// release build's -O2 leaves such a loop scalar, and at n = 2,000 a quadruple's parent
+// forms its rows in a tenth of the search's time.
+void and_words(const uint64_t* a, const uint64_t* g, uint64_t* out, size_t words) {
+  size_t w = 0;
+  for (; w + 2 <= words; w += 2)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w),
+                     _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + w)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + w))));
+  for (; w < words; ++w) out[w] = a[w] & g[w];
 }
 
 // Whether prefix row q has a genotype 2 (q = g + 3 g' + ...): a complete class counts

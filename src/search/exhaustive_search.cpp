@@ -393,6 +393,16 @@ exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, co
       job.tables[t] = complete->counts.data() + complete->first[pair_unit(*complete, x, s)] + from_block * complete_table_size(3);
     }
   }
+  // The tables that follow, asked for now: they lie in the order the parents meet the
+  // blocks (the next parent's first block after this one's last), and a block's
+  // derivation would otherwise wait for them (measured: 5 % of the quadruples' time
+  // at n = 2,000).
+  const size_t table_size = complete_table_size(complete->order == 3 ? 1 : 3);
+  for (int t = 0; t < (complete->order == 3 ? 1 : 2); ++t) {
+    const size_t next = static_cast<size_t>(job.tables[t] - complete->counts.data()) + table_size;
+    for (size_t i = 0; i < table_size && next + i < complete->counts.size(); i += 64 / sizeof(int32_t))
+      __builtin_prefetch(complete->counts.data() + next + i);
+  }
   for (int k = 0; k < kClasses; ++k) job.complete[k] = (all >> k & 1u) != 0;
   if (!job.complete[0] || !job.complete[1]) take_all_rows(me, in);
   if (all != 0) job.empty_lanes = lanes_beyond_snps(b, in.snp_ct());

@@ -306,6 +306,24 @@ VELK_AVX512 inline __attribute__((always_inline)) __m512d every_lane<__m512d>(in
   return _mm512_set1_pd(static_cast<double>(v));
 }
 
+VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_minus(__m256 a, __m256 b) { return _mm256_sub_ps(a, b); }
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_of<__m256>(const int32_t* at) {
+  return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
+}
+template <>
+VELK_AVX512 inline __attribute__((always_inline)) __m256 every_lane<__m256>(int64_t v) {
+  return _mm256_set1_ps(static_cast<float>(v));
+}
+VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m256& out) {
+  out = _mm512_cvtepi64_ps(counts);
+}
+VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m512d v, int64_t* out) {
+  _mm512_store_si512(out, _mm512_cvtpd_epi64(v));
+}
+VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m256 v, int64_t* out) {
+  _mm512_store_si512(out, _mm512_cvtps_epi64(v));
+}
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512i& out) { out = counts; }
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512d& out) {
   out = _mm512_cvtepi64_pd(counts);
@@ -317,9 +335,10 @@ struct held_margins {
   const int64_t (*at_qc)[3][kLanes];
   VELK_AVX512 __m512i at(int q, int c) const { return _mm512_load_si512(at_qc[q][c]); }
 };
+template <class V>
 struct counted_margins {
   const int32_t* prefix_counts;  // the class's first, [(q * 3 + c) * kLanes + lane]
-  VELK_AVX512 __m512d at(int q, int c) const { return lanes_of<__m512d>(prefix_counts + (q * 3 + c) * kLanes); }
+  VELK_AVX512 V at(int q, int c) const { return lanes_of<V>(prefix_counts + (q * 3 + c) * kLanes); }
 };
 
 // complete_prefix_row and cells_from_table in registers.
@@ -531,18 +550,20 @@ VELK_AVX512 void exhaustive_avx512_derived(const exhaustive_job& ej, block_resul
   finish_avx512(job, q_ct, x, y, out, ej.empty_lanes);
 }
 
-// A block complete in both classes: every cell in double lanes, the bound on them (no
-// individual lies outside the cells), and for the lanes that may pass the major-cell
-// tables, lane by lane: few lanes pass (at n = 2,000 one block of quadruples in seven
-// reaches the thresholds, mostly for one or two lanes), and reading the thresholds
-// for those alone costs a fraction of the eight-lane tally.
+// A block complete in both classes: every cell in lanes of V (__m256 of floats or
+// __m512d of doubles; counts and their differences are exact integers in both), the
+// bound on them (no individual lies outside the cells), and for the lanes that may pass
+// the major-cell tables, lane by lane: few lanes pass (at n = 2,000 one block of
+// quadruples in seven reaches the thresholds, mostly for one or two lanes), and reading
+// the thresholds for those alone costs a fraction of the eight-lane tally.
+template <class V>
 VELK_AVX512 void exhaustive_avx512_complete(const exhaustive_job& ej, block_result& out) {
   const block_job& job = ej.block;
   const int q_ct = ej.prefix_rows;
   const int cells = 9 * q_ct;
-  __m512d x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
+  V x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
   for (int k = 0; k < kClasses; ++k)
-    complete_class_avx512(ej, k, counted_margins{ej.prefix_counts + k * q_ct * 3 * kLanes}, k == 0 ? x : y);
+    complete_class_avx512(ej, k, counted_margins<V>{ej.prefix_counts + k * q_ct * 3 * kLanes}, k == 0 ? x : y);
   const __m512d cutoff = lane_cutoffs(job);
   // Lanes beyond the study's SNPs hold meaningless cells (exhaustive_job::empty_lanes).
   const unsigned may =
@@ -552,8 +573,8 @@ VELK_AVX512 void exhaustive_avx512_complete(const exhaustive_job& ej, block_resu
   if (may == 0) return;
   alignas(64) int64_t xi[9 * kMaxPrefixRows][kLanes], yi[9 * kMaxPrefixRows][kLanes];
   for (int i = 0; i < cells; ++i) {
-    _mm512_store_si512(xi[i], _mm512_cvtpd_epi64(x[i]));
-    _mm512_store_si512(yi[i], _mm512_cvtpd_epi64(y[i]));
+    store_counts(x[i], xi[i]);
+    store_counts(y[i], yi[i]);
   }
   int64_t tab[6][kLanes] = {};
   int64_t case_major_ct[kLanes] = {};
@@ -583,10 +604,15 @@ VELK_AVX512 void exhaustive_avx512_complete(const exhaustive_job& ej, block_resu
 
 VELK_AVX512 void exhaustive_avx512(const exhaustive_job& ej, block_result& out) {
   // Separate functions, so that blocks of incomplete studies run the code they ran
-  // before. The double lanes' bound needs D = a (N + M) - (a + b) N exact: both products
-  // stay below 2^53 for studies of fewer than 2^26 individuals.
-  if (ej.complete[0] && ej.complete[1] && int64_t{ej.block.case_ct} + ej.block.ctrl_ct < (int64_t{1} << 26))
-    exhaustive_avx512_complete(ej, out);
+  // before. A block complete in both classes runs in single-precision lanes where
+  // may_pass_complete's error bound holds (fewer than 2^20 individuals, cutoffs of 1 or
+  // more), else in double lanes, whose bound needs D = a (N + M) - (a + b) N exact: both
+  // products stay below 2^53 for studies of fewer than 2^26 individuals.
+  const int64_t individuals = int64_t{ej.block.case_ct} + ej.block.ctrl_ct;
+  if (ej.complete[0] && ej.complete[1] && individuals < (int64_t{1} << 20) && ej.block.level >= 1.0)
+    exhaustive_avx512_complete<__m256>(ej, out);
+  else if (ej.complete[0] && ej.complete[1] && individuals < (int64_t{1} << 26))
+    exhaustive_avx512_complete<__m512d>(ej, out);
   else if (ej.complete[0] || ej.complete[1])
     exhaustive_avx512_derived(ej, out);
   else

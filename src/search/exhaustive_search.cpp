@@ -115,6 +115,7 @@ void take_prefix(exhaustive_worker& me, const search_input& in, const exhaustive
   for (long b = me.prefix_block; b < shape.block_ct(); ++b)
     kernel.count(rows, q_ct, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
                  me.prefix_counts.data() + static_cast<size_t>(b - me.prefix_block) * per_block);
+  me.prefix_floats.assign(me.prefix_counts.begin(), me.prefix_counts.end());
   std::copy(parent, parent + prefix_width, me.prefix);
 }
 
@@ -263,7 +264,11 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
                         me.last % kLanes;
   for (int k = 0; k < kClasses; ++k)
     for (int q = 0; q < q_ct; ++q)
-      for (int b = 0; b < 2; ++b) me.row_sizes[(q + q_ct * b) * kClasses + k] = at_s[((k * q_ct + q) * 3 + b) * kLanes];
+      for (int b = 0; b < 2; ++b) {
+        const int32_t size = at_s[((k * q_ct + q) * 3 + b) * kLanes];
+        me.row_sizes[(q + q_ct * b) * kClasses + k] = size;
+        me.row_size_floats[(q + q_ct * b) * kClasses + k] = static_cast<float>(size);
+      }
 }
 
 void find_complete_tables(const search_input& in, const exhaustive_kernel& kernel, int order, complete_tables& out) {
@@ -407,6 +412,8 @@ exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, co
   if (!job.complete[0] || !job.complete[1]) take_all_rows(me, in);
   if (all != 0) job.empty_lanes = lanes_beyond_snps(b, in.snp_ct());
   job.row_sizes = me.row_sizes;
+  job.row_size_floats = me.row_size_floats;
+  job.prefix_floats = me.prefix_floats.data() + (job.prefix_counts - me.prefix_counts.data());
   return job;
 }
 

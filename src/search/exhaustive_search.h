@@ -78,6 +78,7 @@ struct alignas(64) exhaustive_worker {
   long prefix_block = 0;             // the first block counted
   std::vector<uint64_t> prefix_rows;  // Q rows, then room for the prefix's slots
   std::vector<int32_t> prefix_counts; // per block from prefix_block: kClasses * Q * 3 * kLanes
+  std::vector<float> prefix_floats;   // the same counts as floats (exhaustive_job)
   std::vector<uint64_t> rows;         // the parent's 2Q counted rows, then the last SNP's slots
   std::vector<missing_in_prefix> middle;
   int prefix_row_ct = 0;              // Q
@@ -85,6 +86,7 @@ struct alignas(64) exhaustive_worker {
   const uint64_t* row_ptrs[2 * kMaxPrefixRows] = {};
   int64_t last = -1;                  // the parent's last SNP
   int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // the counted rows': [r * kClasses + k]
+  float row_size_floats[2 * kMaxPrefixRows * kClasses] = {};
   // A focused search's counts of the prefix against its gathered blocks of listed SNPs,
   // from listed_block on, as prefix_counts against the store's.
   int64_t listed_prefix[2] = {-1, -1};

@@ -295,15 +295,16 @@ VELK_AVX512 inline __attribute__((always_inline)) __m512d lanes_of<__m512d>(cons
   return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
 }
 
+// A counted row's size (exhaustive_job::row_sizes) in every lane.
 template <class V>
-VELK_AVX512 inline __attribute__((always_inline)) V every_lane(int64_t v);
+VELK_AVX512 inline __attribute__((always_inline)) V row_size(const exhaustive_job& ej, int at);
 template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m512i every_lane<__m512i>(int64_t v) {
-  return _mm512_set1_epi64(v);
+VELK_AVX512 inline __attribute__((always_inline)) __m512i row_size<__m512i>(const exhaustive_job& ej, int at) {
+  return _mm512_set1_epi64(ej.row_sizes[at]);
 }
 template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m512d every_lane<__m512d>(int64_t v) {
-  return _mm512_set1_pd(static_cast<double>(v));
+VELK_AVX512 inline __attribute__((always_inline)) __m512d row_size<__m512d>(const exhaustive_job& ej, int at) {
+  return _mm512_set1_pd(static_cast<double>(ej.row_sizes[at]));
 }
 
 VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_minus(__m256 a, __m256 b) { return _mm256_sub_ps(a, b); }
@@ -312,8 +313,8 @@ VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_of<__m256>(const 
   return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
 }
 template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m256 every_lane<__m256>(int64_t v) {
-  return _mm256_set1_ps(static_cast<float>(v));
+VELK_AVX512 inline __attribute__((always_inline)) __m256 row_size<__m256>(const exhaustive_job& ej, int at) {
+  return _mm256_broadcast_ss(ej.row_size_floats + at);
 }
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m256& out) {
   out = _mm512_cvtepi64_ps(counts);
@@ -335,11 +336,21 @@ struct held_margins {
   const int64_t (*at_qc)[3][kLanes];
   VELK_AVX512 __m512i at(int q, int c) const { return _mm512_load_si512(at_qc[q][c]); }
 };
-template <class V>
 struct counted_margins {
   const int32_t* prefix_counts;  // the class's first, [(q * 3 + c) * kLanes + lane]
-  VELK_AVX512 V at(int q, int c) const { return lanes_of<V>(prefix_counts + (q * 3 + c) * kLanes); }
+  VELK_AVX512 __m512d at(int q, int c) const { return lanes_of<__m512d>(prefix_counts + (q * 3 + c) * kLanes); }
 };
+struct float_margins {
+  const float* prefix_floats;  // as counted_margins
+  VELK_AVX512 __m256 at(int q, int c) const { return _mm256_loadu_ps(prefix_floats + (q * 3 + c) * kLanes); }
+};
+// The prefix's margins of class k for a block complete in both classes.
+VELK_AVX512 inline counted_margins margins_of(const exhaustive_job& ej, int k, const __m512d*) {
+  return {ej.prefix_counts + k * ej.prefix_rows * 3 * kLanes};
+}
+VELK_AVX512 inline float_margins margins_of(const exhaustive_job& ej, int k, const __m256*) {
+  return {ej.prefix_floats + k * ej.prefix_rows * 3 * kLanes};
+}
 
 // complete_prefix_row and cells_from_table in registers.
 template <class V, class Margins>
@@ -347,7 +358,7 @@ VELK_AVX512 inline __attribute__((always_inline)) void complete_prefix_row_avx51
                                                                                  int q, const Margins& margin, V* x) {
   for (int b = 0; b < 2; ++b) {
     V* cell = x + 9 * q + 3 * b;
-    const V size = every_lane<V>(ej.row_sizes[(q + ej.prefix_rows * b) * kClasses + k]);
+    const V size = row_size<V>(ej, (q + ej.prefix_rows * b) * kClasses + k);
     cell[2] = lanes_minus(lanes_minus(size, cell[0]), cell[1]);
   }
   for (int c = 0; c < 3; ++c)
@@ -563,7 +574,7 @@ VELK_AVX512 void exhaustive_avx512_complete(const exhaustive_job& ej, block_resu
   const int cells = 9 * q_ct;
   V x[9 * kMaxPrefixRows], y[9 * kMaxPrefixRows];
   for (int k = 0; k < kClasses; ++k)
-    complete_class_avx512(ej, k, counted_margins<V>{ej.prefix_counts + k * q_ct * 3 * kLanes}, k == 0 ? x : y);
+    complete_class_avx512(ej, k, margins_of(ej, k, x), k == 0 ? x : y);
   const __m512d cutoff = lane_cutoffs(job);
   // Lanes beyond the study's SNPs hold meaningless cells (exhaustive_job::empty_lanes).
   const unsigned may =

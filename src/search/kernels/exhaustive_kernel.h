@@ -63,6 +63,10 @@ struct exhaustive_job {
   // before any of its tables is read at a count.
   unsigned empty_lanes = 0;
   const int32_t* row_sizes = nullptr;  // [r * kClasses + k]: |row r| in class k, r < 2Q
+  // The same sizes and this block's prefix counts as floats (exact: counts below 2^24),
+  // which the single-precision path loads as they are.
+  const float* row_size_floats = nullptr;
+  const float* prefix_floats = nullptr;
   // A triple's |s_b AND t_c| in [0]; a quadruple's |a_g AND s_b AND t_c| in [0] and
   // |a'_g AND s_b AND t_c| in [1]; each at complete_table_at.
   const int32_t* tables[2] = {nullptr, nullptr};

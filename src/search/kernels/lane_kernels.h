@@ -333,16 +333,24 @@ VELK_AVX512 inline __attribute__((always_inline)) unsigned may_pass_complete(con
   const __m256 cases = _mm256_set1_ps(static_cast<float>(job.case_ct));
   const __m256 one = _mm256_set1_ps(1.0f);
   // Four sums, each cell's addition waiting on the one four cells before.
-  __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
-  int k = 0;
-  for (; k + 3 < Cells; k += 4) {
-    s0 = add_complete_cell(x[k], y[k], total, cases, one, s0);
-    s1 = add_complete_cell(x[k + 1], y[k + 1], total, cases, one, s1);
-    s2 = add_complete_cell(x[k + 2], y[k + 2], total, cases, one, s2);
-    s3 = add_complete_cell(x[k + 3], y[k + 3], total, cases, one, s3);
+  const __m512 total16 = _mm512_set1_ps(static_cast<float>(job.case_ct + job.ctrl_ct));
+  const __m512 cases16 = _mm512_set1_ps(static_cast<float>(job.case_ct));
+  const __m512 one16 = _mm512_set1_ps(1.0f);
+  __m512 s[4];
+  for (auto& v : s) v = _mm512_setzero_ps();
+#pragma GCC unroll 81
+  for (int k = 0; k + 1 < Cells; k += 2) {
+    const __m512 a = _mm512_insertf32x8(_mm512_castps256_ps512(x[k]), x[k + 1], 1);
+    const __m512 b = _mm512_insertf32x8(_mm512_castps256_ps512(y[k]), y[k + 1], 1);
+    const __m512 r = _mm512_add_ps(a, b);
+    const __m512 d = _mm512_fmsub_ps(a, total16, _mm512_mul_ps(r, cases16));
+    s[(k / 2) % 4] = _mm512_fmadd_ps(_mm512_mul_ps(d, d), _mm512_rcp14_ps(_mm512_max_ps(r, one16)), s[(k / 2) % 4]);
   }
-  for (; k < Cells; ++k) s0 = add_complete_cell(x[k], y[k], total, cases, one, s0);
-  const __m512d bound = _mm512_mul_pd(_mm512_cvtps_pd(_mm256_add_ps(_mm256_add_ps(s0, s1), _mm256_add_ps(s2, s3))),
+  __m256 rest = _mm256_setzero_ps();
+  if (Cells % 2 != 0) rest = add_complete_cell(x[Cells - 1], y[Cells - 1], total, cases, one, rest);
+  const __m512 s16 = _mm512_add_ps(_mm512_add_ps(s[0], s[1]), _mm512_add_ps(s[2], s[3]));
+  const __m256 sum8 = _mm256_add_ps(_mm256_add_ps(_mm512_castps512_ps256(s16), _mm512_extractf32x8_ps(s16, 1)), rest);
+  const __m512d bound = _mm512_mul_pd(_mm512_cvtps_pd(sum8),
                                       _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-10)));
   return _mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
 }

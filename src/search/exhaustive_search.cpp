@@ -254,7 +254,19 @@ void take_parent(exhaustive_worker& me, const search_input& in, const exhaustive
   const size_t words = in.shape().slot_words();
   for (int r = 0; r < 2 * me.prefix_row_ct; ++r) me.row_ptrs[r] = me.rows.data() + static_cast<size_t>(r) * words;
   me.last = parent[parent_order - 1];
+  me.parent_complete = 0;
   if (!tables) return;
+  // The parent's share of each block's completeness, and its tables: for triples s's
+  // pair tables, for quadruples the triple tables of each prefix SNP with s (a's for
+  // the cells where a' has 2).
+  const std::vector<uint8_t>& snp = complete->snp_complete;
+  const long s = me.last;
+  me.parent_complete = snp[static_cast<size_t>(s)];
+  for (int t = 0; t < parent_order - 1; ++t) {
+    me.parent_complete &= snp[static_cast<size_t>(parent[t])];
+    const size_t unit = parent_order == 2 ? static_cast<size_t>(s) : pair_unit(*complete, parent[t], s);
+    me.parent_tables[t] = complete->counts.data() + complete->first[unit];
+  }
   // The counted rows' sizes, for the classes where their third genotypes follow:
   // row q + Q b is prefix row q AND genotype b of s, whose count the prefix's counts
   // against s's block hold already.
@@ -278,7 +290,12 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
   out.order = order;
   out.claim.drop();
   find_completeness(*in.store, true, *in.budget, out.split);
-  if (out.split.genotype_counts.empty()) return;
+  // The tables hold counts as floats, exact while a class holds fewer than 2^24
+  // individuals (and the single-precision kernel reads them as they are).
+  constexpr int kMostExact = 1 << 24;
+  if (out.split.genotype_counts.empty() || out.split.class_size[0] >= kMostExact ||
+      out.split.class_size[1] >= kMostExact)
+    return;
   out.snp_complete.assign(static_cast<size_t>(snp_ct), 0);
   bool any = false;
   for (long s = 0; s < snp_ct; ++s) {
@@ -308,7 +325,7 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
   double bytes = 0;
   for (long s = 0; s < snp_ct; ++s)
     bytes += static_cast<double>(order == 3 ? 1 : s) * static_cast<double>(blocks - (s + 1) / kLanes) *
-             static_cast<double>(per_block * sizeof(int32_t));
+             static_cast<double>(per_block * sizeof(float));
   if (bytes > kMostTableBytes || !out.claim.add(*in.budget, static_cast<size_t>(bytes))) return;
   const long units = order == 3 ? snp_ct : snp_ct * (snp_ct - 1) / 2;
   out.first.assign(static_cast<size_t>(units) + 1, 0);
@@ -352,7 +369,7 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
         for (long b = (s + 1) / kLanes; b < blocks; ++b) {
           kernel.count(table_rows, row_ct, store_block(*in.store, b), shape.case_word_ct, shape.ctrl_word_ct,
                        counted.data());
-          int32_t* table = out.counts.data() + out.first[unit] + static_cast<size_t>(b - (s + 1) / kLanes) * per_block;
+          float* table = out.counts.data() + out.first[unit] + static_cast<size_t>(b - (s + 1) / kLanes) * per_block;
           for (int k = 0; k < kClasses; ++k)
             for (int g = 0; g < genotypes; ++g)
               for (int j = 0; j < 2; ++j)
@@ -383,29 +400,18 @@ exhaustive_job parent_block_job(exhaustive_worker& me, const block_job& base, co
     take_all_rows(me, in);
     return job;
   }
-  const std::vector<uint8_t>& snp = complete->snp_complete;
-  const size_t s = static_cast<size_t>(me.last);
+  const unsigned all = me.parent_complete & complete->complete_blocks[static_cast<size_t>(b)];
+  const int units = complete->order == 3 ? 1 : 2;
+  const size_t table_size = complete_table_size(complete->order == 3 ? 1 : 3);
   const size_t from_block = static_cast<size_t>(b - (me.last + 1) / kLanes);
-  unsigned all = snp[s] & complete->complete_blocks[static_cast<size_t>(b)];
-  if (complete->order == 3) {
-    all &= snp[static_cast<size_t>(me.prefix[0])];
-    job.tables[0] = complete->counts.data() + complete->first[s] + from_block * complete_table_size(1);
-  } else {
-    // The triple tables of each prefix SNP with s: a's for the cells where a' has 2.
-    for (int t = 0; t < 2; ++t) {
-      const size_t x = static_cast<size_t>(me.prefix[t]);
-      all &= snp[x];
-      job.tables[t] = complete->counts.data() + complete->first[pair_unit(*complete, x, s)] + from_block * complete_table_size(3);
-    }
-  }
+  for (int t = 0; t < units; ++t) job.tables[t] = me.parent_tables[t] + from_block * table_size;
   // The tables that follow, asked for now: they lie in the order the parents meet the
   // blocks (the next parent's first block after this one's last), and a block's
   // derivation would otherwise wait for them (measured: 5 % of the quadruples' time
   // at n = 2,000).
-  const size_t table_size = complete_table_size(complete->order == 3 ? 1 : 3);
-  for (int t = 0; t < (complete->order == 3 ? 1 : 2); ++t) {
+  for (int t = 0; t < units; ++t) {
     const size_t next = static_cast<size_t>(job.tables[t] - complete->counts.data()) + table_size;
-    for (size_t i = 0; i < table_size && next + i < complete->counts.size(); i += 64 / sizeof(int32_t))
+    for (size_t i = 0; i < table_size && next + i < complete->counts.size(); i += 64 / sizeof(float))
       __builtin_prefetch(complete->counts.data() + next + i);
   }
   for (int k = 0; k < kClasses; ++k) job.complete[k] = (all >> k & 1u) != 0;

@@ -55,7 +55,7 @@ struct complete_tables {
   // against the blocks from (s + 1) / kLanes on begin in `counts`.
   std::vector<size_t> first;
   long snp_ct = 0;
-  std::vector<int32_t> counts;
+  std::vector<float> counts;  // exact: a class holds fewer than 2^24 individuals
   budget_claim claim;
 };
 
@@ -87,6 +87,10 @@ struct alignas(64) exhaustive_worker {
   int64_t last = -1;                  // the parent's last SNP
   int32_t row_sizes[2 * kMaxPrefixRows * kClasses] = {};  // the counted rows': [r * kClasses + k]
   float row_size_floats[2 * kMaxPrefixRows * kClasses] = {};
+  // With complete tables: the classes in which the parent's SNPs miss no genotype (bit
+  // k), and its lower-order tables, from the block after the parent's last SNP's on.
+  unsigned parent_complete = 0;
+  const float* parent_tables[2] = {nullptr, nullptr};
   // A focused search's counts of the prefix against its gathered blocks of listed SNPs,
   // from listed_block on, as prefix_counts against the store's.
   int64_t listed_prefix[2] = {-1, -1};

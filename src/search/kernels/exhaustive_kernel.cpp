@@ -45,12 +45,13 @@ inline __attribute__((always_inline)) void complete_prefix_row(const exhaustive_
 
 // The cells of prefix row q with s and t at 0 or 1, where a prefix SNP has genotype 2,
 // from a lower-order table (exhaustive_job::tables) less prefix rows q0 and q1.
-inline __attribute__((always_inline)) void cells_from_table(const int32_t* table, int genotypes, int k, int g, int q, int q0, int q1,
+inline __attribute__((always_inline)) void cells_from_table(const float* table, int genotypes, int k, int g, int q, int q0, int q1,
                                                             lane_counts* x) {
   for (int b = 0; b < 2; ++b)
     for (int c = 0; c < 2; ++c)
       for (int l = 0; l < kLanes; ++l)
-        x[9 * q + 3 * b + c].v[l] = table[complete_table_at(genotypes, k, g, b, c) + l] - x[9 * q0 + 3 * b + c].v[l] -
+        x[9 * q + 3 * b + c].v[l] = static_cast<int64_t>(table[complete_table_at(genotypes, k, g, b, c) + l]) -
+                                    x[9 * q0 + 3 * b + c].v[l] -
                                     x[9 * q1 + 3 * b + c].v[l];
 }
 
@@ -326,6 +327,16 @@ VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m256 v, in
   _mm512_store_si512(out, _mm512_cvtps_epi64(v));
 }
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512i& out) { out = counts; }
+// Eight lanes of a lower-order table (exhaustive_job::tables).
+VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* at, __m512i& out) {
+  out = _mm512_cvtps_epi64(_mm256_loadu_ps(at));
+}
+VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* at, __m512d& out) {
+  out = _mm512_cvtps_pd(_mm256_loadu_ps(at));
+}
+VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* at, __m256& out) {
+  out = _mm256_loadu_ps(at);
+}
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512d& out) {
   out = _mm512_cvtepi64_pd(counts);
 }
@@ -366,12 +377,13 @@ VELK_AVX512 inline __attribute__((always_inline)) void complete_prefix_row_avx51
 }
 
 template <class V>
-VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(const int32_t* table, int genotypes,
+VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(const float* table, int genotypes,
                                                                               int k, int g, int q, int q0, int q1,
                                                                               V* x) {
   for (int b = 0; b < 2; ++b)
     for (int c = 0; c < 2; ++c) {
-      const V t = lanes_of<V>(table + complete_table_at(genotypes, k, g, b, c));
+      V t;
+      take_table(table + complete_table_at(genotypes, k, g, b, c), t);
       x[9 * q + 3 * b + c] = lanes_minus(lanes_minus(t, x[9 * q0 + 3 * b + c]), x[9 * q1 + 3 * b + c]);
     }
 }

@@ -69,7 +69,7 @@ struct exhaustive_job {
   const float* prefix_floats = nullptr;
   // A triple's |s_b AND t_c| in [0]; a quadruple's |a_g AND s_b AND t_c| in [0] and
   // |a'_g AND s_b AND t_c| in [1]; each at complete_table_at.
-  const int32_t* tables[2] = {nullptr, nullptr};
+  const float* tables[2] = {nullptr, nullptr};  // counts as floats, exact below 2^24
 };
 
 // Where a lower-order table of a complete class (exhaustive_job::tables) holds the lanes

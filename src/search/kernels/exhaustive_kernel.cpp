@@ -388,30 +388,21 @@ VELK_AVX512 inline __attribute__((always_inline)) void cells_from_table_avx512(c
     }
 }
 
-// derive_complete_class in registers: low[3 r + c] holds the counted cell of row
-// r = q + 2 b (q, b, c < 2).
+// derive_complete_class in registers, from the counted cells in x.
 template <class V, class Margins>
 VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_class_avx512(const exhaustive_job& ej, int k,
-                                                                                   const Margins& margin,
-                                                                                   const V* low, V* x) {
-  for (int q = 0; q < 2; ++q)
-    for (int b = 0; b < 2; ++b)
-      for (int c = 0; c < 2; ++c) x[9 * q + 3 * b + c] = low[3 * (q + 2 * b) + c];
+                                                                                   const Margins& margin, V* x) {
   complete_prefix_row_avx512(ej, k, 0, margin, x);
   complete_prefix_row_avx512(ej, k, 1, margin, x);
   cells_from_table_avx512(ej.tables[0], 1, k, 0, 2, 0, 1, x);
   complete_prefix_row_avx512(ej, k, 2, margin, x);
 }
 
-// derive_complete_quadruples in registers: low[3 r + c] holds the counted cell of row
-// r = i + 4 b, prefix row kLowPrefixRows[i] (b, c < 2).
+// derive_complete_quadruples in registers, from the counted cells in x.
 template <class V, class Margins>
 VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruples_avx512(const exhaustive_job& ej,
                                                                                         int k, const Margins& margin,
-                                                                                        const V* low, V* x) {
-  for (int i = 0; i < 4; ++i)
-    for (int b = 0; b < 2; ++b)
-      for (int c = 0; c < 2; ++c) x[9 * kLowPrefixRows[i] + 3 * b + c] = low[3 * (i + 4 * b) + c];
+                                                                                        V* x) {
   for (int q : kLowPrefixRows) complete_prefix_row_avx512(ej, k, q, margin, x);
   for (int g = 0; g < 2; ++g) {
     cells_from_table_avx512(ej.tables[0], 3, k, g, g + 6, g, g + 3, x);
@@ -423,30 +414,31 @@ VELK_AVX512 inline __attribute__((always_inline)) void derive_complete_quadruple
   }
 }
 
-// A complete class's counted cells, those with genotypes 0 and 1 only (low[3 r + c] as
-// the derivations read them), then all its cells.
+// A complete class's counted cells, those with genotypes 0 and 1 only, each into its
+// place in x, then all its cells.
 template <class V, class Margins>
 VELK_AVX512 inline __attribute__((always_inline)) void complete_class_avx512(const exhaustive_job& ej, int k,
                                                                             const Margins& margin, V* x) {
   const block_job& job = ej.block;
   const int words = job.case_word_ct + job.ctrl_word_ct;
-  __m512i low[24];
-  V lanes[24];
+  __m512i low[24];  // the counted cell of row r against genotype c at 3 r + c
   if (ej.prefix_rows == 3) {
-    const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // (q, b) for q, b < 2
+    const uint64_t* rows[4] = {job.rows[0], job.rows[1], job.rows[3], job.rows[4]};  // r = q + 2 b for q, b < 2
     count_cells<2, 4>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+    for (int q = 0; q < 2; ++q)
+      for (int b = 0; b < 2; ++b)
+        for (int c = 0; c < 2; ++c) take_counts(low[3 * (q + 2 * b) + c], x[9 * q + 3 * b + c]);
+    derive_complete_class_avx512(ej, k, margin, x);
   } else {
-    const uint64_t* rows[8];
+    const uint64_t* rows[8];  // r = i + 4 b, prefix row kLowPrefixRows[i]
     for (int b = 0; b < 2; ++b)
       for (int i = 0; i < 4; ++i) rows[i + 4 * b] = job.rows[kLowPrefixRows[i] + 9 * b];
     count_cells<2, 8>(rows, job.block, words, class_begin(job, k), class_end(job, k), low);
+    for (int i = 0; i < 4; ++i)
+      for (int b = 0; b < 2; ++b)
+        for (int c = 0; c < 2; ++c) take_counts(low[3 * (i + 4 * b) + c], x[9 * kLowPrefixRows[i] + 3 * b + c]);
+    derive_complete_quadruples_avx512(ej, k, margin, x);
   }
-  for (int r = 0; r < (ej.prefix_rows == 3 ? 4 : 8); ++r)
-    for (int c = 0; c < 2; ++c) take_counts(low[3 * r + c], lanes[3 * r + c]);
-  if (ej.prefix_rows == 3)
-    derive_complete_class_avx512(ej, k, margin, lanes, x);
-  else
-    derive_complete_quadruples_avx512(ej, k, margin, lanes, x);
 }
 
 // The prefix's margins less its individuals missing at s, whose genotypes in the eight

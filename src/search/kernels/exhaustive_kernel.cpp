@@ -277,26 +277,20 @@ VELK_AVX2 void count_avx2(const uint64_t* const* rows, int row_ct, const uint64_
 
 // ---- AVX-512 ------------------------------------------------------------------------
 
-// The derivation in registers, once for 64-bit integer lanes (a block with one complete
-// class) and once for double lanes (a block complete in both, whose bound then needs no
-// conversions: counts below 2^31 are exact in a double, and so are their differences).
+// The derivation in registers, once for each of three kinds of lanes, the same
+// identities in each (counts and their differences are exact integers in all three):
+//   __m512i, 64-bit integers: a block with one complete class;
+//   __m512d, doubles, and __m256, floats: a block complete in both classes, whose bound
+//   then needs no conversions (exhaustive_avx512 chooses between them).
+// lanes_minus subtracts; row_size broadcasts a counted row's size (exhaustive_job::
+// row_sizes); take_counts converts the counted cells, take_table a lower-order table's
+// eight lanes (exhaustive_job::tables); store_counts writes integers for the thresholds.
 VELK_AVX512 inline __attribute__((always_inline)) __m512i lanes_minus(__m512i a, __m512i b) {
   return _mm512_sub_epi64(a, b);
 }
 VELK_AVX512 inline __attribute__((always_inline)) __m512d lanes_minus(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
+VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_minus(__m256 a, __m256 b) { return _mm256_sub_ps(a, b); }
 
-template <class V>
-VELK_AVX512 inline __attribute__((always_inline)) V lanes_of(const int32_t* at);  // 8 counts
-template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m512i lanes_of<__m512i>(const int32_t* at) {
-  return _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
-}
-template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m512d lanes_of<__m512d>(const int32_t* at) {
-  return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
-}
-
-// A counted row's size (exhaustive_job::row_sizes) in every lane.
 template <class V>
 VELK_AVX512 inline __attribute__((always_inline)) V row_size(const exhaustive_job& ej, int at);
 template <>
@@ -307,27 +301,19 @@ template <>
 VELK_AVX512 inline __attribute__((always_inline)) __m512d row_size<__m512d>(const exhaustive_job& ej, int at) {
   return _mm512_set1_pd(static_cast<double>(ej.row_sizes[at]));
 }
-
-VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_minus(__m256 a, __m256 b) { return _mm256_sub_ps(a, b); }
-template <>
-VELK_AVX512 inline __attribute__((always_inline)) __m256 lanes_of<__m256>(const int32_t* at) {
-  return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)));
-}
 template <>
 VELK_AVX512 inline __attribute__((always_inline)) __m256 row_size<__m256>(const exhaustive_job& ej, int at) {
   return _mm256_broadcast_ss(ej.row_size_floats + at);
 }
+
+VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512i& out) { out = counts; }
+VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512d& out) {
+  out = _mm512_cvtepi64_pd(counts);
+}
 VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m256& out) {
   out = _mm512_cvtepi64_ps(counts);
 }
-VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m512d v, int64_t* out) {
-  _mm512_store_si512(out, _mm512_cvtpd_epi64(v));
-}
-VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m256 v, int64_t* out) {
-  _mm512_store_si512(out, _mm512_cvtps_epi64(v));
-}
-VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512i& out) { out = counts; }
-// Eight lanes of a lower-order table (exhaustive_job::tables).
+
 VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* at, __m512i& out) {
   out = _mm512_cvtps_epi64(_mm256_loadu_ps(at));
 }
@@ -337,8 +323,12 @@ VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* a
 VELK_AVX512 inline __attribute__((always_inline)) void take_table(const float* at, __m256& out) {
   out = _mm256_loadu_ps(at);
 }
-VELK_AVX512 inline __attribute__((always_inline)) void take_counts(__m512i counts, __m512d& out) {
-  out = _mm512_cvtepi64_pd(counts);
+
+VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m512d v, int64_t* out) {
+  _mm512_store_si512(out, _mm512_cvtpd_epi64(v));
+}
+VELK_AVX512 inline __attribute__((always_inline)) void store_counts(__m256 v, int64_t* out) {
+  _mm512_store_si512(out, _mm512_cvtps_epi64(v));
 }
 
 // A class's prefix margins (exhaustive_job): corrected for the individuals missing at s
@@ -349,7 +339,9 @@ struct held_margins {
 };
 struct counted_margins {
   const int32_t* prefix_counts;  // the class's first, [(q * 3 + c) * kLanes + lane]
-  VELK_AVX512 __m512d at(int q, int c) const { return lanes_of<__m512d>(prefix_counts + (q * 3 + c) * kLanes); }
+  VELK_AVX512 __m512d at(int q, int c) const {
+    return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(prefix_counts + (q * 3 + c) * kLanes)));
+  }
 };
 struct float_margins {
   const float* prefix_floats;  // as counted_margins

@@ -75,7 +75,8 @@ struct exhaustive_job {
 // Where a lower-order table of a complete class (exhaustive_job::tables) holds the lanes
 // of |x_g AND s_b AND t_c| for b, c < 2 and g < `genotypes`: 1 for a triple's pair tables
 // (no x), 3 for a quadruple's triple tables. The cells with b or c at 2 follow from the
-// other margins, so a block's table holds complete_table_size of them, not 9 or 27.
+// other margins, so a block's table holds these alone: complete_table_size values, 4
+// cells of 9 or 12 of 27 in each class and lane.
 constexpr int complete_table_at(int genotypes, int k, int g, int b, int c) {
   return (((k * 2 + b) * genotypes + g) * 2 + c) * kLanes;
 }

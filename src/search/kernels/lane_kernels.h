@@ -280,9 +280,9 @@ VELK_AVX512 inline __attribute__((always_inline)) bool below_everywhere(const bl
 // group of individuals in none. With r = a + b, D = a M - b N = a (M + N) - r N; both
 // products are exact integers below 2^53 while the study has fewer than 2^26
 // individuals (the caller's condition), so the fused multiply-subtract gives D
-// exactly, as the integer form does. Seven operations a cell instead of thirteen: the
-// bound is a fifth of such a block's work at n = 2,000. It screens only; the fused add
-// rounds once where the integer form rounds twice, and the raise by 2^-12 covers it.
+// exactly, as the integer form does. Seven operations a cell instead of thirteen. It
+// screens only; the fused add rounds once where the integer form rounds twice, and the
+// raise by 2^-12 covers it.
 VELK_AVX512 inline __attribute__((always_inline)) __m512d add_complete_cell(__m512d a, __m512d b, __m512d total,
                                                                            __m512d cases, __m512d one, __m512d sum) {
   const __m512d r = _mm512_add_pd(a, b);
@@ -310,9 +310,9 @@ VELK_AVX512 inline __attribute__((always_inline)) unsigned may_pass_complete(con
 }
 
 // The same bound in single precision, for studies of fewer than 2^20 individuals and
-// cutoffs of 1 or more (the caller's conditions): its 256-bit operations run on three
-// ports where 512-bit ones run on two, which makes the quadruples of n = 2,000 a tenth
-// faster. The counts and r are exact; r N is rounded, which leaves D off by at most
+// cutoffs of 1 or more (the caller's conditions), two cells to a 512-bit register: half
+// the operations of the double form (measured: the quadruples of n = 2,000 a fifth
+// faster). The counts and r are exact; r N is rounded, which leaves D off by at most
 // 2^-24 (r N + |D|). Summed over the cells, by Cauchy-Schwarz, that lowers the bound by
 // at most a share 2^-23 sqrt(n / S) of a statistic S, 2^-13 at n = 2^20 and S = 1; with
 // the reciprocals (2^-14) and the roundings of the squares, products and sum (under
@@ -332,10 +332,11 @@ VELK_AVX512 inline __attribute__((always_inline)) unsigned may_pass_complete(con
   const __m256 total = _mm256_set1_ps(static_cast<float>(job.case_ct + job.ctrl_ct));
   const __m256 cases = _mm256_set1_ps(static_cast<float>(job.case_ct));
   const __m256 one = _mm256_set1_ps(1.0f);
-  // Four sums, each cell's addition waiting on the one four cells before.
   const __m512 total16 = _mm512_set1_ps(static_cast<float>(job.case_ct + job.ctrl_ct));
   const __m512 cases16 = _mm512_set1_ps(static_cast<float>(job.case_ct));
   const __m512 one16 = _mm512_set1_ps(1.0f);
+  // Cells k and k + 1 side by side; four sums, each addition waiting on the one four
+  // pairs before.
   __m512 s[4];
   for (auto& v : s) v = _mm512_setzero_ps();
 #pragma GCC unroll 81
@@ -350,8 +351,7 @@ VELK_AVX512 inline __attribute__((always_inline)) unsigned may_pass_complete(con
   if (Cells % 2 != 0) rest = add_complete_cell(x[Cells - 1], y[Cells - 1], total, cases, one, rest);
   const __m512 s16 = _mm512_add_ps(_mm512_add_ps(s[0], s[1]), _mm512_add_ps(s[2], s[3]));
   const __m256 sum8 = _mm256_add_ps(_mm256_add_ps(_mm512_castps512_ps256(s16), _mm512_extractf32x8_ps(s16, 1)), rest);
-  const __m512d bound = _mm512_mul_pd(_mm512_cvtps_pd(sum8),
-                                      _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-10)));
+  const __m512d bound = _mm512_mul_pd(_mm512_cvtps_pd(sum8), _mm512_set1_pd(job.inv_case_ctrl * (1.0 + 0x1p-10)));
   return _mm512_cmp_pd_mask(bound, cutoff, _CMP_NLT_UQ) & ~job.excluded & 0xFFu;
 }
 

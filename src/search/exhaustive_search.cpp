@@ -318,9 +318,9 @@ void find_complete_tables(const search_input& in, const exhaustive_kernel& kerne
   // fewer bytes the better.
   const int genotypes = order == 3 ? 1 : 3;
   const size_t per_block = complete_table_size(genotypes);
-  // The tables grow with p squared for triples (6 MB at p = 600) and p cubed for
-  // quadruples (98 MB at p = 160); past this, or past the memory budget, the counting
-  // path serves, as fast as before.
+  // The tables grow with p squared for triples (5.8 MB at p = 600) and p cubed for
+  // quadruples (69 MB at p = 160, 1 GiB near p = 400); past this, or past the memory
+  // budget, the counting path serves, as fast as before.
   constexpr double kMostTableBytes = 1 << 30;
   double bytes = 0;
   for (long s = 0; s < snp_ct; ++s)

@@ -5,8 +5,9 @@
 // past two flushes of an AVX2 accumulator, parents of three and four SNPs that share a
 // prefix (the worker keeps the prefix's counts between them), and every lane of every
 // block above the parent, including lanes at or below its last SNP, whose tables follow
-// from the same identities; and, with cutoffs, that no lane reaching its cutoff is lost
-// to the bound before the thresholds.
+// from the same identities; and, with cutoffs (which choose the single-precision path
+// of blocks complete in both classes), that no lane reaching its cutoff is lost to the
+// bound before the thresholds and that every surviving lane's table is exact.
 #include "search/kernels/exhaustive_kernel.h"
 
 #include <gtest/gtest.h>
@@ -95,8 +96,10 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
             job.block.excluded = 0;
             engine.exhaustive.block(job, got);
             double stat[kLanes] = {};
+            major_cell_table want_of[kLanes] = {};
             for (int l = 0; l < kLanes && b * kLanes + l < kSnps; ++l) {
               const major_cell_table want = cells_against_snp(in, combined.data(), total, b * kLanes + l);
+              want_of[l] = want;
               stat[l] = chi_square(want.cell, 3, 2);
               SCOPED_TRACE(std::string(kernel_name(level)) + " case_words=" + std::to_string(case_words) +
                            " ctrl_words=" + std::to_string(ctrl_words) + " parent order " +
@@ -113,6 +116,12 @@ TEST(ExhaustiveKernel, EveryLevelGivesTheTablesOfTheStraightforwardCount) {
               if (!(job.block.excluded >> l & 1u) && stat[l] >= job.block.level) {
                 EXPECT_TRUE(got.survivors >> l & 1u) << kernel_name(level) << " lane " << l << " statistic " << stat[l]
                                                      << " level " << job.block.level;
+              }
+              // A survivor's table is exact whatever path the cutoff chose (at 1 or
+              // more, a block complete in both classes runs in single precision).
+              if (got.survivors >> l & 1u) {
+                EXPECT_EQ(got.case_major_ct[l], want_of[l].case_major_ct) << kernel_name(level) << " lane " << l;
+                for (int c = 0; c < 6; ++c) EXPECT_EQ(got.table[c][l], want_of[l].cell[c]) << "cell " << c;
               }
             }
           }

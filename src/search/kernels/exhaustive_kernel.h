@@ -1,5 +1,7 @@
 // The kernel of the exhaustive searches: a parent's sets against one block of kLanes
-// SNPs above it, with two cells of every three counted and the third derived.
+// SNPs above it, with two cells of every three counted and the third derived (and in a
+// class where no SNP of the sets misses a genotype, 8 cells of a triple's 27 and 16 of a
+// quadruple's 81: exhaustive_job::complete).
 //
 // A set is the parent's prefix (its SNPs but the last), the parent's last SNP s and the
 // lane's SNP t. Prefix row q (q < Q = 3^(order - 1)) holds the individuals with prefix
